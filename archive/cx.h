@@ -1,0 +1,180 @@
+// The archive engine's interface: entry records, file slots, archives,
+// entry reading and writing, expansion, packing and small utilities.
+// Every operation returns a 16-bit signed code: 0 (or a slot number, offset
+// or count) on success, a negative CX_E* code on failure.
+#ifndef CX_H
+#define CX_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+// Engine version 3.1, written into every entry header.
+#define CX_VERSION 0x31
+// Version needed by the entries the compressor writes (1.2).
+#define CX_VERSION_PACKED 0x12
+
+#define CX_SLOTS 20
+#define CX_NAME_MAX 272        // EntryInfo.name, terminator included
+#define CX_ENTRY_NAME_MAX 254  // longest name an entry header may carry
+
+// Result codes.
+enum {
+    CX_OK = 0,
+    CX_EFAIL = -1,        // file cannot be opened, extraction failed, seek failed, short copy
+    CX_ENOMEM = -3,       // out of memory
+    CX_ENOFILE = -4,      // archive file cannot be opened or does not exist
+    CX_ENOARCHIVE = -5,   // no archive open, or the file holds no archive
+    CX_EHEADER = -6,      // damaged entry header
+    CX_ECHECK = -7,       // check value mismatch (or damaged stream)
+    CX_ESLOT = -8,        // slot not open, or file cannot be opened for the archive
+    CX_EVERSION = -9,     // entry needs a newer engine
+    CX_EEND = -10,        // end record reached
+    CX_EOPEN = -11,       // an archive is already open
+    CX_EREAD = -12,       // read error
+    CX_EWRITE = -13,      // write error
+    CX_EARG = -14,        // invalid argument
+    CX_ETEMP = -15,       // temporary archive cannot be created or is not open
+    CX_ESLOTS = -17,      // all 20 slots in use
+    CX_EPROTECTED = -29,  // protected entry left untouched (callback code only)
+    CX_ESTOPPED = -30,    // stopped by a callback
+    CX_ESHORT = -31,      // packed output shorter than recorded
+    CX_ENOTSUP = -32,     // not supported
+    CX_EDISK = -33        // not enough free disk space
+};
+
+// Event callback codes (negative result codes are passed as codes too).
+enum {
+    CXCB_PACK = 1,          // file about to be packed as a new entry; then packing progress
+    CXCB_DELETED = 2,       // entry deleted
+    CXCB_EXPAND = 3,        // expansion or stored-copy progress
+    CXCB_REPLACE = 4,       // file about to be packed to replace an entry of the same name
+    CXCB_STORED = 5,        // stored entry about to be copied out
+    CXCB_PACKED = 6,        // entry packed and written
+    CXCB_EXTRACTED = 7,     // entry extracted completely
+    CXCB_UNKNOWN = 8,       // unknown method, entry skipped
+    CXCB_TEST = 9,          // cxTestFile started / progress
+    CXCB_TESTED = 10,       // cxTestFile finished; value = computed check value
+    CXCB_STOPPED = 30,      // processing ended because a callback set the stop code
+    CXCB_ERROR = 31,        // processing ended after an error
+    CXCB_PROTECTED = 42,    // protected entry about to be deleted or extracted
+    CXCB_COPY = 43,         // byte-copy progress
+    CXCB_OUTPUT = 44,       // entry about to be extracted; name holds the output path
+    CXCB_BEGIN = 46,        // cxProcess started
+    CXCB_END = 47,          // cxProcess ended
+    CXCB_READONLY = 48,     // output exists and is read-only
+    CXCB_RENAME = 49,       // rename of the temporary output failed
+    CXCB_SEARCH = 50,       // signature search progress
+    CXCB_OPENED = 51,       // archive opened
+    CXCB_CLOSED = 52,       // archive closed
+    CXCB_ADDED = 53         // files of one add pattern packed; value = count
+};
+
+// cxSetCallback codes.
+#define CX_CALLBACK_EVENT 100
+#define CX_CALLBACK_OVERWRITE 101
+
+// cxOpenFile mode flags.
+#define CX_READ 1
+#define CX_WRITE 2
+#define CX_APPEND 4
+#define CX_CREATE 8
+
+// cxOpenArchive flags.
+#define CX_ARC_PATHS 0x01     // entry names keep their directory part
+#define CX_ARC_READONLY 0x10  // no temporary archive; add and delete do nothing
+
+// Entry methods, origin codes and flags.
+#define CX_METHOD_STORED 1
+#define CX_METHOD_PACKED 2
+#define CX_ORIGIN_ENGINE 16
+#define CX_ORIGIN_KEEPCASE 3
+#define CX_FLAG_PROTECTED 4
+
+// Stop codes a callback may set in EntryInfo.stopCode.
+#define CX_STOP 30
+#define CX_STOP_ERROR 31
+
+// One entry header in memory; also what every callback receives.
+struct EntryInfo {
+    int32_t source;        // slot read from, -1 none
+    int32_t destination;   // slot written to, -1 none
+    uint32_t versionMadeBy;
+    uint32_t versionNeeded;
+    uint32_t nameLength;
+    uint32_t time;         // seconds since 1970-01-01 UTC
+    uint16_t mode;         // stat layout: 0x8000 regular file + permission bits
+    uint32_t ownerId;
+    uint32_t groupId;
+    uint32_t packedSize;
+    uint32_t unpackedSize;
+    uint32_t checkValue;   // CRC-32 of the stored bytes
+    uint32_t method;
+    uint32_t originCode;
+    uint32_t flags;
+    uint32_t spare;
+    uint32_t extraLength;
+    uint8_t reserved[5];
+    int16_t stopCode;      // 0, or CX_STOP / CX_STOP_ERROR
+    char name[CX_NAME_MAX];
+};
+
+// Event and overwrite callbacks: callback(record, code, value).
+typedef int16_t (*CxCallback)(EntryInfo* record, int16_t code, int32_t value);
+
+// What cxStat reports of a slot's file.
+struct CxFileStat {
+    uint32_t size;
+    uint32_t mtime;  // seconds since 1970-01-01 UTC
+    uint16_t mode;   // stat layout
+    uint32_t ownerId;
+    uint32_t groupId;
+};
+
+// Set-up.
+int16_t cxInit(void);
+int16_t cxTerm(void);
+int16_t cxSetCallback(int code, CxCallback callback);
+int16_t cxSetTempDir(const char* directory);
+
+// File slots.
+int16_t cxOpenFile(const char* path, int mode);
+int16_t cxCloseFile(int slot);
+int32_t cxRead(int slot, void* buffer, uint32_t count);
+int32_t cxWrite(int slot, const void* buffer, uint32_t count);
+int cxReadByte(int slot);                              // -1 bad slot or end of file
+int32_t cxTell(int slot);                              // -1 bad slot
+int32_t cxSeek(int slot, int32_t offset, int origin);  // SEEK_SET/CUR/END; new position or -1
+int cxEof(int slot);                                   // nonzero at end of file or bad slot
+int16_t cxStat(int slot, CxFileStat* status);
+const char* cxSlotName(int slot);                      // upper-case path, null when not open
+
+// Archives.
+int16_t cxOpenArchive(char* path, int flags);  // upper-cases path in place
+int16_t cxExtract(const char* pattern, const char* directory);
+int16_t cxAdd(const char* pattern);
+int16_t cxDelete(const char* pattern);
+int16_t cxProcess(void);
+int16_t cxCloseArchive(void);
+int16_t cxTestFile(EntryInfo* record);
+int16_t cxCheckArchive(const char* path);
+
+// Entries.
+int32_t cxFindEntrySignature(const char* path, int slot);
+int32_t cxFindArchiveHeader(const char* path, int slot);
+int16_t cxReadEntryHeader(EntryInfo* record);
+int16_t cxWriteEntryHeader(EntryInfo* record);
+int16_t cxFirstEntry(EntryInfo* record);
+int16_t cxNextEntry(EntryInfo* record);
+int16_t cxExpandEntry(EntryInfo* record);
+int16_t cxPackEntry(EntryInfo* record);
+
+// Utilities.
+int16_t cxMatchName(char* pattern, char* name);  // upper-cases both in place
+int16_t cxCheckPattern(const char* pattern);
+const char* cxTempName(const char* directory, const char* prefix);  // static buffer, or null
+int16_t cxCopyFile(const char* source, const char* destination);
+int16_t cxRatio(const EntryInfo* record);
+char cxSpinChar(void);
+const char* cxFormatNumber(int32_t value);  // static buffer
+
+#endif

@@ -1,0 +1,60 @@
+// What the archive engine's own modules share and callers never see.
+#ifndef CXINT_H
+#define CXINT_H
+
+#include "cx.h"
+
+// ---- engine.cpp: callbacks and buffers --------------------------------
+// Calls the event callback when one is set; returns its result, else 0.
+int16_t cxNotify(EntryInfo* record, int16_t code, int32_t value);
+// Calls the overwrite callback; without one, existing files are overwritten (returns 1).
+int16_t cxAskOverwrite(EntryInfo* record);
+bool cxHasCallback(void);
+// Allocates *size bytes, halving *size while the allocation fails and it is
+// at least 512. Returns null (and leaves *size below 512) when none succeeds.
+void* cxAllocHalving(uint32_t* size);
+
+// ---- crc.cpp: CRC-32 as zlib computes it -------------------------------
+// Builds the table when needed; false when it cannot be allocated.
+bool cxCrcReady(void);
+void cxCrcRelease(void);
+// Running value update (no pre- or post-complement): start at 0xFFFFFFFF,
+// complement at the end.
+uint32_t cxCrcUpdate(uint32_t running, const void* data, size_t length);
+
+// ---- expand.cpp ---------------------------------------------------------
+void cxExpandRelease(void);  // releases the literal/length table (cxTerm)
+
+// ---- pack.cpp -------------------------------------------------------------
+// Set by the add pass when the archive already holds an entry of the same
+// name; the pack driver reports CXCB_REPLACE instead of CXCB_PACK and clears it.
+extern bool cxReplacingEntry;
+
+// ---- header.cpp -------------------------------------------------------------
+// Skips the stored data of the entry just read (seek forward by packed size).
+int16_t cxSkipEntryData(EntryInfo* record);
+
+// ---- platform.cpp: all that differs between Windows and POSIX ---------------
+// Free bytes of the drive (Windows) or file system (POSIX) holding path,
+// saturated at 2,147,483,647; -1 when the system cannot report them.
+// *drive receives the drive number (0 = A; 0 on POSIX).
+int32_t cxPlatFreeBytes(const char* path, int* drive);
+// True when path lies on a removable drive (never on POSIX).
+bool cxPlatIsRemovable(const char* path);
+// Status of a file by name; false when it does not exist.
+bool cxPlatStat(const char* path, CxFileStat* status);
+// Sets mode (a clear owner-write bit 0x80 makes it read-only) and times.
+bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time);
+bool cxPlatMakeDir(const char* path);
+bool cxPlatIsWritable(const char* path);
+// Absolute form of path (native separators); false on failure.
+bool cxPlatFullPath(const char* path, char* out, size_t outSize);
+bool cxPlatCurrentDir(char* out, size_t outSize);
+// Calls visit(name, context) for each regular file of directory, in listing
+// order; directories are passed over. False when the directory cannot be read.
+bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
+                   void* context);
+// The native directory separator ('\\' on Windows, '/' on POSIX).
+char cxPlatSeparator(void);
+
+#endif

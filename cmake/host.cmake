@@ -1,0 +1,38 @@
+# Host build: the portable archive engine, arq, host-native tests and the
+# benchmark; then the win32 and fuzz sub-builds, whose tests join this
+# build's ctest run.
+include(ExternalProject)
+
+add_subdirectory(archive)
+add_subdirectory(arq)
+add_subdirectory(tests/archive)
+add_subdirectory(bench)
+
+set(_sub_tests "")
+ExternalProject_Add(win32
+  SOURCE_DIR ${CMAKE_SOURCE_DIR}
+  BINARY_DIR ${CMAKE_BINARY_DIR}/win32
+  CMAKE_ARGS -DCMAKE_TOOLCHAIN_FILE=${CMAKE_SOURCE_DIR}/cmake/mingw-i686.cmake
+             -DTELMURA_PART=win32 -DCMAKE_BUILD_TYPE=${CMAKE_BUILD_TYPE}
+             -DTELMURA_HOST_BIN=${CMAKE_BINARY_DIR}
+  BUILD_ALWAYS ON
+  INSTALL_COMMAND ""
+  USES_TERMINAL_BUILD ON)
+string(APPEND _sub_tests "subdirs(\"${CMAKE_BINARY_DIR}/win32\")\n")
+
+find_program(TELMURA_CLANGXX clang++)
+if(TELMURA_CLANGXX)
+  ExternalProject_Add(fuzz
+    SOURCE_DIR ${CMAKE_SOURCE_DIR}
+    BINARY_DIR ${CMAKE_BINARY_DIR}/fuzz
+    CMAKE_ARGS -DCMAKE_CXX_COMPILER=${TELMURA_CLANGXX} -DCMAKE_C_COMPILER=clang
+               -DTELMURA_PART=fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo
+    BUILD_ALWAYS ON
+    INSTALL_COMMAND ""
+    USES_TERMINAL_BUILD ON)
+  string(APPEND _sub_tests "subdirs(\"${CMAKE_BINARY_DIR}/fuzz\")\n")
+endif()
+
+# The sub-builds' tests are part of this build's test run.
+file(WRITE ${CMAKE_BINARY_DIR}/subbuild-tests.cmake "${_sub_tests}")
+set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${CMAKE_BINARY_DIR}/subbuild-tests.cmake)

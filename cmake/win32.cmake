@@ -1,0 +1,25 @@
+# Win32 build: setup.exe, the Windows arq, and the tests that run under Wine.
+# Every Windows test executable runs through tests/wine-run in the build's own
+# throwaway prefix; the user's own Wine prefix is never touched.
+set(TELMURA_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "throwaway Wine prefix of the tests")
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine-run;${TELMURA_WINEPREFIX})
+
+# Small, reproducible images: no link time stamp, no exceptions or RTTI in
+# the installer, everything static so only system DLLs are imported.
+set(TELMURA_WIN_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
+    -ffunction-sections -fdata-sections)
+set(TELMURA_WIN_LINK_FLAGS -static -s -Wl,--no-insert-timestamp -Wl,--gc-sections)
+
+# GoogleTest for the Windows tests, built from the machine's sources.
+set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+
+add_subdirectory(archive)
+add_subdirectory(install)
+add_subdirectory(tlmrinst)
+add_subdirectory(arq)
+add_subdirectory(tests/archive)
+add_subdirectory(tests/install)
+add_subdirectory(tests/e2e)
