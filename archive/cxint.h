@@ -57,4 +57,50 @@ bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* 
 // The native directory separator ('\\' on Windows, '/' on POSIX).
 char cxPlatSeparator(void);
 
+
+// ---- additions: file-system paths and slot paths ----------------------------
+#include <stdio.h>
+// Opens a file by the caller's path (turned into the native form) with a C
+// runtime mode; null on failure.
+FILE* cxPlatOpen(const char* path, const char* mode);
+bool cxPlatRemove(const char* path);
+bool cxPlatRename(const char* from, const char* to);
+// True when path names an existing file or directory.
+bool cxPlatExists(const char* path);
+// The path a slot was opened with, unchanged (the real name on a
+// case-sensitive file system); null when the slot is not open.
+const char* cxSlotPath(int slot);
+
+// ---- additions: archive state shared by archive.cpp and process.cpp -----------
+enum { CX_OP_DONE = 0, CX_OP_ADD = 1, CX_OP_DELETE = 2, CX_OP_EXTRACT = 3 };
+struct CxOperation {
+    char* pattern;      // upper-case copy
+    char* directory;    // extract only: upper-case, ends with "\" unless empty or ":"
+    char* directoryRaw; // extract only: as given, for opening on a case-sensitive system
+    int type;
+    CxOperation* next;
+};
+struct CxArchiveState {
+    bool open;
+    bool modified;
+    bool readOnly;
+    bool paths;
+    int flags;
+    char* path;          // upper-case archive name
+    char* realPath;      // the same name in the caller's letter case
+    int slot;
+    char* tempPath;
+    int tempSlot;
+    CxOperation* operations;
+};
+extern CxArchiveState cxArchive;
+// Copies count bytes from one slot to another at their current positions,
+// reporting code 43 with the running total; stops when the record's stop
+// code becomes 30. -30 stopped, -1 short, -3 no buffer, else 0.
+int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record);
+// Upper-cases ASCII letters in place.
+void cxUpper(char* text);
+// Heap copy of text (null when out of memory).
+char* cxDup(const char* text);
+
 #endif

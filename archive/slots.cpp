@@ -1,1 +1,158 @@
-// placeholder
+// The 20 file slots every engine operation reads and writes through. A slot
+// keeps the open runtime file, an upper-case copy of its name (what callers
+// see and compare) and the name as given (what the file system is asked for).
+#include <stdlib.h>
+#include <string.h>
+
+#include "cxint.h"
+
+namespace {
+
+enum LastAccess { ACCESS_NONE, ACCESS_READ, ACCESS_WRITE };
+
+struct Slot {
+    FILE* file;
+    char* name;  // upper case
+    char* path;  // as given
+    LastAccess last;
+};
+
+Slot slots[CX_SLOTS];
+
+// Runtime open mode by flags, first matching row wins.
+struct ModeRow {
+    int need;     // all of these flags set
+    int without;  // none of these flags set
+    const char* mode;
+};
+const ModeRow modeTable[] = {
+    {CX_CREATE | CX_READ, 0, "w+b"},
+    {CX_CREATE, 0, "wb"},
+    {CX_APPEND | CX_READ, 0, "a+b"},
+    {CX_APPEND, CX_READ, "ab"},
+    {CX_READ | CX_WRITE, 0, "r+b"},
+    {CX_WRITE, 0, "wb"},
+    {CX_READ, 0, "rb"},
+};
+
+const char* runtimeMode(int flags) {
+    for (const ModeRow& row : modeTable) {
+        if ((flags & row.need) == row.need && (flags & row.without) == 0) return row.mode;
+    }
+    return nullptr;
+}
+
+Slot* openSlot(int slot) {
+    if (slot < 0 || slot >= CX_SLOTS || !slots[slot].file) return nullptr;
+    return &slots[slot];
+}
+
+// The C runtime needs a positioning call between a read and a write on the
+// same stream; the slot inserts one whenever the direction changes.
+void turn(Slot* s, LastAccess next) {
+    if (s->last != ACCESS_NONE && s->last != next) fseek(s->file, 0, SEEK_CUR);
+    s->last = next;
+}
+
+}  // namespace
+
+int16_t cxOpenFile(const char* path, int mode) {
+    if (!path || !*path) return CX_EARG;
+    const char* how = runtimeMode(mode);
+    if (!how) return CX_EARG;
+    FILE* file = cxPlatOpen(path, how);
+    if (!file) return CX_EFAIL;
+    int slot = 0;
+    while (slot < CX_SLOTS && slots[slot].file) ++slot;
+    if (slot == CX_SLOTS) {
+        fclose(file);
+        return CX_ESLOTS;
+    }
+    char* name = cxDup(path);
+    char* original = cxDup(path);
+    if (!name || !original) {
+        free(name);
+        free(original);
+        fclose(file);
+        return CX_ENOMEM;
+    }
+    cxUpper(name);
+    slots[slot] = Slot{file, name, original, ACCESS_NONE};
+    return (int16_t)slot;
+}
+
+int16_t cxCloseFile(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return CX_ESLOT;
+    fclose(s->file);
+    free(s->name);
+    free(s->path);
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE};
+    return CX_OK;
+}
+
+int32_t cxRead(int slot, void* buffer, uint32_t count) {
+    Slot* s = openSlot(slot);
+    if (!s || !buffer || count == 0) return 0;
+    turn(s, ACCESS_READ);
+    return (int32_t)fread(buffer, 1, count, s->file);
+}
+
+int32_t cxWrite(int slot, const void* buffer, uint32_t count) {
+    Slot* s = openSlot(slot);
+    if (!s || !buffer || count == 0) return 0;
+    turn(s, ACCESS_WRITE);
+    return (int32_t)fwrite(buffer, 1, count, s->file);
+}
+
+int cxReadByte(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return -1;
+    turn(s, ACCESS_READ);
+    int c = fgetc(s->file);
+    return c == EOF ? -1 : c;
+}
+
+int32_t cxTell(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return -1;
+    long position = ftell(s->file);
+    return position < 0 || position > 0x7FFFFFFFL ? -1 : (int32_t)position;
+}
+
+int32_t cxSeek(int slot, int32_t offset, int origin) {
+    Slot* s = openSlot(slot);
+    if (!s) return -1;
+    if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END) return -1;
+    if (fseek(s->file, offset, origin) != 0) return -1;
+    s->last = ACCESS_NONE;
+    return cxTell(slot);
+}
+
+int cxEof(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return 1;
+    return feof(s->file) != 0;
+}
+
+int16_t cxStat(int slot, CxFileStat* status) {
+    Slot* s = openSlot(slot);
+    if (!s) return CX_ESLOT;
+    if (!status) return CX_EARG;
+    // Written bytes must reach the file before its size is asked for.
+    if (s->last == ACCESS_WRITE) {
+        fflush(s->file);
+        s->last = ACCESS_NONE;
+    }
+    return cxPlatStat(s->path, status) ? CX_OK : CX_EFAIL;
+}
+
+const char* cxSlotName(int slot) {
+    Slot* s = openSlot(slot);
+    return s ? s->name : nullptr;
+}
+
+const char* cxSlotPath(int slot) {
+    Slot* s = openSlot(slot);
+    return s ? s->path : nullptr;
+}
