@@ -39,7 +39,8 @@ enum {
     CX_ESTOPPED = -30,    // stopped by a callback
     CX_ESHORT = -31,      // packed output shorter than recorded
     CX_ENOTSUP = -32,     // not supported
-    CX_EDISK = -33        // not enough free disk space
+    CX_EDISK = -33,       // not enough free disk space
+    CX_EUNSAFE = -34      // entry name leads outside the destination (callback code; entry skipped)
 };
 
 // Event callback codes (negative result codes are passed as codes too).

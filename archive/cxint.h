@@ -70,13 +70,19 @@ bool cxPlatExists(const char* path);
 // The path a slot was opened with, unchanged (the real name on a
 // case-sensitive file system); null when the slot is not open.
 const char* cxSlotPath(int slot);
+// Cuts the slot's file at its current position (after a shorter rewrite).
+bool cxTruncate(int slot);
+bool cxPlatTruncate(FILE* file);
+// True when both paths name the same existing file.
+bool cxPlatSameFile(const char* first, const char* second);
 
 // ---- additions: archive state shared by archive.cpp and process.cpp -----------
 enum { CX_OP_DONE = 0, CX_OP_ADD = 1, CX_OP_DELETE = 2, CX_OP_EXTRACT = 3 };
 struct CxOperation {
-    char* pattern;      // upper-case copy
-    char* directory;    // extract only: upper-case, ends with "\" unless empty or ":"
-    char* directoryRaw; // extract only: as given, for opening on a case-sensitive system
+    char* pattern;       // upper-case copy
+    char* patternRaw;    // as given: an add pattern's directory is listed by it
+    char* directory;     // extract only: upper-case, ends with "\\" unless empty or ":"
+    char* directoryRaw;  // extract only: the same in the caller's letter case
     int type;
     CxOperation* next;
 };

@@ -156,3 +156,10 @@ const char* cxSlotPath(int slot) {
     Slot* s = openSlot(slot);
     return s ? s->path : nullptr;
 }
+
+bool cxTruncate(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return false;
+    s->last = ACCESS_NONE;
+    return cxPlatTruncate(s->file);
+}
