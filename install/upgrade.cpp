@@ -1,0 +1,84 @@
+// The upgrade engine's state, its set-up and tear-down, and the test of an
+// entry against the running system.
+#include "upgrade.h"
+
+#include "install.h"
+#include "log.h"
+
+EngineState g_Engine = {FALSE, NULL, -1, 0, 0};
+
+BOOL IsImageApplicable(const ImageFile* entry)
+{
+    DWORD flags = entry->flags;
+    BOOL platform = (g_System.is95Family && (flags & IMG_ON_95)) ||
+                    (g_System.isNT && (flags & IMG_ON_NT)) ||
+                    (g_System.is2KXP && (flags & IMG_ON_2KXP));
+    BOOL language = (flags & IMG_LANGUAGE_BITS) == 0 || (flags & g_System.languageMask) != 0;
+    return platform && language;
+}
+
+// Restart work queued by an earlier run: WININIT.INI on the 95 family, the
+// Session Manager's PendingFileRenameOperations value on the NT family.
+static BOOL OperationsPending(void)
+{
+    if (g_System.is95Family) {
+        char path[MAX_PATH];
+        return BuildInstallPath(path, "wininit.ini", DIR_WINDOWS, NULL) && FileExists(path);
+    }
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
+                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
+        return FALSE;
+    DWORD size = 0;
+    BOOL pending = RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, NULL, &size) ==
+                   ERROR_SUCCESS;
+    RegCloseKey(key);
+    return pending;
+}
+
+// Deletes a work file of an earlier run when it is there.
+static BOOL DeleteLeftover(const char* name, DWORD dirId, const char* line)
+{
+    char path[MAX_PATH];
+    if (!BuildInstallPath(path, name, dirId, ".TMP") || !FileExists(path))
+        return TRUE;
+    LOG(line, path);
+    if (!DeleteFileA(path)) {
+        DWORD error = GetLastError();
+        LOG("DeleteFile %s failed 0x%08lX", path, error);
+        STATUS(MSG_DELETE_FAILED, error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL EngineInit(void)
+{
+    if (!g_Environment.initialised || g_Engine.engineReady) {
+        LOG("Not initialized!");
+        STATUS(MSG_INTERNAL_ERROR, 0);
+        return FALSE;
+    }
+    LOG("Checking for pending more/delete operations");
+    BOOL pending = OperationsPending();
+    LOG("Move/delete operations are %scurrently pending", pending ? "" : "NOT ");
+    // Leftovers may belong to the pending operations: only without any are
+    // they stale.
+    if (!pending) {
+        if (!DeleteLeftover("wininit", DIR_TEMP, "Deleting WININIT file found at %s"))
+            return FALSE;
+        if (!DeleteLeftover("qnbinit", DIR_SYSTEM32, "Deleting QNBINIT file found at %s"))
+            return FALSE;
+    }
+    // The archive engine is started here once it is part of the build.
+    LOG("Successfull initialization");
+    g_Engine.engineReady = TRUE;
+    g_Engine.currentContext = NULL;
+    g_Engine.currentIndex = -1;
+    return TRUE;
+}
+
+void EngineShutdown(void)
+{
+    g_Engine.engineReady = FALSE;
+}
