@@ -1,1 +1,307 @@
-// placeholder
+// Opening, queuing on, closing and checking archives, and testing one
+// entry's check value. Processing the queue is in process.cpp.
+#include <stdlib.h>
+#include <string.h>
+
+#include "cxint.h"
+
+CxArchiveState cxArchive = {false, false, false, false, 0, nullptr, nullptr, -1, nullptr, -1, nullptr};
+
+namespace {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/' || c == ':';
+}
+
+// The archive name as the engine uses it: trailing spaces removed and
+// ".arq" appended when the file name has no extension. A heap copy.
+char* archiveName(const char* path) {
+    size_t length = strlen(path);
+    while (length > 0 && path[length - 1] == ' ') --length;
+    size_t base = length;
+    while (base > 0 && !isSeparator(path[base - 1])) --base;
+    size_t dot = length;
+    for (size_t i = base; i < length; ++i) {
+        if (path[i] == '.') dot = i;
+    }
+    // A name whose only dot starts it (".profile") or doubles another has none.
+    bool hasExtension = dot < length && dot > base && path[dot - 1] != '.';
+    char* name = (char*)malloc(length + 5);
+    if (!name) return nullptr;
+    memcpy(name, path, length);
+    strcpy(name + length, hasExtension ? "" : ".arq");
+    return name;
+}
+
+bool endsWithArq(const char* name) {
+    size_t length = strlen(name);
+    if (length < 4) return false;
+    char tail[5];
+    memcpy(tail, name + length - 4, 5);
+    cxUpper(tail);
+    return strcmp(tail, ".ARQ") == 0;
+}
+
+// Directory part of path, its separator included ("" when there is none).
+char* directoryOf(const char* path) {
+    size_t length = strlen(path);
+    while (length > 0 && !isSeparator(path[length - 1])) --length;
+    char* directory = (char*)malloc(length + 1);
+    if (!directory) return nullptr;
+    memcpy(directory, path, length);
+    directory[length] = 0;
+    return directory;
+}
+
+void freeOperations(void) {
+    CxOperation* op = cxArchive.operations;
+    while (op) {
+        CxOperation* next = op->next;
+        free(op->pattern);
+        free(op->patternRaw);
+        free(op->directory);
+        free(op->directoryRaw);
+        free(op);
+        op = next;
+    }
+    cxArchive.operations = nullptr;
+}
+
+void resetState(void) {
+    freeOperations();
+    free(cxArchive.path);
+    free(cxArchive.realPath);
+    free(cxArchive.tempPath);
+    cxArchive = CxArchiveState{false, false, false, false, 0, nullptr, nullptr, -1, nullptr, -1, nullptr};
+}
+
+// Extract directories end with a separator unless empty or a bare drive.
+char* directoryWithSeparator(const char* directory) {
+    size_t length = strlen(directory);
+    bool add = length > 0 && !isSeparator(directory[length - 1]);
+    char* copy = (char*)malloc(length + 2);
+    if (!copy) return nullptr;
+    memcpy(copy, directory, length);
+    if (add) copy[length++] = '\\';
+    copy[length] = 0;
+    return copy;
+}
+
+int16_t queue(int type, const char* pattern, const char* directory) {
+    if (!pattern || !*pattern) return CX_EARG;
+    if (!cxArchive.open) return CX_ENOARCHIVE;
+    if (cxCheckPattern(pattern) != 0) return CX_EARG;
+    CxOperation* op = (CxOperation*)calloc(1, sizeof(CxOperation));
+    if (!op) return CX_ENOMEM;
+    op->type = type;
+    op->pattern = cxDup(pattern);
+    op->patternRaw = cxDup(pattern);
+    bool ok = op->pattern && op->patternRaw;
+    if (ok && directory) {
+        op->directory = directoryWithSeparator(directory);
+        op->directoryRaw = directoryWithSeparator(directory);
+        ok = op->directory && op->directoryRaw;
+    }
+    if (!ok) {
+        free(op->pattern);
+        free(op->patternRaw);
+        free(op->directory);
+        free(op->directoryRaw);
+        free(op);
+        return CX_ENOMEM;
+    }
+    cxUpper(op->pattern);
+    if (op->directory) cxUpper(op->directory);
+    CxOperation** tail = &cxArchive.operations;
+    while (*tail) tail = &(*tail)->next;
+    *tail = op;
+    return CX_OK;
+}
+
+}  // namespace
+
+int16_t cxOpenArchive(char* path, int flags) {
+    if (!path) return CX_EARG;
+    // A processed archive that was not closed yet still holds its slots.
+    if (cxArchive.open || cxArchive.realPath) return CX_EOPEN;
+    // The caller's string is upper-cased in place; the file itself is opened
+    // by its name as given, which matters on case-sensitive file systems.
+    char* realPath = archiveName(path);
+    cxUpper(path);
+    if (!realPath) return CX_ENOMEM;
+    if (!*path) {
+        free(realPath);
+        return CX_EARG;
+    }
+    char* upperPath = cxDup(realPath);
+    if (!upperPath) {
+        free(realPath);
+        return CX_ENOMEM;
+    }
+    cxUpper(upperPath);
+
+    int32_t prefix = 0;
+    if (!endsWithArq(realPath)) {
+        prefix = cxFindEntrySignature(realPath, 0);
+        if (prefix == CX_ENOFILE) {
+            prefix = 0;  // no such file yet: a new archive is made
+        } else if (prefix < 0) {
+            free(realPath);
+            free(upperPath);
+            return (int16_t)prefix;
+        }
+    }
+
+    resetState();
+    cxArchive.path = upperPath;
+    cxArchive.realPath = realPath;
+    cxArchive.flags = flags;
+    cxArchive.readOnly = (flags & CX_ARC_READONLY) != 0;
+    cxArchive.paths = (flags & CX_ARC_PATHS) != 0;
+    int slot = cxOpenFile(realPath, cxArchive.readOnly ? CX_READ : CX_READ | CX_WRITE | CX_APPEND);
+    if (slot < 0) {
+        resetState();
+        return CX_ESLOT;
+    }
+    cxArchive.slot = slot;
+
+    if (!cxArchive.readOnly) {
+        char* directory = directoryOf(realPath);
+        const char* temp = directory ? cxTempName(directory, "CX") : nullptr;
+        free(directory);
+        cxArchive.tempPath = temp ? cxDup(temp) : nullptr;
+        int tempSlot = cxArchive.tempPath ? cxOpenFile(cxArchive.tempPath, CX_CREATE | CX_WRITE) : -1;
+        if (tempSlot < 0) {
+            cxCloseFile(slot);
+            resetState();
+            return CX_ETEMP;
+        }
+        cxArchive.tempSlot = tempSlot;
+        cxSeek(slot, 0, SEEK_SET);
+        int16_t copied = prefix > 0 ? cxCopyBytes(slot, tempSlot, (uint32_t)prefix, nullptr) : (int16_t)CX_OK;
+        if (copied < 0) {
+            cxCloseFile(slot);
+            cxCloseFile(tempSlot);
+            cxPlatRemove(cxArchive.tempPath);
+            resetState();
+            return copied;
+        }
+    }
+
+    cxArchive.open = true;
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    cxNotify(&record, CXCB_OPENED, 0);
+    return CX_OK;
+}
+
+int16_t cxExtract(const char* pattern, const char* directory) {
+    if (!directory) return CX_EARG;
+    return queue(CX_OP_EXTRACT, pattern, directory);
+}
+
+int16_t cxAdd(const char* pattern) {
+    return queue(CX_OP_ADD, pattern, nullptr);
+}
+
+int16_t cxDelete(const char* pattern) {
+    return queue(CX_OP_DELETE, pattern, nullptr);
+}
+
+int16_t cxCloseArchive(void) {
+    int16_t result = CX_OK;
+    if (cxArchive.realPath) {
+        cxCloseFile(cxArchive.slot);
+        cxCloseFile(cxArchive.tempSlot);
+        if (cxArchive.modified) {
+            cxPlatRemove(cxArchive.realPath);
+            // On failure the temporary archive keeps the new contents; the
+            // caller is told instead of being left to believe it worked.
+            if (!cxPlatRename(cxArchive.tempPath, cxArchive.realPath)) result = CX_EWRITE;
+        } else if (!cxArchive.readOnly && cxArchive.tempPath) {
+            cxPlatRemove(cxArchive.tempPath);
+        }
+        // An archive left empty (a new one that received nothing) is removed;
+        // a read-only open never changes the file system.
+        CxFileStat status;
+        if (!cxArchive.readOnly && cxPlatStat(cxArchive.realPath, &status) && status.size == 0) {
+            cxPlatRemove(cxArchive.realPath);
+        }
+        if (result == CX_OK && cxArchive.tempPath && cxPlatExists(cxArchive.tempPath)) {
+            cxPlatRemove(cxArchive.tempPath);
+        }
+    }
+    resetState();
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    cxNotify(&record, CXCB_CLOSED, 0);
+    return result;
+}
+
+int16_t cxTestFile(EntryInfo* record) {
+    if (!record) return CX_EARG;
+    if (!cxSlotName(record->source)) return CX_ESLOT;
+    if (record->nameLength == 0) return CX_EEND;
+    uint32_t size = 8192;
+    uint8_t* buffer = (uint8_t*)cxAllocHalving(&size);
+    if (!buffer) return CX_ENOMEM;
+    if (!cxCrcReady()) {
+        free(buffer);
+        return CX_ENOMEM;
+    }
+    cxNotify(record, CXCB_TEST, 0);
+    int32_t start = cxTell(record->source);
+    uint32_t running = 0xFFFFFFFFu;
+    uint32_t done = 0;
+    while (done < record->packedSize) {
+        uint32_t want = record->packedSize - done < size ? record->packedSize - done : size;
+        int32_t got = cxRead(record->source, buffer, want);
+        if (got != (int32_t)want) {
+            free(buffer);
+            cxSeek(record->source, start, SEEK_SET);
+            return CX_EREAD;
+        }
+        running = cxCrcUpdate(running, buffer, want);
+        done += want;
+        cxNotify(record, CXCB_TEST, (int32_t)done);
+        if (record->stopCode == CX_STOP) {
+            free(buffer);
+            cxSeek(record->source, start, SEEK_SET);
+            return CX_ESTOPPED;
+        }
+    }
+    free(buffer);
+    cxSeek(record->source, start, SEEK_SET);
+    uint32_t value = ~running;
+    cxNotify(record, CXCB_TESTED, (int32_t)value);
+    return value == record->checkValue ? CX_OK : CX_ECHECK;
+}
+
+int16_t cxCheckArchive(const char* path) {
+    if (!path || !*path) return CX_EARG;
+    char* name = archiveName(path);
+    if (!name) return CX_ENOMEM;
+    int32_t offset = 0;
+    if (!endsWithArq(name)) {
+        offset = cxFindEntrySignature(name, 0);
+        if (offset < 0) offset = 0;
+    }
+    if (!cxPlatExists(name)) {
+        free(name);
+        return CX_ENOFILE;
+    }
+    int slot = cxOpenFile(name, CX_READ);
+    free(name);
+    if (slot < 0) return CX_ESLOT;
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    record.source = slot;
+    record.destination = -1;
+    int16_t result = CX_ENOARCHIVE;
+    if (cxSeek(slot, offset, SEEK_SET) == offset) {
+        result = cxReadEntryHeader(&record);
+        result = result < 0 && result != CX_EEND ? CX_ENOARCHIVE : CX_OK;
+    }
+    cxCloseFile(slot);
+    return result;
+}
