@@ -280,7 +280,15 @@ BOOL BuildInstallPath(char* output, const char* fileName, DWORD dirId, const cha
     }
     if (newExtension)
         CopyText(file.ext, newExtension, MAX_PATH);
-    AppendText(directory, file.dir, sizeof directory);
+    // A rooted directory in the file name goes below the chosen directory
+    // without doubling the separator: Target \ and the name \x\y.sys would
+    // otherwise give \\x\y.sys, a network path.
+    const char* ownDir = file.dir;
+    size_t leading = strlen(directory);
+    if (leading && (directory[leading - 1] == '\\' || directory[leading - 1] == '/') &&
+        (ownDir[0] == '\\' || ownDir[0] == '/'))
+        ++ownDir;
+    AppendText(directory, ownDir, sizeof directory);
 
     char path[4 * MAX_PATH] = "";
     AppendText(path, file.drive, sizeof path);

@@ -1,0 +1,171 @@
+#include "fakes.h"
+
+#include <string.h>
+
+#include "hooks.h"
+#include "install.h"
+#include "log.h"
+#include "upgrade.h"
+#include "winmain.h"
+
+FakeControl g_Fake;
+
+void ResetFakes(void)
+{
+    g_Fake = FakeControl();
+    g_Fake.startup = g_Fake.precheck = g_Fake.silentAllowed = TRUE;
+    g_Fake.beforeInstall = g_Fake.hasUpgrades = g_Fake.wantsRegistry = TRUE;
+    g_Fake.createImages = g_Fake.decideUpgrades = g_Fake.installImages = g_Fake.runRegistry = TRUE;
+    g_Fake.failureId = MSG_INTERNAL_ERROR;
+    g_Fake.installMarksStarted = TRUE;
+}
+
+static void Record(const std::string& call)
+{
+    if (!g_Fake.calls.empty())
+        g_Fake.calls += ",";
+    g_Fake.calls += call;
+}
+
+static BOOL Pass(const char* name, BOOL result)
+{
+    Record(name);
+    if (!result && g_Fake.failureId)
+        STATUS(g_Fake.failureId, 0);
+    return result;
+}
+
+static UpgradeContext s_Context;
+
+BOOL ProductStartup(void) { Record("Startup"); return g_Fake.startup; }
+
+BOOL ProductPrecheck(void)
+{
+    Record("Precheck");
+    if (g_Fake.precheckProgressId)
+        STATUS(g_Fake.precheckProgressId, 0);
+    if (g_Fake.crashInPrecheck) {
+        LOG("about to fault");
+        *(volatile int*)0 = 1;
+    }
+    return g_Fake.precheck;
+}
+
+const char* ProductTargetDir(void) { return ""; }
+void ProductInteractive(void) { Record("Interactive"); }
+BOOL ProductSilentAllowed(void) { Record("SilentAllowed"); return g_Fake.silentAllowed; }
+UpgradeContext* ProductUpgradeContext(void) { Record("Context"); return &s_Context; }
+BOOL ProductFinish(void) { Record("Finish"); return TRUE; }
+BOOL ProductBeforeInstall(void) { Record("Before"); return g_Fake.beforeInstall; }
+BOOL ProductHasUpgrades(UpgradeContext*) { Record("HasUpgrades"); return g_Fake.hasUpgrades; }
+BOOL ProductWantsRegistry(UpgradeContext*) { Record("WantsRegistry"); return g_Fake.wantsRegistry; }
+void ProductAfterInstall(UpgradeContext*) { Record("After"); }
+LONG RegisterUninstaller(void) { Record("RegisterUninstaller"); return 0; }
+
+BOOL CreateImages(UpgradeContext*) { return Pass("Create", g_Fake.createImages); }
+
+BOOL DecideUpgrades(UpgradeContext*, BOOL force)
+{
+    return Pass(force ? "Decide(1)" : "Decide(0)", g_Fake.decideUpgrades);
+}
+
+BOOL InstallImages(UpgradeContext* context)
+{
+    context->installStarted = 0;
+    if (g_Fake.installMarksStarted)
+        context->installStarted = 1;
+    if (g_Fake.installProgressId)
+        STATUS(g_Fake.installProgressId, 0);
+    return Pass("Install", g_Fake.installImages);
+}
+
+BOOL RunRegistryScript(UpgradeContext*) { return Pass("Registry", g_Fake.runRegistry); }
+
+BOOL CleanupImages(UpgradeContext*, BOOL full)
+{
+    Record(full ? "Cleanup(1)" : "Cleanup(0)");
+    return TRUE;
+}
+
+void RemoveCachedVolumeInfo(void) { Record("RemoveCached"); }
+
+void ResetInstaller(void)
+{
+    CloseLog(TRUE);
+    memset(&g_Log, 0, sizeof g_Log);
+    memset(&g_Status, 0, sizeof g_Status);
+    memset(&g_Trace, 0, sizeof g_Trace);
+    memset(&g_Options, 0, sizeof g_Options);
+    memset(&g_System, 0, sizeof g_System);
+    memset(&g_Dirs, 0, sizeof g_Dirs);
+    memset(&g_Environment, 0, sizeof g_Environment);
+    memset(&g_Engine, 0, sizeof g_Engine);
+    g_Engine.currentIndex = -1;
+    memset(&s_Context, 0, sizeof s_Context);
+}
+
+static void RemoveTree(const std::string& dir)
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = found.cFileName;
+            if (name == "." || name == "..")
+                continue;
+            std::string path = dir + name;
+            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                RemoveTree(path + "\\");
+            } else {
+                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                DeleteFileA(path.c_str());
+            }
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(dir.c_str());
+}
+
+TempDir::TempDir()
+{
+    static int counter;
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    char name[64];
+    wsprintfA(name, "insttest%lu_%d\\", GetCurrentProcessId(), ++counter);
+    path_ = std::string(temp) + name;
+    CreateDirectoryA(path_.c_str(), NULL);
+}
+
+TempDir::~TempDir()
+{
+    RemoveTree(path_);
+}
+
+std::string ReadFileText(const std::string& path)
+{
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return text;
+    char chunk[4096];
+    DWORD read;
+    while (ReadFile(file, chunk, sizeof chunk, &read, NULL) && read)
+        text.append(chunk, read);
+    CloseHandle(file);
+    return text;
+}
+
+void WriteFileText(const std::string& path, const std::string& text)
+{
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+}
+
+BOOL PathExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
