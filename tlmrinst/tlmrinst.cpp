@@ -50,6 +50,9 @@ BOOL ProductPrecheck(void)
             STATUS(MSG_NOT_ADMIN, 0);
         }
     } else if (!g_System.is95Family) {
+        // Refused without the environment: the status says so, or a silent
+        // run would end looking like one that went well.
+        STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
         go = FALSE;
     }
     return g_System.isAdmin && go;
