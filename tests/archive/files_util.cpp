@@ -3,6 +3,7 @@
 #include "files_util.h"
 
 #include <stdio.h>
+#include <time.h>
 #include <filesystem>
 #include <system_error>
 

@@ -1,0 +1,74 @@
+// Helpers of the codec tests: pack bytes into a one-entry archive, expand an
+// entry into memory, build raw entry headers, and record callback events.
+#ifndef CODEC_UTIL_H
+#define CODEC_UTIL_H
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cxint.h"
+#include "files_util.h"
+
+// Writes data to dir/name, packs that file with cxPackEntry into a fresh
+// archive file dir/"PACKED.ARQ" (entry at offset 0, followed by an end
+// record when packing succeeded). *record receives the entry record.
+int16_t PackBytes(const TempDir& dir, const std::string& name, const Bytes& data,
+                  EntryInfo* record);
+std::string PackedPath(const TempDir& dir);
+
+// Reads the entry header at 'offset' of the archive file and expands the
+// entry into dir/"EXPANDED.OUT"; *output receives the file's bytes.
+// *afterData receives the source position after expansion.
+int16_t ExpandAt(const TempDir& dir, const std::string& archive, long offset, Bytes* output,
+                 EntryInfo* record = nullptr, long* afterData = nullptr);
+
+// Packs and expands; true when the expansion gave back the same bytes.
+bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record = nullptr);
+
+// The raw bytes of an entry header (name as given, no conversion).
+struct RawHeader {
+    uint8_t versionMadeBy = 0x31;
+    uint8_t versionNeeded = 0x12;
+    std::string name = "FILE.TXT";
+    uint32_t time = 0;
+    uint16_t mode = 0x81B6;
+    uint32_t packedSize = 0;
+    uint32_t unpackedSize = 0;
+    uint32_t checkValue = 0;
+    uint8_t method = 1;
+    uint8_t origin = 16;
+    uint8_t flags = 0;
+    std::vector<uint8_t> extra;
+    int nameLengthOverride = -1;  // writes this length instead of name.size()
+};
+Bytes EncodeHeader(const RawHeader& header);
+void Append(Bytes* to, const Bytes& more);
+
+uint32_t Crc(const Bytes& data);
+
+// Records every event callback; may set the stop code at a given code.
+struct CallbackLog {
+    std::vector<std::pair<int, int32_t>> events;
+    int stopAtCode = 0;      // 0: never
+    int stopAfterCount = 0;  // stop at the n-th event of stopAtCode (1 = first)
+    bool has(int code) const;
+    int count(int code) const;
+    int32_t lastValue(int code) const;
+};
+// Installs the log as the event callback (null removes it).
+void InstallCallbackLog(CallbackLog* log);
+
+// A small bit writer for hand-made packed streams (most significant first).
+class BitWriter {
+public:
+    void put(unsigned bits, uint32_t value);
+    Bytes finish();  // pads the last byte with zero bits
+
+private:
+    Bytes bytes_;
+    uint32_t pending_ = 0;
+    unsigned count_ = 0;
+};
+
+#endif

@@ -1,0 +1,107 @@
+// Packing then expanding gives back every byte.
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "codec_util.h"
+
+namespace {
+
+TEST(RoundTrip, CorpusFiles) {
+    for (const char* name : {"notepad.exe", "comctl32.dll", "msvcrt.dll"}) {
+        Bytes data = ReadFileBytes(CorpusFile(name));
+        ASSERT_FALSE(data.empty()) << name;
+        EntryInfo r;
+        EXPECT_TRUE(RoundTrip(data, name, &r)) << name;
+        EXPECT_EQ(2u, r.method) << name;
+        EXPECT_LT(r.packedSize, data.size()) << name;
+    }
+    Bytes text = ReadFileBytes(TextFile("/usr/share/common-licenses/GPL-3"));
+    ASSERT_FALSE(text.empty());
+    EntryInfo r;
+    EXPECT_TRUE(RoundTrip(text, "GPL-3.TXT", &r));
+    EXPECT_LT(r.packedSize, text.size() / 2);
+}
+
+// Sizes around the window and chunk size, on data that packs.
+TEST(RoundTrip, SizesAroundTheWindow) {
+    Bytes text = ReadFileBytes(TextFile("/usr/share/common-licenses/GPL-3"));
+    ASSERT_GT(text.size(), 20000u);
+    for (size_t size : {1u, 2u, 3u, 255u, 256u, 257u, 8191u, 8192u, 8193u, 8448u, 8449u, 16384u,
+                        16385u, 16639u, 16640u, 16641u}) {
+        Bytes part(text.begin(), text.begin() + size);
+        EXPECT_TRUE(RoundTrip(part, "PART.TXT")) << size;
+    }
+}
+
+// Random bytes, then their first 300 bytes again: the only match starts at
+// 8,100 and runs across the first chunk boundary.
+TEST(RoundTrip, MatchAcrossChunkBoundary) {
+    Bytes data = RandomBytes(8100, 21);
+    Bytes head(data.begin(), data.begin() + 300);
+    Append(&data, head);
+    Append(&data, Bytes(4000, 'k'));  // makes packing pay off
+    EntryInfo r;
+    EXPECT_TRUE(RoundTrip(data, "CROSS.BIN", &r));
+    EXPECT_EQ(2u, r.method);
+}
+
+// Long inputs with structure at many scales: matches at every distance,
+// blocks, window slides and the length limit.
+TEST(RoundTrip, MixedStructures) {
+    Bytes data;
+    Bytes noise = RandomBytes(200000, 5);
+    for (size_t i = 0; data.size() < 400000; i++) {
+        size_t len = 1 + (noise[i % noise.size()] * 7) % 700;
+        size_t from = (noise[(i * 3) % noise.size()] * 131 + i * 17) % noise.size();
+        if (i % 3 == 0 && data.size() > 9000) {
+            size_t back = 1 + (noise[(i * 5) % noise.size()] * 37) % 8190;
+            for (size_t k = 0; k < len; k++) data.push_back(data[data.size() - back]);
+        } else if (i % 3 == 1) {
+            data.insert(data.end(), len, (uint8_t)i);
+        } else {
+            for (size_t k = 0; k < len; k++) data.push_back(noise[(from + k) % noise.size()] & 0x0F);
+        }
+    }
+    EXPECT_TRUE(RoundTrip(data, "MIXED.BIN"));
+}
+
+// Several packed entries in one archive read back one after the other.
+TEST(RoundTrip, ArchiveOfSeveralEntries) {
+    TempDir dir;
+    std::string archive = dir.file("MULTI.ARQ");
+    int destination = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE | CX_CREATE);
+    std::vector<Bytes> inputs = {ReadFileBytes(CorpusFile("notepad.exe")), Bytes(),
+                                 RandomBytes(3000, 9), Bytes(70000, 'r')};
+    EntryInfo r;
+    for (size_t i = 0; i < inputs.size(); i++) {
+        std::string path = dir.file("F" + std::to_string(i));
+        WriteFileBytes(path, inputs[i]);
+        memset(&r, 0, sizeof r);
+        r.source = cxOpenFile(path.c_str(), CX_READ);
+        r.destination = destination;
+        snprintf(r.name, sizeof r.name, "f%zu", i);
+        ASSERT_EQ(0, cxPackEntry(&r));
+        cxCloseFile(r.source);
+    }
+    r.name[0] = 0;
+    cxWriteEntryHeader(&r);
+    cxCloseFile(destination);
+
+    long offset = 0;
+    for (size_t i = 0; i < inputs.size(); i++) {
+        Bytes out;
+        EntryInfo e;
+        long after = 0;
+        ASSERT_EQ(0, ExpandAt(dir, archive, offset, &out, &e, &after)) << i;
+        EXPECT_EQ(inputs[i], out) << i;
+        offset = after;
+    }
+    int source = cxOpenFile(archive.c_str(), CX_READ);
+    cxSeek(source, (int32_t)offset, SEEK_SET);
+    memset(&r, 0, sizeof r);
+    r.source = source;
+    EXPECT_EQ(CX_EEND, cxReadEntryHeader(&r));
+    cxCloseFile(source);
+}
+
+}  // namespace
