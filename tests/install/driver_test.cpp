@@ -253,6 +253,47 @@ TEST_F(Driver, RestartNeededWithNoRebootOnlySaysSo)
     EXPECT_EQ(1u, STATUS_MESSAGE(g_Status.word));
 }
 
+// The whole run: the exit code is the status word, and the log is kept
+// after a failure or with LEAVELOG, deleted after a success or a cancel.
+TEST_F(Driver, RunEndsWithTheStatusAndTheLogKeepRule)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    std::string log = std::string(temp) + "INSTALL_TESTS.LOG";
+    struct Case {
+        const char* commandLine;
+        DWORD precheckId;
+        BOOL logKept;
+    } cases[] = {
+        {"/silent", MSG_CANCELLED, FALSE},
+        {"/silent /leavelog", MSG_CANCELLED, TRUE},
+        {"/silent", MSG_INTERNAL_ERROR, TRUE},
+        {"/silent", MSG_INSTALLED, FALSE},
+        {"/silent leavelog", MSG_INSTALLED, TRUE},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.commandLine) + " " + std::to_string(c.precheckId));
+        ResetInstaller();
+        ResetFakes();
+        DeleteFileA(log.c_str());
+        g_Fake.precheck = FALSE;
+        g_Fake.precheckProgressId = c.precheckId;
+        char commandLine[64];
+        lstrcpyA(commandLine, c.commandLine);
+        int exitCode = WinMain(GetModuleHandleA(NULL), NULL, commandLine, SW_SHOWNORMAL);
+        EXPECT_EQ(g_Status.word, (DWORD)exitCode);
+        EXPECT_EQ(c.precheckId, STATUS_MESSAGE(exitCode));
+        EXPECT_EQ("Precheck", g_Fake.calls);
+        EXPECT_EQ(c.logKept, PathExists(log));
+        EXPECT_EQ((HANDLE)NULL, g_Log.handle);
+    }
+    std::string text = ReadFileText(log);
+    EXPECT_NE(std::string::npos, text.find(": Unforced silent install, leave logfile on completion, "));
+    EXPECT_NE(std::string::npos, text.find(" WINMAIN"));
+    EXPECT_NE(std::string::npos, text.find(": Final Status 0x0010"));
+    DeleteFileA(log.c_str());
+}
+
 // ---------------------------------------------------------------- guard
 
 static void Fault(void* target)
