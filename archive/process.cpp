@@ -399,7 +399,9 @@ void addPass(EntryInfo* record, bool* rewriting) {
         }
         setName(record, op->pattern);
         cxNotify(record, CXCB_ADDED, context.count);
-        cxArchive.modified = true;
+        // A pattern that found no file changes nothing: a new archive that
+        // received nothing is then removed at close instead of kept empty.
+        if (context.count > 0) cxArchive.modified = true;
         *rewriting = true;
     }
 }

@@ -6,6 +6,7 @@ include(ExternalProject)
 add_subdirectory(archive)
 add_subdirectory(arq)
 add_subdirectory(tests/archive)
+add_subdirectory(tests/arq)
 add_subdirectory(bench)
 
 set(_sub_tests "")

@@ -1,0 +1,56 @@
+#!/bin/bash
+# Archives written by the host arq are read by arq.exe under Wine, and the
+# other way round:
+#   cross_test.sh WINDOWS_ARQ HOST_ARQ WINE_RUN WINEPREFIX WORK_DIR
+set -eu
+win_arq=$1 host_arq=$2 wine_run=$3 prefix=$4 work=$5
+rm -rf "$work"
+mkdir -p "$work"
+cd "$work"
+
+corpus=/usr/lib/i386-linux-gnu/wine/i386-windows
+cp "$corpus/notepad.exe" notepad.exe
+cp "$corpus/comctl32.dll" comctl32.dll
+cp /usr/share/common-licenses/GPL-2 gpl.txt
+: > empty.dat
+files="notepad.exe comctl32.dll gpl.txt empty.dat"
+
+winarq() { "$wine_run" "$prefix" "$win_arq" "$@"; }
+fail() { echo "FAILED: $*" >&2; exit 1; }
+same_files() {  # DIR: each sample file came back unchanged (names upper-cased)
+    for f in $files; do
+        cmp "$f" "$1/$(echo "$f" | tr a-z A-Z)" || fail "$1/$f differs"
+    done
+}
+
+# Host writes, Windows reads.
+"$host_arq" a host.arq $files
+winarq t host.arq > /dev/null || fail "arq.exe t host.arq"
+winarq x host.arq -C fromhost || fail "arq.exe x host.arq"
+same_files fromhost
+
+# Windows writes, host reads.
+winarq a win.arq $files || fail "arq.exe a win.arq"
+"$host_arq" t win.arq > /dev/null || fail "arq t win.arq"
+"$host_arq" x win.arq -C fromwin || fail "arq x win.arq"
+same_files fromwin
+
+# The packer is the same on both sides: the listings agree entry by entry
+# (names, sizes, ratio, method, time and check value).
+"$host_arq" l host.arq > host.list
+winarq l win.arq | tr -d '\r' > win.list
+diff host.list win.list || fail "listings differ"
+
+# A self-extracting file made on Windows opens on the host, and back.
+winarq sfx notepad.exe setup.exe gpl.txt empty.dat || fail "arq.exe sfx"
+"$host_arq" x setup.exe -C sfxhost || fail "arq x setup.exe"
+cmp gpl.txt sfxhost/GPL.TXT || fail "sfx entry differs"
+"$host_arq" d setup.exe 'EMPTY.*' || fail "arq d setup.exe"
+winarq t setup.exe > /dev/null || fail "arq.exe t setup.exe after host delete"
+cmp -n "$(stat -c %s notepad.exe)" notepad.exe setup.exe || fail "stub changed"
+
+# Damage is reported by arq.exe as by arq: non-zero status, one line.
+printf 'not an archive at all' > noise.arq
+if winarq l noise.arq > /dev/null 2> noise.err; then fail "arq.exe l noise.arq succeeded"; fi
+[ "$(tr -d '\r' < noise.err | wc -l)" = 1 ] || fail "arq.exe error is not one line: $(cat noise.err)"
+echo "cross archives agree"
