@@ -135,6 +135,8 @@ int16_t cxReadEntryHeader(EntryInfo* record) {
         return CX_EHEADER;
     }
     record->name[nameLength] = 0;
+    // The writer never puts a NUL into a name; one here means damage.
+    if (memchr(record->name, 0, nameLength)) return CX_EHEADER;
 
     uint8_t body[kBodySize];
     if (cxRead(slot, body, kBodySize) != kBodySize) return CX_EHEADER;
