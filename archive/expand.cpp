@@ -24,11 +24,12 @@ const unsigned kCodeLengths = 19;         // alphabet of the code-length code
 const unsigned kNodes = 2 * kLitLen - 1;  // tree nodes beyond the tables
 const unsigned kLitBits = 12;             // literal/length table index width
 const unsigned kSmallBits = 8;            // position/code-length table width
-const unsigned kInput = 4096;             // packed bytes read per file read
+const unsigned kInput = 16384;            // packed bytes read per file read
 
-// Bit reader: 'bits' holds the next 'count' stream bits at its top, zeros
-// below them; refills keep count above 32 so a code (16 bits at most) and
-// its extra bits can be taken without checking.
+// Bit reader: 'bits' holds the next 'count' stream bits at its top; below
+// them are either zeros or the stream's next bits. A refill gives at least
+// 56 bits, enough for a literal/length code, a position code and its extra
+// bits (16 + 16 + 12).
 struct BitIn {
     uint64_t bits;
     int count;
@@ -73,27 +74,37 @@ bool loadInput(BitIn& in) {
     return true;
 }
 
-__attribute__((noinline)) void refillSlow(BitIn& in) {
+// Takes and returns the reader by value so the caller's copy can stay in
+// registers.
+__attribute__((noinline)) BitIn refillSlow(BitIn in) {
     while (in.count <= 56) {
         if (in.next == in.end && !loadInput(in)) {
-            in.count = 64;  // the bits below are zero: the stream's zero tail
-            return;
+            // No more stored bytes: the bits below are zero already, and
+            // the stream goes on with zeros.
+            in.count = 64;
+            return in;
         }
         in.bits |= (uint64_t)*in.next++ << (56 - in.count);
         in.count += 8;
     }
+    return in;
 }
 
+// Brings the reader to at least 56 bits (64 in the zero tail). With eight
+// input bytes at hand it loads them at once and advances by the whole bytes
+// that fit; the bits of the next byte that also land below 'count' are the
+// stream's own, so loading that byte again later changes nothing.
 inline void refill(BitIn& in) {
-    if (in.count >= 32) return;
-    if (in.end - in.next >= 4) {
+    if (in.end - in.next >= 8) {
         const uint8_t* p = in.next;
-        uint32_t word = (uint32_t)p[0] << 24 | (uint32_t)p[1] << 16 | (uint32_t)p[2] << 8 | p[3];
-        in.bits |= (uint64_t)word << (32 - in.count);
-        in.next += 4;
-        in.count += 32;
+        uint64_t word = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
+                        (uint64_t)p[3] << 32 | (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 |
+                        (uint64_t)p[6] << 8 | p[7];
+        in.bits |= word >> in.count;
+        in.next += (63 - in.count) >> 3;
+        in.count |= 56;
     } else {
-        refillSlow(in);
+        in = refillSlow(in);
     }
 }
 
@@ -106,7 +117,7 @@ inline void drop(BitIn& in, unsigned n) {
 
 // n from 0 to 16.
 inline unsigned getBits(BitIn& in, unsigned n) {
-    refill(in);
+    if (in.count < 16) refill(in);
     if (n == 0) return 0;
     unsigned value = peek32(in) >> (32 - n);
     drop(in, n);
@@ -170,6 +181,23 @@ bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint16
     return true;
 }
 
+// Walks the tree below a table entry that is a node; 'top' holds the code's
+// bits at its top. Returns the symbol, or 'symbols' (and marks the stream
+// damaged) when a walk leaves the tree.
+__attribute__((noinline)) unsigned walkTree(uint32_t top, unsigned j, unsigned width,
+                                            unsigned symbols) {
+    uint32_t bit = 1u << (31 - width);
+    for (unsigned steps = 16 - width; j >= symbols; steps--) {
+        if (steps == 0 || j >= kNodes) {
+            ex.damaged = true;
+            return symbols;
+        }
+        j = (top & bit) ? oneBranch[j] : zeroBranch[j];
+        bit >>= 1;
+    }
+    return j;
+}
+
 // Decodes one symbol; the reader must hold at least 16 bits. A walk that
 // leaves the tree marks the stream damaged and yields 'symbols', a value no
 // caller takes for a symbol.
@@ -178,16 +206,8 @@ inline unsigned decode(BitIn& in, const uint16_t* table, unsigned width, unsigne
     uint32_t top = peek32(in);
     unsigned j = table[top >> (32 - width)];
     if (j >= symbols) {
-        uint32_t bit = 1u << (31 - width);
-        // A valid code needs at most 16 - width steps; more is damage.
-        for (unsigned steps = 16 - width; j >= symbols; steps--) {
-            if (steps == 0 || j >= kNodes) {
-                ex.damaged = true;
-                return symbols;
-            }
-            j = (top & bit) ? oneBranch[j] : zeroBranch[j];
-            bit >>= 1;
-        }
+        j = walkTree(top, j, width, symbols);
+        if (j >= symbols) return symbols;
     }
     drop(in, lengths[j]);
     return j;
@@ -270,23 +290,41 @@ bool readBlockHeader(BitIn& in) {
 }
 
 // Copies 'length' bytes from window position 'from' to 'to'; the caller
-// makes sure neither range wraps. A source just behind the target repeats
-// bytes as they are produced.
+// makes sure neither range wraps. The format means a forward copy byte by
+// byte (a source just behind the target repeats bytes as they are
+// produced). Eight bytes at a time give the same result whenever the source
+// is at least eight bytes behind the target or lies after it: every byte a
+// step reads was either never written or written by an earlier step.
 inline void copyMatch(uint8_t* window, unsigned to, unsigned from, unsigned length) {
-    if (from >= to || to - from >= length) {
-        memmove(window + to, window + from, length);
-    } else {
-        uint8_t* d = window + to;
-        const uint8_t* s = window + from;
-        for (unsigned k = 0; k < length; k++) d[k] = s[k];
+    uint8_t* d = window + to;
+    const uint8_t* s = window + from;
+    if (from > to || to - from >= 8) {
+        while (length >= 8) {
+            uint64_t word;
+            memcpy(&word, s, 8);
+            memcpy(d, &word, 8);
+            d += 8;
+            s += 8;
+            length -= 8;
+        }
     }
+    for (unsigned k = 0; k < length; k++) d[k] = s[k];
 }
 
 // Expands the next n bytes (n <= 8,192) into the window, which is also the
 // history: window index r is the output position modulo 8,192. False when
 // the stream is damaged.
 bool expandChunk(uint8_t* window, unsigned n) {
-    BitIn in = ex.in;
+    // The reader, the block count and the tables are plain locals here so
+    // they stay in registers; the rare calls that need the reader get it
+    // through the expander state.
+    uint64_t bits = ex.in.bits;
+    int count = ex.in.count;
+    const uint8_t* next = ex.in.next;
+    const uint8_t* end = ex.in.end;
+    uint16_t blockLeft = ex.blockLeft;
+    const uint16_t* table = litLenTable;
+    const uint32_t produced = ex.produced;
     unsigned r = 0;
     bool ok = true;
 
@@ -298,34 +336,77 @@ bool expandChunk(uint8_t* window, unsigned n) {
     }
 
     while (r < n) {
-        if (ex.blockLeft == 0) {
-            if (!readBlockHeader(in)) {
+        if (count < 44 && end - next >= 8) {
+            // The refill of the reader, on the locals.
+            uint64_t word = (uint64_t)next[0] << 56 | (uint64_t)next[1] << 48 |
+                            (uint64_t)next[2] << 40 | (uint64_t)next[3] << 32 |
+                            (uint64_t)next[4] << 24 | (uint64_t)next[5] << 16 |
+                            (uint64_t)next[6] << 8 | next[7];
+            bits |= word >> count;
+            next += (63 - count) >> 3;
+            count |= 56;
+        }
+        if (blockLeft == 0 || count < 44) {
+            ex.in = BitIn{bits, count, next, end};
+            if (blockLeft == 0) {
+                if (!readBlockHeader(ex.in)) {
+                    ok = false;
+                    break;
+                }
+                blockLeft = ex.blockLeft;
+            }
+            refill(ex.in);
+            bits = ex.in.bits;
+            count = ex.in.count;
+            next = ex.in.next;
+            end = ex.in.end;
+        }
+        blockLeft--;  // 16-bit: a block count of 0 stands for 65,536
+
+        // At least 44 bits: a literal/length code (16 at most), a position
+        // code (16) and its extra bits (12).
+        uint32_t top = (uint32_t)(bits >> 32);
+        unsigned c = table[top >> (32 - kLitBits)];
+        if (c >= kLitLen) {
+            c = walkTree(top, c, kLitBits, kLitLen);
+            if (c >= kLitLen) {
                 ok = false;
                 break;
             }
         }
-        ex.blockLeft--;  // 16-bit: a block count of 0 stands for 65,536
-        refill(in);
-        unsigned c = decode(in, litLenTable, kLitBits, kLitLen, litLenLengths);
+        unsigned used = litLenLengths[c];
+        bits <<= used;
+        count -= (int)used;
         if (c < 256) {
             window[r++] = (uint8_t)c;
             continue;
         }
-        if (c >= kLitLen) {
-            ok = false;
-            break;
-        }
+
         unsigned length = c - 253;
-        refill(in);
-        unsigned j = decode(in, smallTable, kSmallBits, kPositions, smallLengths);
-        unsigned distance = 0;
+        top = (uint32_t)(bits >> 32);
+        unsigned j = smallTable[top >> (32 - kSmallBits)];
         if (j >= kPositions) {
-            ok = false;
-            break;
+            j = walkTree(top, j, kSmallBits, kPositions);
+            if (j >= kPositions) {
+                ok = false;
+                break;
+            }
         }
-        if (j) distance = (1u << (j - 1)) + getBits(in, j - 1);
-        if (distance >= ex.produced + r) {
-            // Damage, or a match reaching back before the first byte.
+        used = smallLengths[j];
+        bits <<= used;
+        count -= (int)used;
+        unsigned distance = 0;
+        if (j) {
+            unsigned extra = j - 1;
+            distance = 1u << extra;
+            if (extra) {
+                distance += (uint32_t)(bits >> 32) >> (32 - extra);
+                bits <<= extra;
+                count -= (int)extra;
+            }
+        }
+        if (distance >= produced + r) {
+            // A match reaching back before the first byte.
             ex.damaged = true;
             ok = false;
             break;
@@ -345,7 +426,8 @@ bool expandChunk(uint8_t* window, unsigned n) {
             ex.copyFrom = from;
         }
     }
-    ex.in = in;
+    if (ok) ex.in = BitIn{bits, count, next, end};
+    ex.blockLeft = blockLeft;
     ex.produced += r;
     return ok;
 }

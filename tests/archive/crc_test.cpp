@@ -28,7 +28,8 @@ TEST(Crc, KnownValues) {
 TEST(Crc, MatchesDefinitionAtAnyAlignmentAndSplit) {
     Bytes data = RandomBytes(4096 + 64, 7);
     for (size_t offset = 0; offset < 9; offset++) {
-        for (size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 63u, 1000u, 4096u}) {
+        for (size_t length : {0u, 1u, 7u, 8u, 9u, 15u, 16u, 63u, 64u, 127u, 128u, 129u, 143u, 144u,
+                              191u, 192u, 255u, 1000u, 4095u, 4096u}) {
             const uint8_t* p = data.data() + offset;
             uint32_t expected = ReferenceCrc(p, length);
             EXPECT_EQ(expected, ~cxCrcUpdate(0xFFFFFFFFu, p, length))
