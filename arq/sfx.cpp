@@ -14,6 +14,8 @@ namespace {
 // program for an archive must not find one here.
 volatile uint8_t signatureMask = 0x5A;
 
+const uint32_t kSearchedBytes = 400000;
+
 void archiveSignature(uint8_t* out) {
     const uint8_t masked[4] = {0x67 ^ 0x5A, 0x57 ^ 0x5A, 0x04 ^ 0x5A, 0x02 ^ 0x5A};
     for (int i = 0; i < 4; ++i) out[i] = (uint8_t)(masked[i] ^ signatureMask);
@@ -110,7 +112,15 @@ int arqSfx(const char* stub, const char* output, const char* const* files, int c
         arqError("%s: cannot open the stub", stub);
         return 1;
     }
+    CxFileStat status;
+    int16_t statted = cxStat(probe, &status);
     cxCloseFile(probe);
+    // Readers look for the first entry in the first 400,000 bytes only.
+    if (statted == 0 && status.size + 12 + 4 > kSearchedBytes) {
+        arqError("%s: stub too large (%u bytes): the archive must begin within the first %u bytes",
+                 stub, status.size, kSearchedBytes - 16);
+        return 1;
+    }
     int16_t copied = cxCopyFile(stub, output);
     if (copied < 0) {
         arqError("%s: cannot write (%s)", output, arqCodeText(copied));

@@ -179,6 +179,9 @@ TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     EXPECT_FALSE(FileExists(dir.file("new.arq")));
     ExpectOneLineFailure(Run({"a", "new.arq", "[ab"}), "pattern");
     ExpectOneLineFailure(Run({"sfx", "nostub", "out.exe", "x"}), "nostub");
+    Sample("huge.exe", 400000, 1, false);  // the archive would start beyond the searched range
+    Sample("x", 10, 1, false);
+    ExpectOneLineFailure(Run({"sfx", "huge.exe", "out.exe", "x"}), "too large");
     EXPECT_FALSE(FileExists(dir.file("out.exe")));
 
     Sample("noise.arq", 3000, 9, false);

@@ -11,6 +11,7 @@ cd "$work"
 corpus=/usr/lib/i386-linux-gnu/wine/i386-windows
 cp "$corpus/notepad.exe" notepad.exe
 cp "$corpus/comctl32.dll" comctl32.dll
+cp "$corpus/clock.exe" stub.exe
 cp /usr/share/common-licenses/GPL-2 gpl.txt
 : > empty.dat
 files="notepad.exe comctl32.dll gpl.txt empty.dat"
@@ -42,12 +43,16 @@ winarq l win.arq | tr -d '\r' > win.list
 diff host.list win.list || fail "listings differ"
 
 # A self-extracting file made on Windows opens on the host, and back.
-winarq sfx notepad.exe setup.exe gpl.txt empty.dat || fail "arq.exe sfx"
+winarq sfx stub.exe setup.exe gpl.txt empty.dat || fail "arq.exe sfx"
 "$host_arq" x setup.exe -C sfxhost || fail "arq x setup.exe"
 cmp gpl.txt sfxhost/GPL.TXT || fail "sfx entry differs"
 "$host_arq" d setup.exe 'EMPTY.*' || fail "arq d setup.exe"
 winarq t setup.exe > /dev/null || fail "arq.exe t setup.exe after host delete"
-cmp -n "$(stat -c %s notepad.exe)" notepad.exe setup.exe || fail "stub changed"
+cmp -n "$(stat -c %s stub.exe)" stub.exe setup.exe || fail "stub changed"
+
+# A stub too large for the archive to be found behind it is refused.
+if winarq sfx notepad.exe big.exe gpl.txt 2> big.err; then fail "arq.exe sfx accepted a stub of 454,000 bytes"; fi
+[ ! -e big.exe ] || fail "arq.exe sfx left big.exe behind"
 
 # Damage is reported by arq.exe as by arq: non-zero status, one line.
 printf 'not an archive at all' > noise.arq
