@@ -53,8 +53,10 @@ Expander ex;
 uint8_t input[kInput];
 uint8_t litLenLengths[kLitLen];
 uint8_t smallLengths[kCodeLengths];
-uint16_t* litLenTable;  // 4,096 entries, kept until cxTerm
-uint16_t smallTable[1 << kSmallBits];
+// Table entries: a symbol in the low 16 bits and, for codes that fit the
+// table, the code length above them; or a node number (length field 0).
+uint32_t* litLenTable;  // 4,096 entries, kept until cxTerm
+uint32_t smallTable[1 << kSmallBits];
 uint16_t zeroBranch[kNodes], oneBranch[kNodes];
 
 // Reads the next packed bytes from the file into the input buffer; false
@@ -130,7 +132,7 @@ inline unsigned getBits(BitIn& in, unsigned n) {
 // node value below 'symbols' is a symbol, anything else a node. False for a
 // code no packer writes and that could not be decoded safely: an empty or
 // over-full code, or one that needs more nodes than there is room for.
-bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint16_t* table) {
+bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint32_t* table) {
     uint32_t count[17] = {0};
     for (unsigned i = 0; i < symbols; i++) {
         if (lengths[i] > 16) return false;
@@ -149,10 +151,11 @@ bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint16
     for (unsigned i = width + 1; i <= 16; i++) weight[i] = 1u << (16 - i);
 
     // Entries past the short codes are either roots of long codes or, in an
-    // incomplete code, unused; they start as 0.
+    // incomplete code, unused; they start as symbol 0 (with its own length).
     uint32_t tableSize = 1u << width;
     uint32_t firstLong = start[width + 1] >> shift;
-    for (uint32_t i = firstLong; i < tableSize; i++) table[i] = 0;
+    uint32_t empty = (uint32_t)lengths[0] << 16;
+    for (uint32_t i = firstLong; i < tableSize; i++) table[i] = empty;
 
     unsigned freeNode = symbols;
     uint32_t mask = 1u << (15 - width);
@@ -161,11 +164,18 @@ bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint16
         if (len == 0) continue;
         uint32_t next = start[len] + weight[len];
         if (len <= width) {
-            for (uint32_t i = start[len]; i < next; i++) table[i] = (uint16_t)ch;
+            for (uint32_t i = start[len]; i < next; i++) table[i] = ch | len << 16;
         } else {
             uint32_t k = start[len];
-            uint16_t* slot = &table[k >> shift];
-            for (unsigned i = len - width; i; i--) {
+            uint32_t* root = &table[k >> shift];
+            if ((*root & 0xFFFF) == 0) {
+                if (freeNode >= kNodes) return false;
+                zeroBranch[freeNode] = oneBranch[freeNode] = 0;
+                *root = freeNode++;
+            }
+            uint16_t* slot = (k & mask) ? &oneBranch[*root] : &zeroBranch[*root];
+            k <<= 1;
+            for (unsigned i = len - width - 1; i; i--) {
                 if (*slot == 0) {
                     if (freeNode >= kNodes) return false;
                     zeroBranch[freeNode] = oneBranch[freeNode] = 0;
@@ -201,24 +211,27 @@ __attribute__((noinline)) unsigned walkTree(uint32_t top, unsigned j, unsigned w
 // Decodes one symbol; the reader must hold at least 16 bits. A walk that
 // leaves the tree marks the stream damaged and yields 'symbols', a value no
 // caller takes for a symbol.
-inline unsigned decode(BitIn& in, const uint16_t* table, unsigned width, unsigned symbols,
+inline unsigned decode(BitIn& in, const uint32_t* table, unsigned width, unsigned symbols,
                        const uint8_t* lengths) {
     uint32_t top = peek32(in);
-    unsigned j = table[top >> (32 - width)];
-    if (j >= symbols) {
-        j = walkTree(top, j, width, symbols);
-        if (j >= symbols) return symbols;
+    uint32_t entry = table[top >> (32 - width)];
+    unsigned j = entry & 0xFFFF;
+    if (j < symbols) {
+        drop(in, entry >> 16);
+        return j;
     }
+    j = walkTree(top, j, width, symbols);
+    if (j >= symbols) return symbols;
     drop(in, lengths[j]);
     return j;
 }
 
 // A code of one symbol: every lookup yields it and takes no bits.
-bool singleSymbol(unsigned symbol, unsigned symbols, uint8_t* lengths, uint16_t* table,
+bool singleSymbol(unsigned symbol, unsigned symbols, uint8_t* lengths, uint32_t* table,
                   unsigned tableSize) {
     if (symbol >= symbols) return false;
     memset(lengths, 0, symbols);
-    for (unsigned i = 0; i < tableSize; i++) table[i] = (uint16_t)symbol;
+    for (unsigned i = 0; i < tableSize; i++) table[i] = symbol;
     return true;
 }
 
@@ -289,26 +302,56 @@ bool readBlockHeader(BitIn& in) {
     return true;
 }
 
+inline void copy8(uint8_t* d, const uint8_t* s) {
+    uint64_t word;
+    memcpy(&word, s, 8);
+    memcpy(d, &word, 8);
+}
+
 // Copies 'length' bytes from window position 'from' to 'to'; the caller
 // makes sure neither range wraps. The format means a forward copy byte by
-// byte (a source just behind the target repeats bytes as they are
-// produced). Eight bytes at a time give the same result whenever the source
-// is at least eight bytes behind the target or lies after it: every byte a
-// step reads was either never written or written by an earlier step.
+// byte, so a source just behind the target repeats bytes as they are
+// produced. Wider steps give the same bytes:
+// - a source at least eight bytes behind: eight bytes a step, then the last
+//   eight bytes again (their source bytes are final by then);
+// - a source closer behind: the output repeats with that period, so after
+//   the first multiple of the period that reaches eight bytes the copy goes
+//   on from that far back;
+// - a source ahead of the target: eight bytes a step (each step reads
+//   before it writes, and reads nothing written before), then bytes.
 inline void copyMatch(uint8_t* window, unsigned to, unsigned from, unsigned length) {
     uint8_t* d = window + to;
     const uint8_t* s = window + from;
-    if (from > to || to - from >= 8) {
-        while (length >= 8) {
-            uint64_t word;
-            memcpy(&word, s, 8);
-            memcpy(d, &word, 8);
-            d += 8;
-            s += 8;
-            length -= 8;
-        }
+    if (from > to) {
+        for (; length >= 8; length -= 8, d += 8, s += 8) copy8(d, s);
+        for (unsigned k = 0; k < length; k++) d[k] = s[k];
+        return;
     }
-    for (unsigned k = 0; k < length; k++) d[k] = s[k];
+    if (to - from < 8) {
+        unsigned period = to - from;
+        unsigned lead = (8 + period - 1) / period * period;  // 8..14
+        if (lead >= length) {
+            for (unsigned k = 0; k < length; k++) d[k] = s[k];
+            return;
+        }
+        for (unsigned k = 0; k < lead; k++) d[k] = s[k];
+        d += lead;
+        length -= lead;
+        s = d - lead;
+    }
+    if (length >= 8) {
+        unsigned k = 0;
+        for (; k + 8 <= length; k += 8) copy8(d + k, s + k);
+        if (k < length) copy8(d + length - 8, s + length - 8);
+    } else if (length >= 4) {
+        uint32_t head, tail;
+        memcpy(&head, s, 4);
+        memcpy(&tail, s + length - 4, 4);
+        memcpy(d, &head, 4);
+        memcpy(d + length - 4, &tail, 4);
+    } else {
+        for (unsigned k = 0; k < length; k++) d[k] = s[k];
+    }
 }
 
 // Expands the next n bytes (n <= 8,192) into the window, which is also the
@@ -323,7 +366,7 @@ bool expandChunk(uint8_t* window, unsigned n) {
     const uint8_t* next = ex.in.next;
     const uint8_t* end = ex.in.end;
     uint16_t blockLeft = ex.blockLeft;
-    const uint16_t* table = litLenTable;
+    const uint32_t* table = litLenTable;
     const uint32_t produced = ex.produced;
     unsigned r = 0;
     bool ok = true;
@@ -366,15 +409,17 @@ bool expandChunk(uint8_t* window, unsigned n) {
         // At least 44 bits: a literal/length code (16 at most), a position
         // code (16) and its extra bits (12).
         uint32_t top = (uint32_t)(bits >> 32);
-        unsigned c = table[top >> (32 - kLitBits)];
+        uint32_t entry = table[top >> (32 - kLitBits)];
+        unsigned c = entry & 0xFFFF;
+        unsigned used = entry >> 16;
         if (c >= kLitLen) {
             c = walkTree(top, c, kLitBits, kLitLen);
             if (c >= kLitLen) {
                 ok = false;
                 break;
             }
+            used = litLenLengths[c];
         }
-        unsigned used = litLenLengths[c];
         bits <<= used;
         count -= (int)used;
         if (c < 256) {
@@ -384,15 +429,17 @@ bool expandChunk(uint8_t* window, unsigned n) {
 
         unsigned length = c - 253;
         top = (uint32_t)(bits >> 32);
-        unsigned j = smallTable[top >> (32 - kSmallBits)];
+        entry = smallTable[top >> (32 - kSmallBits)];
+        unsigned j = entry & 0xFFFF;
+        used = entry >> 16;
         if (j >= kPositions) {
             j = walkTree(top, j, kSmallBits, kPositions);
             if (j >= kPositions) {
                 ok = false;
                 break;
             }
+            used = smallLengths[j];
         }
-        used = smallLengths[j];
         bits <<= used;
         count -= (int)used;
         unsigned distance = 0;
@@ -484,7 +531,7 @@ int16_t copyStored(EntryInfo* record) {
 // Method 2.
 int16_t expandPacked(EntryInfo* record) {
     if (!litLenTable) {
-        litLenTable = (uint16_t*)malloc((1u << kLitBits) * sizeof(uint16_t));
+        litLenTable = (uint32_t*)malloc((1u << kLitBits) * sizeof(uint32_t));
         if (!litLenTable) {
             skipRest(record, record->packedSize);
             return CX_ENOMEM;
