@@ -349,6 +349,12 @@ void addOneFile(const char* listedName, void* data) {
         free(filePath);
         return;
     }
+    if (wasAdded(name)) {
+        // Named by an earlier pattern of this pass: it is in already.
+        ++context->count;
+        free(filePath);
+        return;
+    }
     cxReplacingEntry = archiveHasEntry(name);
     int source = cxOpenFile(filePath, CX_READ);
     if (source < 0) {

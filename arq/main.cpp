@@ -9,6 +9,7 @@
 
 #ifdef _WIN32
 // Patterns reach the engine as typed; the runtime must not expand them.
+extern "C" int _dowildcard;
 int _dowildcard = 0;
 #endif
 
