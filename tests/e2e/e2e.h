@@ -1,0 +1,74 @@
+// Helpers of the end-to-end tests: they run a program under test as its own
+// process, with the Windows version Wine reports to it, and read back what it
+// left behind (exit code, log file, registry).
+#ifndef TESTS_E2E_E2E_H
+#define TESTS_E2E_E2E_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Windows paths of the programs under test and of the scratch directory,
+// taken from the command line (Unix paths are mapped to drive Z:).
+struct E2EPaths {
+    std::string setup;    // setup.exe
+    std::string hooks;    // the hook test program
+    std::string work;     // scratch directory for copies, ends in '\'
+};
+extern E2EPaths g_Paths;
+
+// Reads --setup=, --hooks= and --work= after GoogleTest took its own flags.
+void ParseE2EArguments(int argc, char** argv);
+std::string WindowsPath(const std::string& path);
+
+// Copies program to work\name and sets the Windows version Wine reports to
+// that file name (empty version: the value is removed). Returns the copy.
+std::string PrepareProgram(const std::string& program, const std::string& name, const std::string& version);
+
+// What one run left behind.
+struct RunResult {
+    bool started = false;
+    bool timedOut = false;
+    DWORD exitCode = 0;
+    DWORD elapsedMs = 0;
+    bool logExists = false;
+    std::string log;  // the whole log file, when it exists
+};
+
+// Runs "path arguments" with extra environment variables (NAME=VALUE pairs,
+// set for the child only) and waits at most timeoutMs. The log is read from
+// the temporary directory afterwards (base name in upper case + ".LOG").
+RunResult RunProgram(const std::string& path, const std::string& arguments,
+                     const std::vector<std::string>& environment = {}, DWORD timeoutMs = 60000);
+
+// The log path a program writes: temporary directory + BASE + ".LOG".
+std::string LogPathOf(const std::string& program);
+std::string TempDir();  // with one trailing backslash
+bool ReadWholeFile(const std::string& path, std::string* contents);
+bool WriteWholeFile(const std::string& path, const std::string& contents);
+bool FileExistsAt(const std::string& path);
+std::string LowerCase(std::string text);
+std::string UpperCase(std::string text);
+
+// Log lines without their CR LF; message() is the text after "NAME0123: ".
+std::vector<std::string> LogLines(const std::string& log);
+std::string MessageOf(const std::string& line);
+// Index of the first line whose message starts with prefix, from index from;
+// -1 when there is none.
+int FindMessage(const std::vector<std::string>& lines, const std::string& prefix, int from = 0);
+int CountMessages(const std::vector<std::string>& lines, const std::string& prefix);
+// The source line a log line carries ("TLMRINST0042: ..." gives 42), -1 if none.
+long LineNumberOf(const std::string& line);
+
+// The completion record of a program base name (lower case); false when the
+// key or a value is missing.
+bool ReadCompletionRecord(const std::string& baseName, DWORD* status, DWORD* qualifier);
+void DeleteCompletionRecord(const std::string& baseName);
+
+// Status word fields.
+inline DWORD StatusMessage(DWORD word) { return word >> 20; }
+inline DWORD StatusModule(DWORD word) { return (word >> 16) & 0xF; }
+std::string Hex8(DWORD value);  // "0x%08lX"
+
+#endif

@@ -1,0 +1,24 @@
+#!/bin/bash
+# Runs a Windows test program in a fresh copy of the tests' prepared prefix,
+# served by a wineserver of its own, so what it does to the prefix (a forced
+# restart carries out every pending rename and ends the session) reaches no
+# other test:
+#   own-prefix.sh WINE-RUN MAIN-PREFIX OWN-PREFIX PROGRAM [ARGUMENTS...]
+# The copy is removed after a passing run and kept after a failing one.
+set -u
+winerun=$1 main=$2 own=$3
+shift 3
+export WINEDEBUG=-all
+# The shared prefix is created once, by whichever test comes first.
+"$winerun" "$main" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
+(
+  flock 9
+  [ -f "$main/.ready" ] || { echo "prefix $main was not created" >&2; exit 1; }
+  rm -rf "$own"
+  cp -a "$main" "$own"
+) 9>"$main.lock" || exit 1
+"$winerun" "$own" "$@"
+rc=$?
+WINEPREFIX=$own wineserver -k </dev/null >/dev/null 2>&1
+[ $rc -eq 0 ] && rm -rf "$own"
+exit $rc

@@ -1,0 +1,71 @@
+// Runs an installer and reports what the shell cannot see under Wine: the
+// whole 32-bit exit code (a Unix exit status keeps only 8 bits) and the log
+// the run left in the temporary directory, which is removed afterwards.
+//   showrun PROGRAM [ARGUMENTS...]     (a Unix path maps to drive Z:)
+#include <windows.h>
+#include <stdio.h>
+#include <string>
+
+static std::string WindowsPath(std::string path)
+{
+    for (char& c : path)
+        if (c == '/')
+            c = '\\';
+    return (!path.empty() && path[0] == '\\') ? "Z:" + path : path;
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        fprintf(stderr, "usage: showrun PROGRAM [ARGUMENTS...]\n");
+        return 2;
+    }
+    std::string program = WindowsPath(argv[1]);
+    std::string command = "\"" + program + "\"";
+    for (int i = 2; i < argc; ++i)
+        command += std::string(" ") + argv[i];
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessA(program.c_str(), &command[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        fprintf(stderr, "cannot start %s: error %lu\n", program.c_str(), GetLastError());
+        return 2;
+    }
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    printf("exit status 0x%08lX (message id %lu, module %lu, line %lu)\n", code, code >> 20, (code >> 16) & 0xF,
+           code & 0xFFFF);
+
+    // The log: temporary directory + upper-case base name + ".LOG".
+    char temp[MAX_PATH];
+    DWORD length = GetTempPathA(MAX_PATH, temp);
+    std::string log(temp, length < MAX_PATH ? length : 0);
+    if (log.empty() || (log.back() != '\\' && log.back() != '/'))
+        log += '\\';
+    size_t slash = program.find_last_of("\\:");
+    std::string name = slash == std::string::npos ? program : program.substr(slash + 1);
+    name = name.substr(0, name.rfind('.'));
+    for (char& c : name)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    log += name + ".LOG";
+
+    FILE* file = fopen(log.c_str(), "rb");
+    if (!file) {
+        printf("no log at %s\n", log.c_str());
+    } else {
+        printf("log %s:\n", log.c_str());
+        char buffer[4096];
+        size_t got;
+        while ((got = fread(buffer, 1, sizeof buffer, file)) > 0)
+            fwrite(buffer, 1, got, stdout);
+        fclose(file);
+        DeleteFileA(log.c_str());
+    }
+    fflush(stdout);
+    return 0;
+}
