@@ -1,9 +1,13 @@
 // Runs an installer and reports what the shell cannot see under Wine: the
 // whole 32-bit exit code (a Unix exit status keeps only 8 bits) and the log
 // the run left in the temporary directory, which is removed afterwards.
-//   showrun PROGRAM [ARGUMENTS...]     (a Unix path maps to drive Z:)
+//   showrun [--timeout=SECONDS] PROGRAM [ARGUMENTS...]
+// A Unix path of the program maps to drive Z:. A program still running
+// after the time-out (a wizard waiting for a user) is ended, and so said.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
 #include <string>
 
 static std::string WindowsPath(std::string path)
@@ -16,13 +20,19 @@ static std::string WindowsPath(std::string path)
 
 int main(int argc, char** argv)
 {
-    if (argc < 2) {
-        fprintf(stderr, "usage: showrun PROGRAM [ARGUMENTS...]\n");
+    int first = 1;
+    DWORD timeoutMs = INFINITE;
+    if (argc > 1 && strncmp(argv[1], "--timeout=", 10) == 0) {
+        timeoutMs = (DWORD)strtoul(argv[1] + 10, NULL, 10) * 1000;
+        first = 2;
+    }
+    if (argc <= first) {
+        fprintf(stderr, "usage: showrun [--timeout=SECONDS] PROGRAM [ARGUMENTS...]\n");
         return 2;
     }
-    std::string program = WindowsPath(argv[1]);
+    std::string program = WindowsPath(argv[first]);
     std::string command = "\"" + program + "\"";
-    for (int i = 2; i < argc; ++i)
+    for (int i = first + 1; i < argc; ++i)
         command += std::string(" ") + argv[i];
 
     STARTUPINFOA startup = {};
@@ -32,12 +42,18 @@ int main(int argc, char** argv)
         fprintf(stderr, "cannot start %s: error %lu\n", program.c_str(), GetLastError());
         return 2;
     }
-    WaitForSingleObject(process.hProcess, INFINITE);
+    bool ended = WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0;
+    if (!ended) {
+        printf("still running after %lu s (waiting for a user?): ended it\n", timeoutMs / 1000);
+        TerminateProcess(process.hProcess, 1);
+        WaitForSingleObject(process.hProcess, 10000);
+    }
     DWORD code = 0;
     GetExitCodeProcess(process.hProcess, &code);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    printf("exit status 0x%08lX (message id %lu, module %lu, line %lu)\n", code, code >> 20, (code >> 16) & 0xF,
+    if (ended)
+        printf("exit status 0x%08lX (message id %lu, module %lu, line %lu)\n", code, code >> 20, (code >> 16) & 0xF,
            code & 0xFFFF);
 
     // The log: temporary directory + upper-case base name + ".LOG".
