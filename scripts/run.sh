@@ -29,7 +29,7 @@ run "$setup" /silent /leavelog
 seconds=${VISUAL_SECONDS:-60}
 echo "=== visual run: setup.exe /leavelog"
 if command -v import >/dev/null && import -version 2>/dev/null | grep -q ImageMagick; then
-  ( sleep $((seconds - 5)); import -window root build/mainjob-visual.png 2>/dev/null ) &
+  ( sleep $((seconds - 5)); import -window root build/mainjob-visual.png ) </dev/null >/dev/null 2>&1 &
   shot=$!
 fi
 run --timeout="$seconds" "$setup" /leavelog

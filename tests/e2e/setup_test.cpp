@@ -259,4 +259,22 @@ TEST_F(Setup, LeaveStatusWritesTheCompletionRecord)
     DeleteFileA(LogPathOf("E2ESet_Status.exe").c_str());
 }
 
+// Without LEAVELOG the log a run created goes when the run did not fail and
+// stays when it did; a log that was there before is appended to and kept.
+TEST_F(Setup, KeepsOrDeletesItsLogByTheRule)
+{
+    RunResult run = Run("e2eset_rule.exe", "winxp", "/silent");
+    bool failed = (LONG)run.exitCode < 0 && StatusMessage(run.exitCode) != 2049;
+    EXPECT_EQ(run.logExists, failed) << Hex8(run.exitCode);
+
+    const std::string earlier = "earlier run\r\n";
+    std::string log = LogPathOf("e2eset_rule.exe");
+    ASSERT_TRUE(WriteWholeFile(log, earlier));
+    RunResult appended = RunProgram(g_Paths.work + "e2eset_rule.exe", "/silent");
+    ASSERT_TRUE(appended.logExists);
+    EXPECT_EQ(appended.log.substr(0, earlier.size()), earlier);
+    ExpectWholeLog(appended.log.substr(earlier.size()), "E2ESET_RULE", appended.exitCode);
+    DeleteFileA(log.c_str());
+}
+
 }  // namespace
