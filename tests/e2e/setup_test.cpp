@@ -65,10 +65,10 @@ bool HasLineFormat(const std::string& line)
     if (digits < 4)
         return false;
     size_t nameEnd = colon - digits;
-    if (nameEnd < 8)
-        return false;
     size_t nameStart = line.find_first_not_of(' ');
-    if (nameStart >= nameEnd || nameEnd - nameStart > 8 && nameStart != 0)
+    // Blanks in front only when the name is shorter than the field.
+    bool aligned = nameStart == 0 ? nameEnd >= 8 : nameEnd == 8;
+    if (nameStart >= nameEnd || !aligned)
         return false;
     for (size_t i = nameStart; i < nameEnd; ++i)
         if (!isupper((unsigned char)line[i]) && !isdigit((unsigned char)line[i]) && line[i] != '_')
