@@ -232,10 +232,13 @@ TEST_F(Setup, SecondCopyEndsAtOnceWithoutALog)
     EXPECT_EQ(status, run.exitCode);
     EXPECT_EQ(qualifier, 0u);
 
-    // Once the mutex is free again, the same copy runs normally.
-    RunResult again = Run("e2eset_second.exe", "winxp", "/silent /leavelog");
+    // Once the mutex is free again, the same copy runs normally, and its
+    // record is overwritten with the new outcome.
+    RunResult again = Run("e2eset_second.exe", "winxp", "/silent /leavelog /leavestatus");
     EXPECT_NE(StatusMessage(again.exitCode), 2051u);
     EXPECT_TRUE(again.logExists);
+    ASSERT_TRUE(ReadCompletionRecord("e2eset_second", &status, &qualifier));
+    EXPECT_EQ(status, again.exitCode);
     DeleteFileA(LogPathOf("e2eset_second.exe").c_str());
 }
 
