@@ -522,8 +522,9 @@ int16_t copyStored(EntryInfo* record) {
     if (result == CX_OK && record->stopCode == CX_STOP && done < total) result = CX_ESTOPPED;
     skipRest(record, record->packedSize - done);
     if (result != CX_OK) return result;
-    // Sizes that disagree in a stored entry mean the header was damaged.
-    if (record->unpackedSize != record->packedSize) ex.damaged = true;
+    // Sizes that disagree in a stored entry mean the header was damaged; a
+    // file that ends early means the data was.
+    if (record->unpackedSize != record->packedSize || done < total) ex.damaged = true;
     cxNotify(record, CXCB_EXTRACTED, 0);
     return CX_OK;
 }
