@@ -246,6 +246,28 @@ long LineNumberOf(const std::string& line)
     return strtol(line.substr(start, colon - start).c_str(), NULL, 10);
 }
 
+std::string InconsistentStatusLine(const std::string& log)
+{
+    static const char* const kModules[] = {"INSTALL", "UPGRADE", "REGISTRY", "WINMAIN", "LOG"};
+    for (const std::string& line : LogLines(log)) {
+        std::string message = MessageOf(line);
+        if (message.rfind("Status 0x", 0) != 0)
+            continue;
+        DWORD word = strtoul(message.c_str() + 7, NULL, 16);
+        std::string name = line.substr(0, line.find(": "));
+        name = name.substr(name.find_first_not_of(' '));
+        while (!name.empty() && name.back() >= '0' && name.back() <= '9')
+            name.pop_back();
+        DWORD module = 0;
+        for (DWORD i = 0; i < 5; ++i)
+            if (name == kModules[i])
+                module = i + 1;
+        if (StatusModule(word) != module || (word & 0xFFFF) != ((DWORD)LineNumberOf(line) & 0xFFFF))
+            return line;
+    }
+    return std::string();
+}
+
 static const char kCompletionKey[] = "SOFTWARE\\Vornak\\UpgWizCompletion\\";
 
 bool ReadCompletionRecord(const std::string& baseName, DWORD* status, DWORD* qualifier)

@@ -61,6 +61,11 @@ int CountMessages(const std::vector<std::string>& lines, const std::string& pref
 // The source line a log line carries ("TLMRINST0042: ..." gives 42), -1 if none.
 long LineNumberOf(const std::string& line);
 
+// Every "Status 0x%08lX Qualifier ..." line of a log: the word's module id
+// and line field agree with the module name and source line the log line
+// carries. Returns the first disagreeing line, or "" when all agree.
+std::string InconsistentStatusLine(const std::string& log);
+
 // The completion record of a program base name (lower case); false when the
 // key or a value is missing.
 bool ReadCompletionRecord(const std::string& baseName, DWORD* status, DWORD* qualifier);

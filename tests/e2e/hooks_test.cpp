@@ -28,6 +28,7 @@ class Hooks : public testing::Test {
         EXPECT_TRUE(result.started) << name;
         EXPECT_FALSE(result.timedOut) << name;
         logs_.push_back(LogPathOf(copy));
+        EXPECT_EQ(InconsistentStatusLine(result.log), "");
         return result;
     }
 

@@ -113,6 +113,7 @@ class Restart : public testing::Test {
         RunResult run = RunProgram(copy, arguments, {"E2E_HOOKS=InstallImages=restart"});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
+        EXPECT_EQ(InconsistentStatusLine(run.log), "");
         return run;
     }
 };

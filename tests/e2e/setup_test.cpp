@@ -123,6 +123,7 @@ class Setup : public testing::Test {
         RunResult result = RunProgram(copy, arguments);
         EXPECT_TRUE(result.started) << name;
         EXPECT_FALSE(result.timedOut) << name;
+        EXPECT_EQ(InconsistentStatusLine(result.log), "");
         return result;
     }
 };
