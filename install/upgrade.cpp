@@ -2,6 +2,7 @@
 // entry against the running system.
 #include "upgrade.h"
 
+#include "cx.h"
 #include "install.h"
 #include "log.h"
 
@@ -70,7 +71,17 @@ BOOL EngineInit(void)
         if (!DeleteLeftover("qnbinit", DIR_SYSTEM32, "Deleting QNBINIT file found at %s"))
             return FALSE;
     }
-    // The archive engine is started here once it is part of the build.
+    int16_t code = cxInit();
+    if (code < 0) {
+        LOG("cxInit failure 0x%08lX", (LONG)code);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)code);
+        return FALSE;
+    }
+    // Images go beside their destinations; the archive engine keeps no
+    // temporary directory of its own, so the answer is not looked at. The
+    // extraction events are routed to the image pass when it registers its
+    // callback.
+    cxSetTempDir(GetInstallDir(DIR_TEMP));
     LOG("Successfull initialization");
     g_Engine.engineReady = TRUE;
     g_Engine.currentContext = NULL;
@@ -80,5 +91,7 @@ BOOL EngineInit(void)
 
 void EngineShutdown(void)
 {
+    if (g_Engine.engineReady)
+        cxTerm();
     g_Engine.engineReady = FALSE;
 }
