@@ -28,6 +28,14 @@ int openForReading(const char* archive) {
     return -1;
 }
 
+// Opens the archive and readies a record that reads from it.
+int openForWalk(const char* archive, EntryInfo* record) {
+    memset(record, 0, sizeof *record);
+    record->source = openForReading(archive);
+    record->destination = -1;
+    return record->source;
+}
+
 // Ends a walk: -10 is the end record; anything else is damage.
 int endOfWalk(const char* archive, int16_t result, int entries) {
     if (result == CX_EEND) return 0;
@@ -48,12 +56,9 @@ const char* methodName(uint32_t method) {
 }  // namespace
 
 int arqTest(const char* archive) {
-    int slot = openForReading(archive);
-    if (slot < 0) return 1;
     EntryInfo record;
-    memset(&record, 0, sizeof record);
-    record.source = slot;
-    record.destination = -1;
+    int slot = openForWalk(archive, &record);
+    if (slot < 0) return 1;
     int entries = 0;
     int16_t r = cxFirstEntry(&record);
     for (; r == 0; r = cxNextEntry(&record)) {
@@ -74,12 +79,9 @@ int arqTest(const char* archive) {
 }
 
 int arqList(const char* archive) {
-    int slot = openForReading(archive);
-    if (slot < 0) return 1;
     EntryInfo record;
-    memset(&record, 0, sizeof record);
-    record.source = slot;
-    record.destination = -1;
+    int slot = openForWalk(archive, &record);
+    if (slot < 0) return 1;
     int entries = 0;
     uint64_t packed = 0, unpacked = 0;
     printf("%-32s %11s %11s %5s %-7s %-19s %-8s\n", "Name", "Packed", "Unpacked", "Ratio", "Method",
