@@ -320,6 +320,9 @@ inline void copy8(uint8_t* d, const uint8_t* s) {
 // - a source ahead of the target: eight bytes a step (each step reads
 //   before it writes, and reads nothing written before), then bytes.
 inline void copyMatch(uint8_t* window, unsigned to, unsigned from, unsigned length) {
+    // A match 8,192 bytes back copies each byte onto itself: the window
+    // already holds the output.
+    if (from == to) return;
     uint8_t* d = window + to;
     const uint8_t* s = window + from;
     if (from > to) {

@@ -73,6 +73,23 @@ TEST(Expand, RunLengthMatchesAcrossChunks) {
     EXPECT_EQ(16384, log.lastValue(CXCB_EXPAND));
 }
 
+// Position value 8,191 reaches back exactly one window: each byte comes
+// from the window slot it is written to.
+TEST(Expand, MatchOneWindowBack) {
+    BitWriter w;
+    OneSymbolBlock(&w, 4096, 'p', 0);
+    OneSymbolBlock(&w, 4096, 'q', 0);
+    OneSymbolBlock(&w, 40, 509, 13);
+    for (int i = 0; i < 40; i++) w.put(12, 0xFFF);
+    Bytes expected(4096, 'p');
+    Append(&expected, Bytes(4096, 'q'));
+    Append(&expected, expected);
+    Append(&expected, Bytes(expected.begin(), expected.begin() + 40 * 256 - 8192));
+    Bytes out;
+    ASSERT_EQ(0, ExpandEntryBytes(2, w.finish(), (uint32_t)expected.size(), &out));
+    EXPECT_EQ(expected, out);
+}
+
 // Streams whose check value is right but which no packer writes: they must
 // end in -7, not in a crash or a read outside the tables.
 TEST(Expand, RejectsStreamsThatLie) {
