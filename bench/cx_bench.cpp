@@ -257,6 +257,9 @@ int main(int argc, char** argv) {
         EnginePack(corpus, archive, &engine);
         for (int round = 0; round < rounds; round++) EngineExpand(corpus, archive, output, false, &engine);
         printf("expand MB/s %.2f\n", total / 1e6 / engine.expandSeconds);
+        unlink(archive.c_str());
+        unlink(output.c_str());
+        rmdir(dir);
         return 0;
     }
     if (profileInflate) {
@@ -264,6 +267,7 @@ int main(int argc, char** argv) {
         ZlibPack(corpus, 9, &z);
         for (int round = 0; round < rounds; round++) ZlibExpand(corpus, &z);
         printf("inflate MB/s %.2f\n", total / 1e6 / z.expandSeconds);
+        rmdir(dir);
         return 0;
     }
     ZlibResult z6, z9;

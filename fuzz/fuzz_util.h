@@ -14,19 +14,46 @@
 
 #include "cxint.h"
 
-inline const std::string& ScratchDir() {
-    static std::string dir = [] {
-        char pattern[64];
-        snprintf(pattern, sizeof pattern, "%s/cxfuzz-XXXXXX",
-                 access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
-        const char* made = mkdtemp(pattern);
-        if (!made) abort();
-        return std::string(made);
-    }();
-    return dir;
+// The scratch directory and the files handed out in it, in plain arrays so
+// they are still there when the exit handler removes them.
+struct Scratch {
+    char dir[64];
+    char files[8][128];
+};
+
+inline Scratch& TheScratch() {
+    static Scratch scratch;
+    return scratch;
 }
 
-inline std::string ScratchFile(const char* name) { return ScratchDir() + "/" + name; }
+inline void RemoveScratch() {
+    Scratch& s = TheScratch();
+    for (auto& file : s.files)
+        if (file[0]) unlink(file);
+    if (s.dir[0]) rmdir(s.dir);
+}
+
+inline const char* ScratchDir() {
+    Scratch& s = TheScratch();
+    if (!s.dir[0]) {
+        snprintf(s.dir, sizeof s.dir, "%s/cxfuzz-XXXXXX",
+                 access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp");
+        if (!mkdtemp(s.dir)) abort();
+        atexit(RemoveScratch);
+    }
+    return s.dir;
+}
+
+inline std::string ScratchFile(const char* name) {
+    std::string path = std::string(ScratchDir()) + "/" + name;
+    for (auto& file : TheScratch().files) {
+        if (!file[0]) {
+            snprintf(file, sizeof file, "%s", path.c_str());
+            break;
+        }
+    }
+    return path;
+}
 
 inline void WriteWhole(const std::string& path, const uint8_t* data, size_t size) {
     FILE* f = fopen(path.c_str(), "wb");
