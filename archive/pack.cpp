@@ -251,14 +251,18 @@ unsigned usedLitLenLengths(void) {
     return n;
 }
 
-void countCodeLengthFreq(void) {
-    memset(codeLengthFreq, 0, kCodeLengths * sizeof codeLengthFreq[0]);
-    unsigned n = usedLitLenLengths();
+// Walks the used literal/length code lengths as the code-length code sends
+// them: a length k as symbol k + 2; a run of z zero lengths as symbol 0 z
+// times (z <= 2), symbol 1 with 4 bits z - 3 (3..18), symbols 0 and 1 with
+// 4 bits 15 (19), or symbol 2 with 9 bits z - 20 (20 and more). Calls
+// item(symbol, extra bit count, extra bits) for each symbol.
+template <typename Item>
+void walkLitLenLengths(unsigned n, Item item) {
     unsigned i = 0;
     while (i < n) {
         unsigned k = litLenLength[i++];
         if (k) {
-            codeLengthFreq[k + 2]++;
+            item(k + 2, 0, 0);
             continue;
         }
         unsigned run = 1;
@@ -267,16 +271,22 @@ void countCodeLengthFreq(void) {
             run++;
         }
         if (run <= 2) {
-            codeLengthFreq[0] = (uint16_t)(codeLengthFreq[0] + run);
+            for (unsigned r = 0; r < run; r++) item(0, 0, 0);
         } else if (run <= 18) {
-            codeLengthFreq[1]++;
+            item(1, 4, run - 3);
         } else if (run == 19) {
-            codeLengthFreq[0]++;
-            codeLengthFreq[1]++;
+            item(0, 0, 0);
+            item(1, 4, 15);
         } else {
-            codeLengthFreq[2]++;
+            item(2, 9, run - 20);
         }
     }
+}
+
+void countCodeLengthFreq(void) {
+    memset(codeLengthFreq, 0, kCodeLengths * sizeof codeLengthFreq[0]);
+    walkLitLenLengths(usedLitLenLengths(),
+                      [](unsigned symbol, unsigned, unsigned) { codeLengthFreq[symbol]++; });
 }
 
 void writeSmallLengths(unsigned n, unsigned countBits, unsigned special) {
@@ -294,37 +304,13 @@ void writeSmallLengths(unsigned n, unsigned countBits, unsigned special) {
     }
 }
 
-inline void putSmall(unsigned symbol) { putBits(smallLength[symbol], smallCode[symbol]); }
-
 void writeLitLenLengths(void) {
     unsigned n = usedLitLenLengths();
     putBits(9, n);
-    unsigned i = 0;
-    while (i < n) {
-        unsigned k = litLenLength[i++];
-        if (k) {
-            putSmall(k + 2);
-            continue;
-        }
-        unsigned run = 1;
-        while (i < n && litLenLength[i] == 0) {
-            i++;
-            run++;
-        }
-        if (run <= 2) {
-            for (unsigned r = 0; r < run; r++) putSmall(0);
-        } else if (run <= 18) {
-            putSmall(1);
-            putBits(4, run - 3);
-        } else if (run == 19) {
-            putSmall(0);
-            putSmall(1);
-            putBits(4, 15);
-        } else {
-            putSmall(2);
-            putBits(9, run - 20);
-        }
-    }
+    walkLitLenLengths(n, [](unsigned symbol, unsigned extraBits, unsigned extra) {
+        putBits(smallLength[symbol], smallCode[symbol]);
+        if (extraBits) putBits(extraBits, extra);
+    });
 }
 
 inline unsigned bitCount(unsigned p) {
