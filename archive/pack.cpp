@@ -486,17 +486,30 @@ inline void makeChild(unsigned q, unsigned c, unsigned r) {
     pk.childCount[q]++;
 }
 
-// A new internal node above 'old' at the current match length.
-void split(unsigned old) {
-    unsigned n = pk.freeNode;
-    pk.freeNode = pk.next[n];
-    pk.childCount[n] = 0;
+// Takes node 'n' out of the child list it is in.
+void unlink(unsigned n) {
+    unsigned t = pk.previous[n];
+    unsigned u = pk.next[n];
+    pk.next[t] = (uint16_t)u;
+    pk.previous[u] = (uint16_t)t;
+}
+
+// Puts node 'n' into node 'old's place in old's child list.
+void takePlace(unsigned old, unsigned n) {
     unsigned t = pk.previous[old];
     pk.previous[n] = (uint16_t)t;
     pk.next[t] = (uint16_t)n;
     t = pk.next[old];
     pk.next[n] = (uint16_t)t;
     pk.previous[t] = (uint16_t)n;
+}
+
+// A new internal node above 'old' at the current match length.
+void split(unsigned old) {
+    unsigned n = pk.freeNode;
+    pk.freeNode = pk.next[n];
+    pk.childCount[n] = 0;
+    takePlace(old, n);
     pk.parent[n] = pk.parent[old];
     pk.level[n] = (uint8_t)pk.matchLength;
     pk.position[n] = (uint16_t)pk.pos;
@@ -571,12 +584,7 @@ void insertNode(void) {
         pk.matchLength++;
     }
     // A full-length match: the new position takes the old leaf's place.
-    t = pk.previous[r];
-    pk.previous[pos] = (uint16_t)t;
-    pk.next[t] = (uint16_t)pos;
-    t = pk.next[r];
-    pk.next[pos] = (uint16_t)t;
-    pk.previous[t] = (uint16_t)pos;
+    takePlace(r, pos);
     pk.parent[pos] = (uint16_t)q;
     pk.parent[r] = 0;
     pk.next[r] = (uint16_t)pos;
@@ -586,11 +594,8 @@ void insertNode(void) {
 void deleteNode(void) {
     unsigned pos = pk.pos;
     if (pk.parent[pos] == 0) return;
-    unsigned r = pk.previous[pos];
-    unsigned s = pk.next[pos];
-    pk.next[r] = (uint16_t)s;
-    pk.previous[s] = (uint16_t)r;
-    r = pk.parent[pos];
+    unlink(pos);
+    unsigned r = pk.parent[pos];
     pk.parent[pos] = 0;
     if (r >= kDic || --pk.childCount[r] > 1) return;
 
@@ -598,7 +603,7 @@ void deleteNode(void) {
     // the child in r's place and free r.
     unsigned t = pk.position[r] & ~kPending;
     if (t >= pos) t -= kDic;
-    s = t;
+    unsigned s = t;
     unsigned q = pk.parent[r];
     unsigned u;
     while ((u = pk.position[q]) & kPending) {
@@ -614,16 +619,8 @@ void deleteNode(void) {
         pk.position[q] = (uint16_t)(s | kDic | kPending);
     }
     s = child(r, pk.text[t + pk.level[r]]);
-    t = pk.previous[s];
-    u = pk.next[s];
-    pk.next[t] = (uint16_t)u;
-    pk.previous[u] = (uint16_t)t;
-    t = pk.previous[r];
-    pk.next[t] = (uint16_t)s;
-    pk.previous[s] = (uint16_t)t;
-    t = pk.next[r];
-    pk.previous[t] = (uint16_t)s;
-    pk.next[s] = (uint16_t)t;
+    unlink(s);
+    takePlace(r, s);
     pk.parent[s] = pk.parent[r];
     pk.parent[r] = 0;
     pk.next[r] = (uint16_t)pk.freeNode;

@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "cxint.h"
+#include "files_util.h"
 
 namespace {
 
@@ -33,17 +34,6 @@ struct Sample {
 double Now() {
     return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
-}
-
-std::vector<uint8_t> ReadAll(const std::string& path) {
-    std::vector<uint8_t> out;
-    FILE* f = fopen(path.c_str(), "rb");
-    if (!f) return out;
-    uint8_t buffer[65536];
-    size_t n;
-    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0) out.insert(out.end(), buffer, buffer + n);
-    fclose(f);
-    return out;
 }
 
 std::vector<std::string> List(const std::string& dir) {
@@ -72,13 +62,13 @@ std::vector<Sample> LoadCorpus(bool all, int every) {
         bool code = upper.size() > 4 && (upper.compare(upper.size() - 4, 4, ".DLL") == 0 ||
                                          upper.compare(upper.size() - 4, 4, ".EXE") == 0);
         if (!code || (!all && index++ % every != 0)) continue;
-        corpus.push_back({upper, bin + name, ReadAll(bin + name)});
+        corpus.push_back({upper, bin + name, ReadFileBytes(bin + name)});
     }
     const std::string text = "/usr/share/common-licenses/";
     for (const std::string& name : List(text)) {
         struct stat st;
         if (stat((text + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
-        corpus.push_back({Upper(name) + ".TXT", text + name, ReadAll(text + name)});
+        corpus.push_back({Upper(name) + ".TXT", text + name, ReadFileBytes(text + name)});
     }
     return corpus;
 }
@@ -138,7 +128,7 @@ void EngineExpand(const std::vector<Sample>& corpus, const std::string& archive,
             exit(1);
         }
         cxCloseFile(record.destination);
-        if (verify && (i >= corpus.size() || ReadAll(output) != corpus[i].data)) r->exact = false;
+        if (verify && (i >= corpus.size() || ReadFileBytes(output) != corpus[i].data)) r->exact = false;
     }
     cxCloseFile(source);
     if (!verify) r->expandSeconds = std::min(r->expandSeconds, Now() - start);
