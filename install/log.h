@@ -61,23 +61,41 @@ enum {
     MSG_INTERNAL_ERROR = 2050,
     MSG_ALREADY_RUNNING = 2051,
     MSG_UNSUPPORTED_PLATFORM = 2052,
+    MSG_SCRIPT_CORRUPT = 2053,
     MSG_OUT_OF_MEMORY = 2054,
     MSG_NOT_ADMIN = 2055,
     MSG_REBOOT_PRIVILEGE = 2064,
+    MSG_COPY_FAILED = 2066,
     MSG_OPEN_FAILED = 2067,
     MSG_DECOMPRESS_FAILED = 2069,
     MSG_DELETE_FAILED = 2070,
     MSG_REBOOT_REQUEST = 2071,
     MSG_FILE_SIZE_FAILED = 2072,
+    MSG_TEMP_FILE_FAILED = 2073,
+    MSG_MOVE_FAILED = 2075,
     MSG_REBOOT_TOKEN = 2076,
+    MSG_KEY_CREATE_FAILED = 2077,
+    MSG_VALUE_SET_FAILED = 2078,
+    MSG_ATTRIBUTES_FAILED = 2079,
+    MSG_KEY_OPEN_FAILED = 2081,
+    MSG_KEY_QUERY_FAILED = 2082,
+    MSG_DIRECTORY_FAILED = 2083,
     MSG_READ_FAILED = 2084,
     MSG_WRITE_FAILED = 2085,
     MSG_SEEK_FAILED = 2086,
-    MSG_CLOSE_FAILED = 2087
+    MSG_CLOSE_FAILED = 2087,
+    MSG_ATTRIBUTES_READ_FAILED = 2089  // no text of its own
 };
 
-// Every log line and status carries the caller's own position.
-#define TRACE_HERE() SetTracePosition(__FILE__, __LINE__)
+// Every log line and status carries the caller's own position. A source
+// file that belongs to a module of another name defines TRACE_FILE as
+// __FILE__ ":module" before its first include (install/images.cpp:upgrade):
+// the name after the last ':' is then the module, and the path before it
+// still tells which file the line is in.
+#ifndef TRACE_FILE
+#define TRACE_FILE __FILE__
+#endif
+#define TRACE_HERE() SetTracePosition(TRACE_FILE, __LINE__)
 #define LOG(...) (TRACE_HERE(), LogMessage(__VA_ARGS__))
 #define STATUS(id, qualifier) (TRACE_HERE(), SetStatus((id), (qualifier)))
 

@@ -5,37 +5,11 @@
 #include "log.h"
 #include "upgrade.h"
 
-static BOOL PassMissing(const char* pass)
-{
-    LOG("%s is not part of this build", pass);
-    STATUS(MSG_INTERNAL_ERROR, 0);
-    return FALSE;
-}
-
-BOOL CreateImages(UpgradeContext*)
-{
-    return PassMissing("CreateImages");
-}
-
-BOOL DecideUpgrades(UpgradeContext*, BOOL)
-{
-    return PassMissing("DecideUpgrades");
-}
-
-BOOL InstallImages(UpgradeContext*)
-{
-    return PassMissing("InstallImages");
-}
-
 BOOL RunRegistryScript(UpgradeContext*)
 {
-    return PassMissing("RunRegistryScript");
-}
-
-BOOL CleanupImages(UpgradeContext*, BOOL)
-{
-    LOG("CleanupImages is not part of this build");
-    return TRUE;
+    LOG("RunRegistryScript is not part of this build");
+    STATUS(MSG_INTERNAL_ERROR, 0);
+    return FALSE;
 }
 
 void RemoveCachedVolumeInfo(void)

@@ -78,15 +78,23 @@ BOOL EngineInit(void)
         return FALSE;
     }
     // Images go beside their destinations; the archive engine keeps no
-    // temporary directory of its own, so the answer is not looked at. The
-    // extraction events are routed to the image pass when it registers its
-    // callback.
+    // temporary directory of its own, so the answer is not looked at.
     cxSetTempDir(GetInstallDir(DIR_TEMP));
+    cxSetCallback(CX_CALLBACK_EVENT, ExtractCallback);
     LOG("Successfull initialization");
     g_Engine.engineReady = TRUE;
     g_Engine.currentContext = NULL;
     g_Engine.currentIndex = -1;
     return TRUE;
+}
+
+BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension)
+{
+    if (BuildInstallPath(path, name, dirId, extension))
+        return TRUE;
+    LOG("Path of %s in %s does not fit", name, GetInstallDir(dirId));
+    STATUS(MSG_INTERNAL_ERROR, ERROR_FILENAME_EXCED_RANGE);
+    return FALSE;
 }
 
 void EngineShutdown(void)

@@ -4,6 +4,7 @@
 #define INSTALL_UPGRADE_H
 
 #include <windows.h>
+#include <stdint.h>
 
 // ImageFile.flags
 enum {
@@ -104,6 +105,23 @@ struct EngineState {
 };
 extern EngineState g_Engine;
 
+// The system's pending-rename records as they were before the run: the
+// move record file, WININIT.INI (95 family) or the Session Manager's
+// PendingFileRenameOperations value (NT family). A record is put back only
+// when its state before the run is known: copied, or known to be absent.
+struct RenameSafekeeping {
+    char recordBackupPath[MAX_PATH];
+    BOOL recordSaved;    // recordBackupPath holds a copy of the move record file
+    BOOL recordKnown;    // the move record file was copied or found absent
+    char wininitBackupPath[MAX_PATH];
+    BOOL pendingSaved;   // WININIT.INI copied (95) or the value saved (NT)
+    BOOL pendingKnown;   // WININIT.INI or the value was saved or found absent
+    BYTE* pendingValue;  // NT: the saved value, from the process heap
+    DWORD pendingSize;
+    DWORD pendingType;
+};
+extern RenameSafekeeping g_Safekeeping;
+
 BOOL EngineInit(void);
 void EngineShutdown(void);
 // TRUE when the entry is for the running family and language.
@@ -115,6 +133,42 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force);
 BOOL InstallImages(UpgradeContext* context);
 BOOL RunRegistryScript(UpgradeContext* context);
 BOOL CleanupImages(UpgradeContext* context, BOOL full);
+// BuildInstallPath for the engine's passes: a path that would not fit is a
+// failure of the pass (status 2050), never a cut path naming another file.
+BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);
+
+// Image creation: the archive engine's event callback and the table look-up.
+struct EntryInfo;
+int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value);
+// The first entry of the context being extracted whose archive name is the
+// record's name; *index (may be null) is its index, or -1.
+ImageFile* FindImageFile(const EntryInfo* record, LONG* index);
+
+// Upgrade decision: the facts of one file (FALSE only on a hard failure,
+// with a status set; a missing file is not one), and the short form of a
+// path (the path itself and FALSE when there is none).
+BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion);
+BOOL GetShortPath(const char* path, char* buffer, DWORD size, BOOL create);
+
+// Moving into place. A null target deletes the source; delayed moves wait
+// for the next restart and, with record, are written to the move record file.
+BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record);
+BOOL MoveImmediately(const char* source, const char* target);
+BOOL ResetAttributes(const char* path);
+BOOL AppendMoveRecord(const char* source, const char* target);
+
+// Pending-rename safekeeping and the move record file.
+BOOL SafeguardPendingRenames(void);
+BOOL RestorePendingRenames(BOOL restore);
+BOOL BackupToTempFile(const char* path, char* backup, BOOL* saved);
+// TRUE when the move record file queues a replacement of target (a short
+// path); source and target (MAX_PATH bytes each) then hold that record.
+BOOL FindMoveRecord(const char* target, char* source, char* recordTarget);
+// The move record file ("qnbinit.TMP" in the System32 directory) and
+// WININIT.INI in the Windows directory.
+BOOL MoveRecordPath(char* path);
+BOOL WininitPath(char* path);
+
 // Removes the shell's cached data of the drive the installer was started
 // from, when that is a CD-ROM drive on the 95 family.
 void RemoveCachedVolumeInfo(void);

@@ -1,0 +1,308 @@
+// The upgrade decision: for every applicable file entry, the facts of the
+// file now at its target (or of the file a pending replacement will put
+// there at the next restart) and of its image, and a fixed order of rules
+// that choose the entry for installation: no installed file; a version
+// where there was none; a later file version; else a later time stamp. Two
+// group rules then extend the choice: installed members of a checked group
+// whose versions differ are all chosen, and a chosen entry takes every
+// other entry of its group with it. An older image never downgrades on its
+// own, and nothing clears a choice that FORCE made.
+#define TRACE_FILE __FILE__ ":upgrade"
+#include "upgrade.h"
+
+#include <string.h>
+
+#include "install.h"
+#include "log.h"
+#include "syscalls.h"
+#include "text.h"
+
+static void ReadVersionStrings(const BYTE* block, FileInfo* info)
+{
+    struct Translation {
+        WORD language;
+        WORD codePage;
+    };
+    Translation* translation = NULL;
+    UINT length = 0;
+    if (!g_Sys.VerQueryValueA(block, "\\VarFileInfo\\Translation", (LPVOID*)&translation, &length) ||
+        length < sizeof(Translation))
+        return;
+    struct Field {
+        const char* key;
+        char* out;
+        DWORD size;
+    } fields[] = {
+        {"FileDescription", info->description, sizeof info->description},
+        {"FileVersion", info->versionText, sizeof info->versionText},
+        {"CompanyName", info->company, sizeof info->company},
+    };
+    for (const Field& field : fields) {
+        char query[64];
+        wsprintfA(query, "\\StringFileInfo\\%04x%04x\\%s", translation->language, translation->codePage, field.key);
+        char* text = NULL;
+        UINT textLength = 0;
+        if (g_Sys.VerQueryValueA(block, query, (LPVOID*)&text, &textLength) && textLength != 0 && text)
+            CopyText(field.out, text, field.size);
+    }
+}
+
+// The version resource's fixed part and strings; the file counts as having
+// no version information whenever any of it cannot be read.
+static void ReadVersion(const char* path, FileInfo* info)
+{
+    DWORD handle = 0;
+    DWORD size = g_Sys.GetFileVersionInfoSizeA(path, &handle);
+    if (size == 0) {
+        LOG("Unable to get %s version info size 0x%08lX", path, GetLastError());
+        return;
+    }
+    BYTE* block = (BYTE*)g_Sys.HeapAlloc(GetProcessHeap(), 0, size);
+    if (!block) {
+        LOG("Out of memory");
+        return;
+    }
+    if (!g_Sys.GetFileVersionInfoA(path, 0, size, block)) {
+        LOG("Unable to get %s version info 0x%08lX", path, GetLastError());
+        HeapFree(GetProcessHeap(), 0, block);
+        return;
+    }
+    VS_FIXEDFILEINFO* fixed = NULL;
+    UINT length = 0;
+    if (!g_Sys.VerQueryValueA(block, "\\", (LPVOID*)&fixed, &length) || !fixed ||
+        length < sizeof(VS_FIXEDFILEINFO)) {
+        LOG("Unable to get %s VS_FIXEDFILEINFO", path);
+        HeapFree(GetProcessHeap(), 0, block);
+        return;
+    }
+    info->fileVersionMS = fixed->dwFileVersionMS;
+    info->fileVersionLS = fixed->dwFileVersionLS;
+    info->productVersionMS = fixed->dwProductVersionMS;
+    info->productVersionLS = fixed->dwProductVersionLS;
+    info->hasVersion = 1;
+    LOG("%s version %ld.%ld.%ld.%ld", path, (LONG)HIWORD(info->fileVersionMS), (LONG)LOWORD(info->fileVersionMS),
+        (LONG)HIWORD(info->fileVersionLS), (LONG)LOWORD(info->fileVersionLS));
+    ReadVersionStrings(block, info);
+    HeapFree(GetProcessHeap(), 0, block);
+}
+
+BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
+{
+    memset(info, 0, sizeof *info);
+    HANDLE file = g_Sys.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND) {
+            LOG("File %s does not exist", path);
+            return TRUE;
+        }
+        LOG("Unable to open %s for file info 0x%08lX", path, error);
+        STATUS(MSG_OPEN_FAILED, error);
+        return FALSE;
+    }
+    info->exists = 1;
+    SetLastError(NO_ERROR);
+    info->size = g_Sys.GetFileSize(file, NULL);
+    DWORD error = GetLastError();
+    if (info->size == INVALID_FILE_SIZE && error != NO_ERROR) {
+        LOG("Unable to get %s file size 0x%08lX", path, error);
+        STATUS(MSG_FILE_SIZE_FAILED, error);
+        CloseHandle(file);
+        return FALSE;
+    }
+    if (!g_Sys.GetFileTime(file, NULL, NULL, &info->lastWriteTime)) {
+        error = GetLastError();
+        LOG("Unable to get %s file time 0x%08lX", path, error);
+        STATUS(MSG_FILE_SIZE_FAILED, error);
+        CloseHandle(file);
+        return FALSE;
+    }
+    CloseHandle(file);
+    info->attributes = g_Sys.GetFileAttributesA(path);
+    if (info->attributes == INVALID_FILE_ATTRIBUTES) {
+        error = GetLastError();
+        LOG("Unable to get %s file attributes 0x%08lX", path, error);
+        STATUS(MSG_ATTRIBUTES_READ_FAILED, error);
+        return FALSE;
+    }
+    SYSTEMTIME time;
+    memset(&time, 0, sizeof time);
+    FileTimeToSystemTime(&info->lastWriteTime, &time);
+    LOG("%s dated %02ld/%02ld/%ld %02ld:%02ld:%02ld, %ld bytes.", path, (LONG)time.wMonth, (LONG)time.wDay,
+        (LONG)time.wYear, (LONG)time.wHour, (LONG)time.wMinute, (LONG)time.wSecond, (LONG)info->size);
+    if (wantVersion)
+        ReadVersion(path, info);
+    return TRUE;
+}
+
+BOOL GetShortPath(const char* path, char* buffer, DWORD size, BOOL create)
+{
+    if (create) {
+        // A file that does not exist yet has no short name: make it exist.
+        HANDLE file = g_Sys.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                                        FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE) {
+            LOG("Couldn't force existence of %s for short path name.\n", path);
+            CopyText(buffer, path, size);
+            return FALSE;
+        }
+        CloseHandle(file);
+    }
+    DWORD length = g_Sys.GetShortPathNameA(path, buffer, size);
+    if (length == 0 || length >= size) {
+        CopyText(buffer, path, size);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+static ULONGLONG FileVersionOf(const FileInfo* info)
+{
+    return (ULONGLONG)info->fileVersionMS << 32 | info->fileVersionLS;
+}
+
+static ULONGLONG WriteTimeOf(const FileInfo* info)
+{
+    return (ULONGLONG)info->lastWriteTime.dwHighDateTime << 32 | info->lastWriteTime.dwLowDateTime;
+}
+
+static void ReportDecideProgress(UpgradeContext* context, DWORD index)
+{
+    if (!context->progress)
+        return;
+    ProgressRecord record;
+    memset(&record, 0, sizeof record);
+    record.code = PROGRESS_DECIDE;
+    record.index = (LONG)index;
+    record.context = context;
+    context->progress(&record);
+}
+
+// The existing file's facts: from the file a pending replacement will put at
+// the target at the next restart, when the move record file names one.
+static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion)
+{
+    char target[MAX_PATH];
+    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
+        return FALSE;
+    char shortTarget[MAX_PATH];
+    char pendingSource[MAX_PATH];
+    char pendingTarget[MAX_PATH];
+    if (GetShortPath(target, shortTarget, MAX_PATH, FALSE) &&
+        FindMoveRecord(shortTarget, pendingSource, pendingTarget)) {
+        if (!GatherFileInfo(pendingSource, &state->existing, wantVersion))
+            return FALSE;
+        state->existing.pending = 1;
+        return TRUE;
+    }
+    // The record file may have failed to load: that is a failure, not "none".
+    if (STATUS_FAILED(g_Status.word))
+        return FALSE;
+    return GatherFileInfo(target, &state->existing, wantVersion);
+}
+
+static BOOL GatherImageInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion)
+{
+    char image[MAX_PATH];
+    if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP"))
+        return FALSE;
+    if (!GatherFileInfo(image, &state->image, wantVersion))
+        return FALSE;
+    if (!state->image.exists) {
+        // Extraction reported success without writing the image.
+        STATUS(MSG_OPEN_FAILED, ERROR_FILE_NOT_FOUND);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The first rule that fits sets upgrade; upgrade starts at force.
+static void ApplyRules(const ImageFile* entry, ImageState* state)
+{
+    const FileInfo* existing = &state->existing;
+    const FileInfo* image = &state->image;
+    if (!existing->exists) {
+        if (entry->flags & IMG_NEED_EXISTING) {
+            LOG("No existing file to compare, upgrade/operation *not* recommended");
+        } else {
+            LOG("No existing file to compare, upgrade/operation recommended");
+            state->upgrade = 1;
+        }
+    } else if (!(entry->flags & IMG_NO_VERSION) && !existing->hasVersion && image->hasVersion) {
+        LOG("Image file has version info, existing file does not.  Upgrade recommended");
+        state->upgrade = 1;
+    } else if (existing->hasVersion && image->hasVersion) {
+        if (FileVersionOf(image) > FileVersionOf(existing)) {
+            LOG("Image file has later version, upgrade recommended");
+            state->upgrade = 1;
+        }
+    } else if (image->exists && WriteTimeOf(image) > WriteTimeOf(existing)) {
+        LOG("Image file has later time/date stamp, upgrade recommended");
+        state->upgrade = 1;
+    }
+}
+
+static BOOL TakesPartInGroupCheck(const UpgradeContext* context, DWORD i)
+{
+    const ImageState* state = &context->states[i];
+    return state->existing.exists && !state->upgrade && (context->images[i].flags & IMG_GROUP_CHECK);
+}
+
+// Installed members of one checked group whose versions differ are chosen
+// together, even when no image is newer: a group must not stay mixed.
+static void CheckGroupConsistency(UpgradeContext* context)
+{
+    for (DWORD i = 0; i < context->count; ++i) {
+        if (!TakesPartInGroupCheck(context, i))
+            continue;
+        DWORD group = context->images[i].group;
+        for (DWORD j = 0; j < context->count; ++j) {
+            if (!TakesPartInGroupCheck(context, j) || context->images[j].group != group)
+                continue;
+            // A file without version information counts as version 0.
+            if (FileVersionOf(&context->states[i].existing) != FileVersionOf(&context->states[j].existing)) {
+                LOG("Group %ld file versions differ (%ld/%ld), upgrade recommended", (LONG)group, (LONG)i, (LONG)j);
+                context->states[i].upgrade = 1;
+                context->states[j].upgrade = 1;
+            }
+        }
+    }
+}
+
+static void PropagateGroups(UpgradeContext* context)
+{
+    for (DWORD i = 0; i < context->count; ++i) {
+        if (!context->states[i].upgrade)
+            continue;
+        for (DWORD j = 0; j < context->count; ++j)
+            if (j != i && context->images[j].group == context->images[i].group)
+                context->states[j].upgrade = 1;
+    }
+}
+
+BOOL DecideUpgrades(UpgradeContext* context, BOOL force)
+{
+    if (!g_Engine.engineReady) {
+        LOG("Not initialized!");
+        STATUS(MSG_INTERNAL_ERROR, 0);
+        return FALSE;
+    }
+    for (DWORD i = 0; i < context->count; ++i) {
+        ReportDecideProgress(context, i);
+        const ImageFile* entry = &context->images[i];
+        ImageState* state = &context->states[i];
+        if (!IsImageApplicable(entry) || (entry->flags & (IMG_WORK_FILE | IMG_REGISTRY_SCRIPT | IMG_DIRECTORY)))
+            continue;
+        BOOL wantVersion = !(entry->flags & IMG_NO_VERSION);
+        if (!GatherExistingInfo(entry, state, wantVersion))
+            return FALSE;
+        if (!(entry->flags & IMG_NO_IMAGE) && !GatherImageInfo(entry, state, wantVersion))
+            return FALSE;
+        state->upgrade = force ? 1 : 0;
+        ApplyRules(entry, state);
+    }
+    CheckGroupConsistency(context);
+    PropagateGroups(context);
+    return TRUE;
+}

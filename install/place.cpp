@@ -1,0 +1,244 @@
+// Backup and move into place: the third pass over a context. For every
+// chosen entry it creates the directory, or backs the installed file up to
+// its ".BAK" and puts the image in its place: at once (a copy over the
+// target, then the image deleted), or at the next restart through the
+// system's own mechanism, MoveFileExA on the NT family and a line in the
+// [RENAME] section of WININIT.INI on the 95 family. Each replacement queued
+// for the restart is also written to the move record file, so that a second
+// run before the restart refreshes the pending file instead of queuing a
+// second rename; the record file queues its own deletion when it is created.
+#define TRACE_FILE __FILE__ ":upgrade"
+#include "upgrade.h"
+
+#include <string.h>
+
+#include "install.h"
+#include "log.h"
+#include "moverecord.h"
+#include "syscalls.h"
+#include "text.h"
+#include "wininit.h"
+
+BOOL ResetAttributes(const char* path)
+{
+    if (g_Sys.SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL))
+        return TRUE;
+    DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND)
+        return TRUE;
+    LOG("Unable to set %s attributes to normal 0x%08lX", path, error);
+    STATUS(MSG_ATTRIBUTES_FAILED, error);
+    return FALSE;
+}
+
+BOOL MoveImmediately(const char* source, const char* target)
+{
+    if (target) {
+        ResetAttributes(target);
+        if (!g_Sys.CopyFileA(source, target, FALSE)) {
+            DWORD error = GetLastError();
+            LOG("CopyFile %s to %s 0x%08lX", source, target, error);
+            STATUS(MSG_COPY_FAILED, error);
+            return FALSE;
+        }
+    }
+    ResetAttributes(source);
+    if (!g_Sys.DeleteFileA(source)) {
+        DWORD error = GetLastError();
+        LOG("DeleteFile %s 0x%08lX", source, error);
+        STATUS(MSG_DELETE_FAILED, error);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Queues "target=source" in WININIT.INI's [RENAME] section. *duplicate is
+// set when the section holds that line already: nothing new is queued then.
+static BOOL AddWininitRename(const char* source, const char* target, BOOL* duplicate)
+{
+    *duplicate = FALSE;
+    char line[2 * MAX_PATH + 4];
+    wsprintfA(line, "%s=%s\r\n", target, source);
+    AsciiUpperCase(line);
+    char path[MAX_PATH];
+    if (!WininitPath(path))
+        return FALSE;
+    FileBuffer buffer;
+    if (!LoadFileBuffer(path, WININIT_RENAME_HEADER_LENGTH + (DWORD)strlen(line), &buffer))
+        return FALSE;
+    uint32_t added = 0;
+    if (AddRenameLine(buffer.data, buffer.size, line, &added) == RENAME_LINE_DUPLICATE) {
+        LOG("Duplicate [RENAME] line, not changing WININIT.INI");
+        *duplicate = TRUE;
+    }
+    return StoreFileBuffer(&buffer, added);
+}
+
+BOOL AppendMoveRecord(const char* source, const char* target)
+{
+    char path[MAX_PATH];
+    if (!MoveRecordPath(path))
+        return FALSE;
+    DWORD length = MoveRecordLength(source, target);
+    BOOL existed = FileExists(path);
+    FileBuffer buffer;
+    if (!LoadFileBuffer(path, length, &buffer))
+        return FALSE;
+    EncodeMoveRecord(buffer.data + buffer.size, source, target);
+    if (!StoreFileBuffer(&buffer, length))
+        return FALSE;
+    // The restart that carries out the renames also removes their record.
+    if (existed)
+        return TRUE;
+    return MoveImage(path, NULL, TRUE, FALSE);
+}
+
+// A replacement or deletion queued for the next restart.
+static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
+{
+    char shortSource[MAX_PATH];
+    char shortTarget[MAX_PATH];
+    GetShortPath(source, shortSource, MAX_PATH, TRUE);
+    if (target) {
+        GetShortPath(target, shortTarget, MAX_PATH, TRUE);
+        char pendingSource[MAX_PATH];
+        char pendingTarget[MAX_PATH];
+        if (FindMoveRecord(shortTarget, pendingSource, pendingTarget)) {
+            LOG("Duplicate installation - substituting temporary file %s for %s", source, pendingSource);
+            return MoveImmediately(source, pendingSource);
+        }
+        // The record file may have failed to load: that is no "not queued".
+        if (STATUS_FAILED(g_Status.word))
+            return FALSE;
+    } else {
+        CopyText(shortTarget, "NUL", sizeof shortTarget);
+    }
+
+    BOOL duplicate = FALSE;
+    if (g_System.isNT || g_System.is2KXP) {
+        DWORD flags = target ? MOVEFILE_REPLACE_EXISTING | MOVEFILE_DELAY_UNTIL_REBOOT : MOVEFILE_DELAY_UNTIL_REBOOT;
+        if (!g_Sys.MoveFileExA(shortSource, target ? shortTarget : NULL, flags)) {
+            DWORD error = GetLastError();
+            LOG("MoveFileEx %s to %s 0x%08lX", shortSource, shortTarget, error);
+            STATUS(MSG_MOVE_FAILED, error);
+            return FALSE;
+        }
+    } else if (!AddWininitRename(shortSource, shortTarget, &duplicate)) {
+        return FALSE;
+    }
+    if (record && target && !duplicate)
+        return AppendMoveRecord(shortSource, shortTarget);
+    return TRUE;
+}
+
+BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record)
+{
+    LOG("Move %s from %s to %s", delayed ? "delayed" : "immediate", source, target ? target : "NULL(DELETE)");
+    if (!delayed)
+        return MoveImmediately(source, target);
+    return MoveAtRestart(source, target, record);
+}
+
+static void ReportInstallProgress(UpgradeContext* context, DWORD index)
+{
+    if (!context->progress)
+        return;
+    ProgressRecord record;
+    memset(&record, 0, sizeof record);
+    record.code = PROGRESS_INSTALL;
+    record.index = (LONG)index;
+    record.context = context;
+    context->progress(&record);
+}
+
+static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
+{
+    char path[MAX_PATH];
+    if (!BuildEnginePath(path, entry->targetName, entry->dirId, NULL))
+        return FALSE;
+    if (FileExists(path))
+        return TRUE;
+    LOG("Create directory %s", path);
+    if (!g_Sys.CreateDirectoryA(path, NULL)) {
+        DWORD error = GetLastError();
+        LOG("CreateDirectory %s 0x%08lX", path, error);
+        STATUS(MSG_DIRECTORY_FAILED, error);
+        return FALSE;
+    }
+    state->installed = 1;
+    return TRUE;
+}
+
+static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, ImageState* state)
+{
+    char image[MAX_PATH];
+    char target[MAX_PATH];
+    char backup[MAX_PATH];
+    if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP") ||
+        !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
+        !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
+        return FALSE;
+    BOOL backupWanted = !(entry->flags & IMG_NO_BACKUP);
+    if (!ResetAttributes(image) || !ResetAttributes(target) || (backupWanted && !ResetAttributes(backup)))
+        return FALSE;
+    BOOL restart = (entry->flags & IMG_AT_RESTART) != 0;
+    BOOL delayed = restart && !(entry->flags & IMG_MOVE_NOW);
+
+    BOOL backedUp = state->existing.exists && !state->existing.pending && backupWanted;
+    if (backedUp) {
+        LOG("Backup %s to %s", target, backup);
+        if (!g_Sys.CopyFileA(target, backup, FALSE)) {
+            DWORD error = GetLastError();
+            LOG("CopyFile %s to %s 0x%08lX", target, backup, error);
+            STATUS(MSG_COPY_FAILED, error);
+            return FALSE;
+        }
+    }
+    // An immediate move overwrites the backed-up target: mark it installed
+    // first, so that a move that fails part way is still undone from the
+    // backup by the roll-back.
+    if (state->image.exists) {
+        if (backedUp && !delayed)
+            state->installed = 1;
+        if (!MoveImage(image, target, delayed, TRUE))
+            return FALSE;
+        state->installed = 1;
+    }
+    if (state->existing.exists && (entry->flags & IMG_DELETE_EXISTING)) {
+        if (backedUp && !delayed)
+            state->installed = 1;
+        if (!MoveImage(target, NULL, delayed, TRUE))
+            return FALSE;
+        state->installed = 1;
+    }
+    if (!context->installStarted) {
+        context->installStarted = 1;
+        STATUS(MSG_INSTALLED, 0);
+    }
+    if (restart)
+        STATUS(MSG_REBOOT_NEEDED, 0);
+    return TRUE;
+}
+
+BOOL InstallImages(UpgradeContext* context)
+{
+    if (!g_Engine.engineReady) {
+        LOG("Not initialized!");
+        STATUS(MSG_INTERNAL_ERROR, 0);
+        return FALSE;
+    }
+    context->installStarted = 0;
+    for (DWORD i = 0; i < context->count; ++i) {
+        ReportInstallProgress(context, i);
+        const ImageFile* entry = &context->images[i];
+        ImageState* state = &context->states[i];
+        if (!state->upgrade)
+            continue;
+        BOOL done = (IsImageApplicable(entry) && (entry->flags & IMG_DIRECTORY))
+                        ? CreateDirectoryEntry(entry, state)
+                        : InstallFileEntry(context, entry, state);
+        if (!done)
+            return FALSE;
+    }
+    return TRUE;
+}
