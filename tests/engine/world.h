@@ -1,0 +1,76 @@
+// A throwaway installation world for the engine's tests: the six
+// directories under one root (g_Dirs points at them), files with chosen
+// bytes, versions and times, and snapshots of everything a run may change:
+// every file under the root and the Session Manager's
+// PendingFileRenameOperations value.
+#ifndef TESTS_ENGINE_WORLD_H
+#define TESTS_ENGINE_WORLD_H
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+
+// The pending-rename value of the Session Manager key.
+struct PendingValue {
+    bool exists = false;
+    DWORD type = 0;
+    std::string data;
+    bool operator==(const PendingValue& other) const
+    {
+        return exists == other.exists && (!exists || (type == other.type && data == other.data));
+    }
+};
+PendingValue ReadPendingValue();
+void WritePendingValue(const PendingValue& value);
+// A REG_MULTI_SZ of NUL-terminated strings and a final NUL.
+std::string MultiString(std::initializer_list<const char*> strings);
+
+struct Snapshot {
+    std::map<std::string, std::string> files;  // upper-case path below the root -> bytes
+    std::map<std::string, ULONGLONG> times;    // their last-write times (not compared)
+    PendingValue pending;
+};
+
+class World {
+public:
+    // Creates root (a path with a trailing backslash) and the directories,
+    // and points g_Dirs at them. The pending value as it is now comes back
+    // when the world goes.
+    explicit World(const std::string& root);
+    ~World();
+    World(const World&) = delete;
+    World& operator=(const World&) = delete;
+
+    const std::string& root() const { return root_; }
+    std::string Dir(DWORD id) const;  // with a trailing backslash
+    std::string Path(DWORD id, const std::string& name) const { return Dir(id) + name; }
+
+    // Writes a file; a zero time leaves the file's own time.
+    void Put(DWORD id, const std::string& name, const std::string& bytes, ULONGLONG writeTime = 0) const;
+    std::string Get(DWORD id, const std::string& name) const;
+    bool Has(DWORD id, const std::string& name) const;
+
+    Snapshot Take() const;
+    // Makes the files under the root and the pending value exactly those of
+    // the snapshot (files not in it are removed).
+    void Restore(const Snapshot& snapshot) const;
+
+private:
+    std::string root_;
+    PendingValue pendingBefore_;
+};
+
+// Differences between two snapshots, one line each ("" when equal), leaving
+// out the paths for which skip returns true.
+std::string CompareSnapshots(const Snapshot& expected, const Snapshot& actual,
+                             bool (*skip)(const std::string& path, void* context) = nullptr,
+                             void* context = nullptr);
+
+std::string ReadWhole(const std::string& path);
+bool WriteWhole(const std::string& path, const std::string& bytes);
+void RemoveTree(const std::string& dir);  // dir with a trailing backslash
+// A file time of a calendar day (UTC, noon).
+ULONGLONG DayTime(int year, int month, int day);
+
+#endif
