@@ -40,6 +40,7 @@ static BOOL TestArchive(UpgradeContext* context)
     entry.source = slot;
     entry.destination = -1;
     int16_t result = cxFirstEntry(&entry);
+    const char* fetch = "cxFirstEntry";
     while (result == CX_OK) {
         ImageFile* image = FindImageFile(&entry, NULL);
         if (image && PlatformMatches(image))
@@ -52,12 +53,13 @@ static BOOL TestArchive(UpgradeContext* context)
             return FALSE;
         }
         result = cxNextEntry(&entry);
+        fetch = "cxNextEntry";
     }
     cxCloseFile(slot);
     // Only the end record ends a sound archive; anything else is damage or
     // an installer cut short.
     if (result != CX_EEND) {
-        LOG("cxNextEntry failure 0x%08lX", (LONG)result);
+        LOG("%s failure 0x%08lX", fetch, (LONG)result);
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)result);
         return FALSE;
     }
