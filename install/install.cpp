@@ -87,8 +87,9 @@ BOOL IsAdministrator(void)
 
 static void ReadProcessorVendor(void* vendor)
 {
-    DWORD ebx, ecx, edx;
-    __asm__ __volatile__("cpuid" : "=b"(ebx), "=c"(ecx), "=d"(edx) : "a"(0));
+    // The instruction overwrites all four registers: each is an output here.
+    DWORD eax = 0, ebx, ecx = 0, edx;
+    __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
     memcpy((char*)vendor, &ebx, 4);
     memcpy((char*)vendor + 4, &edx, 4);
     memcpy((char*)vendor + 8, &ecx, 4);
@@ -501,7 +502,9 @@ BOOL ForceReboot(void)
             STATUS(MSG_REBOOT_TOKEN, error);
             return FALSE;
         }
+        // A failed look-up leaves the identifier zero, never stack leftovers.
         TOKEN_PRIVILEGES privileges;
+        memset(&privileges, 0, sizeof privileges);
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);
