@@ -7,6 +7,7 @@
 
 #include "log.h"
 #include "sehguard.h"
+#include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
 
@@ -374,21 +375,30 @@ void LogDiskSpace(const char* label, const char* directory)
 
 // ---------------------------------------------------------------- file buffer
 
+// The buffer's system calls go through g_Sys, so a test build can make any
+// of them fail; VirtualFree has no failure that matters to a caller.
 static void ReleaseFileBuffer(FileBuffer* buffer)
 {
     if (buffer->data)
         VirtualFree(buffer->data, 0, MEM_RELEASE);
     if (buffer->handle)
-        CloseHandle(buffer->handle);
+        g_Sys.CloseHandle(buffer->handle);
     memset(buffer, 0, sizeof *buffer);
 }
 
 BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
 {
     memset(buffer, 0, sizeof *buffer);
-    CopyText(buffer->path, path, sizeof buffer->path);
-    HANDLE file = CreateFileA(buffer->path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    // A cut path would name, and create, another file: refused as the
+    // system refuses a name that is too long.
+    if (!CopyText(buffer->path, path, sizeof buffer->path)) {
+        LOG("CreateFile %s failed 0x%08lX", path, (DWORD)ERROR_FILENAME_EXCED_RANGE);
+        STATUS(MSG_OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE);
+        memset(buffer, 0, sizeof *buffer);
+        return FALSE;
+    }
+    HANDLE file = g_Sys.CreateFileA(buffer->path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         LOG("CreateFile %s failed 0x%08lX", buffer->path, error);
@@ -399,7 +409,7 @@ BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
     buffer->handle = file;
 
     SetLastError(0);
-    DWORD size = GetFileSize(file, NULL);
+    DWORD size = g_Sys.GetFileSize(file, NULL);
     DWORD error = GetLastError();
     if (size == INVALID_FILE_SIZE && error != 0) {
         LOG("GetFileSize %s failed 0x%08lX", buffer->path, error);
@@ -416,7 +426,7 @@ BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
 
     // A total beyond 32 bits would wrap round to a buffer too small for the file.
     DWORD total = size + reserve;
-    BYTE* data = total < size ? NULL : (BYTE*)VirtualAlloc(NULL, total, MEM_COMMIT, PAGE_READWRITE);
+    BYTE* data = total < size ? NULL : (BYTE*)g_Sys.VirtualAlloc(NULL, total, MEM_COMMIT, PAGE_READWRITE);
     if (!data) {
         LOG("VirtualAlloc %ld failed 0x%08lX", total, GetLastError());
         STATUS(MSG_OUT_OF_MEMORY, 0);
@@ -427,7 +437,7 @@ BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
 
     if (size != 0) {
         DWORD read = 0;
-        if (!ReadFile(file, data, size, &read, NULL) || read != size) {
+        if (!g_Sys.ReadFile(file, data, size, &read, NULL) || read != size) {
             error = GetLastError();
             LOG("ReadFile %s of %ld bytes failed 0x%08lX (%ld bytes read)", buffer->path, size, error, read);
             STATUS(MSG_READ_FAILED, error);
@@ -454,7 +464,7 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
     }
     DWORD total = buffer->size + appended;
     if (total != 0) {
-        if (SetFilePointer(buffer->handle, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        if (g_Sys.SetFilePointer(buffer->handle, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
             DWORD error = GetLastError();
             LOG("SetFilePointer %s failed 0x%08lX", buffer->path, error);
             STATUS(MSG_SEEK_FAILED, error);
@@ -462,7 +472,7 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
             return FALSE;
         }
         DWORD written = 0;
-        if (!WriteFile(buffer->handle, buffer->data, total, &written, NULL) || written != total) {
+        if (!g_Sys.WriteFile(buffer->handle, buffer->data, total, &written, NULL) || written != total) {
             DWORD error = GetLastError();
             LOG("WriteFile %s of %ld bytes failed 0x%08lX (%ld bytes read)", buffer->path, total, error,
                 written);
@@ -476,14 +486,14 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
     buffer->data = NULL;
     HANDLE file = buffer->handle;
     buffer->handle = NULL;
-    if (!CloseHandle(file)) {
+    if (!g_Sys.CloseHandle(file)) {
         DWORD error = GetLastError();
         LOG("CloseHandle %s failed 0x%08lX", buffer->path, error);
         STATUS(MSG_CLOSE_FAILED, error);
         ReleaseFileBuffer(buffer);
         return FALSE;
     }
-    if (total == 0 && !DeleteFileA(buffer->path))
+    if (total == 0 && !g_Sys.DeleteFileA(buffer->path))
         LOG("DeleteFile %s failed 0x%08lX - ignored.", buffer->path, GetLastError());
     ReleaseFileBuffer(buffer);
     return TRUE;
