@@ -169,31 +169,69 @@ void NormalizeDirPath(char* text)
         p[-1] = 0;
 }
 
-// Normalised, lower case, one trailing backslash.
+static const char* const kDirNames[DIR_COUNT] = {"", "Temp", "Target", "Windows", "System16", "System32",
+                                                 "Drivers"};
+
+// A directory that does not fit its MAX_PATH buffer is left empty and
+// reported: cut, it would name another directory. InitEnvironment then
+// refuses to go on.
+static void RefuseDir(DWORD id, const char* value)
+{
+    g_Dirs.path[id][0] = 0;
+    g_Environment.dirTooLong = TRUE;
+    LOG("%s directory does not fit in %ld characters: %s", kDirNames[id], (LONG)(MAX_PATH - 1), value);
+    STATUS(MSG_OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE);
+}
+
+// Normalised, lower case, one trailing backslash. NULL stands for a
+// directory the system could not hand over in MAX_PATH characters.
 static void StoreDir(DWORD id, const char* value)
 {
     char* dir = g_Dirs.path[id];
-    CopyText(dir, value, MAX_PATH - 1);
-    NormalizeDirPath(dir);
-    AsciiLowerCase(dir);
-    AppendText(dir, "\\", MAX_PATH);
-}
-
-void DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers)
-{
-    CopyText(drivers, system32, MAX_PATH);
-    if (is95Family) {
-        CopyText(system16, system32, MAX_PATH);
-        AppendText(drivers, "iosubsys\\", MAX_PATH);
+    if (!value) {
+        RefuseDir(id, "(longer than the query's buffer)");
         return;
     }
-    CopyText(system16, system32, MAX_PATH);
-    NormalizeDirPath(system16);
-    char* last = strrchr(system16, '\\');
-    if (last)
-        *last = 0;
-    AppendText(system16, "\\system\\", MAX_PATH);
-    AppendText(drivers, "drivers\\", MAX_PATH);
+    if (!CopyText(dir, value, MAX_PATH)) {
+        RefuseDir(id, value);
+        return;
+    }
+    NormalizeDirPath(dir);
+    AsciiLowerCase(dir);
+    if (!AppendText(dir, "\\", MAX_PATH))
+        RefuseDir(id, value);
+}
+
+// The text a directory query wrote into buffer (MAX_PATH + 1 bytes), or
+// NULL when it needed more room (the query then returns the size it needs).
+static const char* QueriedDir(char* buffer, DWORD length)
+{
+    if (length > MAX_PATH)
+        return NULL;
+    buffer[length] = 0;
+    return buffer;
+}
+
+BOOL DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers)
+{
+    BOOL fits16, fitsDrivers;
+    if (is95Family) {
+        fits16 = CopyText(system16, system32, MAX_PATH);
+        fitsDrivers = CopyText(drivers, system32, MAX_PATH) && AppendText(drivers, "iosubsys\\", MAX_PATH);
+    } else {
+        fits16 = CopyText(system16, system32, MAX_PATH);
+        NormalizeDirPath(system16);
+        char* last = strrchr(system16, '\\');
+        if (last)
+            *last = 0;
+        fits16 = fits16 && AppendText(system16, "\\system\\", MAX_PATH);
+        fitsDrivers = CopyText(drivers, system32, MAX_PATH) && AppendText(drivers, "drivers\\", MAX_PATH);
+    }
+    if (!fits16)
+        system16[0] = 0;
+    if (!fitsDrivers)
+        drivers[0] = 0;
+    return fits16 && fitsDrivers;
 }
 
 void SetupDirectories(const char* target)
@@ -203,25 +241,21 @@ void SetupDirectories(const char* target)
     g_Environment.dirsSet = TRUE;
 
     char buffer[MAX_PATH + 1];
-    DWORD length = GetTempPathA(MAX_PATH, buffer);
-    buffer[length <= MAX_PATH ? length : 0] = 0;
-    StoreDir(DIR_TEMP, buffer);
+    StoreDir(DIR_TEMP, QueriedDir(buffer, GetTempPathA(sizeof buffer, buffer)));
     StoreDir(DIR_TARGET, target ? target : "");
-    length = GetWindowsDirectoryA(buffer, MAX_PATH);
-    buffer[length <= MAX_PATH ? length : 0] = 0;
-    StoreDir(DIR_WINDOWS, buffer);
-    length = GetSystemDirectoryA(buffer, MAX_PATH);
-    buffer[length <= MAX_PATH ? length : 0] = 0;
-    StoreDir(DIR_SYSTEM32, buffer);
-    DeriveSystemDirs(g_Dirs.path[DIR_SYSTEM32], g_System.is95Family, g_Dirs.path[DIR_SYSTEM16],
-                     g_Dirs.path[DIR_DRIVERS]);
+    StoreDir(DIR_WINDOWS, QueriedDir(buffer, GetWindowsDirectoryA(buffer, sizeof buffer)));
+    StoreDir(DIR_SYSTEM32, QueriedDir(buffer, GetSystemDirectoryA(buffer, sizeof buffer)));
+    if (g_Dirs.path[DIR_SYSTEM32][0]) {
+        DeriveSystemDirs(g_Dirs.path[DIR_SYSTEM32], g_System.is95Family, g_Dirs.path[DIR_SYSTEM16],
+                         g_Dirs.path[DIR_DRIVERS]);
+        if (!g_Dirs.path[DIR_SYSTEM16][0])
+            RefuseDir(DIR_SYSTEM16, g_Dirs.path[DIR_SYSTEM32]);
+        if (!g_Dirs.path[DIR_DRIVERS][0])
+            RefuseDir(DIR_DRIVERS, g_Dirs.path[DIR_SYSTEM32]);
+    }
 
-    LOG("Temp = ->%s<-", g_Dirs.path[DIR_TEMP]);
-    LOG("Target = ->%s<-", g_Dirs.path[DIR_TARGET]);
-    LOG("Windows = ->%s<-", g_Dirs.path[DIR_WINDOWS]);
-    LOG("System16 = ->%s<-", g_Dirs.path[DIR_SYSTEM16]);
-    LOG("System32 = ->%s<-", g_Dirs.path[DIR_SYSTEM32]);
-    LOG("Drivers = ->%s<-", g_Dirs.path[DIR_DRIVERS]);
+    for (DWORD id = DIR_TEMP; id <= DIR_DRIVERS; ++id)
+        LOG("%s = ->%s<-", kDirNames[id], g_Dirs.path[id]);
 
     LogDiskSpace("Temp", g_Dirs.path[DIR_TEMP]);
     LogDiskSpace("Target", g_Dirs.path[DIR_TARGET]);
@@ -333,6 +367,12 @@ BOOL InitEnvironment(const char* target)
     if (!g_System.is95Family && !g_System.isNT && !g_System.is2KXP) {
         LOG("Cannot run on Win32s - must be NT, 95 or 2K/XP");
         STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
+        ShutdownEnvironment();
+        return FALSE;
+    }
+    // A directory that did not fit has been reported and left empty: every
+    // path built on it would land somewhere else.
+    if (g_Environment.dirTooLong) {
         ShutdownEnvironment();
         return FALSE;
     }

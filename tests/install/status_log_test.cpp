@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "install.h"
 #include "log.h"
 #include "text.h"
 #include "winmain.h"
@@ -203,6 +204,26 @@ TEST_F(StatusLog, DefaultPathIsProgramNameInTheTempDirectoryInUpperCase)
     AsciiUpperCase(&expected[0]);
     EXPECT_EQ(expected, g_Log.path);
     CloseLog(FALSE);
+}
+
+// A log path that does not fit leaves the log closed; no cut path is created.
+TEST_F(StatusLog, LogPathThatDoesNotFitLeavesTheLogClosed)
+{
+    std::string path = dir.file("L") + std::string(MAX_PATH, 'L');
+    OpenLog(path.c_str());
+    EXPECT_EQ((HANDLE)NULL, g_Log.handle);
+    EXPECT_FALSE(FileExists(dir.file("L*").c_str()));
+
+    // The default path in a temporary directory too long to hold the name.
+    char savedTmp[MAX_PATH];
+    DWORD hadTmp = GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+    std::string longTemp = dir.file(std::string(MAX_PATH - 8 - dir.path().size(), 'T').c_str());
+    ASSERT_TRUE(CreateDirectoryA(longTemp.c_str(), NULL));
+    SetEnvironmentVariableA("TMP", longTemp.c_str());
+    OpenLog(NULL);
+    SetEnvironmentVariableA("TMP", hadTmp ? savedTmp : NULL);
+    EXPECT_EQ((HANDLE)NULL, g_Log.handle);
+    EXPECT_FALSE(FileExists((longTemp + "\\*.LOG").c_str()));
 }
 
 TEST_F(StatusLog, OverLongMessagesAreCutWithoutLineEnd)
