@@ -8,7 +8,7 @@
 //   restart  set "files installed" (1), then "restart needed" (2)
 //   fail     set an internal error (2050, qualifier 0x1234) and return 0
 //   reboot   disable the shutdown privilege, call ForceReboot, and log the
-//            privilege's state before and after ("shutdown privilege on/off")
+//            privilege's state after it ("shutdown privilege on" or "off")
 // Anything not named returns 1 (TRUE) and changes nothing. In a visual run
 // ProductInteractive runs the install sequence itself, as the wizard's
 // Install button does.
@@ -58,42 +58,19 @@ static void RaiseAccessViolation(void)
     *(volatile int*)0 = 0;
 }
 
-// Whether SeShutdownPrivilege is enabled in this process's token.
-static BOOL ShutdownPrivilegeEnabled(void)
+// Disables the shutdown privilege in this process's token; TRUE when it
+// was enabled (the previous state lists only privileges that changed).
+static BOOL DisableShutdownPrivilege(void)
 {
     HANDLE token;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
         return FALSE;
-    DWORD buffer[1024];
+    TOKEN_PRIVILEGES off = {1, {{{0, 0}, 0}}}, before = {0, {{{0, 0}, 0}}};
     DWORD size = 0;
-    BOOL read = GetTokenInformation(token, TokenPrivileges, buffer, sizeof buffer, &size);
+    BOOL done = LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &off.Privileges[0].Luid) &&
+                AdjustTokenPrivileges(token, FALSE, &off, sizeof before, &before, &size);
     CloseHandle(token);
-    LUID shutdown;
-    if (!read || !LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &shutdown))
-        return FALSE;
-    const TOKEN_PRIVILEGES* privileges = (const TOKEN_PRIVILEGES*)buffer;
-    for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
-        const LUID_AND_ATTRIBUTES* entry = &privileges->Privileges[i];
-        if (entry->Luid.LowPart == shutdown.LowPart && entry->Luid.HighPart == shutdown.HighPart)
-            return (entry->Attributes & SE_PRIVILEGE_ENABLED) != 0;
-    }
-    return FALSE;
-}
-
-static void RebootWithoutThePrivilege(void)
-{
-    HANDLE token;
-    if (OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
-        TOKEN_PRIVILEGES off;
-        off.PrivilegeCount = 1;
-        off.Privileges[0].Attributes = 0;
-        if (LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &off.Privileges[0].Luid))
-            AdjustTokenPrivileges(token, FALSE, &off, 0, NULL, NULL);
-        CloseHandle(token);
-    }
-    LOG("shutdown privilege %s", ShutdownPrivilegeEnabled() ? "on" : "off");
-    ForceReboot();
-    LOG("shutdown privilege %s", ShutdownPrivilegeEnabled() ? "on" : "off");
+    return done && before.PrivilegeCount == 1 && (before.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED);
 }
 
 // Logs the call and carries out its action; the result for the caller.
@@ -113,8 +90,11 @@ static BOOL Behave(const char* kind, const char* name)
         STATUS(MSG_INSTALLED, 0);
         STATUS(MSG_REBOOT_NEEDED, 0);
     }
-    if (strcmp(action, "reboot") == 0)
-        RebootWithoutThePrivilege();
+    if (strcmp(action, "reboot") == 0) {
+        DisableShutdownPrivilege();
+        ForceReboot();
+        LOG("shutdown privilege %s", DisableShutdownPrivilege() ? "on" : "off");
+    }
     if (strcmp(action, "fail") == 0) {
         STATUS(MSG_INTERNAL_ERROR, 0x1234);
         return FALSE;
