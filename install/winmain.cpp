@@ -75,6 +75,26 @@ void RunGuardedSequence(void)
     STATUS(MSG_INTERNAL_ERROR, code);
 }
 
+// The 95 family may end the process before the log is closed, so the log
+// is closed first. A log this run would delete stays until the restart
+// request has been accepted: a refused request is a failed run, which keeps
+// its log, reopened for the final status.
+static void RebootPre95(void)
+{
+    LOG("Pre95 reboot status 0x%08lX qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
+    LOG("Final status will not be logged because of reboot");
+    BOOL wasOpen = g_Log.handle != NULL;
+    BOOL deleteLog = !g_Options.leaveLog && !g_Log.preExisting;
+    // A log whose close failed is not deleted (CloseLog's own rule).
+    deleteLog = CloseLog(TRUE) && deleteLog;
+    if (ForceReboot()) {
+        if (deleteLog)
+            DeleteFileA(g_Log.path);
+    } else if (wasOpen) {
+        OpenLog(g_Log.path);
+    }
+}
+
 void DecideRestart(void)
 {
     if (STATUS_MESSAGE(g_Status.word) != MSG_REBOOT_NEEDED)
@@ -87,13 +107,10 @@ void DecideRestart(void)
         LOG("Reboot supressed, user requested no reboot");
     } else {
         STATUS(MSG_REBOOTING, 0);
-        if (g_System.is95Family) {
-            // The 95 family may end the process before the log is closed.
-            LOG("Pre95 reboot status 0x%08lX qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
-            LOG("Final status will not be logged because of reboot");
-            CloseLog(g_Options.leaveLog);
-        }
-        ForceReboot();
+        if (g_System.is95Family)
+            RebootPre95();
+        else
+            ForceReboot();
     }
 }
 

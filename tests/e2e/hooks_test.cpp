@@ -194,6 +194,18 @@ TEST_F(Hooks, RestartNeededWithNoRebootOnlySaysSo)
     EXPECT_EQ(CountMessages(lines, "Forcing reboot"), 0);
 }
 
+// A crash outside the driver's guard ends the program at once: the test
+// prefixes have Wine's crash dialog off, which would otherwise wait for a
+// click until the time-out.
+TEST_F(Hooks, CrashOutsideTheGuardEndsAtOnce)
+{
+    std::string copy = PrepareProgram(g_Paths.hooks, "e2ehook_crash.exe", "winxp");
+    logs_.push_back(LogPathOf(copy));
+    RunResult run = RunProgram(copy, "/silent", {"E2E_HOOKS=InstallImages=restart;RegisterUninstaller=fault"}, 20000);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0xC0000005u) << Hex8(run.exitCode);
+}
+
 // A cancelled run is kept to itself like a successful one: its log goes
 // unless LEAVELOG.
 TEST_F(Hooks, CancelledRunDeletesItsLogUnlessLeaveLog)
