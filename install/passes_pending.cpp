@@ -27,18 +27,8 @@ BOOL InstallImages(UpgradeContext*)
     return PassMissing("InstallImages");
 }
 
-BOOL RunRegistryScript(UpgradeContext*)
-{
-    return PassMissing("RunRegistryScript");
-}
-
 BOOL CleanupImages(UpgradeContext*, BOOL)
 {
     LOG("CleanupImages is not part of this build");
     return TRUE;
-}
-
-void RemoveCachedVolumeInfo(void)
-{
-    LOG("RemoveCachedVolumeInfo is not part of this build");
 }
