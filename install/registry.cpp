@@ -168,6 +168,7 @@ static LONG WriteValue(ScriptState* state, const ScriptValue* value, const Scrip
         DWORD count = ReadScriptBytes(value->data, state->data, &truncated);
         if (truncated)
             LOG("SETVALUE(%ld) %s BINARY line too long - truncated", state->lineNumber, value->name);
+        // "REG_BINARY(%ld) %s=%ld bytes" or "REG_MULTI_SZ(%ld) %s=%ld bytes"
         LOG("%s(%ld) %s=%ld bytes", type->word, state->lineNumber, value->name, (LONG)count);
         return SetValue(state, value, type->regType, state->data, count);
     }
@@ -270,6 +271,7 @@ BOOL RunRegistryScript(UpgradeContext* context)
         const ImageFile* image = &context->images[i];
         if (!(image->flags & IMG_REGISTRY_SCRIPT))
             continue;
+        // A path too long to build comes back empty, and loading it fails.
         char path[MAX_PATH];
         BuildInstallPath(path, image->imageName, image->dirId, ".TMP");
         LOG("Parsing registry file %s", path);

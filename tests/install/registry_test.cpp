@@ -61,6 +61,11 @@ Value Dw(DWORD n) { return {REG_DWORD, std::string((const char*)&n, 4)}; }
 Value Bin(const std::string& bytes) { return {REG_BINARY, bytes}; }
 const Value kMissing = {REG_NONE, ""};
 
+struct NamedValue {
+    const char* name;
+    Value value;
+};
+
 void PrintTo(const Value& value, std::ostream* out) { *out << value.type << ":" << ::testing::PrintToString(value.bytes); }
 
 enum Family { ON_95, ON_NT, ON_2KXP };
@@ -173,18 +178,17 @@ TEST_F(Registry, ProductScriptWritesTheServiceKeyOnTheNTFamilyOnly)
         DWORD values = 0;
         RegQueryInfoKeyA(key, NULL, NULL, NULL, NULL, NULL, NULL, &values, NULL, NULL, NULL, NULL);
         RegCloseKey(key);
+        const NamedValue service[] = {{"ErrorControl", Dw(1)}, {"Start", Dw(1)}, {"Type", Dw(2)},
+                                      {"Group", Sz("File system")},
+                                      {"DependOnGroup", {REG_MULTI_SZ, std::string("SCSI CDROM Class\0\0", 18)}}};
         EXPECT_EQ(5u, values);
-        EXPECT_EQ(Dw(1), ValueOf(HKEY_LOCAL_MACHINE, kDravelon, "ErrorControl"));
-        EXPECT_EQ(Dw(1), ValueOf(HKEY_LOCAL_MACHINE, kDravelon, "Start"));
-        EXPECT_EQ(Dw(2), ValueOf(HKEY_LOCAL_MACHINE, kDravelon, "Type"));
-        EXPECT_EQ(Sz("File system"), ValueOf(HKEY_LOCAL_MACHINE, kDravelon, "Group"));
-        Value multi = {REG_MULTI_SZ, std::string("SCSI CDROM Class\0\0", 18)};
-        EXPECT_EQ(multi, ValueOf(HKEY_LOCAL_MACHINE, kDravelon, "DependOnGroup"));
+        for (const NamedValue& v : service)
+            EXPECT_EQ(v.value, ValueOf(HKEY_LOCAL_MACHINE, kDravelon, v.name)) << v.name;
         DeleteKeyTree(HKEY_LOCAL_MACHINE, kDravelon);
     }
 }
 
-TEST_F(Registry, EveryEntryGetsProgressAndTheFirstFailingScriptEndsTheStep)
+TEST_F(Registry, EveryEntryGetsProgressUntilAScriptFails)
 {
     SetFamily(ON_NT);
     const DWORD everywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
@@ -193,7 +197,6 @@ TEST_F(Registry, EveryEntryGetsProgressAndTheFirstFailingScriptEndsTheStep)
                            {"two.inf", "two.inf", "QNB3", "two", DIR_TEMP, IMG_REGISTRY_SCRIPT | everywhere, 0}};
     ImageState states[3] = {};
     static std::vector<LONG> seen;
-    seen.clear();
     ProgressCallback progress = [](ProgressRecord* record) -> BOOL {
         EXPECT_EQ((DWORD)PROGRESS_REGISTRY, record->code);
         EXPECT_EQ(0u, record->fileDone + record->fileSize + record->totalDone + record->totalSize);
@@ -201,33 +204,43 @@ TEST_F(Registry, EveryEntryGetsProgressAndTheFirstFailingScriptEndsTheStep)
         return TRUE;
     };
     UpgradeContext context = {"setup.exe", 0, 3, entries, states, progress};
-    WriteFileText(dir.file("QNB2.TMP"), "[HKEY_CURRENT_USER]\nvalue before any key = REG_SZ:x\n");
+    std::string first = dir.file("QNB2.TMP");
     WriteFileText(dir.file("QNB3.TMP"), "");
-    std::string log = StartLog("steps.log");
-    EXPECT_FALSE(RunRegistryScript(&context));
-    EXPECT_EQ(std::vector<LONG>({0, 1}), seen);
-    EXPECT_EQ((2053u << 20) | (3u << 16), g_Status.word & 0xFFFF0000u);
-    EXPECT_EQ(2u, g_Status.qualifier);
-
-    // Without the initialised mark nothing is read; with it and a script that
-    // is not there, the empty file is made and removed again.
-    g_Environment.initialised = FALSE;
-    StartLog("steps.log");
-    EXPECT_FALSE(RunRegistryScript(&context));
-    CloseLog(TRUE);
-    EXPECT_EQ(2050u, STATUS_MESSAGE(g_Status.word));
-    EXPECT_EQ(std::vector<LONG>({0, 1}), seen);
-    Texts messages = Messages(ReadFileText(log), "REGISTRY");
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ("Not initialized!", messages.front());
-
-    g_Environment.initialised = TRUE;
-    StartLog("steps.log");
-    DeleteFileA(dir.file("QNB2.TMP").c_str());
-    entries[2].flags = everywhere;
-    EXPECT_TRUE(RunRegistryScript(&context));
-    EXPECT_EQ(0u, g_Status.word);
-    EXPECT_FALSE(PathExists(dir.file("QNB2.TMP")));
+    enum { WRITTEN, HELD, MISSING };
+    struct Row {
+        BOOL initialised;
+        int script;  // the first script: WRITTEN (with a bad line), HELD open elsewhere, MISSING
+        DWORD message, qualifier, module;
+        std::vector<LONG> seen;
+        const char* line;  // the end of a log line of the step
+    } rows[] = {
+        {FALSE, WRITTEN, 2050, 0, 3, {}, "Not initialized!"},
+        {TRUE, WRITTEN, 2053, 2, 3, {0, 1}, " registry parse failed"},
+        {TRUE, HELD, 2067, ERROR_SHARING_VIOLATION, 1, {0, 1}, " registry parse failed"},
+        {TRUE, MISSING, 0, 0, 0, {0, 1, 2}, " registry parse succeeded"},  // made empty, and removed again
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.message);
+        g_Environment.initialised = row.initialised;
+        seen.clear();
+        DeleteFileA(first.c_str());
+        if (row.script != MISSING)
+            WriteFileText(first, "[HKEY_CURRENT_USER]\nvalue before any key = REG_SZ:x\n");
+        HANDLE held = row.script == HELD ? CreateFileA(first.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL)
+                                         : INVALID_HANDLE_VALUE;
+        std::string log = StartLog("steps.log");
+        EXPECT_EQ(row.message == 0, RunRegistryScript(&context) != FALSE);
+        CloseLog(TRUE);
+        if (held != INVALID_HANDLE_VALUE)
+            CloseHandle(held);
+        EXPECT_EQ(row.message, STATUS_MESSAGE(g_Status.word));
+        EXPECT_EQ(row.qualifier, g_Status.qualifier);
+        EXPECT_EQ(row.module, STATUS_MODULE(g_Status.word));
+        EXPECT_EQ(row.seen, seen);
+        std::string text = ReadFileText(log);
+        EXPECT_NE(std::string::npos, text.find(std::string(row.line) + "\r\n")) << text;
+        EXPECT_EQ(row.script != MISSING, PathExists(first));
+    }
 }
 
 // ---------------------------------------------------------------- the interpreter's rules
@@ -246,11 +259,6 @@ LONG WINAPI DeniedForFail(HKEY key, LPCSTR name, DWORD reserved, DWORD type, con
     return RegSetValueExA(key, name, reserved, type, data, size);
 }
 
-struct NamedValue {
-    const char* name;
-    Value value;
-};
-
 struct ScriptCase {
     const char* what;
     Family family;
@@ -265,28 +273,21 @@ const std::string H = "[HKEY_CURRENT_USER]\nREGKEY = Software\\Vornak Script Tes
 
 TEST_F(Registry, ScriptRules)
 {
-    std::string longSz = "Long = REG_SZ:%%TARGETDIR%%%%TARGETDIR%%%%TARGETDIR%%";
     const ScriptCase cases[] = {
-        {"texts and macros", ON_NT, NO_FAULT,
-         H + "Group = REG_SZ:File system ; x\nLead = REG_SZ: File system\n@ = REG_SZ:x\n"
-             "Path = REG_SZ:%%WINSYSDIR%%tlmrunin.exe\nSingle = REG_SZ:%WINSYSDIR%\n",
-         0, 0, {"REG_SZ(6) Path=c:\\winnt\\system32\\tlmrunin.exe"},
-         {{"Group", Sz("File system ; x")}, {"Lead", Sz(" File system")}, {"", Sz("x")},
-          {"Path", Sz("c:\\winnt\\system32\\tlmrunin.exe")}, {"Single", Sz("%WINSYSDIR%")}}},
-        {"any letter case; numbers", ON_2KXP, NO_FAULT,
-         "[hkey_current_user]\nregkey = Software\\Vornak Script Test\nHex = reg_dword:0x10\nOct = REG_DWORD:010\n"
-         "Neg = REG_DWORD:-1\nBig=REG_DWORD:99999999999\nAbc = REG_DWORD:12abc",
-         0, 0, {"REG_DWORD(5) Neg=-1", "REG_DWORD(6) Big=-1"},
-         {{"Hex", Dw(16)}, {"Oct", Dw(8)}, {"Neg", Dw(0xFFFFFFFF)}, {"Big", Dw(0xFFFFFFFF)}, {"Abc", Dw(12)}}},
-        {"byte values", ON_NT, NO_FAULT,
-         H + "Bin = REG_BINARY:4 1 2\nFF = REG_BINARY:2 0x1FF 3\nComma = REG_BINARY:3 1,2,3\nNone = REG_BINARY:0\n"
+        {"a value of each type", ON_NT, NO_FAULT,
+         H + "Group = REG_SZ:File system ; x\n@ = REG_SZ:x\nPath = REG_SZ:%%WINSYSDIR%%tlmrunin.exe\n"
+             "Single = REG_SZ:%WINSYSDIR%\nNeg = REG_DWORD:-1\nBin = REG_BINARY:4 1 2\n"
              "Multi = REG_MULTI_SZ:4 0x61 0 0 0\nLong = REG_BINARY:600 1",
          0, 0,
-         {"REG_BINARY(6) None=0 bytes", "REG_MULTI_SZ(7) Multi=4 bytes",
-          "SETVALUE(8) Long BINARY line too long - truncated", "REG_BINARY(8) Long=512 bytes"},
-         {{"Bin", Bin(std::string("\1\2\0\0", 4))}, {"FF", Bin("\xFF\3")}, {"Comma", Bin(std::string("\1\0\0", 3))},
-          {"None", Bin("")}, {"Multi", {REG_MULTI_SZ, std::string("a\0\0\0", 4)}},
-          {"Long", Bin("\1" + std::string(511, '\0'))}}},
+         {"REG_SZ(5) Path=c:\\winnt\\system32\\tlmrunin.exe", "REG_DWORD(7) Neg=-1", "REG_BINARY(8) Bin=4 bytes",
+          "REG_MULTI_SZ(9) Multi=4 bytes", "SETVALUE(10) Long BINARY line too long - truncated",
+          "REG_BINARY(10) Long=512 bytes"},
+         {{"Group", Sz("File system ; x")}, {"", Sz("x")}, {"Path", Sz("c:\\winnt\\system32\\tlmrunin.exe")},
+          {"Single", Sz("%WINSYSDIR%")}, {"Neg", Dw(0xFFFFFFFF)}, {"Bin", Bin(std::string("\1\2\0\0", 4))},
+          {"Multi", {REG_MULTI_SZ, std::string("a\0\0\0", 4)}}, {"Long", Bin("\1" + std::string(511, '\0'))}}},
+        {"any letter case", ON_2KXP, NO_FAULT,
+         "[hkey_current_user]\nregkey = Software\\Vornak Script Test\nHex = reg_dword:0x10", 0, 0, {},
+         {{"Hex", Dw(16)}}},
         {"optional keeps a value of its own type", ON_NT, NO_FAULT,
          H + "Keep = REG_SZ:old\nRetype = REG_SZ:old\nD = REG_DWORD:5\nB = REG_BINARY:1 1\n@ = REG_SZ:old\n"
              "[OPTIONAL]\nKeep = REG_SZ:new\nRetype = REG_DWORD:7\nD = REG_DWORD:9\nB = REG_BINARY:1 2\n"
@@ -318,7 +319,7 @@ TEST_F(Registry, ScriptRules)
         {"missing colon", ON_NT, NO_FAULT, H + "A = REG_SZ", 2053, 3, {"Missing ':' line 3"}, {}},
         {"unknown type word", ON_NT, NO_FAULT, H + "A = REG_SZ:kept\nStart = REG_SZ :1\nB = REG_SZ:b", 2078, 31,
          {"SETVALUE(4) Start failed 0x0000001F"}, {{"A", Sz("kept")}, {"Start", kMissing}, {"B", kMissing}}},
-        {"text grown past 511 characters", ON_NT, NO_FAULT, H + longSz, 2078, ERROR_INSUFFICIENT_BUFFER,
+        {"text grown past 511 characters", ON_NT, NO_FAULT, H + "Long = REG_SZ:%%TARGETDIR%%%%TARGETDIR%%%%TARGETDIR%%", 2078, ERROR_INSUFFICIENT_BUFFER,
          {"REG_SZ(3) Long is longer than 511 characters with its directories", "SETVALUE(3) Long failed 0x0000007A"},
          {{"Long", kMissing}}},
         {"key that cannot be created", ON_NT, KEY_FAULT, H + "A = REG_SZ:a", 2077, ERROR_ACCESS_DENIED,
