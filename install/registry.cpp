@@ -7,7 +7,7 @@
 // root that the last root-key section line chose, skipping lines meant for
 // the other Windows family. The first malformed line or failing registry
 // call stops the script with a status; what was written before it stays.
-// Every line of the log carries the line number of the script. A REG_SZ
+// The log line of each script line carries its line number. A REG_SZ
 // text whose directory macros would grow it past 511 characters is refused
 // rather than cut, since a cut path could name another file.
 #include "registry.h"
