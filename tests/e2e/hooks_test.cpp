@@ -47,8 +47,13 @@ std::string Calls(const std::string& log)
     std::string calls;
     for (const std::string& line : LogLines(log)) {
         std::string message = MessageOf(line);
+        std::string name;
         if (message.rfind("hook ", 0) == 0 || message.rfind("pass ", 0) == 0)
-            calls += (calls.empty() ? "" : ",") + message.substr(5);
+            name = message.substr(5);
+        else if (message == "Attempting Deletion of cached volume info")  // the library's own pass
+            name = "RemoveCachedVolumeInfo";
+        if (!name.empty())
+            calls += (calls.empty() ? "" : ",") + name;
     }
     return calls;
 }

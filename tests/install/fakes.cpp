@@ -20,14 +20,14 @@ void ResetFakes(void)
     g_Fake.installMarksStarted = TRUE;
 }
 
-static void Record(const std::string& call)
+void Record(const std::string& call)
 {
     if (!g_Fake.calls.empty())
         g_Fake.calls += ",";
     g_Fake.calls += call;
 }
 
-static BOOL Pass(const char* name, BOOL result)
+BOOL Pass(const char* name, BOOL result)
 {
     Record(name);
     if (!result && g_Fake.failureId)
@@ -79,15 +79,11 @@ BOOL InstallImages(UpgradeContext* context)
     return Pass("Install", g_Fake.installImages);
 }
 
-BOOL RunRegistryScript(UpgradeContext*) { return Pass("Registry", g_Fake.runRegistry); }
-
 BOOL CleanupImages(UpgradeContext*, BOOL full)
 {
     Record(full ? "Cleanup(1)" : "Cleanup(0)");
     return TRUE;
 }
-
-void RemoveCachedVolumeInfo(void) { Record("RemoveCached"); }
 
 void ResetInstaller(void)
 {
