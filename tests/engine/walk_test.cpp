@@ -91,6 +91,7 @@ std::vector<TestEntry> WalkEntries()
         {"g2.dll", "g2.dll", "g2", DIR_SYSTEM32, kEverywhere | IMG_GROUP_CHECK, 12},
         {"french.txt", "french.txt", "french", DIR_TARGET, kEverywhere | 0x01000000, 13},
         {"same.dll", "same.dll", "same", DIR_TARGET, kEverywhere, 14},  // not chosen
+        {"script.inf", "script.inf", "", DIR_TEMP, kEverywhere | IMG_REGISTRY_SCRIPT, 15},
     };
 }
 
@@ -118,6 +119,11 @@ protected:
                                             {"G2.DLL", Payload("v1005.dll")},
                                             {"FRENCH.TXT", "francais"},
                                             {"SAME.DLL", Payload("v1004.dll")},
+                                            {"SCRIPT.INF", "[HKEY_CURRENT_USER]\r\n"
+                                                           "REGKEY = Software\\EngineWalk\r\n"
+                                                           "Helper = REG_SZ:%%WINSYSDIR%%helper.dll\r\n"
+                                                           "[OPTIONAL]\r\n"
+                                                           "Count = REG_DWORD:7\r\n"},
                                             {"README.TXT", "only in the archive"}}));
         // The archive's entries carry the time they were added: now.
         world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), kOld);
@@ -150,6 +156,7 @@ protected:
     void TearDown() override
     {
         RemoveTree("C:\\ENGARC\\");
+        RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\EngineWalk");
         EngineTest::TearDown();
     }
 
@@ -162,6 +169,7 @@ protected:
         ResetFaults();
         if (entry >= 0)
             ArmFault(entry, call, kInjected);
+        g_Hooks.wantsRegistry = TRUE;
         RunInstallSequence(context.get());
         // Taken before the shutdown, which is no part of the run.
         counts.assign(FaultEntryCount(), 0);
