@@ -9,6 +9,7 @@ add_subdirectory(install)  # the registry script's text handling only
 add_subdirectory(tests/archive)
 add_subdirectory(tests/arq)
 add_subdirectory(tests/regscript)
+add_subdirectory(tests/restartwork)
 add_subdirectory(bench)
 
 set(_sub_tests "")
