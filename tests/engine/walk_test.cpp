@@ -365,8 +365,13 @@ TEST_P(Walk, EveryFailurePointRollsBack)
             }
         }
     }
+    std::string unreached;
+    for (int entry = 0; entry < FaultEntryCount(); ++entry)
+        if (installCounts[entry] == 0 && rollBackCounts[entry] == 0)
+            unreached += std::string(" ") + FaultEntryName(entry);
     std::cout << "[ walk     ] " << FamilyName(GetParam()) << ": " << walked << " failure points, " << held
-              << " held the roll-back promise (" << tolerated << " faults tolerated by the engine)\n";
+              << " held the roll-back promise (" << tolerated << " faults tolerated by the engine); never called:"
+              << unreached << "\n";
     EXPECT_EQ(walked, held);
 }
 
