@@ -19,13 +19,6 @@
 #include "log.h"
 #include "text.h"
 
-// The platform half of IsImageApplicable: what the test walk counts.
-static BOOL PlatformMatches(const ImageFile* entry)
-{
-    return (g_System.is95Family && (entry->flags & IMG_ON_95)) ||
-           (g_System.isNT && (entry->flags & IMG_ON_NT)) || (g_System.is2KXP && (entry->flags & IMG_ON_2KXP));
-}
-
 // Tests every entry of the archive and adds up the bytes to extract.
 static BOOL TestArchive(UpgradeContext* context)
 {
@@ -43,7 +36,9 @@ static BOOL TestArchive(UpgradeContext* context)
     const char* fetch = "cxFirstEntry";
     while (result == CX_OK) {
         ImageFile* image = FindImageFile(&entry, NULL);
-        if (image && PlatformMatches(image))
+        // Language bits are not looked at: the total may exceed what is
+        // extracted.
+        if (image && IsPlatformApplicable(image))
             g_Engine.bytesTotal += entry.unpackedSize;
         int16_t tested = cxTestFile(&entry);
         if (tested < 0) {

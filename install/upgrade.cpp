@@ -8,14 +8,18 @@
 
 EngineState g_Engine = {FALSE, NULL, -1, 0, 0};
 
+BOOL IsPlatformApplicable(const ImageFile* entry)
+{
+    DWORD flags = entry->flags;
+    return (g_System.is95Family && (flags & IMG_ON_95)) || (g_System.isNT && (flags & IMG_ON_NT)) ||
+           (g_System.is2KXP && (flags & IMG_ON_2KXP));
+}
+
 BOOL IsImageApplicable(const ImageFile* entry)
 {
     DWORD flags = entry->flags;
-    BOOL platform = (g_System.is95Family && (flags & IMG_ON_95)) ||
-                    (g_System.isNT && (flags & IMG_ON_NT)) ||
-                    (g_System.is2KXP && (flags & IMG_ON_2KXP));
     BOOL language = (flags & IMG_LANGUAGE_BITS) == 0 || (flags & g_System.languageMask) != 0;
-    return platform && language;
+    return IsPlatformApplicable(entry) && language;
 }
 
 // Restart work queued by an earlier run: WININIT.INI on the 95 family, the

@@ -124,8 +124,10 @@ extern RenameSafekeeping g_Safekeeping;
 
 BOOL EngineInit(void);
 void EngineShutdown(void);
-// TRUE when the entry is for the running family and language.
+// TRUE when the entry is for the running family and language; the first
+// half alone tells whether it is for the running family.
 BOOL IsImageApplicable(const ImageFile* entry);
+BOOL IsPlatformApplicable(const ImageFile* entry);
 
 // The passes, in the order the install sequence runs them.
 BOOL CreateImages(UpgradeContext* context);
