@@ -7,6 +7,7 @@
 
 #include "hooks.h"
 #include "install.h"
+#include "language.h"
 #include "log.h"
 #include "syscalls.h"
 #include "text.h"
@@ -30,9 +31,13 @@ static UpgradeContext s_Context;
 static BOOL s_ContextBuilt;
 static char s_ArchivePath[MAX_PATH];
 
+// Visual runs only: the languages the system can display and the one that
+// fits the user, which also gives the caption of every message box.
 BOOL ProductStartup(void)
 {
     InitCommonControls();
+    BuildLanguageList();
+    ChooseDefaultLanguage();
     return TRUE;
 }
 
