@@ -1,11 +1,48 @@
 // Packing arbitrary bytes and expanding the entry gives them back, with the
-// check value of the stored bytes.
+// check value of the stored bytes. Inputs are small, so two lead bytes make
+// them grow into files that fill the packer's item buffer many times:
+// 0xFE turns each following byte into a short word or a literal (files
+// dense with three-byte matches), 0xFF repeats the rest up to 64 times with
+// one byte changed per copy. Any other input is packed as it is.
+#include <vector>
+
 #include "fuzz_util.h"
+
+namespace {
+
+std::vector<uint8_t> grown;
+
+void Grow(const uint8_t** data, size_t* size) {
+    if (*size < 2 || (*data)[0] < 0xFE) return;
+    const uint8_t* rest = *data + 1;
+    size_t length = *size - 1;
+    grown.clear();
+    if ((*data)[0] == 0xFE) {
+        static const char words[16][4] = {"the", "and", "arq", "cab", "sys", "inf", "dll", "exe",
+                                          "abc", "xyz", "tlm", "vrn", "qnb", "tmp", "log", "bak"};
+        for (size_t i = 0; i < length; ++i) {
+            grown.insert(grown.end(), words[rest[i] & 15], words[rest[i] & 15] + 3);
+            if (rest[i] & 0x10) grown.push_back(rest[i]);
+        }
+    } else {
+        unsigned copies = 2 + rest[0] % 63;
+        for (unsigned k = 0; k < copies; ++k) {
+            size_t at = grown.size();
+            grown.insert(grown.end(), rest + 1, rest + length);
+            if (grown.size() > at) grown[at + (k * 7919) % (grown.size() - at)] ^= (uint8_t)(k + 1);
+        }
+    }
+    *data = grown.data();
+    *size = grown.size();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string in = ScratchFile("ROUND.BIN");
     static const std::string archive = ScratchFile("round.arq");
     static const std::string out = ScratchFile("round.out");
+    Grow(&data, &size);
     WriteWhole(in, data, size);
 
     EntryInfo record;
