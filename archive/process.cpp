@@ -343,33 +343,47 @@ int16_t packOpenFile(EntryInfo* record, int source, const char* name) {
     return CX_OK;
 }
 
-// One file of cxAddFile, under the entry name its caller chose.
-void addExactFile(const CxOperation* op, EntryInfo* record) {
+// A fresh record for the next file; a stop asked for earlier stays.
+void freshRecord(EntryInfo* record) {
     int16_t stopCode = record->stopCode;
     memset(record, 0, sizeof *record);
     record->stopCode = stopCode;
     record->source = -1;
     record->destination = cxArchive.tempSlot;
-    const char* filePath = op->patternRaw;
-    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath)) return;
-    char name[CX_NAME_MAX];
-    size_t length = strlen(op->entryName);
-    if (length > CX_ENTRY_NAME_MAX) {
-        setName(record, filePath);
-        cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
-        return;
-    }
-    for (size_t i = 0; i <= length; ++i) name[i] = op->entryName[i] == '/' ? '\\' : op->entryName[i];
-    if (wasAdded(name)) return;
+}
+
+enum AddOutcome { ADD_PACKED, ADD_PASSED_OVER, ADD_ALREADY_IN, ADD_FAILED };
+
+// Packs one file as entry 'name': not the archive itself or its temporary
+// archive, and not a name this pass has packed already. A file that cannot
+// be opened is passed over, and said so.
+AddOutcome addFile(EntryInfo* record, const char* filePath, const char* name) {
+    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath))
+        return ADD_PASSED_OVER;
+    if (wasAdded(name)) return ADD_ALREADY_IN;
     cxReplacingEntry = archiveHasEntry(name);
     int source = cxOpenFile(filePath, CX_READ);
     if (source < 0) {
         setName(record, filePath);
         cxNotify(record, CX_EFAIL, 0);
         cxReplacingEntry = false;
+        return ADD_PASSED_OVER;
+    }
+    return packOpenFile(record, source, name) == CX_OK ? ADD_PACKED : ADD_FAILED;
+}
+
+// One file of cxAddFile, under the entry name its caller chose.
+void addExactFile(const CxOperation* op, EntryInfo* record) {
+    freshRecord(record);
+    char name[CX_NAME_MAX];
+    size_t length = strlen(op->entryName);
+    if (length > CX_ENTRY_NAME_MAX) {
+        setName(record, op->patternRaw);
+        cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
         return;
     }
-    if (packOpenFile(record, source, name) == CX_OK) cxArchive.modified = true;
+    for (size_t i = 0; i <= length; ++i) name[i] = op->entryName[i] == '/' ? '\\' : op->entryName[i];
+    if (addFile(record, op->patternRaw, name) == ADD_PACKED) cxArchive.modified = true;
 }
 
 void endOperation(AddContext* context) {
@@ -390,45 +404,24 @@ void addOneFile(const char* listedName, void* data) {
     strcpy(filePath, context->directory);
     strcat(filePath, listedName);
     EntryInfo* record = context->record;
-    int16_t stopCode = record->stopCode;
-    memset(record, 0, sizeof *record);
-    record->stopCode = stopCode;
-    record->source = -1;
-    record->destination = cxArchive.tempSlot;
-
+    freshRecord(record);
     char name[CX_NAME_MAX];
-    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath)) {
-        free(filePath);
-        return;
-    }
-    if (!entryName(context, filePath, listedName, name)) {
+    bool named = entryName(context, filePath, listedName, name);
+    AddOutcome outcome = ADD_PASSED_OVER;
+    if (!named && !cxPlatSameFile(filePath, cxArchive.realPath)) {
         setName(record, filePath);
         cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
-        free(filePath);
-        return;
-    }
-    if (wasAdded(name)) {
-        // Named by an earlier pattern of this pass: it is in already.
-        ++context->count;
-        free(filePath);
-        return;
-    }
-    cxReplacingEntry = archiveHasEntry(name);
-    int source = cxOpenFile(filePath, CX_READ);
-    if (source < 0) {
-        // A file that cannot be opened is passed over, and said so.
-        setName(record, filePath);
-        cxNotify(record, CX_EFAIL, 0);
-        cxReplacingEntry = false;
-        free(filePath);
-        return;
+    } else if (named) {
+        outcome = addFile(record, filePath, name);
     }
     free(filePath);
-    int16_t result = packOpenFile(record, source, name);
-    if (result < 0) {
+    if (outcome == ADD_FAILED) {
         endOperation(context);
         return;
     }
+    // The archive itself and files that cannot be opened add nothing; a
+    // file named by an earlier pattern of this pass is in already and counts.
+    if (outcome == ADD_PASSED_OVER) return;
     ++context->count;
     if (record->stopCode != 0) endOperation(context);
 }

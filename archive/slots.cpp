@@ -16,6 +16,7 @@ struct Slot {
     char* name;  // upper case
     char* path;  // as given
     LastAccess last;
+    bool wrote;  // bytes were handed to the runtime, which may still hold them
 };
 
 Slot slots[CX_SLOTS];
@@ -82,7 +83,7 @@ int16_t cxOpenFile(const char* path, int mode) {
         return CX_ENOMEM;
     }
     cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE};
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false};
     return (int16_t)slot;
 }
 
@@ -92,13 +93,13 @@ int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
     int16_t result = CX_OK;
-    if (fclose(s->file) != 0) {
+    if (fclose(s->file) != 0 && s->wrote) {
         cxNoteSystemError();
         result = CX_EWRITE;
     }
     free(s->name);
     free(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE};
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false};
     return result;
 }
 
@@ -116,6 +117,7 @@ int32_t cxWrite(int slot, const void* buffer, uint32_t count) {
     if (!s || !buffer || count == 0) return 0;
     turn(s, ACCESS_WRITE);
     size_t put = fwrite(buffer, 1, count, s->file);
+    if (put > 0) s->wrote = true;
     if (put < count) cxNoteSystemError();
     return (int32_t)put;
 }
