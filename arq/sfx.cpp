@@ -56,8 +56,11 @@ bool usableStub(const std::string& stub) {
 
 // The output must be none of the files it is made of.
 bool distinctOutput(const std::string& output, const std::string& stub, const std::vector<ArqInput>& inputs) {
-    if (arqStat(output).kind == ARQ_DIRECTORY) {
-        arqError("%s: is a directory", shown(output).c_str());
+    // Only a regular file is made or replaced: a failed run removes its
+    // output, which must never be a device or a directory.
+    ArqKind kind = arqStat(output).kind;
+    if (kind == ARQ_DIRECTORY || kind == ARQ_OTHER) {
+        arqError("%s: %s", shown(output).c_str(), kind == ARQ_DIRECTORY ? "is a directory" : "not a regular file");
         return false;
     }
     std::string full = arqFullPath(output);

@@ -1,15 +1,16 @@
 // Packing arbitrary bytes and expanding the entry gives them back, with the
 // check value of the stored bytes. Inputs are small, so two lead bytes make
-// them grow into files that fill the packer's item buffer many times:
-// 0xFE turns each following byte into a short word or a literal (files
-// dense with three-byte matches), 0xFF repeats the rest up to 64 times with
-// one byte changed per copy. Any other input is packed as it is.
+// them grow into files (of 24 KB at most, to keep runs quick) that fill the
+// packer's 16 KB item buffer: 0xFE turns each following byte into a
+// three-letter word (files dense with three-byte matches), 0xFF repeats the
+// rest with one byte changed per copy. Any other input is packed as it is.
 #include <vector>
 
 #include "fuzz_util.h"
 
 namespace {
 
+const size_t kGrownMax = 24 * 1024;
 std::vector<uint8_t> grown;
 
 void Grow(const uint8_t** data, size_t* size) {
@@ -18,15 +19,16 @@ void Grow(const uint8_t** data, size_t* size) {
     size_t length = *size - 1;
     grown.clear();
     if ((*data)[0] == 0xFE) {
-        static const char words[16][4] = {"the", "and", "arq", "cab", "sys", "inf", "dll", "exe",
-                                          "abc", "xyz", "tlm", "vrn", "qnb", "tmp", "log", "bak"};
-        for (size_t i = 0; i < length; ++i) {
-            grown.insert(grown.end(), words[rest[i] & 15], words[rest[i] & 15] + 3);
-            if (rest[i] & 0x10) grown.push_back(rest[i]);
+        // 256 three-letter words: after the first few hundred bytes almost
+        // every word is a match of three bytes, the densest the packer meets.
+        for (size_t i = 0; i < length && grown.size() < kGrownMax; ++i) {
+            grown.push_back((uint8_t)('a' + (rest[i] & 15)));
+            grown.push_back((uint8_t)('a' + (rest[i] >> 4)));
+            grown.push_back(' ');
         }
     } else {
         unsigned copies = 2 + rest[0] % 63;
-        for (unsigned k = 0; k < copies; ++k) {
+        for (unsigned k = 0; k < copies && grown.size() + length <= kGrownMax; ++k) {
             size_t at = grown.size();
             grown.insert(grown.end(), rest + 1, rest + length);
             if (grown.size() > at) grown[at + (k * 7919) % (grown.size() - at)] ^= (uint8_t)(k + 1);
