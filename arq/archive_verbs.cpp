@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "collect.h"
@@ -111,6 +112,14 @@ int arqExtract(const ArqCommand& command) {
     // The entries before damage in the archive are still extracted.
     std::vector<std::string> names = selectedNames(archive, command, 1, &walk);
     if (names.empty() || arqInterrupted) return 1;
+    // Names are one name whatever their case: a second entry of the same
+    // name would be one file with the first, so it is said and left.
+    std::unordered_set<std::string> seen;
+    for (const std::string& name : names) {
+        std::string key = name;
+        for (char& c : key) c = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+        if (!seen.insert(key).second) arqError("%s: a second entry of this name; not extracted", shown(name).c_str());
+    }
     if (!openArchive(archive, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON)) return 1;
     arqKeepExisting(command.keepExisting);
     const char* directory = command.directory ? command.directory : "";

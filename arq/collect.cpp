@@ -155,22 +155,29 @@ void chooseStrip(Collector* c, const std::string& argument) {
     }
 }
 
-bool noCollisions(const std::vector<ArqInput>& inputs) {
+// Two inputs under the same entry name (compared without regard to case)
+// are one file named twice, which is taken once, or a collision, which is
+// refused. False after reporting every collision.
+bool noCollisions(std::vector<ArqInput>* inputs) {
     std::unordered_map<std::string, size_t> seen;
+    std::vector<ArqInput> unique;
     bool ok = true;
-    for (size_t i = 0; i < inputs.size(); ++i) {
-        auto placed = seen.emplace(folded(inputs[i].entry), i);
-        if (placed.second) continue;
-        const ArqInput& first = inputs[placed.first->second];
-        if (arqSameFile(first.path, inputs[i].path) && first.entry == inputs[i].entry) continue;
+    for (const ArqInput& input : *inputs) {
+        auto placed = seen.emplace(folded(input.entry), unique.size());
+        if (placed.second) {
+            unique.push_back(input);
+            continue;
+        }
+        const ArqInput& first = unique[placed.first->second];
+        if (arqSameFile(first.path, input.path)) continue;
+        bool sameDirectory = arqSamePath(arqDirectoryPart(arqFullPath(first.path)),
+                                         arqDirectoryPart(arqFullPath(input.path)));
         arqError("%s and %s would both be stored as %s (entry names are compared without regard to case%s)",
-                 arqShown(first.path.c_str()).c_str(), arqShown(inputs[i].path.c_str()).c_str(),
-                 arqShown(inputs[i].entry.c_str()).c_str(),
-                 arqSamePath(arqDirectoryPart(arqFullPath(first.path)), arqDirectoryPart(arqFullPath(inputs[i].path)))
-                     ? ""
-                     : "; -p keeps their paths");
+                 arqShown(first.path.c_str()).c_str(), arqShown(input.path.c_str()).c_str(),
+                 arqShown(input.entry.c_str()).c_str(), sameDirectory ? "" : "; -p keeps their paths");
         ok = false;
     }
+    inputs->swap(unique);
     return ok;
 }
 
@@ -193,13 +200,5 @@ bool arqCollect(const std::vector<const char*>& arguments, ArqCollectMode mode, 
             addPath(&c, path, true);
         }
     }
-    // The same file named twice (by two arguments) is taken once.
-    std::vector<ArqInput> unique;
-    std::unordered_map<std::string, bool> taken;
-    for (const ArqInput& input : *inputs) {
-        std::string key = folded(input.entry) + '\n' + arqFullPath(input.path);
-        if (taken.emplace(key, true).second) unique.push_back(input);
-    }
-    inputs->swap(unique);
-    return !c.refused && noCollisions(*inputs);
+    return noCollisions(inputs) && !c.refused;
 }
