@@ -33,7 +33,6 @@ namespace {
 const DWORD kEverywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
 const DWORD kInjected = 0x2000F00D;  // an error no system call reports by itself
 const char kInjectedText[] = "0x2000F00D";
-const char kArchive[] = "C:\\ENGARC\\PAYLOAD.ARQ";
 const ULONGLONG kOld = DayTime(2001, 3, 1);
 const ULONGLONG kNew = DayTime(2002, 5, 17);
 
@@ -106,8 +105,7 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        CreateDirectoryA("C:\\ENGARC", NULL);
-        ASSERT_TRUE(BuildArchive(kArchive, {{"APP.DLL", Payload("v1005.dll")},
+        ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")},
                                             {"DATA.TXT", "new data"},
                                             {"HELPER.DLL", Payload("v2000.dll")},
                                             {"DRV.SYS", Payload("v1005.dll")},
@@ -155,7 +153,6 @@ protected:
     }
     void TearDown() override
     {
-        RemoveTree("C:\\ENGARC\\");
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\EngineWalk");
         EngineTest::TearDown();
     }
@@ -303,7 +300,7 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
 
 TEST_P(Walk, EveryFailurePointRollsBack)
 {
-    TestContext context(WalkEntries(), kArchive);
+    TestContext context(WalkEntries(), kTestArchive);
 
     // A clean run, to count the calls and to see the installation happen.
     std::string log = Run(context, -1, 0);
