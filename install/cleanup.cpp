@@ -88,6 +88,50 @@ static BOOL RestoreBackup(const ImageFile* entry)
     return FALSE;
 }
 
+// A second run before the restart put its image in place of the file an
+// earlier run queued, after backing that file up beside it. A full pass puts
+// the earlier run's file back; either pass then removes the backup, unless
+// putting it back failed.
+static BOOL SettlePendingFile(const ImageFile* entry, const ImageState* state, BOOL restore)
+{
+    // Any chosen replacement that waits for the restart may have met a
+    // pending one, and begun the substitution, also when it failed part way.
+    BOOL delayed = (entry->flags & IMG_AT_RESTART) && !(entry->flags & IMG_MOVE_NOW);
+    if (!state->upgrade || !delayed || !state->image.exists)
+        return TRUE;
+    BOOL failedBefore = STATUS_FAILED(g_Status.word);
+    char target[MAX_PATH];
+    char shortTarget[MAX_PATH];
+    char pendingSource[MAX_PATH];
+    char pendingTarget[MAX_PATH];
+    char backup[MAX_PATH];
+    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
+        return FALSE;
+    GetShortPath(target, shortTarget, MAX_PATH, FALSE);
+    BOOL found = FindMoveRecord(shortTarget, pendingSource, pendingTarget);
+    // A record file that could not be read or written back is a failure.
+    if (!failedBefore && STATUS_FAILED(g_Status.word))
+        return FALSE;
+    if (!found || !PendingBackupPath(pendingSource, backup) || !FileExists(backup))
+        return TRUE;
+    if (restore) {
+        LOG("Restore %s to %s", backup, pendingSource);
+        if (!g_Sys.CopyFileA(backup, pendingSource, FALSE)) {
+            DWORD error = GetLastError();
+            LOG("CopyFile %s to %s 0x%08lX", backup, pendingSource, error);
+            STATUS(MSG_COPY_FAILED, error);
+            return FALSE;
+        }
+    }
+    LOG("Immediate delete %s", backup);
+    if (g_Sys.DeleteFileA(backup))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("DeleteFile %s failed 0x%08lX", backup, error);
+    STATUS(MSG_DELETE_FAILED, error);
+    return FALSE;
+}
+
 BOOL CleanupImages(UpgradeContext* context, BOOL full)
 {
     if (!g_Engine.engineReady) {
@@ -96,10 +140,9 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
         return FALSE;
     }
     BOOL result = TRUE;
-    BOOL startAgain;
-    do {
-        startAgain = FALSE;
+    for (;;) {
         LOG("Starting image file cleanup pass - %s cleanup", full ? "full" : "partial");
+        BOOL startAgain = FALSE;
         for (DWORD i = 0; i < context->count && !startAgain; ++i) {
             const ImageFile* entry = &context->images[i];
             ImageState* state = &context->states[i];
@@ -111,11 +154,9 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
                 result = FALSE;
                 // An image left behind fails the run: a partial pass turns
                 // into a full one and undoes it all.
-                if (!full) {
-                    full = TRUE;
-                    startAgain = TRUE;
+                startAgain = !full;
+                if (startAgain)
                     continue;
-                }
             }
             if (state->installed && !(entry->flags & kNeverRestored) && BackedUpThisRun(entry, state) &&
                 !RestoreBackup(entry))
@@ -123,7 +164,22 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
             if (full && MadeStandIn(entry, state) && !DeleteStandIn(entry))
                 result = FALSE;
         }
-    } while (startAgain);
+        if (!startAgain) {
+            // A partial pass stops at the first failure: the full pass that
+            // follows still needs the backups it has not reached.
+            BOOL settled = TRUE;
+            for (DWORD i = 0; i < context->count && (settled || full); ++i)
+                if (!SettlePendingFile(&context->images[i], &context->states[i], full))
+                    settled = FALSE;
+            if (!settled) {
+                result = FALSE;
+                startAgain = !full;  // the same holds for a backup left behind
+            }
+        }
+        if (!startAgain)
+            break;
+        full = TRUE;
+    }
     if (!RestorePendingRenames(STATUS_FAILED(g_Status.word)))
         result = FALSE;
     return result;

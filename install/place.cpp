@@ -93,6 +93,23 @@ BOOL AppendMoveRecord(const char* source, const char* target)
     return MoveImage(path, NULL, TRUE, FALSE);
 }
 
+// The file an earlier run queued for the restart is about to be replaced by
+// a newer image: its bytes go to a backup beside it first, so that a
+// roll-back of this run leaves the earlier run's replacement as it was.
+static BOOL BackUpPendingFile(const char* pendingSource)
+{
+    char backup[MAX_PATH];
+    if (!PendingBackupPath(pendingSource, backup))
+        return FALSE;
+    LOG("Backup %s to %s", pendingSource, backup);
+    if (g_Sys.CopyFileA(pendingSource, backup, FALSE))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("CopyFile %s to %s 0x%08lX", pendingSource, backup, error);
+    STATUS(MSG_COPY_FAILED, error);
+    return FALSE;
+}
+
 // A replacement or deletion queued for the next restart.
 static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
 {
@@ -105,7 +122,7 @@ static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
         char pendingTarget[MAX_PATH];
         if (FindMoveRecord(shortTarget, pendingSource, pendingTarget)) {
             LOG("Duplicate installation - substituting temporary file %s for %s", source, pendingSource);
-            return MoveImmediately(source, pendingSource);
+            return BackUpPendingFile(pendingSource) && MoveImmediately(source, pendingSource);
         }
         // The record file may have failed to load: that is no "not queued".
         if (STATUS_FAILED(g_Status.word))

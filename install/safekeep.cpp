@@ -231,6 +231,11 @@ BOOL RestorePendingRenames(BOOL restore)
     return result;
 }
 
+BOOL PendingBackupPath(const char* pendingSource, char* backup)
+{
+    return BuildEnginePath(backup, pendingSource, 0, ".BAK");
+}
+
 BOOL FindMoveRecord(const char* target, char* source, char* recordTarget)
 {
     char path[MAX_PATH];

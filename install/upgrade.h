@@ -164,6 +164,10 @@ BOOL MoveImmediately(const char* source, const char* target);
 BOOL ResetAttributes(const char* path);
 BOOL AppendMoveRecord(const char* source, const char* target);
 
+// The backup of a file that an earlier run queued for the restart, made when
+// a second run puts a newer image in its place: the same path with ".BAK".
+BOOL PendingBackupPath(const char* pendingSource, char* backup);
+
 // Pending-rename safekeeping and the move record file.
 BOOL SafeguardPendingRenames(void);
 BOOL RestorePendingRenames(BOOL restore);

@@ -95,6 +95,8 @@ std::vector<TestEntry> WalkEntries()
         // the restart.
         {"fresh.dll", "fresh.dll", "fresh", DIR_TARGET, kEverywhere, 16},
         {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 17},
+        // An earlier run queued QNBPEND.TMP to replace it; this run's is newer.
+        {"drv2.sys", "drv2.sys", "drv2", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 18},
     };
 }
 
@@ -103,6 +105,14 @@ std::vector<TestEntry> WalkEntries()
 const char* const kNeverRestored[] = {"SYSTEM32\\DRIVERS\\NOW.SYS", "TARGET\\OBSOLETE.DLL"};
 // A target without a backup: what it held cannot come back.
 const char kWithoutBackup[] = "SYSTEM32\\HELPER.DLL";
+
+// One record of the move record file.
+std::string Record(const std::string& source, const std::string& target)
+{
+    std::string record(MoveRecordLength(source.c_str(), target.c_str()), '\0');
+    EncodeMoveRecord((uint8_t*)&record[0], source.c_str(), target.c_str());
+    return record;
+}
 
 class Walk : public EngineTest {
 protected:
@@ -128,6 +138,7 @@ protected:
                                                            "Count = REG_DWORD:7\r\n"},
                                             {"FRESH.DLL", Payload("v1005.dll")},
                                             {"LATE.SYS", Payload("v1005.dll")},
+                                            {"DRV2.SYS", Payload("v2000.dll")},
                                             {"README.TXT", "only in the archive"}}));
         // The archive's entries carry the time they were added: now.
         world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), kOld);
@@ -143,18 +154,23 @@ protected:
         world->Put(DIR_TARGET, "same.dll", Payload("v1004.dll"), kNew);
         world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run", kOld);
         world->Put(DIR_TARGET, "fresh.BAK", "a backup of an earlier run", kOld);
+        world->Put(DIR_DRIVERS, "drv2.sys", Payload("v1004.dll"), kOld);
+        world->Put(DIR_DRIVERS, "QNBPEND.TMP", Payload("v1005.dll"), kOld);
         // Restart work queued before the run, by others and by an earlier run.
+        const std::string pendingFile = world->Path(DIR_DRIVERS, "QNBPEND.TMP");
+        const std::string pendingTarget = world->Path(DIR_DRIVERS, "DRV2.SYS");
         if (GetParam() == FAMILY_95) {
-            world->Put(DIR_WINDOWS, "wininit.ini", "[rename]\r\nNUL=C:\\ENGT\\TEMP\\EARLIER.TMP\r\n");
+            world->Put(DIR_WINDOWS, "wininit.ini", "[rename]\r\nNUL=C:\\ENGT\\TEMP\\EARLIER.TMP\r\n" + pendingTarget + "=" +
+                                                       pendingFile + "\r\n");
         } else {
             PendingValue pending;
             pending.exists = true;
             pending.type = REG_MULTI_SZ;
-            pending.data = MultiString({"\\??\\C:\\ENGT\\TEMP\\EARLIER.TMP", ""});
+            pending.data = MultiString({"\\??\\C:\\ENGT\\TEMP\\EARLIER.TMP", "", ("\\??\\" + pendingFile).c_str(),
+                                        ("!\\??\\" + pendingTarget).c_str()});
             WritePendingValue(pending);
         }
-        std::string record(MoveRecordLength("C:\\QNBOLD.TMP", "C:\\OTHER.DLL"), '\0');
-        EncodeMoveRecord((uint8_t*)&record[0], "C:\\QNBOLD.TMP", "C:\\OTHER.DLL");
+        std::string record = Record("C:\\QNBOLD.TMP", "C:\\OTHER.DLL") + Record(pendingFile, pendingTarget);
         world->Put(DIR_SYSTEM32, "qnbinit.TMP", record);
         before = world->Take();
     }
@@ -195,7 +211,7 @@ protected:
         for (const auto& file : after.files) {
             std::string name = file.first.substr(file.first.find_last_of('\\') + 1);
             bool image = name.rfind("QNB", 0) == 0 && name != "QNBINIT.TMP";
-            if ((image || name.rfind("CX", 0) == 0) && !named.count(file.first))
+            if ((image || name.rfind("CX", 0) == 0) && !named.count(file.first) && !before.files.count(file.first))
                 problems += "left behind: " + file.first + "\n";
         }
         for (const auto& file : before.files) {
