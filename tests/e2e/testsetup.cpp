@@ -9,7 +9,8 @@
 //   E2E_TARGET    the target directory (directory id 2)
 //   E2E_FAIL      "1": the install sequence fails after the files were
 //                 placed (status 2050), so the engine rolls back
-//   E2E_MEMORY    a file that receives the process's memory figures at exit
+//   E2E_FIGURES   a file that receives, at exit, the process's peak private
+//                 bytes and the time each pass took (for the benchmark)
 // A visual run shows no window: its interactive hook runs the install
 // sequence at once, as the wizard's Install button would.
 #include <windows.h>
@@ -81,8 +82,10 @@ static BOOL s_ContextBuilt;
 static char s_ArchivePath[MAX_PATH];
 static char s_Target[MAX_PATH];
 
-// The highest private bytes seen at any progress call.
-static SIZE_T s_SampledPeak;
+// The highest private bytes (page-file usage) the process reported at any
+// progress call or at its exit. Wine reports its "peak" as the current
+// figure, so the peak is taken here from the samples as well.
+static SIZE_T s_PeakPrivate;
 
 static BOOL ReadSetting(const char* name, char* value, DWORD size)
 {
@@ -94,36 +97,75 @@ static BOOL ReadSetting(const char* name, char* value, DWORD size)
     return TRUE;
 }
 
-static SIZE_T PrivateBytes(SIZE_T* peak)
+static SIZE_T SamplePrivateBytes(void)
 {
-    PROCESS_MEMORY_COUNTERS_EX counters;
+    PROCESS_MEMORY_COUNTERS counters;
     memset(&counters, 0, sizeof counters);
     counters.cb = sizeof counters;
-    if (!GetProcessMemoryInfo(GetCurrentProcess(), (PROCESS_MEMORY_COUNTERS*)&counters, sizeof counters))
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
         return 0;
-    if (peak)
-        *peak = counters.PeakPagefileUsage;
-    return counters.PrivateUsage;
+    SIZE_T peak = counters.PeakPagefileUsage > counters.PagefileUsage ? counters.PeakPagefileUsage
+                                                                        : counters.PagefileUsage;
+    if (peak > s_PeakPrivate)
+        s_PeakPrivate = peak;
+    return counters.PagefileUsage;
 }
 
-static BOOL SampleMemory(ProgressRecord*)
+// When the install sequence began, and when the first progress call of
+// each pass came (indexed by code - PROGRESS_EXTRACT; 0 until then).
+static LARGE_INTEGER s_SequenceStart;
+static LARGE_INTEGER s_PassStart[4];
+
+// Asking for the memory figures costs Wine a read of /proc: samples are
+// taken at each new entry and pass, and otherwise at most every 10 ms, so
+// that the measuring does not weigh on what is measured.
+static BOOL SampleProgress(ProgressRecord* record)
 {
-    SIZE_T now = PrivateBytes(NULL);
-    if (now > s_SampledPeak)
-        s_SampledPeak = now;
+    static LONG lastIndex = -2;
+    static LARGE_INTEGER lastSample;
+    LARGE_INTEGER now, frequency;
+    QueryPerformanceCounter(&now);
+    QueryPerformanceFrequency(&frequency);
+    DWORD pass = record->code - PROGRESS_EXTRACT;
+    BOOL newPass = pass < 4 && !s_PassStart[pass].QuadPart;
+    if (newPass)
+        s_PassStart[pass] = now;
+    if (newPass || record->index != lastIndex || (now.QuadPart - lastSample.QuadPart) * 100 > frequency.QuadPart) {
+        SamplePrivateBytes();
+        lastIndex = record->index;
+        lastSample = now;
+    }
     return TRUE;
 }
 
-// "peak=N sampled=N now=N" into the file E2E_MEMORY names, at process exit.
-static void WriteMemoryFigures(void)
+static DWORD MillisecondsBetween(LARGE_INTEGER from, LARGE_INTEGER to)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    if (!from.QuadPart || !to.QuadPart || !frequency.QuadPart)
+        return 0;
+    return (DWORD)((to.QuadPart - from.QuadPart) * 1000 / frequency.QuadPart);
+}
+
+// "peak=N exit=N extract=MS decide=MS install=MS" into the file E2E_FIGURES
+// names, at process exit: peak and exit private bytes, the time from the
+// start of the sequence to the decision (archive test and extraction),
+// the decision, and from the first file placed to the exit (placing,
+// cleanup, shut-down).
+static void WriteFigures(void)
 {
     char path[MAX_PATH];
-    if (!ReadSetting("E2E_MEMORY", path, sizeof path))
+    if (!ReadSetting("E2E_FIGURES", path, sizeof path))
         return;
-    SIZE_T peak = 0;
-    SIZE_T now = PrivateBytes(&peak);
-    char line[128];
-    wsprintfA(line, "peak=%lu sampled=%lu now=%lu\r\n", (DWORD)peak, (DWORD)s_SampledPeak, (DWORD)now);
+    SIZE_T atExit = SamplePrivateBytes();
+    LARGE_INTEGER end;
+    QueryPerformanceCounter(&end);
+    LARGE_INTEGER decide = s_PassStart[PROGRESS_DECIDE - PROGRESS_EXTRACT];
+    LARGE_INTEGER install = s_PassStart[PROGRESS_INSTALL - PROGRESS_EXTRACT];
+    char line[160];
+    wsprintfA(line, "peak=%lu exit=%lu extract=%lu decide=%lu install=%lu\r\n", (DWORD)s_PeakPrivate,
+              (DWORD)atExit, MillisecondsBetween(s_SequenceStart, decide), MillisecondsBetween(decide, install),
+              MillisecondsBetween(install, end));
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
         return;
@@ -133,7 +175,9 @@ static void WriteMemoryFigures(void)
 }
 
 // One table entry per file of the appended archive, each its own group, all
-// put in the target directory at once.
+// put in the target directory at once. They are compared by time stamp
+// alone, so installed copies made older than the packed files are all
+// upgraded.
 static BOOL TableFromArchive(UpgradeContext* context)
 {
     int16_t slot = cxOpenFile(s_ArchivePath, CX_READ);
@@ -160,9 +204,11 @@ static BOOL TableFromArchive(UpgradeContext* context)
             break;
         strcpy(name, entry.name);
         image->archiveName = image->targetName = name;
-        GetBaseName(name, image->backupName, sizeof image->backupName);
+        // The backup takes the place of the last extension: the whole name
+        // keeps A.B.DLL and A.DLL apart.
+        CopyText(image->backupName, name, sizeof image->backupName);
         image->dirId = DIR_TARGET;
-        image->flags = ALL;
+        image->flags = ALL | IMG_NO_VERSION;
         image->group = count;
         ++count;
     }
@@ -190,11 +236,11 @@ UpgradeContext* ProductUpgradeContext(void)
     if (s_ContextBuilt)
         return &s_Context;
     s_ContextBuilt = TRUE;
-    atexit(WriteMemoryFigures);
+    atexit(WriteFigures);
     DWORD length = GetModuleFileNameA(NULL, s_ArchivePath, MAX_PATH - 1);
     s_ArchivePath[length < MAX_PATH ? length : 0] = 0;
     s_Context.archivePath = s_ArchivePath;
-    s_Context.progress = SampleMemory;
+    s_Context.progress = SampleProgress;
 
     char name[32];
     ReadSetting("E2E_CONTEXT", name, sizeof name);
@@ -214,6 +260,7 @@ UpgradeContext* ProductUpgradeContext(void)
         s_Context.count = 0;
         STATUS(MSG_OUT_OF_MEMORY, 0);
     }
+    QueryPerformanceCounter(&s_SequenceStart);
     return &s_Context;
 }
 
