@@ -252,6 +252,7 @@ class Engine : public testing::TestWithParam<Family> {
 
 TEST_P(Engine, ImmediateInstallsUpgradesAndRollBack)
 {
+    ASSERT_EQ(PRIMARYLANGID(GetUserDefaultLangID()), LANG_ENGLISH) << "the tables expect an English system";
     Sequence sequence(GetParam(), Target(""), "main");
     for (size_t i = 0; i < kMainSteps.size() && !HasFatalFailure(); ++i)
         sequence.Run(kMainSteps[i], i);
@@ -371,6 +372,24 @@ TEST_P(Engine, DelayedMovesSecondRunAndRestart)
     EXPECT_FALSE(FileExistsAt(staleWininit));
     EXPECT_FALSE(FileExistsAt(MoveRecordPath()));
     EXPECT_EQ(ReadPending(), before);
+}
+
+// An entry marked for one language is installed on a system of that
+// language only (the tests run once more under a German locale).
+TEST_P(Engine, LanguageEntries)
+{
+    // E2E_LANGUAGE names the language the locale of the run should give.
+    const char* wanted = getenv("E2E_LANGUAGE");
+    bool german = wanted && strcmp(wanted, "german") == 0;
+    ASSERT_EQ(PRIMARYLANGID(GetUserDefaultLangID()), german ? LANG_GERMAN : LANG_ENGLISH);
+    Step fresh = kMainSteps[0];
+    for (FileState& file : fresh.after)
+        if (strcmp(file.name, "en.txt") == 0)
+            file = german ? FileState{"de.txt", "A/DE.TXT"} : file;
+    fresh.log = {german ? "Extract from: DE.TXT" : "Extract from: EN.TXT",
+                 german ? "!Extract from: EN.TXT" : "!Extract from: DE.TXT"};
+    Sequence sequence(GetParam(), Target("l"), "main");
+    sequence.Run(fresh, 0);
 }
 
 // Faults of the roll-back, one run each.
