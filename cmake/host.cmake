@@ -5,8 +5,11 @@ include(ExternalProject)
 
 add_subdirectory(archive)
 add_subdirectory(arq)
+add_subdirectory(install)  # the registry script's text handling only
 add_subdirectory(tests/archive)
 add_subdirectory(tests/arq)
+add_subdirectory(tests/regscript)
+add_subdirectory(tests/restartwork)
 add_subdirectory(bench)
 
 set(_sub_tests "")

@@ -19,13 +19,6 @@
 #include "log.h"
 #include "text.h"
 
-// The platform half of IsImageApplicable: what the test walk counts.
-static BOOL PlatformMatches(const ImageFile* entry)
-{
-    return (g_System.is95Family && (entry->flags & IMG_ON_95)) ||
-           (g_System.isNT && (entry->flags & IMG_ON_NT)) || (g_System.is2KXP && (entry->flags & IMG_ON_2KXP));
-}
-
 // Tests every entry of the archive and adds up the bytes to extract.
 static BOOL TestArchive(UpgradeContext* context)
 {
@@ -40,9 +33,12 @@ static BOOL TestArchive(UpgradeContext* context)
     entry.source = slot;
     entry.destination = -1;
     int16_t result = cxFirstEntry(&entry);
+    const char* fetch = "cxFirstEntry";
     while (result == CX_OK) {
         ImageFile* image = FindImageFile(&entry, NULL);
-        if (image && PlatformMatches(image))
+        // Language bits are not looked at: the total may exceed what is
+        // extracted.
+        if (image && IsPlatformApplicable(image))
             g_Engine.bytesTotal += entry.unpackedSize;
         int16_t tested = cxTestFile(&entry);
         if (tested < 0) {
@@ -52,12 +48,13 @@ static BOOL TestArchive(UpgradeContext* context)
             return FALSE;
         }
         result = cxNextEntry(&entry);
+        fetch = "cxNextEntry";
     }
     cxCloseFile(slot);
     // Only the end record ends a sound archive; anything else is damage or
     // an installer cut short.
     if (result != CX_EEND) {
-        LOG("cxNextEntry failure 0x%08lX", (LONG)result);
+        LOG("%s failure 0x%08lX", fetch, (LONG)result);
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)result);
         return FALSE;
     }

@@ -7,6 +7,7 @@
 
 #include "log.h"
 #include "sehguard.h"
+#include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
 
@@ -87,8 +88,9 @@ BOOL IsAdministrator(void)
 
 static void ReadProcessorVendor(void* vendor)
 {
-    DWORD ebx, ecx, edx;
-    __asm__ __volatile__("cpuid" : "=b"(ebx), "=c"(ecx), "=d"(edx) : "a"(0));
+    // The instruction overwrites all four registers: each is an output here.
+    DWORD eax = 0, ebx, ecx = 0, edx;
+    __asm__ __volatile__("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
     memcpy((char*)vendor, &ebx, 4);
     memcpy((char*)vendor + 4, &edx, 4);
     memcpy((char*)vendor + 8, &ecx, 4);
@@ -167,31 +169,69 @@ void NormalizeDirPath(char* text)
         p[-1] = 0;
 }
 
-// Normalised, lower case, one trailing backslash.
+static const char* const kDirNames[DIR_COUNT] = {"", "Temp", "Target", "Windows", "System16", "System32",
+                                                 "Drivers"};
+
+// A directory that does not fit its MAX_PATH buffer is left empty and
+// reported: cut, it would name another directory. InitEnvironment then
+// refuses to go on.
+static void RefuseDir(DWORD id, const char* value)
+{
+    g_Dirs.path[id][0] = 0;
+    g_Environment.dirTooLong = TRUE;
+    LOG("%s directory does not fit in %ld characters: %s", kDirNames[id], (LONG)(MAX_PATH - 1), value);
+    STATUS(MSG_OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE);
+}
+
+// Normalised, lower case, one trailing backslash. NULL stands for a
+// directory the system could not hand over in MAX_PATH characters.
 static void StoreDir(DWORD id, const char* value)
 {
     char* dir = g_Dirs.path[id];
-    CopyText(dir, value, MAX_PATH - 1);
-    NormalizeDirPath(dir);
-    AsciiLowerCase(dir);
-    AppendText(dir, "\\", MAX_PATH);
-}
-
-void DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers)
-{
-    CopyText(drivers, system32, MAX_PATH);
-    if (is95Family) {
-        CopyText(system16, system32, MAX_PATH);
-        AppendText(drivers, "iosubsys\\", MAX_PATH);
+    if (!value) {
+        RefuseDir(id, "(longer than the query's buffer)");
         return;
     }
-    CopyText(system16, system32, MAX_PATH);
-    NormalizeDirPath(system16);
-    char* last = strrchr(system16, '\\');
-    if (last)
-        *last = 0;
-    AppendText(system16, "\\system\\", MAX_PATH);
-    AppendText(drivers, "drivers\\", MAX_PATH);
+    if (!CopyText(dir, value, MAX_PATH)) {
+        RefuseDir(id, value);
+        return;
+    }
+    NormalizeDirPath(dir);
+    AsciiLowerCase(dir);
+    if (!AppendText(dir, "\\", MAX_PATH))
+        RefuseDir(id, value);
+}
+
+// The text a directory query wrote into buffer (MAX_PATH + 1 bytes), or
+// NULL when it needed more room (the query then returns the size it needs).
+static const char* QueriedDir(char* buffer, DWORD length)
+{
+    if (length > MAX_PATH)
+        return NULL;
+    buffer[length] = 0;
+    return buffer;
+}
+
+BOOL DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers)
+{
+    BOOL fits16, fitsDrivers;
+    if (is95Family) {
+        fits16 = CopyText(system16, system32, MAX_PATH);
+        fitsDrivers = CopyText(drivers, system32, MAX_PATH) && AppendText(drivers, "iosubsys\\", MAX_PATH);
+    } else {
+        fits16 = CopyText(system16, system32, MAX_PATH);
+        NormalizeDirPath(system16);
+        char* last = strrchr(system16, '\\');
+        if (last)
+            *last = 0;
+        fits16 = fits16 && AppendText(system16, "\\system\\", MAX_PATH);
+        fitsDrivers = CopyText(drivers, system32, MAX_PATH) && AppendText(drivers, "drivers\\", MAX_PATH);
+    }
+    if (!fits16)
+        system16[0] = 0;
+    if (!fitsDrivers)
+        drivers[0] = 0;
+    return fits16 && fitsDrivers;
 }
 
 void SetupDirectories(const char* target)
@@ -201,25 +241,21 @@ void SetupDirectories(const char* target)
     g_Environment.dirsSet = TRUE;
 
     char buffer[MAX_PATH + 1];
-    DWORD length = GetTempPathA(MAX_PATH, buffer);
-    buffer[length <= MAX_PATH ? length : 0] = 0;
-    StoreDir(DIR_TEMP, buffer);
+    StoreDir(DIR_TEMP, QueriedDir(buffer, GetTempPathA(sizeof buffer, buffer)));
     StoreDir(DIR_TARGET, target ? target : "");
-    length = GetWindowsDirectoryA(buffer, MAX_PATH);
-    buffer[length <= MAX_PATH ? length : 0] = 0;
-    StoreDir(DIR_WINDOWS, buffer);
-    length = GetSystemDirectoryA(buffer, MAX_PATH);
-    buffer[length <= MAX_PATH ? length : 0] = 0;
-    StoreDir(DIR_SYSTEM32, buffer);
-    DeriveSystemDirs(g_Dirs.path[DIR_SYSTEM32], g_System.is95Family, g_Dirs.path[DIR_SYSTEM16],
-                     g_Dirs.path[DIR_DRIVERS]);
+    StoreDir(DIR_WINDOWS, QueriedDir(buffer, GetWindowsDirectoryA(buffer, sizeof buffer)));
+    StoreDir(DIR_SYSTEM32, QueriedDir(buffer, GetSystemDirectoryA(buffer, sizeof buffer)));
+    if (g_Dirs.path[DIR_SYSTEM32][0]) {
+        DeriveSystemDirs(g_Dirs.path[DIR_SYSTEM32], g_System.is95Family, g_Dirs.path[DIR_SYSTEM16],
+                         g_Dirs.path[DIR_DRIVERS]);
+        if (!g_Dirs.path[DIR_SYSTEM16][0])
+            RefuseDir(DIR_SYSTEM16, g_Dirs.path[DIR_SYSTEM32]);
+        if (!g_Dirs.path[DIR_DRIVERS][0])
+            RefuseDir(DIR_DRIVERS, g_Dirs.path[DIR_SYSTEM32]);
+    }
 
-    LOG("Temp = ->%s<-", g_Dirs.path[DIR_TEMP]);
-    LOG("Target = ->%s<-", g_Dirs.path[DIR_TARGET]);
-    LOG("Windows = ->%s<-", g_Dirs.path[DIR_WINDOWS]);
-    LOG("System16 = ->%s<-", g_Dirs.path[DIR_SYSTEM16]);
-    LOG("System32 = ->%s<-", g_Dirs.path[DIR_SYSTEM32]);
-    LOG("Drivers = ->%s<-", g_Dirs.path[DIR_DRIVERS]);
+    for (DWORD id = DIR_TEMP; id <= DIR_DRIVERS; ++id)
+        LOG("%s = ->%s<-", kDirNames[id], g_Dirs.path[id]);
 
     LogDiskSpace("Temp", g_Dirs.path[DIR_TEMP]);
     LogDiskSpace("Target", g_Dirs.path[DIR_TARGET]);
@@ -334,6 +370,12 @@ BOOL InitEnvironment(const char* target)
         ShutdownEnvironment();
         return FALSE;
     }
+    // A directory that did not fit has been reported and left empty: every
+    // path built on it would land somewhere else.
+    if (g_Environment.dirTooLong) {
+        ShutdownEnvironment();
+        return FALSE;
+    }
     if (g_System.isOldShell)
         LOG("Installing on old shell - CTL3D needed");
     // The engine reports its own failure; its passes then refuse to run.
@@ -373,21 +415,30 @@ void LogDiskSpace(const char* label, const char* directory)
 
 // ---------------------------------------------------------------- file buffer
 
+// The buffer's system calls go through g_Sys, so a test build can make any
+// of them fail; VirtualFree has no failure that matters to a caller.
 static void ReleaseFileBuffer(FileBuffer* buffer)
 {
     if (buffer->data)
         VirtualFree(buffer->data, 0, MEM_RELEASE);
     if (buffer->handle)
-        CloseHandle(buffer->handle);
+        g_Sys.CloseHandle(buffer->handle);
     memset(buffer, 0, sizeof *buffer);
 }
 
 BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
 {
     memset(buffer, 0, sizeof *buffer);
-    CopyText(buffer->path, path, sizeof buffer->path);
-    HANDLE file = CreateFileA(buffer->path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    // A cut path would name, and create, another file: refused as the
+    // system refuses a name that is too long.
+    if (!CopyText(buffer->path, path, sizeof buffer->path)) {
+        LOG("CreateFile %s failed 0x%08lX", path, (DWORD)ERROR_FILENAME_EXCED_RANGE);
+        STATUS(MSG_OPEN_FAILED, ERROR_FILENAME_EXCED_RANGE);
+        memset(buffer, 0, sizeof *buffer);
+        return FALSE;
+    }
+    HANDLE file = g_Sys.CreateFileA(buffer->path, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
         LOG("CreateFile %s failed 0x%08lX", buffer->path, error);
@@ -398,7 +449,7 @@ BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
     buffer->handle = file;
 
     SetLastError(0);
-    DWORD size = GetFileSize(file, NULL);
+    DWORD size = g_Sys.GetFileSize(file, NULL);
     DWORD error = GetLastError();
     if (size == INVALID_FILE_SIZE && error != 0) {
         LOG("GetFileSize %s failed 0x%08lX", buffer->path, error);
@@ -415,7 +466,7 @@ BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
 
     // A total beyond 32 bits would wrap round to a buffer too small for the file.
     DWORD total = size + reserve;
-    BYTE* data = total < size ? NULL : (BYTE*)VirtualAlloc(NULL, total, MEM_COMMIT, PAGE_READWRITE);
+    BYTE* data = total < size ? NULL : (BYTE*)g_Sys.VirtualAlloc(NULL, total, MEM_COMMIT, PAGE_READWRITE);
     if (!data) {
         LOG("VirtualAlloc %ld failed 0x%08lX", total, GetLastError());
         STATUS(MSG_OUT_OF_MEMORY, 0);
@@ -426,7 +477,7 @@ BOOL LoadFileBuffer(const char* path, DWORD reserve, FileBuffer* buffer)
 
     if (size != 0) {
         DWORD read = 0;
-        if (!ReadFile(file, data, size, &read, NULL) || read != size) {
+        if (!g_Sys.ReadFile(file, data, size, &read, NULL) || read != size) {
             error = GetLastError();
             LOG("ReadFile %s of %ld bytes failed 0x%08lX (%ld bytes read)", buffer->path, size, error, read);
             STATUS(MSG_READ_FAILED, error);
@@ -453,7 +504,7 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
     }
     DWORD total = buffer->size + appended;
     if (total != 0) {
-        if (SetFilePointer(buffer->handle, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        if (g_Sys.SetFilePointer(buffer->handle, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
             DWORD error = GetLastError();
             LOG("SetFilePointer %s failed 0x%08lX", buffer->path, error);
             STATUS(MSG_SEEK_FAILED, error);
@@ -461,7 +512,7 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
             return FALSE;
         }
         DWORD written = 0;
-        if (!WriteFile(buffer->handle, buffer->data, total, &written, NULL) || written != total) {
+        if (!g_Sys.WriteFile(buffer->handle, buffer->data, total, &written, NULL) || written != total) {
             DWORD error = GetLastError();
             LOG("WriteFile %s of %ld bytes failed 0x%08lX (%ld bytes read)", buffer->path, total, error,
                 written);
@@ -475,14 +526,14 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
     buffer->data = NULL;
     HANDLE file = buffer->handle;
     buffer->handle = NULL;
-    if (!CloseHandle(file)) {
+    if (!g_Sys.CloseHandle(file)) {
         DWORD error = GetLastError();
         LOG("CloseHandle %s failed 0x%08lX", buffer->path, error);
         STATUS(MSG_CLOSE_FAILED, error);
         ReleaseFileBuffer(buffer);
         return FALSE;
     }
-    if (total == 0 && !DeleteFileA(buffer->path))
+    if (total == 0 && !g_Sys.DeleteFileA(buffer->path))
         LOG("DeleteFile %s failed 0x%08lX - ignored.", buffer->path, GetLastError());
     ReleaseFileBuffer(buffer);
     return TRUE;
@@ -501,7 +552,9 @@ BOOL ForceReboot(void)
             STATUS(MSG_REBOOT_TOKEN, error);
             return FALSE;
         }
+        // A failed look-up leaves the identifier zero, never stack leftovers.
         TOKEN_PRIVILEGES privileges;
+        memset(&privileges, 0, sizeof privileges);
         privileges.PrivilegeCount = 1;
         privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
         LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &privileges.Privileges[0].Luid);

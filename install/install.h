@@ -50,6 +50,7 @@ struct EnvironmentState {
     BOOL probed;       // ProbeSystem has run
     BOOL dirsSet;      // SetupDirectories has run
     BOOL initialised;  // InitEnvironment has begun and not been shut down
+    BOOL dirTooLong;   // a directory did not fit and was left empty
 };
 extern EnvironmentState g_Environment;
 
@@ -64,8 +65,9 @@ DWORD LanguageMaskOf(LANGID language);
 
 // Directory set and path operations.
 void SetupDirectories(const char* target);
-// System16 and Drivers from a System32 text that ends in one backslash.
-void DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers);
+// System16 and Drivers from a System32 text that ends in one backslash;
+// FALSE, with the one that does not fit left empty, when one would be cut.
+BOOL DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers);
 const char* GetInstallDir(DWORD id);
 // Directory id (0: none) + file name (+ a replacement extension such as
 // ".BAK") into output (MAX_PATH bytes). FALSE, with an empty output, when

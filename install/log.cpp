@@ -88,22 +88,30 @@ static void FormatNow(char* out)
     FormatDateStamp(out, &now);
 }
 
+// The default log path: the temporary directory, the program's base name
+// and ".LOG". FALSE when that does not fit in size characters.
+static BOOL DefaultLogPath(char* out, DWORD size)
+{
+    char program[MAX_PATH];
+    char temp[MAX_PATH + 1];
+    GetProgramBaseName(program, sizeof program);
+    DWORD length = GetTempPathA(sizeof temp, temp);
+    if (length > MAX_PATH)
+        return FALSE;
+    temp[length] = 0;
+    NormalizeDirPath(temp);
+    return CopyText(out, temp, size) && AppendText(out, "\\", size) && AppendText(out, program, size) &&
+           AppendText(out, ".LOG", size);
+}
+
 void OpenLog(const char* path)
 {
+    // A path that does not fit is not cut: a cut path names another file.
+    // The log then stays closed, as when the file cannot be created.
     char logPath[MAX_PATH];
-    if (path) {
-        CopyText(logPath, path, sizeof logPath);
-    } else {
-        char program[MAX_PATH];
-        char temp[MAX_PATH + 1];
-        GetProgramBaseName(program, sizeof program);
-        DWORD length = GetTempPathA(MAX_PATH, temp);
-        temp[length <= MAX_PATH ? length : 0] = 0;
-        NormalizeDirPath(temp);
-        CopyText(logPath, temp, sizeof logPath);
-        AppendText(logPath, "\\", sizeof logPath);
-        AppendText(logPath, program, sizeof logPath);
-        AppendText(logPath, ".LOG", sizeof logPath);
+    if (path ? !CopyText(logPath, path, sizeof logPath) : !DefaultLogPath(logPath, sizeof logPath)) {
+        CloseLog(TRUE);
+        return;
     }
     char name[MAX_PATH];
     GetBaseName(logPath, name, sizeof name);

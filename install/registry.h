@@ -1,4 +1,5 @@
-// Registry key operations shared by the installer modules.
+// The registry module: the registry script interpreter and the key creation
+// step shared by the installer modules.
 #ifndef INSTALL_REGISTRY_H
 #define INSTALL_REGISTRY_H
 
@@ -9,5 +10,11 @@
 // NULL at once without touching anything. With closeParent the parent is
 // closed whether or not the step succeeded. A newly created key is logged.
 HKEY CreateRegistryKey(const char* subkey, HKEY parent, BOOL closeParent, LONG* error);
+
+// Interprets one registry script file (RunRegistryScript, in upgrade.h, runs
+// every script image of a context). TRUE when the end of the text was
+// reached; the first malformed line or failing registry call stops it with
+// a status, leaving what was written before it in the registry.
+BOOL ParseRegistryFile(const char* path);
 
 #endif

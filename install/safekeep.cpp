@@ -199,6 +199,15 @@ static BOOL RestoreRecords(const RenameSafekeeping* keep)
     return result;
 }
 
+// A copy left in the temporary directory harms nothing; the log names it.
+static BOOL DeleteCopy(const char* path)
+{
+    if (g_Sys.DeleteFileA(path))
+        return TRUE;
+    LOG("DeleteFile %s failed 0x%08lX", path, GetLastError());
+    return FALSE;
+}
+
 BOOL RestorePendingRenames(BOOL restore)
 {
     RenameSafekeeping* keep = &g_Safekeeping;
@@ -207,12 +216,12 @@ BOOL RestorePendingRenames(BOOL restore)
         result = FALSE;
     if (keep->recordSaved) {
         LOG("Deleting MoveFileRecord backup at %s", keep->recordBackupPath);
-        if (!g_Sys.DeleteFileA(keep->recordBackupPath))
+        if (!DeleteCopy(keep->recordBackupPath))
             result = FALSE;
     }
     if (keep->pendingSaved && g_System.is95Family) {
         LOG("Deleting WININIT.INI backup at %s", keep->wininitBackupPath);
-        if (!g_Sys.DeleteFileA(keep->wininitBackupPath))
+        if (!DeleteCopy(keep->wininitBackupPath))
             result = FALSE;
     }
     if (keep->pendingValue)

@@ -2,20 +2,26 @@
 // entry against the running system.
 #include "upgrade.h"
 
+#include <string.h>
+
 #include "cx.h"
 #include "install.h"
 #include "log.h"
 
 EngineState g_Engine = {FALSE, NULL, -1, 0, 0};
 
+BOOL IsPlatformApplicable(const ImageFile* entry)
+{
+    DWORD flags = entry->flags;
+    return (g_System.is95Family && (flags & IMG_ON_95)) || (g_System.isNT && (flags & IMG_ON_NT)) ||
+           (g_System.is2KXP && (flags & IMG_ON_2KXP));
+}
+
 BOOL IsImageApplicable(const ImageFile* entry)
 {
     DWORD flags = entry->flags;
-    BOOL platform = (g_System.is95Family && (flags & IMG_ON_95)) ||
-                    (g_System.isNT && (flags & IMG_ON_NT)) ||
-                    (g_System.is2KXP && (flags & IMG_ON_2KXP));
     BOOL language = (flags & IMG_LANGUAGE_BITS) == 0 || (flags & g_System.languageMask) != 0;
-    return platform && language;
+    return IsPlatformApplicable(entry) && language;
 }
 
 // Restart work queued by an earlier run: WININIT.INI on the 95 family, the
@@ -95,6 +101,18 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
     LOG("Path of %s in %s does not fit", name, GetInstallDir(dirId));
     STATUS(MSG_INTERNAL_ERROR, ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
+}
+
+void ReportPassProgress(UpgradeContext* context, DWORD code, DWORD index)
+{
+    if (!context->progress)
+        return;
+    ProgressRecord record;
+    memset(&record, 0, sizeof record);
+    record.code = code;
+    record.index = (LONG)index;
+    record.context = context;
+    context->progress(&record);
 }
 
 void EngineShutdown(void)

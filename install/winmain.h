@@ -38,4 +38,8 @@ void DecideRestart(void);
 // TRUE when it ended without a failure; callers read the status word.
 BOOL RunInstallSequence(UpgradeContext* context);
 
+// Deletes root\path with every key below it, deepest keys first. TRUE when
+// the key was there and every subkey could be visited.
+BOOL DeleteKeyTree(HKEY root, const char* path);
+
 #endif

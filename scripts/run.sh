@@ -5,7 +5,9 @@
 # exit status would keep only 8 bits of it) and the log it wrote, which is
 # then removed. A visual run still waiting for a user after VISUAL_SECONDS
 # (default 60) is ended; a screenshot of it is left in build/ when
-# ImageMagick's import is at hand.
+# ImageMagick's import is at hand and the run lasted long enough for one.
+# Exits 0 when both runs were made, whatever status they ended with, and
+# non-zero when the build or a run could not be made.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -28,6 +30,7 @@ run "$setup" /silent /leavelog
 
 seconds=${VISUAL_SECONDS:-60}
 echo "=== visual run: setup.exe /leavelog"
+rm -f build/mainjob-visual.png
 if command -v import >/dev/null && import -version 2>/dev/null | grep -q ImageMagick; then
   ( sleep $((seconds - 5)); import -window root build/mainjob-visual.png ) </dev/null >/dev/null 2>&1 &
   shot=$!
@@ -36,5 +39,8 @@ run --timeout="$seconds" "$setup" /leavelog
 if [ -n "${shot:-}" ]; then
   kill "$shot" 2>/dev/null || true
   wait "$shot" 2>/dev/null || true
-  [ -f build/mainjob-visual.png ] && echo "screenshot of the visual run: build/mainjob-visual.png"
+  if [ -f build/mainjob-visual.png ]; then
+    echo "screenshot of the visual run: build/mainjob-visual.png"
+  fi
 fi
+echo "=== main job done: both runs made"

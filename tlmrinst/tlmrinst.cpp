@@ -7,7 +7,9 @@
 
 #include "hooks.h"
 #include "install.h"
+#include "language.h"
 #include "log.h"
+#include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
 
@@ -29,9 +31,13 @@ static UpgradeContext s_Context;
 static BOOL s_ContextBuilt;
 static char s_ArchivePath[MAX_PATH];
 
+// Visual runs only: the languages the system can display and the one that
+// fits the user, which also gives the caption of every message box.
 BOOL ProductStartup(void)
 {
     InitCommonControls();
+    BuildLanguageList();
+    ChooseDefaultLanguage();
     return TRUE;
 }
 
@@ -129,8 +135,10 @@ LONG RegisterUninstaller(void)
                                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vornak Telmura", &key);
     if (result != ERROR_SUCCESS)
         return result;
+    // Both texts are stored with their terminating zero. (The NT family adds
+    // a forgotten one itself; the 95 family does not.)
     static const char kDisplayName[] = "Vornak Telmura";
-    RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)kDisplayName, sizeof kDisplayName);
-    RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE*)path, (DWORD)lstrlenA(path) + 1);
+    g_Sys.RegSetValueExA(key, "DisplayName", 0, REG_SZ, (const BYTE*)kDisplayName, sizeof kDisplayName);
+    g_Sys.RegSetValueExA(key, "UninstallString", 0, REG_SZ, (const BYTE*)path, (DWORD)lstrlenA(path) + 1);
     return RegCloseKey(key);
 }

@@ -7,6 +7,8 @@
 //   cancel   set the cancelled status (2049) and return 0
 //   restart  set "files installed" (1), then "restart needed" (2)
 //   fail     set an internal error (2050, qualifier 0x1234) and return 0
+//   reboot   disable the shutdown privilege, call ForceReboot, and log the
+//            privilege's state after it ("shutdown privilege on" or "off")
 // Anything not named returns 1 (TRUE) and changes nothing. In a visual run
 // ProductInteractive runs the install sequence itself, as the wizard's
 // Install button does.
@@ -56,6 +58,21 @@ static void RaiseAccessViolation(void)
     *(volatile int*)0 = 0;
 }
 
+// Disables the shutdown privilege in this process's token; TRUE when it
+// was enabled (the previous state lists only privileges that changed).
+static BOOL DisableShutdownPrivilege(void)
+{
+    HANDLE token;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token))
+        return FALSE;
+    TOKEN_PRIVILEGES off = {1, {{{0, 0}, 0}}}, before = {0, {{{0, 0}, 0}}};
+    DWORD size = 0;
+    BOOL done = LookupPrivilegeValueA(NULL, "SeShutdownPrivilege", &off.Privileges[0].Luid) &&
+                AdjustTokenPrivileges(token, FALSE, &off, sizeof before, &before, &size);
+    CloseHandle(token);
+    return done && before.PrivilegeCount == 1 && (before.Privileges[0].Attributes & SE_PRIVILEGE_ENABLED);
+}
+
 // Logs the call and carries out its action; the result for the caller.
 static BOOL Behave(const char* kind, const char* name)
 {
@@ -72,6 +89,11 @@ static BOOL Behave(const char* kind, const char* name)
     if (strcmp(action, "restart") == 0) {
         STATUS(MSG_INSTALLED, 0);
         STATUS(MSG_REBOOT_NEEDED, 0);
+    }
+    if (strcmp(action, "reboot") == 0) {
+        DisableShutdownPrivilege();
+        ForceReboot();
+        LOG("shutdown privilege %s", DisableShutdownPrivilege() ? "on" : "off");
     }
     if (strcmp(action, "fail") == 0) {
         STATUS(MSG_INTERNAL_ERROR, 0x1234);
@@ -110,7 +132,8 @@ LONG RegisterUninstaller(void)
 BOOL CreateImages(UpgradeContext*) { return Behave("pass", "CreateImages"); }
 BOOL DecideUpgrades(UpgradeContext*, BOOL) { return Behave("pass", "DecideUpgrades"); }
 BOOL RunRegistryScript(UpgradeContext*) { return Behave("pass", "RunRegistryScript"); }
-void RemoveCachedVolumeInfo(void) { Behave("pass", "RemoveCachedVolumeInfo"); }
+// RemoveCachedVolumeInfo is the library's own: the driver's file calls it
+// directly, so no test version could stand in for it.
 
 BOOL InstallImages(UpgradeContext* context)
 {

@@ -105,12 +105,13 @@ class Restart : public testing::Test {
     }
 
     // The test build of the installer, in a visual run whose install
-    // sequence ends with "restart needed".
-    RunResult RunRestarting(const std::string& name, const std::string& version, const std::string& arguments)
+    // sequence ends with "restart needed" unless actions say otherwise.
+    RunResult RunRestarting(const std::string& name, const std::string& version, const std::string& arguments,
+                            const std::string& actions = "InstallImages=restart")
     {
         std::string copy = PrepareProgram(g_Paths.hooks, name, version);
         EXPECT_FALSE(copy.empty());
-        RunResult run = RunProgram(copy, arguments, {"E2E_HOOKS=InstallImages=restart"});
+        RunResult run = RunProgram(copy, arguments, {"E2E_HOOKS=" + actions});
         EXPECT_TRUE(run.started);
         EXPECT_FALSE(run.timedOut);
         EXPECT_EQ(InconsistentStatusLine(run.log), "");
@@ -204,6 +205,44 @@ TEST_F(Restart, Pre95DeletesANewLogBeforeTheRestart)
     RunResult run = RunRestarting("e2eboot_me.exe", "winme", "");
     EXPECT_EQ(run.exitCode & 0xFFFF0000, 0x00340000u) << Hex8(run.exitCode);
     EXPECT_FALSE(run.logExists) << run.log;
+}
+
+// NT family: the restart request runs with the shutdown privilege enabled,
+// also when the token had it disabled.
+TEST_F(Restart, NTEnablesTheShutdownPrivilege)
+{
+    RunResult run = RunRestarting("e2eboot_priv.exe", "winxp", "/noreboot /leavelog", "ProductAfterInstall=reboot");
+    std::vector<std::string> lines = LogLines(run.log);
+    int forcing = FindMessage(lines, "Forcing reboot of the system");
+    ASSERT_GE(forcing, 0) << run.log;
+    EXPECT_GT(FindMessage(lines, "shutdown privilege on", forcing), forcing) << run.log;
+    EXPECT_EQ(StatusMessage(run.exitCode), 0u) << Hex8(run.exitCode);
+    DeleteFileA(LogPathOf("e2eboot_priv.exe").c_str());
+}
+
+// 95 family: when the restart request is refused (here: Wine cannot start
+// its restart program), the failed run keeps the log it would have deleted,
+// and the reopened log ends with the failure.
+TEST_F(Restart, Pre95KeepsItsLogWhenTheRestartIsRefused)
+{
+    char system[MAX_PATH];
+    GetSystemDirectoryA(system, MAX_PATH);
+    std::string wineboot = std::string(system) + "\\wineboot.exe", parked = wineboot + ".off";
+    std::string log = LogPathOf("e2eboot_95x.exe");
+    DeleteFileA(log.c_str());
+    ASSERT_TRUE(MoveFileA(wineboot.c_str(), parked.c_str())) << GetLastError();
+    RunResult run = RunRestarting("e2eboot_95x.exe", "win95", "");
+    ASSERT_TRUE(MoveFileA(parked.c_str(), wineboot.c_str())) << GetLastError();
+
+    EXPECT_EQ(run.exitCode & 0xFFFF0000, 0x81710000u) << Hex8(run.exitCode);
+    ASSERT_TRUE(run.logExists) << "a failed run keeps its log";
+    std::vector<std::string> lines = LogLines(run.log);
+    int pre95 = FindMessage(lines, "Final status will not be logged because of reboot");
+    ASSERT_GE(pre95, 0) << run.log;
+    int reopened = FindMessage(lines, "Starting E2EBOOT_95X installer on ", pre95);
+    EXPECT_GT(reopened, pre95) << run.log;
+    EXPECT_GT(FindMessage(lines, "Final Status " + Hex8(run.exitCode), reopened), reopened) << run.log;
+    DeleteFileA(log.c_str());
 }
 
 }  // namespace

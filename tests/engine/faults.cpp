@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "log.h"
 #include "syscalls.h"
 
 namespace {
@@ -13,6 +14,7 @@ int s_ArmedEntry = -1;
 int s_ArmedCall;
 DWORD s_ArmedError;
 bool s_Delivered;
+bool s_HitRollBack;
 
 // Counts the call; true when this one must fail (the last error is set).
 bool Fails(int entry)
@@ -21,6 +23,7 @@ bool Fails(int entry)
     if (entry != s_ArmedEntry || call != s_ArmedCall)
         return false;
     s_Delivered = true;
+    s_HitRollBack = STATUS_FAILED(g_Status.word);
     SetLastError(s_ArmedError);
     return true;
 }
@@ -211,6 +214,7 @@ void ArmFault(int entry, int call, DWORD error)
     s_ArmedCall = call;
     s_ArmedError = error;
     s_Delivered = false;
+    s_HitRollBack = false;
 }
 
 int FaultEntryCount(void)
@@ -239,4 +243,9 @@ int FaultCallCount(int entry)
 bool FaultDelivered(void)
 {
     return s_Delivered;
+}
+
+bool FaultHitRollBack(void)
+{
+    return s_HitRollBack;
 }

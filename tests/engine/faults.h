@@ -18,5 +18,8 @@ int FaultEntryIndex(const char* name);  // -1 when there is none
 int FaultCallCount(int entry);
 // True once the armed fault has been delivered.
 bool FaultDelivered(void);
+// True when the status word already held a failure at that moment: the
+// fault hit the roll-back of an earlier failure.
+bool FaultHitRollBack(void);
 
 #endif

@@ -1,33 +1,118 @@
 // Whole installations through the install sequence, in a world of their own,
-// as each Windows family: what lands where, what is backed up, what waits
-// for the restart and how, and what a second run before the restart does.
+// as each Windows family: a fresh install, and replacements that wait for
+// the restart: how they are queued (MoveFileExA on the NT family, the
+// [RENAME] section of WININIT.INI on the 95 family), the move record file
+// that remembers them and queues its own deletion, and a second run before
+// the restart, which refreshes the pending file instead of queuing again.
 #include "engine_test.h"
 
 #include "install.h"
 #include "log.h"
+#include "moverecord.h"
+#include "text.h"
 #include "winmain.h"
 
 namespace {
 
-class Install : public EngineTest {
-protected:
-    std::string ArchivePath() { return world->root() + "..\\ENGARC\\PAYLOAD.ARQ"; }
-};
+const DWORD kEverywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
+
+class Install : public EngineTest {};
+
+// Upper case over every byte, zero bytes included.
+std::string Upper(std::string text)
+{
+    for (char& c : text)
+        c = (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
+    return text;
+}
 
 TEST_P(Install, FreshInstallPutsEveryFileInPlace)
 {
-    CreateDirectoryA("C:\\ENGARC", NULL);
-    ASSERT_TRUE(BuildArchive("C:\\ENGARC\\PAYLOAD.ARQ",
-                             {{"APP.DLL", Payload("v1005.dll")}, {"README.TXT", "read me\r\n"}}));
-    TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP, 1},
-                         {"readme.txt", "readme.txt", "readme", DIR_SYSTEM32, IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP, 2}},
-                        "C:\\ENGARC\\PAYLOAD.ARQ");
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")}, {"README.TXT", "read me\r\n"}}));
+    TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1},
+                         {"readme.txt", "readme.txt", "readme", DIR_SYSTEM32, kEverywhere, 2}},
+                        kTestArchive);
     EXPECT_TRUE(RunInstallSequence(context.get()));
     std::string log = TakeLog();
-    EXPECT_EQ(MSG_INSTALLED, STATUS_MESSAGE(g_Status.word)) << log;
+    EXPECT_EQ((DWORD)MSG_INSTALLED, STATUS_MESSAGE(g_Status.word)) << log;
     EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
     EXPECT_EQ("read me\r\n", world->Get(DIR_SYSTEM32, "readme.txt"));
-    EXPECT_TRUE(HasLine(log, "Image file creation success")) << log;
+    EXPECT_FALSE(world->Has(DIR_TARGET, "app.BAK"));  // nothing to back up
+    EXPECT_TRUE(HasLine(log, "Starting image file cleanup pass - partial cleanup")) << log;
+}
+
+TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
+{
+    world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"));
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v1005.dll")}}));
+    TestContext context({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
+    ASSERT_TRUE(RunInstallSequence(context.get()));
+    std::string log = TakeLog();
+    EXPECT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
+    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));
+    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.BAK"));
+    std::string image = std::string(context.image(0).imageName) + ".TMP";
+    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_DRIVERS, image));
+
+    // The record of the replacement, with the short paths it was queued by.
+    std::string recordFile = world->Get(DIR_SYSTEM32, "qnbinit.TMP");
+    char source[MOVE_RECORD_PATH_MAX], target[MOVE_RECORD_PATH_MAX];
+    size_t offset;
+    ASSERT_EQ(MOVE_RECORD_FOUND, FindMoveRecordIn((const uint8_t*)recordFile.data(), recordFile.size(),
+                                                  world->Path(DIR_DRIVERS, "drv.sys").c_str(), source, target,
+                                                  &offset));
+    EXPECT_EQ(Upper(world->Path(DIR_DRIVERS, image)), Upper(source));
+    EXPECT_EQ(MoveRecordLength(source, target), recordFile.size());
+    std::string recordPath = std::string(g_Dirs.path[DIR_SYSTEM32]) + "qnbinit.TMP";
+    if (GetParam() == FAMILY_95) {
+        // Each line goes right behind the header: the record file's own
+        // deletion was queued last.
+        EXPECT_EQ(Upper("[RENAME]\r\nNUL=" + recordPath + "\r\n" + target + "=" + source + "\r\n"),
+                  world->Get(DIR_WINDOWS, "wininit.ini"));
+        EXPECT_FALSE(ReadPendingValue().exists);
+    } else {
+        // Replace-existing shows as '!' before the target; a deletion has an
+        // empty target.
+        std::string expected = std::string("\\??\\") + source + '\0' + "!\\??\\" + target + '\0' + "\\??\\" +
+                               recordPath + '\0' + '\0' + '\0';
+        EXPECT_EQ(Upper(expected), Upper(ReadPendingValue().data));
+        EXPECT_FALSE(world->Has(DIR_WINDOWS, "wininit.ini"));
+    }
+    Snapshot queued = world->Take();
+
+    // A second run before the restart, with a newer file: it goes into the
+    // pending file; nothing more is queued.
+    Restart();
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v2000.dll")}}));
+    TestContext second({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
+    ASSERT_TRUE(RunInstallSequence(second.get()));
+    log = TakeLog();
+    EXPECT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
+    EXPECT_EQ(1, second.state(0).existing.pending);
+    std::string newImage = std::string(g_Dirs.path[DIR_DRIVERS]) + second.image(0).imageName + ".TMP";
+    EXPECT_TRUE(HasLine(log, "Duplicate installation - substituting temporary file " + newImage + " for " + source))
+        << log;
+    Snapshot refreshed = world->Take();
+    std::string pendingKey = Upper(source).substr(strlen("C:\\ENGT\\"));
+    EXPECT_EQ(Payload("v2000.dll"), refreshed.files[pendingKey]);
+    refreshed.files[pendingKey] = queued.files[pendingKey];
+    EXPECT_EQ("", CompareSnapshots(queued, refreshed)) << log;
+}
+
+TEST_P(Install, ARenameLineAlreadyQueuedIsNotQueuedTwice)
+{
+    if (GetParam() != FAMILY_95)
+        GTEST_SKIP() << "WININIT.INI is the 95 family's";
+    world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"));
+    world->Put(DIR_DRIVERS, "QNBSAME.TMP", Payload("v1005.dll"));
+    std::string target = world->Path(DIR_DRIVERS, "drv.sys");
+    std::string source = world->Path(DIR_DRIVERS, "QNBSAME.TMP");
+    std::string wininit = Upper("[Rename]\r\n" + target + "=" + source + "\r\n");
+    world->Put(DIR_WINDOWS, "wininit.ini", wininit);
+    EXPECT_TRUE(MoveImage(source.c_str(), target.c_str(), TRUE, TRUE));
+    EXPECT_TRUE(HasLine(TakeLog(), "Duplicate [RENAME] line, not changing WININIT.INI"));
+    EXPECT_EQ(wininit, world->Get(DIR_WINDOWS, "wininit.ini"));
+    EXPECT_FALSE(world->Has(DIR_SYSTEM32, "qnbinit.TMP"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Install, ::testing::Values(FAMILY_95, FAMILY_NT, FAMILY_2KXP),

@@ -110,6 +110,12 @@ TEST(Paths, SystemDirectoriesPerFamily)
     DeriveSystemDirs("c:\\windows\\system\\", TRUE, system16, drivers);
     EXPECT_STREQ("c:\\windows\\system\\", system16);
     EXPECT_STREQ("c:\\windows\\system\\iosubsys\\", drivers);
+
+    // Room for System32 but not for the driver directory below it.
+    std::string system32 = "c:\\" + std::string(250, 'w') + "\\";
+    EXPECT_FALSE(DeriveSystemDirs(system32.c_str(), FALSE, system16, drivers));
+    EXPECT_STREQ("c:\\system\\", system16);
+    EXPECT_STREQ("", drivers);
 }
 
 TEST_F(Environment, DirectorySetIsNormalisedAndLogged)
@@ -143,6 +149,27 @@ TEST_F(Environment, DirectorySetIsNormalisedAndLogged)
     ResetInstaller();
     SetupDirectories("");
     EXPECT_STREQ("\\", GetInstallDir(DIR_TARGET));
+}
+
+// A directory that does not fit is neither cut nor used: the run stops
+// before the engine starts.
+TEST_F(Environment, DirectoryThatDoesNotFitIsRefused)
+{
+    OpenLog(dir.file("env.log").c_str());
+    std::string target = "c:\\" + std::string(MAX_PATH, 't');
+    SetupDirectories(target.c_str());
+    EXPECT_STREQ("", GetInstallDir(DIR_TARGET));
+    EXPECT_NE('\0', GetInstallDir(DIR_WINDOWS)[0]);
+    EXPECT_EQ(2067u, STATUS_MESSAGE(g_Status.word));
+    EXPECT_EQ(1u, STATUS_MODULE(g_Status.word));
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, g_Status.qualifier);
+
+    EXPECT_FALSE(InitEnvironment(target.c_str()));
+    EXPECT_FALSE(g_Environment.initialised);
+    EXPECT_FALSE(g_Engine.engineReady);
+    std::string text = LogText();
+    EXPECT_NE(std::string::npos, text.find(": Target directory does not fit in 259 characters: " + target + "\r\n"));
+    EXPECT_NE(std::string::npos, text.find(": Target = -><-\r\n"));
 }
 
 TEST_F(Environment, DiskSpaceOnlyForPathsWithADrive)
@@ -264,6 +291,34 @@ TEST_F(Environment, BufferEndsInZeroAndIsLockedUntilStored)
     EXPECT_EQ((HANDLE)NULL, buffer.handle);
 }
 
+// Appended bytes follow the contents from the start of the file, and the
+// whole reserve may be used.
+TEST_F(Environment, StoreRewritesFromTheStartWithTheWholeReserve)
+{
+    std::string path = dir.file("grow.ini");
+    WriteFileText(path, "hello");
+    FileBuffer buffer;
+    ASSERT_TRUE(LoadFileBuffer(path.c_str(), 6, &buffer));
+    memcpy(buffer.data + buffer.size, " world", 6);
+    EXPECT_TRUE(StoreFileBuffer(&buffer, 6));
+    EXPECT_EQ("hello world", ReadFileText(path));
+    EXPECT_EQ(0u, g_Status.word);
+}
+
+// A path that does not fit is an open failure; the cut path is never created.
+TEST_F(Environment, BufferPathThatDoesNotFitIsRefused)
+{
+    OpenLog(dir.file("env.log").c_str());
+    std::string path = dir.file("c") + std::string(MAX_PATH, 'c');
+    FileBuffer buffer;
+    EXPECT_FALSE(LoadFileBuffer(path.c_str(), 10, &buffer));
+    EXPECT_EQ((HANDLE)NULL, buffer.handle);
+    EXPECT_EQ(2067u, STATUS_MESSAGE(g_Status.word));
+    EXPECT_EQ((DWORD)ERROR_FILENAME_EXCED_RANGE, g_Status.qualifier);
+    EXPECT_FALSE(FileExists(dir.file("c*").c_str()));
+    EXPECT_NE(std::string::npos, LogText().find(": CreateFile " + path + " failed 0x000000CE\r\n"));
+}
+
 TEST_F(Environment, BufferOfAFileHeldElsewhereFailsWithTheSharingError)
 {
     OpenLog(dir.file("env.log").c_str());
@@ -356,6 +411,36 @@ TEST_F(Engine, PendingOperationsKeepTheWorkFiles)
 {
     WriteFileText(dir.file("win\\wininit.ini"), "[rename]\r\n");
     EXPECT_TRUE(InitEnvironment(""));
+    EXPECT_TRUE(g_Engine.engineReady);
+    EXPECT_TRUE(PathExists(wininit));
+    EXPECT_TRUE(PathExists(qnbinit));
+    EXPECT_NE(std::string::npos, LogText().find(": Move/delete operations are currently pending\r\n"));
+}
+
+// On the NT family the restart work is the Session Manager's list.
+TEST_F(Engine, PendingRenamesOfNTKeepTheWorkFiles)
+{
+    g_System.is95Family = FALSE;
+    g_System.isNT = TRUE;
+    const char* sessionManager = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, sessionManager, 0, KEY_ALL_ACCESS, &key));
+    BYTE saved[4096];
+    DWORD savedType = 0, savedSize = sizeof saved;
+    BOOL hadValue = RegQueryValueExA(key, "PendingFileRenameOperations", NULL, &savedType, saved, &savedSize) ==
+                    ERROR_SUCCESS;
+    // Deleting a file that is not there: harmless should a restart carry it out.
+    std::string rename = "\\??\\" + dir.file("gone.tmp") + std::string(2, '\0');
+    RegSetValueExA(key, "PendingFileRenameOperations", 0, REG_MULTI_SZ, (const BYTE*)rename.c_str(),
+                   (DWORD)rename.size() + 1);
+
+    EXPECT_TRUE(InitEnvironment(""));
+    if (hadValue)
+        RegSetValueExA(key, "PendingFileRenameOperations", 0, savedType, saved, savedSize);
+    else
+        RegDeleteValueA(key, "PendingFileRenameOperations");
+    RegCloseKey(key);
+
     EXPECT_TRUE(g_Engine.engineReady);
     EXPECT_TRUE(PathExists(wininit));
     EXPECT_TRUE(PathExists(qnbinit));

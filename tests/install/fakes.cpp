@@ -7,6 +7,7 @@
 #include "log.h"
 #include "upgrade.h"
 #include "winmain.h"
+#include "winfiles.h"
 
 FakeControl g_Fake;
 
@@ -20,14 +21,14 @@ void ResetFakes(void)
     g_Fake.installMarksStarted = TRUE;
 }
 
-static void Record(const std::string& call)
+void Record(const std::string& call)
 {
     if (!g_Fake.calls.empty())
         g_Fake.calls += ",";
     g_Fake.calls += call;
 }
 
-static BOOL Pass(const char* name, BOOL result)
+BOOL Pass(const char* name, BOOL result)
 {
     Record(name);
     if (!result && g_Fake.failureId)
@@ -79,15 +80,11 @@ BOOL InstallImages(UpgradeContext* context)
     return Pass("Install", g_Fake.installImages);
 }
 
-BOOL RunRegistryScript(UpgradeContext*) { return Pass("Registry", g_Fake.runRegistry); }
-
 BOOL CleanupImages(UpgradeContext*, BOOL full)
 {
     Record(full ? "Cleanup(1)" : "Cleanup(0)");
     return TRUE;
 }
-
-void RemoveCachedVolumeInfo(void) { Record("RemoveCached"); }
 
 void ResetInstaller(void)
 {
@@ -102,28 +99,6 @@ void ResetInstaller(void)
     memset(&g_Engine, 0, sizeof g_Engine);
     g_Engine.currentIndex = -1;
     memset(&s_Context, 0, sizeof s_Context);
-}
-
-static void RemoveTree(const std::string& dir)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = dir + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + "\\");
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(dir.c_str());
 }
 
 TempDir::TempDir()
@@ -144,25 +119,12 @@ TempDir::~TempDir()
 
 std::string ReadFileText(const std::string& path)
 {
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD read;
-    while (ReadFile(file, chunk, sizeof chunk, &read, NULL) && read)
-        text.append(chunk, read);
-    CloseHandle(file);
-    return text;
+    return ReadWhole(path);
 }
 
 void WriteFileText(const std::string& path, const std::string& text)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD written;
-    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
-    CloseHandle(file);
+    WriteWhole(path, text);
 }
 
 BOOL PathExists(const std::string& path)

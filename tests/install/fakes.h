@@ -1,5 +1,6 @@
-// Test versions of the product hooks and the engine passes, driven by one
-// record, and helpers that reset the installer's process-wide state.
+// Test versions of the product hooks and the engine passes (the registry
+// step's is in fake_registry.cpp), driven by one record, and helpers that
+// reset the installer's process-wide state.
 #ifndef TESTS_INSTALL_FAKES_H
 #define TESTS_INSTALL_FAKES_H
 
@@ -29,6 +30,12 @@ extern FakeControl g_Fake;
 
 // Every hook and pass succeeds and records its call.
 void ResetFakes(void);
+
+// Adds a call to g_Fake.calls.
+void Record(const std::string& call);
+// Records a pass's call and returns result; a failing pass also sets
+// g_Fake.failureId.
+BOOL Pass(const char* name, BOOL result);
 
 // Closes the log and clears status, trace, options, system facts,
 // directories, the environment marks and the engine state.

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fakes.h"
+#include "install.h"
 #include "log.h"
 #include "text.h"
 #include "winmain.h"
@@ -203,6 +204,15 @@ TEST_F(StatusLog, DefaultPathIsProgramNameInTheTempDirectoryInUpperCase)
     AsciiUpperCase(&expected[0]);
     EXPECT_EQ(expected, g_Log.path);
     CloseLog(FALSE);
+}
+
+// A log path that does not fit leaves the log closed; no cut path is created.
+TEST_F(StatusLog, LogPathThatDoesNotFitLeavesTheLogClosed)
+{
+    std::string path = dir.file("L") + std::string(MAX_PATH, 'L');
+    OpenLog(path.c_str());
+    EXPECT_EQ((HANDLE)NULL, g_Log.handle);
+    EXPECT_FALSE(FileExists(dir.file("L*").c_str()));
 }
 
 TEST_F(StatusLog, OverLongMessagesAreCutWithoutLineEnd)

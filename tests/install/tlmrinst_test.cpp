@@ -9,6 +9,7 @@
 #include "hooks.h"
 #include "install.h"
 #include "log.h"
+#include "syscalls.h"
 #include "upgrade.h"
 #include "winmain.h"
 
@@ -103,11 +104,24 @@ TEST_F(Front, ContextIsBuiltOnceWithTheProductTable)
     context->states[3].upgrade = 0;
 }
 
+// The sizes handed to the registry: Wine, like the NT family, would add a
+// missing terminating zero on its own, the 95 family would not.
+std::string s_StoredSizes;
+
+LONG WINAPI RecordingSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+{
+    s_StoredSizes += std::string(name) + "=" + std::to_string(size) + ";";
+    return RegSetValueExA(key, name, reserved, type, data, size);
+}
+
 TEST_F(Front, UninstallEntryNamesTheUninstallerInTheSystemDirectory)
 {
     const char* keyPath = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vornak Telmura";
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
+    s_StoredSizes.clear();
+    g_Sys.RegSetValueExA = RecordingSetValue;
     EXPECT_EQ(ERROR_SUCCESS, RegisterUninstaller());
+    g_Sys.RegSetValueExA = RegSetValueExA;
 
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ, &key));
@@ -123,6 +137,8 @@ TEST_F(Front, UninstallEntryNamesTheUninstallerInTheSystemDirectory)
     char system[MAX_PATH];
     GetSystemDirectoryA(system, MAX_PATH);
     EXPECT_EQ(std::string(system) + "\\TLMRUNIN.EXE", value);
+    EXPECT_EQ("DisplayName=15;UninstallString=" + std::to_string(strlen(value) + 1) + ";", s_StoredSizes)
+        << "stored with their terminating zeros";
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, keyPath);
 }
 

@@ -1,0 +1,83 @@
+// Safekeeping of the pending renames, and the passes' refusal to run before
+// the engine is set up.
+#include "engine_test.h"
+
+#include "install.h"
+#include "log.h"
+
+namespace {
+
+class Safekeeping : public EngineTest {};
+
+TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
+{
+    // Before the run: a move record file of an earlier run; on the 95
+    // family no WININIT.INI, on the NT family no pending value.
+    world->Put(DIR_SYSTEM32, "qnbinit.TMP", "earlier record");
+    Snapshot before = world->Take();
+    ASSERT_TRUE(SafeguardPendingRenames());
+    std::string log = TakeLog();
+    if (GetParam() == FAMILY_95)
+        EXPECT_FALSE(g_Safekeeping.pendingSaved);
+    else
+        EXPECT_TRUE(HasLine(log, "No existing PendingFileRenameOperations value to backup")) << log;
+    EXPECT_TRUE(g_Safekeeping.recordSaved);
+
+    // The run queues a rename and appends a record.
+    world->Put(DIR_SYSTEM32, "qnbinit.TMP", "earlier record, and one more");
+    if (GetParam() == FAMILY_95) {
+        world->Put(DIR_WINDOWS, "wininit.ini", "[RENAME]\r\nNUL=C:\\X\r\n");
+    } else {
+        PendingValue queued;
+        queued.exists = true;
+        queued.type = REG_MULTI_SZ;
+        queued.data = MultiString({"\\??\\C:\\X", ""});
+        WritePendingValue(queued);
+    }
+    std::string copy = g_Safekeeping.recordBackupPath;
+    EXPECT_TRUE(RestorePendingRenames(TRUE));
+    log = TakeLog();
+    EXPECT_EQ("", CompareSnapshots(before, world->Take())) << log;
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(copy.c_str())) << copy;
+
+    // Released: a second call finds nothing to put back or delete.
+    world->Put(DIR_SYSTEM32, "qnbinit.TMP", "made later");
+    EXPECT_FALSE(g_Safekeeping.recordSaved || g_Safekeeping.recordKnown || g_Safekeeping.pendingSaved ||
+                 g_Safekeeping.pendingKnown || g_Safekeeping.pendingValue);
+    EXPECT_TRUE(RestorePendingRenames(TRUE));
+    EXPECT_EQ("made later", world->Get(DIR_SYSTEM32, "qnbinit.TMP"));
+}
+
+TEST_P(Safekeeping, PassesRefuseBeforeTheEngineIsSetUp)
+{
+    TestContext context({{"a.dll", "a.dll", "a", DIR_TARGET, IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP, 1}}, "unused");
+    EngineShutdown();
+    struct Pass {
+        const char* name;
+        BOOL (*run)(UpgradeContext*);
+    } passes[] = {
+        {"CreateImages", [](UpgradeContext* c) { return CreateImages(c); }},
+        {"DecideUpgrades", [](UpgradeContext* c) { return DecideUpgrades(c, FALSE); }},
+        {"InstallImages", [](UpgradeContext* c) { return InstallImages(c); }},
+        {"CleanupImages", [](UpgradeContext* c) { return CleanupImages(c, TRUE); }},
+    };
+    for (const Pass& pass : passes) {
+        SCOPED_TRACE(pass.name);
+        memset(&g_Status, 0, sizeof g_Status);
+        EXPECT_FALSE(pass.run(context.get()));
+        EXPECT_EQ((DWORD)MSG_INTERNAL_ERROR, STATUS_MESSAGE(g_Status.word));
+        EXPECT_EQ(2u, STATUS_MODULE(g_Status.word));
+        EXPECT_TRUE(HasLine(TakeLog(), "Not initialized!"));
+    }
+    // A context without an archive is refused too, and nothing is saved.
+    Restart();
+    context.get()->archivePath = NULL;
+    EXPECT_FALSE(CreateImages(context.get()));
+    EXPECT_EQ((DWORD)MSG_INTERNAL_ERROR, STATUS_MESSAGE(g_Status.word));
+    EXPECT_FALSE(g_Safekeeping.recordKnown || g_Safekeeping.pendingKnown);
+}
+
+INSTANTIATE_TEST_SUITE_P(Families, Safekeeping, ::testing::Values(FAMILY_95, FAMILY_NT),
+                         [](const ::testing::TestParamInfo<Family>& info) { return FamilyName(info.param); });
+
+}  // namespace
