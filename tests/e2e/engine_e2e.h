@@ -29,7 +29,6 @@ DirModel ReadDirectory(const std::string& dir, const DirModel& expected);
 std::string CompareDirectory(const DirModel& expected, const DirModel& actual);
 // Writes (or, with an empty label, deletes) a file of the model into dir.
 void PlantFile(const std::string& dir, const std::string& name, const std::string& label);
-void RemoveDirectoryTree(const std::string& dir);
 
 // The Session Manager's PendingFileRenameOperations as written ("" when the
 // value is absent), and as (source, target) pairs of long upper-case paths

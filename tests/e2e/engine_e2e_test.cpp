@@ -9,6 +9,7 @@
 
 #include "e2e.h"
 #include "engine_e2e.h"
+#include "winfiles.h"
 
 namespace {
 
@@ -45,28 +46,6 @@ struct Step {
     std::vector<const char*> log;
 };
 
-// FORCE chooses every compared entry, a need-existing one without a file
-// too, and always runs the registry step. Until this build has the registry
-// script's interpreter, its stand-in fails that step, and the forced run is
-// rolled back.
-#ifdef E2E_REGISTRY_PENDING
-const Step kForceStep = {
-    "C", "/silent /leavelog /force", "", {}, 2050,
-    {{"core.bak", "@core.dll"}, {"helper.bak", "@helper.dll"}, {"notes.bak", "@notes.txt"}, {"opt.bak", "@opt.dll"},
-     {"en.bak", "@en.txt"}, {"ga.bak", "@ga.dll"}, {"gb.bak", "@gb.dll"}, {"on%F.bak", "@on%F.txt"}},
-    {"Forced silent install", "No existing file to compare, upgrade/operation *not* recommended",
-     "Move immediate from ", "Starting image file cleanup pass - full cleanup", "Restore %Tcore.BAK to %Tcore.dll"}};
-#else
-const Step kForceStep = {
-    "C", "/silent /leavelog /force", "", {{"opt.dll", nullptr}}, 1,
-    {{"core.bak", "@core.dll"}, {"core.dll", "C/CORE.DLL"}, {"helper.bak", "@helper.dll"},
-     {"helper.dll", "C/HELPER.DLL"}, {"notes.bak", "@notes.txt"}, {"notes.txt", "C/NOTES.TXT"},
-     {"opt.dll", "C/OPT.DLL"}, {"en.bak", "@en.txt"}, {"ga.bak", "@ga.dll"}, {"gb.bak", "@gb.dll"},
-     {"on%F.bak", "@on%F.txt"}},
-    {"Forced silent install", "No existing file to compare, upgrade/operation *not* recommended",
-     "!Extract from: DE.TXT", "Starting image file cleanup pass - partial cleanup"}};
-#endif
-
 // Files put in place at once, through the first release (A), an upgrade
 // (B), the same and an older payload (B, C), a mixed group, FORCE, and a
 // failure after the files were placed (D).
@@ -95,7 +74,15 @@ const std::vector<Step> kMainSteps = {
     {"C", "/silent /leavelog", "", {{"ga.dll", "B/CORE.DLL"}}, 1,
      {{"ga.dll", "C/GA.DLL"}, {"ga.bak", "B/CORE.DLL"}, {"gb.dll", "C/GB.DLL"}, {"gb.bak", "A/GB.DLL"}},
      {"Group 6 file versions differ (8/9), upgrade recommended", "!Image file has later"}},
-    kForceStep,
+    // FORCE chooses every compared entry, a need-existing one without a
+    // file too.
+    {"C", "/silent /leavelog /force", "", {{"opt.dll", nullptr}}, 1,
+     {{"core.bak", "@core.dll"}, {"core.dll", "C/CORE.DLL"}, {"helper.bak", "@helper.dll"},
+      {"helper.dll", "C/HELPER.DLL"}, {"notes.bak", "@notes.txt"}, {"notes.txt", "C/NOTES.TXT"},
+      {"opt.dll", "C/OPT.DLL"}, {"en.bak", "@en.txt"}, {"ga.bak", "@ga.dll"}, {"gb.bak", "@gb.dll"},
+      {"on%F.bak", "@on%F.txt"}},
+     {"Forced silent install", "No existing file to compare, upgrade/operation *not* recommended",
+      "!Extract from: DE.TXT", "Starting image file cleanup pass - partial cleanup"}},
     // The run fails after CORE was copied over: it is copied back.
     {"D", "/silent /leavelog", "E2E_FAIL=1", {}, 2050, {{"core.bak", "@core.dll"}, {"helper.bak", "@helper.dll"}},
      {"Image file has later version, upgrade recommended", "Failing after the install as asked",
@@ -143,7 +130,7 @@ class Sequence {
     Sequence(const Family& family, const std::string& target, const char* context)
         : family_(family), target_(target), context_(context)
     {
-        RemoveDirectoryTree(target_);
+        RemoveTree(target_);
         CreateDirectoryA(target_.c_str(), NULL);
     }
 
@@ -428,8 +415,7 @@ TEST_P(RollBackFault, RestoresNoBackupOfAnEarlierRun)
 }
 
 // The registry script travels in the archive and is interpreted after the
-// files are in place; a table without a script has the product skip the
-// step (the runs above would fail on the stand-in otherwise).
+// files are in place, per family.
 const char kScriptKey[] = "SOFTWARE\\Vornak\\E2E";
 
 // A value of the script's key as (type, bytes); type 0 when it is missing.
@@ -463,13 +449,6 @@ TEST_P(Engine, RegistryScript)
     RegSetValueExA(key, "Kept", 0, REG_SZ, (const BYTE*)"old", 4);
     RegCloseKey(key);
     std::string target = LowerCase(sequence.target());
-#ifdef E2E_REGISTRY_PENDING
-    sequence.Run({"REG", "/silent /leavelog", "", {}, 2050, {{"core.dll", "REG/CORE.DLL"}},
-                  {"RunRegistryScript is not part of this build",
-                   "Starting image file cleanup pass - full cleanup"}},
-                 0);
-    EXPECT_EQ(ScriptValue("Count").first, 0u);
-#else
     sequence.Run({"REG", "/silent /leavelog", "", {}, 1, {{"core.dll", "REG/CORE.DLL"}},
                   {"Parsing registry file ", "REGKEY(4)=SOFTWARE\\Vornak\\E2E", "OPTIONAL(14) exists, skipping",
                    "Starting image file cleanup pass - partial cleanup"}},
@@ -480,8 +459,7 @@ TEST_P(Engine, RegistryScript)
     EXPECT_EQ(ScriptValue("Family"),
               std::make_pair((DWORD)REG_SZ, std::string(family.is95 ? "95" : "NT") + std::string(1, '\0')));
     EXPECT_EQ(ScriptValue("Kept"), std::make_pair((DWORD)REG_SZ, std::string("old", 4)));
-#endif
-    // The script's image in the Temp directory is gone either way.
+    // The script's image in the Temp directory is gone.
     EXPECT_EQ(CountMessages(LogLines(sequence.log()), "Immediate delete " + LowerCase(TempDir()) + "QNB"), 1)
         << sequence.log();
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScriptKey);
