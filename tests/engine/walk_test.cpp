@@ -91,6 +91,10 @@ std::vector<TestEntry> WalkEntries()
         {"french.txt", "french.txt", "french", DIR_TARGET, kEverywhere | 0x01000000, 13},
         {"same.dll", "same.dll", "same", DIR_TARGET, kEverywhere, 14},  // not chosen
         {"script.inf", "script.inf", "", DIR_TEMP, kEverywhere | IMG_REGISTRY_SCRIPT, 15},
+        // New files: one at once (beside a backup of an earlier run), one at
+        // the restart.
+        {"fresh.dll", "fresh.dll", "fresh", DIR_TARGET, kEverywhere, 16},
+        {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 17},
     };
 }
 
@@ -122,6 +126,8 @@ protected:
                                                            "Helper = REG_SZ:%%WINSYSDIR%%helper.dll\r\n"
                                                            "[OPTIONAL]\r\n"
                                                            "Count = REG_DWORD:7\r\n"},
+                                            {"FRESH.DLL", Payload("v1005.dll")},
+                                            {"LATE.SYS", Payload("v1005.dll")},
                                             {"README.TXT", "only in the archive"}}));
         // The archive's entries carry the time they were added: now.
         world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), kOld);
@@ -136,6 +142,7 @@ protected:
         world->Put(DIR_SYSTEM32, "g2.dll", Payload("v1005.dll"), kNew);
         world->Put(DIR_TARGET, "same.dll", Payload("v1004.dll"), kNew);
         world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run", kOld);
+        world->Put(DIR_TARGET, "fresh.BAK", "a backup of an earlier run", kOld);
         // Restart work queued before the run, by others and by an earlier run.
         if (GetParam() == FAMILY_95) {
             world->Put(DIR_WINDOWS, "wininit.ini", "[rename]\r\nNUL=C:\\ENGT\\TEMP\\EARLIER.TMP\r\n");
@@ -208,6 +215,13 @@ protected:
                 continue;
             problems += (now == after.files.end() ? "gone: " : "changed: ") + path + "\n";
         }
+        // A new file stays or is gone; it never becomes an old backup, and a
+        // replacement that waited for the restart leaves nothing.
+        auto fresh = after.files.find("TARGET\\FRESH.DLL");
+        if (fresh != after.files.end() && fresh->second != Payload("v1005.dll") && !named.count(fresh->first))
+            problems += "TARGET\\FRESH.DLL holds neither its new bytes nor nothing\n";
+        if (after.files.count("SYSTEM32\\DRIVERS\\LATE.SYS") && !named.count("SYSTEM32\\DRIVERS\\LATE.SYS"))
+            problems += "SYSTEM32\\DRIVERS\\LATE.SYS left at a new target\n";
         if (!(rollBackFault && named.count("<pending>")) && !(after.pending == before.pending))
             problems += "PendingFileRenameOperations differs\n";
         return problems;
