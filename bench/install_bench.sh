@@ -133,4 +133,11 @@ awk '
     }
     printf "ratio fresh / floor %.2f, upgrade / floor %.2f, small / floor.small %.2f\n",
            mean["fresh"] / mean["floor"], mean["upgrade"] / mean["floor"], mean["small"] / mean["floor.small"]
-  }' "$results"
+    # Same files, other sizes: the differences split the time into what the
+    # bytes cost and what the files cost.
+    printf "the bytes (large - small): install %.3f s, arq x %.3f s, ratio %.2f\n",
+           mean["fresh"] - mean["small"], mean["floor"] - mean["floor.small"],
+           (mean["fresh"] - mean["small"]) / (mean["floor"] - mean["floor.small"])
+    printf "the files (small payload): install - arq x = %.3f s, %.2f ms a file\n",
+           mean["small"] - mean["floor.small"], (mean["small"] - mean["floor.small"]) * 1000 / count
+  }' count="$count" "$results"
