@@ -42,6 +42,27 @@ static std::string LabelOf(const std::string& bytes, const DirModel& expected)
                 break;
             start = end + 1;
         }
+    // Any packed file of the payload sets with these bytes.
+    WIN32_FIND_DATAA set;
+    HANDLE sets = FindFirstFileA((g_PayloadDir + "*").c_str(), &set);
+    std::string found;
+    for (BOOL more = sets != INVALID_HANDLE_VALUE; more; more = FindNextFileA(sets, &set)) {
+        if (!(set.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || set.cFileName[0] == '.')
+            continue;
+        WIN32_FIND_DATAA file;
+        HANDLE files = FindFirstFileA((g_PayloadDir + set.cFileName + "\\*").c_str(), &file);
+        for (BOOL any = files != INVALID_HANDLE_VALUE; any; any = FindNextFileA(files, &file)) {
+            std::string label = std::string(set.cFileName) + "/" + file.cFileName;
+            if (!(file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && ContentOf(label) == bytes)
+                found += (found.empty() ? "" : " or ") + label;
+        }
+        if (files != INVALID_HANDLE_VALUE)
+            FindClose(files);
+    }
+    if (sets != INVALID_HANDLE_VALUE)
+        FindClose(sets);
+    if (!found.empty())
+        return found;
     if (bytes.size() < 40 && bytes.find('\0') == std::string::npos)
         return "=" + bytes;
     return "<" + std::to_string(bytes.size()) + " other bytes>";

@@ -410,6 +410,35 @@ TEST_P(RollBack, RestoresNoBackupOfAnEarlierRun)
     sequence.Run(failed, 0);
 }
 
+// A second run before the restart copies its newer image over the file the
+// pending rename will move. When that run then fails, the roll-back puts
+// the records back, and the file they name must be the earlier run's again:
+// else the restart installs what the failed run brought.
+TEST_P(RollBack, KeepsThePendingFileOfAnEarlierRun)
+{
+    Sequence sequence(GetParam(), Target("z"), "restart");
+    Pending none = ReadPending();
+    ASSERT_EQ(none, (Pending{"", "<none>", "<none>"})) << "renames are pending from an earlier test";
+    sequence.Run({"RA", "/silent /leavelog", "", {{"drv.sys", "=drv old"}}, 2,
+                  {{"drv.bak", "=drv old"}, {"now.sys", "RA/NOW.SYS"}, {"qnb*.tmp", "RA/DRV.SYS"}}, {}},
+                 0);
+    Pending queued = ReadPending();
+    sequence.Run({"RB", "/silent /leavelog", "E2E_FAIL=1", {}, 2050, {},
+                  {"Duplicate installation - substituting temporary file ",
+                   "Starting image file cleanup pass - full cleanup"}},
+                 1);
+    EXPECT_EQ(ReadPending(), queued);
+    // Nothing of this test may wait for a restart of another one.
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0, KEY_SET_VALUE,
+                      &key) == ERROR_SUCCESS) {
+        RegDeleteValueA(key, "PendingFileRenameOperations");
+        RegCloseKey(key);
+    }
+    DeleteFileA(WininitPath().c_str());
+    DeleteFileA(MoveRecordPath().c_str());
+}
+
 // The registry script travels in the archive and is interpreted after the
 // files are in place, per family.
 const char kScriptKey[] = "SOFTWARE\\Vornak\\E2E";
