@@ -135,7 +135,6 @@ class Sequence {
     }
 
     const std::string& target() const { return target_; }
-    const DirModel& model() const { return model_; }
     const std::string& log() const { return log_; }
 
     void Apply(const std::vector<FileState>& changes, bool plant)
