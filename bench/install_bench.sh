@@ -52,6 +52,7 @@ c=$WINEPREFIX/drive_c
 win() { echo "Z:${1//\//\\}"; }
 
 now() { date +%s.%N; }
+seconds() { awk -v from="$1" -v to="$2" 'BEGIN {printf "%.3f", to - from}'; }
 # install PAYLOAD TARGET: one silent run; prints its seconds, and leaves its
 # memory and pass figures in $work/figures.
 install() {
@@ -61,7 +62,7 @@ install() {
     wine "$(win "$work/$1.exe")" /silent </dev/null >/dev/null 2>&1 || true
   end=$(now)
   tr -d '\r' <"$c/bench/figures.txt" >"$work/figures"
-  echo "$end - $start" | bc
+  seconds "$start" "$end"
 }
 # extract PAYLOAD TARGET: arq.exe x of the installer's archive, its output
 # into a file (a console costs Wine calls for every progress line).
@@ -70,7 +71,7 @@ extract() {
   start=$(now)
   wine "$(win "$work/arq.exe")" x "$(win "$work/$1.exe")" -C "C:\\bench\\$2" </dev/null >"$work/arq.out" 2>&1
   end=$(now)
-  echo "$end - $start" | bc
+  seconds "$start" "$end"
 }
 fresh() { rm -rf "$c/bench/$1"; mkdir -p "$c/bench/$1"; }
 # Installed files older than the packed ones: each is upgraded.
@@ -91,9 +92,10 @@ results=$work/results
 # record NAME VALUE: one figure of a counted round.
 record() { [ "$round" -gt 0 ] && echo "$1 $2" >>"$results" || true; }
 passes() {  # the pass times of the last run, in seconds
-  record "$1.extract" "$(echo "scale=3; $(field extract) / 1000" | bc)"
-  record "$1.decide" "$(echo "scale=3; $(field decide) / 1000" | bc)"
-  record "$1.install" "$(echo "scale=3; $(field install) / 1000" | bc)"
+  local pass
+  for pass in extract decide install; do
+    record "$1.$pass" "$(seconds 0 "$(field $pass)e-3")"
+  done
 }
 for round in $(seq 0 "$rounds"); do  # round 0 warms the caches and is not counted
   fresh inst

@@ -65,7 +65,6 @@ for set in RA:v1 RB:v2 RC:v3; do
 done
 # REG: a file and a registry script (CR LF line ends).
 put REG CORE.DLL v1.dll 2000-01-01
-mkdir -p "$out/REG"
 printf '%s\r\n' '; registry script of the end-to-end tests' '[REQUIRED]' '[HKEY_LOCAL_MACHINE]' \
   'REGKEY = SOFTWARE\Vornak\E2E' 'Target = REG_SZ:%%TARGETDIR%%core.dll' 'Count = REG_DWORD:0x10' \
   'Bytes = REG_BINARY:4 1 2' '[WINDOWS_95]' 'Family = REG_SZ:95' '[WINDOWS_NT]' 'Family = REG_SZ:NT' \

@@ -245,9 +245,9 @@ UpgradeContext* ProductUpgradeContext(void)
     char name[32];
     ReadSetting("E2E_CONTEXT", name, sizeof name);
     LOG("Test context %s", name);
-    if (strcmp(name, "archive") == 0) {
-        if (!TableFromArchive(&s_Context))
-            STATUS(MSG_OUT_OF_MEMORY, 0);
+    if (strcmp(name, "archive") == 0 && !TableFromArchive(&s_Context)) {
+        LOG("No table from the archive %s", s_ArchivePath);
+        STATUS(MSG_DECOMPRESS_FAILED, 0);
     }
     for (const NamedTable& table : kTables) {
         if (strcmp(name, table.name) == 0) {
