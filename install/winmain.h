@@ -7,7 +7,7 @@
 
 struct UpgradeContext;
 
-// The six command-line options; all FALSE by default.
+// The six command-line options; all FALSE by default (options.cpp).
 struct InstallerOptions {
     BOOL silent;
     BOOL force;
@@ -37,9 +37,5 @@ void DecideRestart(void);
 // Extracts, decides, installs, runs the registry script and cleans up.
 // TRUE when it ended without a failure; callers read the status word.
 BOOL RunInstallSequence(UpgradeContext* context);
-
-// Deletes root\path with every key below it, deepest keys first. TRUE when
-// the key was there and every subkey could be visited.
-BOOL DeleteKeyTree(HKEY root, const char* path);
 
 #endif
