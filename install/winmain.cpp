@@ -1,7 +1,7 @@
 // The entry point: the instance guard, the guarded sequence of product
 // hooks, the install sequence and the restart decision; and the removal of
-// the shell's cached information about the installer's CD-ROM. The options
-// it reads are in options.cpp.
+// the shell's cached information about the installer's CD-ROM. The options,
+// the instance mutex and the end of the run are in program.cpp.
 #include "winmain.h"
 
 #include "hooks.h"
@@ -108,17 +108,9 @@ BOOL RunInstallSequence(UpgradeContext* context)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    ParseOptions(commandLine);
-    STATUS(MSG_STARTED, 0);
-
-    HANDLE mutex = CreateMutexA(NULL, FALSE, "RiRoZi32 UPGRADE RiRoZi32");
-    if (!mutex || WaitForSingleObject(mutex, 0) == WAIT_TIMEOUT) {
-        STATUS(MSG_ALREADY_RUNNING, 0);
-        if (mutex)
-            CloseHandle(mutex);
+    HANDLE mutex = BeginProgram(instance, commandLine);
+    if (!mutex)
         return (int)g_Status.word;
-    }
-    g_Instance = instance;
     OpenLog(NULL);
     ProbeSystem();
     SetupDirectories(ProductTargetDir());
@@ -126,13 +118,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 
     RunGuardedSequence();
     DecideRestart();
-
-    LOG("Final Status 0x%08lX Qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
-    BOOL failed = STATUS_FAILED(g_Status.word) && STATUS_MESSAGE(g_Status.word) != MSG_CANCELLED;
-    CloseLog(failed ? TRUE : g_Options.leaveLog);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    return (int)g_Status.word;
+    return EndProgram(mutex);
 }
 
 // ---------------------------------------------------------------- cached volume information

@@ -7,7 +7,7 @@
 
 struct UpgradeContext;
 
-// The six command-line options; all FALSE by default (options.cpp).
+// The six command-line options; all FALSE by default (program.cpp).
 struct InstallerOptions {
     BOOL silent;
     BOOL force;
@@ -27,6 +27,17 @@ void ParseOptions(char* commandLine);
 
 // Logs the options line.
 void LogOptions(void);
+
+// The start of a run: reads the options, sets the starting status, keeps
+// the instance handle and takes the instance mutex "RiRoZi32 UPGRADE
+// RiRoZi32". NULL, with status 2051, when another program holds it: the
+// caller then returns the status word at once, without a log.
+HANDLE BeginProgram(HINSTANCE instance, char* commandLine);
+
+// The end of a run: logs the final status, closes the log (kept after a
+// failure other than a cancellation, or with LEAVELOG), releases the mutex;
+// returns the status word, the exit code.
+int EndProgram(HANDLE mutex);
 
 // The product hooks and the environment, inside the exception guard.
 void RunGuardedSequence(void);

@@ -249,16 +249,9 @@ static void ShowOutcome(void)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    ParseOptions(commandLine);
-    STATUS(MSG_STARTED, 0);
-    HANDLE mutex = CreateMutexA(NULL, FALSE, "RiRoZi32 UPGRADE RiRoZi32");
-    if (!mutex || WaitForSingleObject(mutex, 0) == WAIT_TIMEOUT) {
-        STATUS(MSG_ALREADY_RUNNING, 0);
-        if (mutex)
-            CloseHandle(mutex);
+    HANDLE mutex = BeginProgram(instance, commandLine);
+    if (!mutex)
         return (int)g_Status.word;
-    }
-    g_Instance = instance;
     DWORD length = GetModuleFileNameA(NULL, s_Program, MAX_PATH);
     s_Program[length < MAX_PATH ? length : 0] = 0;
     OpenLog(NULL);
@@ -272,11 +265,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         RemoveGuarded();
     if (!g_Options.silent)
         ShowOutcome();
-
-    LOG("Final Status 0x%08lX Qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
-    BOOL failed = STATUS_FAILED(g_Status.word) && STATUS_MESSAGE(g_Status.word) != MSG_CANCELLED;
-    CloseLog(failed ? TRUE : g_Options.leaveLog);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    return (int)g_Status.word;
+    return EndProgram(mutex);
 }
