@@ -121,8 +121,7 @@ int ExistingDriverCheck(void)
     LOG("Checking for older existing version of %s", path);
     if (!path[0] || !FileExists(path))
         return 0;
-    // The facts are too large for the stack of a hook.
-    static FileInfo info;
+    FileInfo info;
     if (!GatherFileInfo(path, &info, TRUE))
         return 0;
     // Without version information every part reads 0.
