@@ -88,11 +88,6 @@ std::string DriversDir(const Family& family)
     return SystemDir() + (family.nt ? "drivers\\" : "iosubsys\\");
 }
 
-std::string TempDirLower()
-{
-    return LowerCase(TempDir());
-}
-
 std::string DriverPath(const Family& family)
 {
     return DriversDir(family) + (family.nt ? "dravelon.sys" : "dravelon.vxd");

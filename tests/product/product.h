@@ -46,13 +46,12 @@ std::string SetupCopy(const std::string& version, const std::string& name = "set
 // Lower case, one trailing backslash, as the installer logs them.
 std::string SystemDir();   // c:\windows\system32\ (on every family)
 std::string DriversDir(const Family& family);  // drivers\ or iosubsys\ below it
-std::string TempDirLower();
 // The installed driver of a family: dravelon.sys or dravelon.vxd.
 std::string DriverPath(const Family& family);
 
 // Removes every trace of Telmura the way a test may: files, keys, leftover
-// images, queued restart work (and the restart's copy of a processed queue). For the set-up of a test, not a test of the
-// uninstaller.
+// images, queued restart work and the restart's copy of a processed queue.
+// For the set-up of a test, not a test of the uninstaller.
 void RemoveTelmura();
 
 // Wine's restart tasks: queued renames and deletions are carried out. Waits
