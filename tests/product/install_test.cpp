@@ -12,14 +12,16 @@ namespace {
 const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Dravelon";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vornak Telmura";
 
-std::string Lower(std::vector<std::string> lines)
+// Differences as one text, a line each, in lower case and sorted: the
+// system keeps the letter case of names as it likes.
+std::string Listing(std::vector<std::string> lines)
 {
-    std::sort(lines.begin(), lines.end(), [](const std::string& a, const std::string& b) {
-        return LowerCase(a) < LowerCase(b);
-    });
+    for (std::string& line : lines)
+        line = LowerCase(line);
+    std::sort(lines.begin(), lines.end());
     std::string text;
     for (const std::string& line : lines)
-        text += LowerCase(line) + "\n";
+        text += line + "\n";
     return text;
 }
 
@@ -40,7 +42,7 @@ std::string FreshInstallation(const Family& family)
         for (const char* value : {"ErrorControl", "Start", "Type", "Group", "DependOnGroup"})
             added.push_back(std::string("+ value HKLM\\") + kServiceKey + "\\" + value);
     }
-    return Lower(added);
+    return Listing(added);
 }
 
 void ExpectServiceValues()
@@ -80,7 +82,7 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
         std::vector<std::string> lines = LogLines(fresh.log);
         EXPECT_GE(FindMessage(lines, "Reboot supressed, silent install"), 0);
         Snapshot installed = TakeSnapshot();
-        EXPECT_EQ(Lower(Differences(before, installed)), FreshInstallation(family));
+        EXPECT_EQ(Listing(Differences(before, installed)), FreshInstallation(family));
         EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
         EXPECT_EQ(VersionFacts(DriverPath(family)), std::string("5.3.0.71 5.3.0.71 Vornak: Telmura disc file-system "
                                                                 "driver, ") + family.buildFor + " build (stand-in)");
@@ -98,7 +100,7 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
         installed = TakeSnapshot();
         RunResult again = RunSetup(family.version, "/silent /leavelog");
         EXPECT_EQ(Hex8(again.exitCode & 0xFFF00000), Hex8(0)) << again.log;
-        EXPECT_EQ(Lower(Differences(installed, TakeSnapshot())), "");
+        EXPECT_EQ(Listing(Differences(installed, TakeSnapshot())), "");
         EXPECT_EQ(CountMessages(LogLines(again.log), "Move immediate"), 0) << again.log;
         ExpectNoLeftovers();
 
@@ -128,7 +130,7 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
         DeleteFileA(processed.c_str());
         DeleteFileA(LogPathOf(SetupCopy(family.version)).c_str());
         Snapshot after = TakeSnapshot();
-        EXPECT_EQ(Lower(Differences(before, after)), "");
+        EXPECT_EQ(Listing(Differences(before, after)), "");
         before = after;
     }
 }
@@ -213,7 +215,7 @@ TEST_F(Install, DamagedSetupWritesNothing)
         EXPECT_EQ(MessageOf(lines[last]), "Final Status " + Hex8(run.exitCode) + " Qualifier 0xFFFFFFF9");
         EXPECT_GE(FindMessage(lines, "cxTestFile failure 0xFFFFFFF9 on DRAVELON.SYS"), 0) << run.log;
         EXPECT_EQ(CountMessages(lines, "Extract to:"), 0);
-        EXPECT_EQ(Lower(Differences(before, TakeSnapshot())), "");
+        EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), "");
         ExpectNoLeftovers();
         DeleteFileA(LogPathOf(copy).c_str());
     }
