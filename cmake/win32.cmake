@@ -1,4 +1,5 @@
-# Win32 build: setup.exe, the Windows arq, and the tests that run under Wine.
+# Win32 build: setup.exe with its payload and uninstaller, the Windows arq,
+# and the tests that run under Wine.
 # Every Windows test executable runs through tests/wine-run in the build's own
 # throwaway prefix; the user's own Wine prefix is never touched.
 set(TELMURA_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "throwaway Wine prefix of the tests")
@@ -19,6 +20,8 @@ add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM
 add_subdirectory(archive)
 add_subdirectory(install)
 add_subdirectory(tlmrinst)
+add_subdirectory(tlmrunin)
+add_subdirectory(payload)
 add_subdirectory(arq)
 add_subdirectory(tests/archive)
 add_subdirectory(tests/arq)
@@ -27,3 +30,4 @@ add_subdirectory(tests/install)
 add_subdirectory(tests/engine)
 add_subdirectory(tests/e2e)
 add_subdirectory(tests/lang)
+add_subdirectory(tests/product)

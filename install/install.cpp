@@ -78,10 +78,15 @@ BOOL IsAdministrator(void)
     if (!AllocateAndInitializeSid(&ntAuthority, 2, SECURITY_BUILTIN_DOMAIN_RID,
                                   DOMAIN_ALIAS_RID_ADMINS, 0, 0, 0, 0, 0, 0, &administrators))
         return FALSE;
+    // A restricted token still lists the group, marked for deny only and
+    // not enabled: such a user has no administrator rights.
     const TOKEN_GROUPS* groups = (const TOKEN_GROUPS*)groupsBuffer;
     BOOL member = FALSE;
-    for (DWORD i = 0; i < groups->GroupCount && !member; ++i)
-        member = EqualSid(groups->Groups[i].Sid, administrators);
+    for (DWORD i = 0; i < groups->GroupCount && !member; ++i) {
+        DWORD attributes = groups->Groups[i].Attributes;
+        member = (attributes & SE_GROUP_ENABLED) && !(attributes & SE_GROUP_USE_FOR_DENY_ONLY) &&
+                 EqualSid(groups->Groups[i].Sid, administrators);
+    }
     FreeSid(administrators);
     return member;
 }

@@ -1,5 +1,5 @@
-// The registry module: the registry script interpreter and the key creation
-// step shared by the installer modules.
+// The registry module: the registry script interpreter, the key creation
+// step shared by the installer modules, and the deletion of a key tree.
 #ifndef INSTALL_REGISTRY_H
 #define INSTALL_REGISTRY_H
 
@@ -16,5 +16,9 @@ HKEY CreateRegistryKey(const char* subkey, HKEY parent, BOOL closeParent, LONG* 
 // reached; the first malformed line or failing registry call stops it with
 // a status, leaving what was written before it in the registry.
 BOOL ParseRegistryFile(const char* path);
+
+// Deletes root\path with every key below it, deepest keys first. TRUE when
+// the key was there and every subkey could be visited.
+BOOL DeleteKeyTree(HKEY root, const char* path);
 
 #endif

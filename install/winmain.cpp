@@ -1,49 +1,17 @@
-// The entry point: options, the instance guard, the guarded sequence of
-// product hooks, the install sequence and the restart decision; and the
-// removal of the shell's cached information about the installer's CD-ROM.
+// The entry point: the instance guard, the guarded sequence of product
+// hooks, the install sequence and the restart decision; and the removal of
+// the shell's cached information about the installer's CD-ROM. The options,
+// the instance mutex and the end of the run are in program.cpp.
 #include "winmain.h"
-
-#include <string.h>
 
 #include "hooks.h"
 #include "install.h"
 #include "log.h"
+#include "registry.h"
 #include "sehguard.h"
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
-
-InstallerOptions g_Options;
-HINSTANCE g_Instance;
-
-struct OptionKeyword {
-    const char* keyword;
-    BOOL* flag;
-};
-
-static const OptionKeyword kOptions[] = {
-    {"SILENT", &g_Options.silent},         {"FORCE", &g_Options.force},
-    {"LEAVELOG", &g_Options.leaveLog},     {"LEAVESTATUS", &g_Options.leaveStatus},
-    {"NOREBOOT", &g_Options.noReboot},     {"AUTORUN", &g_Options.autorun},
-};
-
-void ParseOptions(char* commandLine)
-{
-    if (!commandLine)
-        return;
-    AsciiUpperCase(commandLine);
-    for (DWORD i = 0; i < sizeof kOptions / sizeof kOptions[0]; ++i)
-        if (strstr(commandLine, kOptions[i].keyword))
-            *kOptions[i].flag = TRUE;
-}
-
-void LogOptions(void)
-{
-    LOG("%s %s install, %s logfile on completion, %s reboots. %s launched",
-        g_Options.force ? "Forced" : "Unforced", g_Options.silent ? "silent" : "visual",
-        g_Options.leaveLog ? "leave" : "delete", g_Options.noReboot ? "don't allow" : "allow",
-        g_Options.autorun ? "autorun" : "not autorun");
-}
 
 static void GuardedHooks(void*)
 {
@@ -140,17 +108,9 @@ BOOL RunInstallSequence(UpgradeContext* context)
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 {
-    ParseOptions(commandLine);
-    STATUS(MSG_STARTED, 0);
-
-    HANDLE mutex = CreateMutexA(NULL, FALSE, "RiRoZi32 UPGRADE RiRoZi32");
-    if (!mutex || WaitForSingleObject(mutex, 0) == WAIT_TIMEOUT) {
-        STATUS(MSG_ALREADY_RUNNING, 0);
-        if (mutex)
-            CloseHandle(mutex);
+    HANDLE mutex = BeginProgram(instance, commandLine);
+    if (!mutex)
         return (int)g_Status.word;
-    }
-    g_Instance = instance;
     OpenLog(NULL);
     ProbeSystem();
     SetupDirectories(ProductTargetDir());
@@ -158,70 +118,13 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
 
     RunGuardedSequence();
     DecideRestart();
-
-    LOG("Final Status 0x%08lX Qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
-    BOOL failed = STATUS_FAILED(g_Status.word) && STATUS_MESSAGE(g_Status.word) != MSG_CANCELLED;
-    CloseLog(failed ? TRUE : g_Options.leaveLog);
-    ReleaseMutex(mutex);
-    CloseHandle(mutex);
-    return (int)g_Status.word;
+    return EndProgram(mutex);
 }
 
 // ---------------------------------------------------------------- cached volume information
 
 // Under HKEY_CURRENT_USER; the drive letter and "\Shell" or "\_GVI" follow.
 static const char kMountPoints[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\MountPoints\\";
-
-BOOL DeleteKeyTree(HKEY root, const char* path)
-{
-    HKEY key;
-    if (g_Sys.RegOpenKeyExA(root, path, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
-        return FALSE;
-    char className[128];
-    DWORD classLength = sizeof className;
-    DWORD subkeys = 0, longest = 0;
-    if (g_Sys.RegQueryInfoKeyA(key, className, &classLength, NULL, &subkeys, &longest, NULL, NULL, NULL, NULL,
-                               NULL, NULL) != ERROR_SUCCESS) {
-        RegCloseKey(key);
-        return FALSE;
-    }
-    if (subkeys == 0) {
-        RegCloseKey(key);
-        g_Sys.RegDeleteKeyA(root, path);
-        return TRUE;
-    }
-
-    HANDLE heap = GetProcessHeap();
-    DWORD nameSize = longest + 1;
-    DWORD pathSize = longest + (DWORD)strlen(path) + 2;
-    char* name = (char*)g_Sys.HeapAlloc(heap, 0, nameSize);
-    char* subpath = (char*)g_Sys.HeapAlloc(heap, 0, pathSize);
-    BOOL deleted = name && subpath;
-    // From the last subkey down, so a deletion shifts none still to come.
-    for (DWORD i = subkeys; deleted && i > 0; --i) {
-        DWORD length = nameSize;
-        // A name that could not be read whole is no name: part of it could
-        // name another key.
-        if (g_Sys.RegEnumKeyExA(key, i - 1, name, &length, NULL, NULL, NULL, NULL) != ERROR_SUCCESS)
-            name[0] = 0;
-        if (!name[0]) {
-            deleted = FALSE;
-            break;
-        }
-        CopyText(subpath, path, pathSize);
-        AppendText(subpath, "\\", pathSize);
-        AppendText(subpath, name, pathSize);
-        deleted = DeleteKeyTree(root, subpath);
-    }
-    RegCloseKey(key);
-    if (deleted)
-        g_Sys.RegDeleteKeyA(root, path);
-    if (name)
-        HeapFree(heap, 0, name);
-    if (subpath)
-        HeapFree(heap, 0, subpath);
-    return deleted;
-}
 
 void RemoveCachedVolumeInfo(void)
 {

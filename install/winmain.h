@@ -7,7 +7,7 @@
 
 struct UpgradeContext;
 
-// The six command-line options; all FALSE by default.
+// The six command-line options; all FALSE by default (program.cpp).
 struct InstallerOptions {
     BOOL silent;
     BOOL force;
@@ -28,6 +28,17 @@ void ParseOptions(char* commandLine);
 // Logs the options line.
 void LogOptions(void);
 
+// The start of a run: reads the options, sets the starting status, keeps
+// the instance handle and takes the instance mutex "RiRoZi32 UPGRADE
+// RiRoZi32". NULL, with status 2051, when another program holds it: the
+// caller then returns the status word at once, without a log.
+HANDLE BeginProgram(HINSTANCE instance, char* commandLine);
+
+// The end of a run: logs the final status, closes the log (kept after a
+// failure other than a cancellation, or with LEAVELOG), releases the mutex;
+// returns the status word, the exit code.
+int EndProgram(HANDLE mutex);
+
 // The product hooks and the environment, inside the exception guard.
 void RunGuardedSequence(void);
 
@@ -37,9 +48,5 @@ void DecideRestart(void);
 // Extracts, decides, installs, runs the registry script and cleans up.
 // TRUE when it ended without a failure; callers read the status word.
 BOOL RunInstallSequence(UpgradeContext* context);
-
-// Deletes root\path with every key below it, deepest keys first. TRUE when
-// the key was there and every subkey could be visited.
-BOOL DeleteKeyTree(HKEY root, const char* path);
 
 #endif

@@ -1,13 +1,16 @@
 #!/bin/bash
-# The main job: builds everything, then runs setup.exe twice in a throwaway
-# Wine prefix of its own under build/ (never ~/.wine): silent, then visual.
-# Each run prints its exit code as the 32-bit status word in hex (a Unix
-# exit status would keep only 8 bits of it) and the log it wrote, which is
-# then removed. A visual run still waiting for a user after VISUAL_SECONDS
-# (default 60) is ended; a screenshot of it is left in build/ when
-# ImageMagick's import is at hand and the run lasted long enough for one.
-# Exits 0 when both runs were made, whatever status they ended with, and
-# non-zero when the build or a run could not be made.
+# The main job: builds everything, then runs setup.exe in a fresh throwaway
+# Wine prefix of its own under build/ (never ~/.wine): silently, showing the
+# files and registry values it wrote, then the uninstaller it installed,
+# silently, and what is left after it and a restart; then visually. Each run
+# prints its exit code as the 32-bit status word in hex (a Unix exit status
+# would keep only 8 bits of it) and the log it wrote, which is then removed.
+# WINDOWS_VERSION (default winxp) is the version Wine reports to them. A
+# visual run still waiting for a user after VISUAL_SECONDS (default 60) is
+# ended; a screenshot of it is left in build/ when ImageMagick's import is at
+# hand and the run lasted long enough for one. Exits 0 when every run was
+# made, whatever status it ended with, and non-zero when the build or a run
+# could not be made.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -21,12 +24,50 @@ for f in "$setup" "$showrun"; do
 done
 
 source scripts/session.sh
+# A fresh prefix each time, so the silent run really installs.
+[ -d build/mainjob-prefix ] && WINEPREFIX=$PWD/build/mainjob-prefix wineserver -k </dev/null >/dev/null 2>&1 || true
+rm -rf build/mainjob-prefix
 session_start build/mainjob-prefix
 trap session_stop EXIT
 run() { tests/wine-run "$WINEPREFIX" "$showrun" "$@"; }
 
-echo "=== silent run: setup.exe /silent /leavelog"
+# The Windows version Wine reports to both programs (win95, win98, winme,
+# nt40, win2k or winxp).
+version=${WINDOWS_VERSION:-winxp}
+for program in setup.exe tlmrunin.exe; do
+  tests/wine-run "$WINEPREFIX" reg add "HKCU\\Software\\Wine\\AppDefaults\\$program" /v Version /d "$version" /f \
+    </dev/null >/dev/null 2>&1
+done
+system=$WINEPREFIX/drive_c/windows/system32
+files() {
+  for f in drivers/dravelon.sys drivers/dravelon.BAK iosubsys/dravelon.vxd iosubsys/dravelon.BAK tlmrunin.exe; do
+    [ -f "$system/$f" ] && echo "  C:\\windows\\system32\\${f//\//\\}  $(stat -c %s "$system/$f") bytes"
+  done
+  return 0
+}
+keys() {
+  for key in 'HKLM\SYSTEM\CurrentControlSet\Services\Dravelon' \
+             'HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\Vornak Telmura'; do
+    if query=$(tests/wine-run "$WINEPREFIX" reg query "$key" </dev/null 2>/dev/null); then
+      tr -d '\r' <<<"$query" | grep -v '^$'
+    else
+      echo "  (no key $key)"
+    fi
+  done
+}
+
+echo "=== silent run as $version: setup.exe /silent /leavelog"
 run "$setup" /silent /leavelog
+echo "=== the files it wrote"
+files
+echo "=== the registry values it wrote"
+keys
+echo "=== silent removal: C:\\windows\\system32\\tlmrunin.exe /silent /leavelog, then a restart"
+run 'C:\windows\system32\tlmrunin.exe' /silent /leavelog
+tests/wine-run "$WINEPREFIX" wineboot -r </dev/null >/dev/null 2>&1
+echo "=== left after the removal and the restart (nothing expected)"
+files
+keys
 
 seconds=${VISUAL_SECONDS:-60}
 echo "=== visual run: setup.exe /leavelog"

@@ -1,6 +1,7 @@
-// The Telmura front-end: the product's file table and context, and the
-// hooks the main driver calls. This build has no wizard yet: it runs
-// without questions and installs nothing until the engine passes exist.
+// The Telmura front-end: the product's file table and context, the hooks
+// the main driver calls, the checks and questions before anything is
+// installed, the readme and the wizard of visual runs, and the entry in the
+// system's list of installed programs.
 #include <windows.h>
 #include <commctrl.h>
 #include <string.h>
@@ -11,7 +12,10 @@
 #include "log.h"
 #include "syscalls.h"
 #include "text.h"
+#include "tlmrinst.h"
 #include "upgrade.h"
+#include "winmain.h"
+#include "wizard.h"
 
 // The packed files: the registry script, the uninstaller and one driver
 // build per family (the 2000/XP build goes in under the NT build's name).
@@ -31,6 +35,9 @@ static UpgradeContext s_Context;
 static BOOL s_ContextBuilt;
 static char s_ArchivePath[MAX_PATH];
 
+// The product version as four 16-bit parts, most significant first.
+static const WORD kProductVersion[4] = {5, 3, 0, 71};
+
 // Visual runs only: the languages the system can display and the one that
 // fits the user, which also gives the caption of every message box.
 BOOL ProductStartup(void)
@@ -41,12 +48,28 @@ BOOL ProductStartup(void)
     return TRUE;
 }
 
-// Platform and rights checks. No questions are asked in this build, in
-// either mode.
+// A message box without an owner, captioned like every window of the
+// wizard, with the text of id in the chosen language.
+static int AskUser(UINT id, UINT style)
+{
+    return MessageBoxA(NULL, LoadLocalString(id), g_Languages.caption, style);
+}
+
+// Only the answer No refuses: a box that could not be shown counts as Yes.
+static BOOL Confirmed(UINT id)
+{
+    if (AskUser(id, MB_YESNO) != IDNO)
+        return TRUE;
+    LOG("User cancelled upgrade from pre-display confirmation");
+    STATUS(MSG_CANCELLED, 0);
+    return FALSE;
+}
+
 BOOL ProductPrecheck(void)
 {
     BOOL go = TRUE;
-    if (g_System.isNT || g_System.is2KXP) {
+    BOOL ntFamily = g_System.isNT || g_System.is2KXP;
+    if (ntFamily) {
         if (g_System.isOldShell) {
             LOG("Running on Windows NT 3.51 or earlier... Quitting.");
             STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
@@ -61,7 +84,58 @@ BOOL ProductPrecheck(void)
         STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
         go = FALSE;
     }
-    return g_System.isAdmin && go;
+    if (g_Options.silent)
+        return g_System.isAdmin && go;
+    if (!go) {
+        AskUser(MSG_UNSUPPORTED_PLATFORM, MB_OK | MB_ICONEXCLAMATION);
+        return FALSE;
+    }
+    if (ntFamily && !g_System.isAdmin) {
+        AskUser(MSG_NOT_ADMIN, MB_OK | MB_ICONEXCLAMATION);
+        return FALSE;
+    }
+    if (g_Options.autorun) {
+        int installed = ExistingDriverCheck();
+        if (installed > 0) {
+            LOG("Found previously installed image...cancelling upgrade");
+            STATUS(MSG_CANCELLED, 0);
+            return FALSE;
+        }
+        if (installed < 0)
+            return Confirmed(STR_AUTORUN_UPGRADE);
+    }
+    return Confirmed(g_Options.autorun ? STR_AUTORUN_INSTALL : STR_INSTALL_QUESTION);
+}
+
+int ExistingDriverCheck(void)
+{
+    const char* name;
+    if (g_System.isNT || g_System.is2KXP)
+        name = "Dravelon.sys";
+    else if (g_System.is95Family)
+        name = "Dravelon.vxd";
+    else
+        return 0;
+    char path[MAX_PATH];
+    BuildInstallPath(path, name, DIR_DRIVERS, NULL);
+    LOG("Checking for older existing version of %s", path);
+    if (!path[0] || !FileExists(path))
+        return 0;
+    FileInfo info;
+    if (!GatherFileInfo(path, &info, TRUE))
+        return 0;
+    // Without version information every part reads 0.
+    WORD installed[4] = {HIWORD(info.fileVersionMS), LOWORD(info.fileVersionMS), HIWORD(info.fileVersionLS),
+                         LOWORD(info.fileVersionLS)};
+    static const char* const kMatched[3] = {"Major Versions Match...checking minor version",
+                                            "Minor Versions Match...checking sub version",
+                                            "Sub Versions Match...checking build number"};
+    for (int part = 0; part < 3; ++part) {
+        if (installed[part] != kProductVersion[part])
+            return installed[part] > kProductVersion[part] ? 1 : -1;
+        LOG("%s", kMatched[part]);
+    }
+    return installed[3] >= kProductVersion[3] ? 1 : -1;
 }
 
 const char* ProductTargetDir(void)
@@ -69,14 +143,49 @@ const char* ProductTargetDir(void)
     return "";
 }
 
-void ProductInteractive(void)
+// Opens the readme beside the running program in the system's text editor,
+// at the top-left corner of the desktop, without waiting for it.
+static void ShowReadme(void)
 {
+    char path[MAX_PATH + 16];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    path[length < MAX_PATH ? length : 0] = 0;
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        *slash = 0;
+    AppendText(path, "\\tlmrinst.txt", sizeof path);
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return;
+    CloseHandle(file);
+
+    char command[MAX_PATH + 32];
+    wsprintfA(command, "notepad %s", path);
+    RECT desktop;
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    STARTUPINFOA startup;
+    memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USEPOSITION;
+    startup.dwX = (DWORD)desktop.left;
+    startup.dwY = (DWORD)desktop.top;
+    PROCESS_INFORMATION process;
+    if (CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
 }
 
-// No install sequence runs until the engine passes are part of the build.
+void ProductInteractive(void)
+{
+    ShowReadme();
+    if (ShowWizard() == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
+        AskUser(STR_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
+}
+
 BOOL ProductSilentAllowed(void)
 {
-    return FALSE;
+    return TRUE;
 }
 
 UpgradeContext* ProductUpgradeContext(void)
@@ -91,6 +200,7 @@ UpgradeContext* ProductUpgradeContext(void)
     s_Context.count = IMAGE_COUNT;
     s_Context.images = s_Images;
     s_Context.states = s_States;
+    s_Context.progress = WizardProgress;
     s_ContextBuilt = TRUE;
     return &s_Context;
 }
@@ -131,8 +241,7 @@ LONG RegisterUninstaller(void)
     AppendText(path, "\\TLMRUNIN.EXE", sizeof path);
 
     HKEY key;
-    LONG result = RegCreateKeyA(HKEY_LOCAL_MACHINE,
-                                "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vornak Telmura", &key);
+    LONG result = RegCreateKeyA(HKEY_LOCAL_MACHINE, kUninstallKey, &key);
     if (result != ERROR_SUCCESS)
         return result;
     // Both texts are stored with their terminating zero. (The NT family adds

@@ -1,5 +1,6 @@
 #include "e2e.h"
 
+#include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -70,22 +71,41 @@ static std::string BaseNameOf(const std::string& path)
     return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
-std::string PrepareProgram(const std::string& program, const std::string& name, const std::string& version)
+bool SetReportedVersion(const std::string& name, const std::string& version)
 {
-    std::string copy = g_Paths.work + name;
-    if (!CopyFileA(program.c_str(), copy.c_str(), FALSE))
-        return std::string();
     std::string key = "Software\\Wine\\AppDefaults\\" + name;
     HKEY handle;
     if (RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL) !=
         ERROR_SUCCESS)
-        return std::string();
+        return false;
     if (version.empty())
         RegDeleteValueA(handle, "Version");
     else
         RegSetValueExA(handle, "Version", 0, REG_SZ, (const BYTE*)version.c_str(), (DWORD)version.size() + 1);
     RegCloseKey(handle);
+    return true;
+}
+
+std::string PrepareProgram(const std::string& program, const std::string& name, const std::string& version)
+{
+    std::string copy = g_Paths.work + name;
+    if (!CopyFileA(program.c_str(), copy.c_str(), FALSE) || !SetReportedVersion(name, version))
+        return std::string();
     return copy;
+}
+
+bool ProcessRunning(const char* exeName)
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        found = lstrcmpiA(entry.szExeFile, exeName) == 0;
+    CloseHandle(snapshot);
+    return found;
 }
 
 std::string TempDir()

@@ -22,9 +22,16 @@ extern E2EPaths g_Paths;
 void ParseE2EArguments(int argc, char** argv);
 std::string WindowsPath(const std::string& path);
 
+// Sets the Windows version Wine reports to programs of that file name
+// (empty version: the value is removed).
+bool SetReportedVersion(const std::string& name, const std::string& version);
+
 // Copies program to work\name and sets the Windows version Wine reports to
-// that file name (empty version: the value is removed). Returns the copy.
+// that file name. Returns the copy.
 std::string PrepareProgram(const std::string& program, const std::string& name, const std::string& version);
+
+// True while a process of that executable file name (any case) runs.
+bool ProcessRunning(const char* exeName);
 
 // What one run left behind.
 struct RunResult {

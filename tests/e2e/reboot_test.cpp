@@ -7,8 +7,6 @@
 
 #include "e2e.h"
 
-#include <tlhelp32.h>
-
 namespace {
 
 const char kDir[] = "C:\\e2eboot\\";
@@ -22,16 +20,7 @@ BOOL WINAPI IgnoreSessionEnd(DWORD event)
 
 bool WinebootRunning()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = lstrcmpiA(entry.szExeFile, "wineboot.exe") == 0;
-    CloseHandle(snapshot);
-    return found;
+    return ProcessRunning("wineboot.exe");
 }
 
 std::string Contents(const std::string& path)

@@ -41,7 +41,7 @@ const std::vector<std::vector<UINT>> kPages = {
 std::set<UINT> ExpectedIds()
 {
     std::set<UINT> ids;
-    for (UINT id = 1; id <= 22; ++id)
+    for (UINT id = 1; id <= 26; ++id)
         ids.insert(id);
     ids.insert(30);
     ids.insert(1000);

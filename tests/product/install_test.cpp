@@ -1,0 +1,224 @@
+// setup.exe as shipped, run silently on each Windows family: a fresh
+// installation, the run after the restart, the uninstaller; upgrades over
+// an older driver and a newer uninstaller alone; a damaged setup.exe.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "product.h"
+
+namespace {
+
+const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Dravelon";
+const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vornak Telmura";
+
+// Differences as one text, a line each, in lower case and sorted: the
+// system keeps the letter case of names as it likes.
+std::string Listing(std::vector<std::string> lines)
+{
+    for (std::string& line : lines)
+        line = LowerCase(line);
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
+class Install : public ProductTest {
+  protected:
+    std::string Packed(const char* name) { return Contents(g_Product.stage + name); }
+};
+
+// What a fresh installation adds, and nothing else.
+std::string FreshInstallation(const Family& family)
+{
+    std::vector<std::string> added = {"+ file " + DriverPath(family), "+ file " + SystemDir() + "tlmrunin.exe",
+                                      std::string("+ key HKLM\\") + kUninstallKey,
+                                      std::string("+ value HKLM\\") + kUninstallKey + "\\DisplayName",
+                                      std::string("+ value HKLM\\") + kUninstallKey + "\\UninstallString"};
+    if (family.nt) {
+        added.push_back(std::string("+ key HKLM\\") + kServiceKey);
+        for (const char* value : {"ErrorControl", "Start", "Type", "Group", "DependOnGroup"})
+            added.push_back(std::string("+ value HKLM\\") + kServiceKey + "\\" + value);
+    }
+    return Listing(added);
+}
+
+void ExpectServiceValues()
+{
+    DWORD type = 0;
+    EXPECT_EQ(RegistryValue(kServiceKey, "ErrorControl", &type), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(type, (DWORD)REG_DWORD);
+    EXPECT_EQ(RegistryValue(kServiceKey, "Start", &type), std::string("\1\0\0\0", 4));
+    EXPECT_EQ(type, (DWORD)REG_DWORD);
+    EXPECT_EQ(RegistryValue(kServiceKey, "Type", &type), std::string("\2\0\0\0", 4));
+    EXPECT_EQ(type, (DWORD)REG_DWORD);
+    EXPECT_EQ(RegistryValue(kServiceKey, "Group", &type), std::string("File system\0", 12));
+    EXPECT_EQ(type, (DWORD)REG_SZ);
+    EXPECT_EQ(RegistryValue(kServiceKey, "DependOnGroup", &type), std::string("SCSI CDROM Class\0\0", 18));
+    EXPECT_EQ(type, (DWORD)REG_MULTI_SZ);
+}
+
+void ExpectNoLeftovers()
+{
+    const std::string system = SystemDir();
+    for (const std::string& dir : {TempDir(), system, system + "drivers\\", system + "iosubsys\\"})
+        EXPECT_EQ(LeftoverImages(dir).size(), 0u) << dir;
+}
+
+// Install, restart, run again, uninstall, restart: each family's files and
+// registry values, the uninstall entry, then "up to date" with nothing
+// changed, then everything gone and nothing else changed.
+TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
+{
+    ASSERT_TRUE(Restart());
+    Snapshot before = TakeSnapshot();
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.version);
+
+        RunResult fresh = RunSetup(family.version, "/silent /leavelog");
+        EXPECT_EQ(Hex8(fresh.exitCode & 0xFFF00000), Hex8(0x00200000)) << fresh.log;
+        std::vector<std::string> lines = LogLines(fresh.log);
+        EXPECT_GE(FindMessage(lines, "Reboot supressed, silent install"), 0);
+        Snapshot installed = TakeSnapshot();
+        EXPECT_EQ(Listing(Differences(before, installed)), FreshInstallation(family));
+        EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
+        EXPECT_EQ(VersionFacts(DriverPath(family)), std::string("5.3.0.71 5.3.0.71 Vornak: Telmura disc file-system "
+                                                                "driver, ") + family.buildFor + " build (stand-in)");
+        EXPECT_EQ(Contents(SystemDir() + "tlmrunin.exe"), Packed("TLMRUNIN.EXE"));
+        if (family.nt)
+            ExpectServiceValues();
+        char system[MAX_PATH];
+        GetSystemDirectoryA(system, MAX_PATH);
+        EXPECT_EQ(RegistryValue(kUninstallKey, "UninstallString"), std::string(system) + "\\TLMRUNIN.EXE" + '\0');
+        EXPECT_EQ(RegistryValue(kUninstallKey, "DisplayName"), std::string("Vornak Telmura\0", 15));
+        ExpectNoLeftovers();
+        EXPECT_EQ(PendingRenames(), "");
+
+        ASSERT_TRUE(Restart());
+        installed = TakeSnapshot();
+        RunResult again = RunSetup(family.version, "/silent /leavelog");
+        EXPECT_EQ(Hex8(again.exitCode & 0xFFF00000), Hex8(0)) << again.log;
+        EXPECT_EQ(Listing(Differences(installed, TakeSnapshot())), "");
+        EXPECT_EQ(CountMessages(LogLines(again.log), "Move immediate"), 0) << again.log;
+        ExpectNoLeftovers();
+
+        // The uninstaller where the installer put it, as the uninstall entry runs it.
+        std::string uninstaller = SystemDir() + "tlmrunin.exe";
+        ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
+        DeleteFileA(LogPathOf(uninstaller).c_str());
+        RunResult removal = RunProgram(uninstaller, "/silent /leavelog");
+        EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
+        EXPECT_FALSE(FileExistsAt(DriverPath(family)));
+        EXPECT_TRUE(FileExistsAt(uninstaller)) << "a running program goes at the restart";
+        EXPECT_FALSE(KeyExists(kServiceKey));
+        EXPECT_FALSE(KeyExists(kUninstallKey));
+        if (family.nt)
+            EXPECT_NE(LowerCase(PendingRenames()).find("tlmrunin.exe"), std::string::npos);
+        else
+            EXPECT_NE(LowerCase(WininitText()).find("nul=" + SystemDir().substr(0, 3)), std::string::npos)
+                << WininitText();
+        DeleteFileA(LogPathOf(uninstaller).c_str());
+
+        ASSERT_TRUE(Restart());
+        // The restart keeps the 95 family's processed queue as wininit.bak.
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        std::string processed = std::string(windows) + "\\wininit.bak";
+        EXPECT_EQ(FileExistsAt(processed), !family.nt);
+        DeleteFileA(processed.c_str());
+        DeleteFileA(LogPathOf(SetupCopy(family.version)).c_str());
+        Snapshot after = TakeSnapshot();
+        EXPECT_EQ(Listing(Differences(before, after)), "");
+        before = after;
+    }
+}
+
+// An installed driver of an older version is kept as dravelon.BAK; the
+// uninstaller removes that backup with the driver.
+TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
+{
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.version);
+        RemoveTelmura();
+        const std::string old = Contents(g_Product.drivers + "drv52999.sys");
+        ASSERT_TRUE(CopyFileA((g_Product.drivers + "drv52999.sys").c_str(), DriverPath(family).c_str(), FALSE));
+
+        RunResult run = RunSetup(family.version, "/silent");
+        EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
+        EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), old);
+        EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
+        EXPECT_TRUE(KeyExists(kUninstallKey));
+
+        ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
+        RunResult removal = RunProgram(SystemDir() + "tlmrunin.exe", "/silent");
+        EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
+        EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK"));
+        EXPECT_FALSE(FileExistsAt(DriverPath(family)));
+        ASSERT_TRUE(Restart());
+    }
+}
+
+// The same driver installed and an older uninstaller: only the uninstaller
+// is replaced, no restart is needed and no uninstall entry is written.
+TEST_F(Install, NewerUninstallerAloneNeedsNoRestart)
+{
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.version);
+        RemoveTelmura();
+        std::string uninstaller = SystemDir() + "tlmrunin.exe";
+        ASSERT_TRUE(CopyFileA((g_Product.stage + family.build).c_str(), DriverPath(family).c_str(), FALSE));
+        ASSERT_TRUE(CopyFileA((g_Product.stage + "TLMRUNIN.EXE").c_str(), uninstaller.c_str(), FALSE));
+        ASSERT_TRUE(SetFileYear(uninstaller, 2001));
+
+        RunResult run = RunSetup(family.version, "/silent /leavelog");
+        EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00100000)) << run.log;
+        EXPECT_EQ(CountMessages(LogLines(run.log), "Finished, files upgraded and reboot needed"), 0);
+        EXPECT_FALSE(KeyExists(kUninstallKey));
+        EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK")) << "the driver was not replaced";
+        WIN32_FILE_ATTRIBUTE_DATA facts;
+        ASSERT_TRUE(GetFileAttributesExA(uninstaller.c_str(), GetFileExInfoStandard, &facts));
+        SYSTEMTIME time;
+        FileTimeToSystemTime(&facts.ftLastWriteTime, &time);
+        EXPECT_EQ(time.wYear, 2002) << "the packed uninstaller's date";
+        EXPECT_EQ(family.nt, KeyExists(kServiceKey)) << "the registry script runs in every case";
+        DeleteFileA(LogPathOf(SetupCopy(family.version)).c_str());
+    }
+}
+
+// One byte of a packed entry flipped: the archive test fails before any
+// image is made, so nothing reaches a destination and the registry stays
+// as it was.
+TEST_F(Install, DamagedSetupWritesNothing)
+{
+    std::string image;
+    ASSERT_TRUE(ReadWholeFile(g_Paths.setup, &image));
+    // The entry's name follows its length (12, 0); its data follows the
+    // 33-byte body of the header.
+    size_t name = image.find(std::string("\x0c\x00" "DRAVELON.SYS", 14));
+    ASSERT_NE(name, std::string::npos);
+    image[name + 2 + 12 + 33 + 100] ^= 0x01;
+    ASSERT_TRUE(WriteWholeFile(g_Paths.work + "damaged.bin", image));
+
+    Snapshot before = TakeSnapshot();
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.version);
+        std::string copy = PrepareProgram(g_Paths.work + "damaged.bin", "damaged.exe", family.version);
+        DeleteFileA(LogPathOf(copy).c_str());
+        RunResult run = RunProgram(copy, "/silent");
+        EXPECT_EQ(Hex8(run.exitCode & 0xFFFF0000), Hex8(0x81520000)) << run.log;
+        ASSERT_TRUE(run.logExists) << "a failed run keeps its log";
+        std::vector<std::string> lines = LogLines(run.log);
+        int last = FindMessage(lines, "Final Status ");
+        ASSERT_GE(last, 0);
+        EXPECT_EQ(MessageOf(lines[last]), "Final Status " + Hex8(run.exitCode) + " Qualifier 0xFFFFFFF9");
+        EXPECT_GE(FindMessage(lines, "cxTestFile failure 0xFFFFFFF9 on DRAVELON.SYS"), 0) << run.log;
+        EXPECT_EQ(CountMessages(lines, "Extract to:"), 0);
+        EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), "");
+        ExpectNoLeftovers();
+        DeleteFileA(LogPathOf(copy).c_str());
+    }
+}
+
+}  // namespace

@@ -1,0 +1,269 @@
+// TLMRUNIN.EXE, the Telmura uninstaller, built from the installation
+// library. It removes what the installer wrote and nothing else: the
+// driver's service key (NT family), the driver build of the running family
+// and the backup an upgrade left beside it, the product key, and, once all
+// of that is gone, the uninstall entry and the uninstaller itself. A driver
+// file that cannot be deleted now (a loaded driver) is deleted at the next
+// restart, and so is the running uninstaller. After a failure the uninstall
+// entry and the uninstaller stay, so the removal can be tried again.
+//
+// Unless /silent, it asks first, in the language the user chose in the
+// wizard (English when none was stored or the system cannot show it), and
+// says how it ended. Like the installer it runs only once at a time (the
+// installer's instance mutex), keeps a log (TLMRUNIN.LOG in the temporary
+// directory, kept after a failure or with /leavelog) and returns a status
+// word as its exit code:
+//   message id 1       removed
+//   message id 2       removed; the driver goes at the next restart
+//   2049               the user answered No
+//   2051, 2052, 2055   already running, unsupported system, no administrator rights
+//   any other          the first failure, as the installer reports it
+// /leavestatus writes the completion record as the installer does.
+#include <windows.h>
+#include <string.h>
+
+#include "install.h"
+#include "language.h"
+#include "log.h"
+#include "registry.h"
+#include "sehguard.h"
+#include "syscalls.h"
+#include "text.h"
+#include "tlmrinst.h"
+#include "upgrade.h"
+#include "winmain.h"
+
+// The uninstaller's own progress ids, where the installer has "installed"
+// and "restart needed".
+enum { MSG_REMOVED = MSG_INSTALLED, MSG_REMOVED_AT_RESTART = MSG_REBOOT_NEEDED };
+
+enum { ON_95 = 1, ON_NT = 2, ON_ALL = ON_95 | ON_NT };
+
+struct ProductFile {
+    const char* name;
+    DWORD dirId;
+    DWORD families;
+};
+
+// The files the installer may have written, the uninstaller last.
+static const ProductFile kDriverFiles[] = {
+    {"dravelon.vxd", DIR_DRIVERS, ON_95},
+    {"dravelon.sys", DIR_DRIVERS, ON_NT},
+    {"dravelon.BAK", DIR_DRIVERS, ON_ALL},  // the driver an upgrade replaced
+};
+static const ProductFile kUninstaller = {"tlmrunin.exe", DIR_SYSTEM32, ON_ALL};
+
+static LANGID s_Language = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+static char s_Caption[LOCAL_TEXT_SIZE];
+static char s_Program[MAX_PATH];
+static BOOL s_DeferredDriver;  // a driver file waits for the next restart
+
+static DWORD RunningFamily(void)
+{
+    return g_System.is95Family ? ON_95 : (g_System.isNT || g_System.is2KXP) ? ON_NT : 0;
+}
+
+// The language stored by the wizard, when the system can show it.
+static void ChooseLanguage(void)
+{
+    DWORD stored = 0;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_QUERY_VALUE, &key) == ERROR_SUCCESS) {
+        DWORD type = 0, size = sizeof stored;
+        if (RegQueryValueExA(key, "Language", NULL, &type, (BYTE*)&stored, &size) != ERROR_SUCCESS ||
+            type != REG_DWORD || size != sizeof stored)
+            stored = 0;
+        RegCloseKey(key);
+    }
+    BuildLanguageList();
+    for (int i = 0; i < g_Languages.count; ++i)
+        if (stored && g_Languages.ids[i] == stored)
+            s_Language = (LANGID)stored;
+    LOG("Stored language 0x%04lX, asking in 0x%04lX", stored, (DWORD)s_Language);
+    CopyText(s_Caption, LoadStringInLanguage(STR_PRODUCT_NAME, s_Language), sizeof s_Caption);
+}
+
+static int Show(const char* text, UINT style)
+{
+    return MessageBoxA(NULL, text, s_Caption, style);
+}
+
+// Systems the installer installs on, and on the NT family only with
+// administrator rights.
+static BOOL Supported(void)
+{
+    DWORD family = RunningFamily();
+    if (family == ON_NT && g_System.isOldShell) {
+        LOG("Running on Windows NT 3.51 or earlier... Quitting.");
+        STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
+        return FALSE;
+    }
+    if (family == 0) {
+        LOG("Neither a system of the 95 nor of the NT family... Quitting.");
+        STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
+        return FALSE;
+    }
+    if (family == ON_NT && !g_System.isAdmin) {
+        LOG("The utility requires that the user be logged on as Administrator");
+        STATUS(MSG_NOT_ADMIN, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// Only the answer No refuses.
+static BOOL Confirmed(void)
+{
+    if (g_Options.silent ||
+        Show(LoadStringInLanguage(STR_REMOVE_QUESTION, s_Language), MB_YESNO | MB_ICONQUESTION) != IDNO)
+        return TRUE;
+    LOG("User cancelled the removal");
+    STATUS(MSG_CANCELLED, 0);
+    return FALSE;
+}
+
+static BOOL SameFile(const char* a, const char* b)
+{
+    char shortA[MAX_PATH], shortB[MAX_PATH];
+    if (!GetShortPathNameA(a, shortA, MAX_PATH) || !GetShortPathNameA(b, shortB, MAX_PATH))
+        return AsciiCompareNoCase(a, b) == 0;
+    return AsciiCompareNoCase(shortA, shortB) == 0;
+}
+
+// Deletes one of the product's files now, or at the next restart when that
+// fails or the file is the running program.
+static BOOL RemoveFile(const ProductFile& file)
+{
+    if (!(file.families & RunningFamily()))
+        return TRUE;
+    char path[MAX_PATH];
+    if (!BuildInstallPath(path, file.name, file.dirId, NULL)) {
+        LOG("Path of %s does not fit", file.name);
+        STATUS(MSG_INTERNAL_ERROR, 0);
+        return FALSE;
+    }
+    if (!FileExists(path)) {
+        LOG("%s is not there", path);
+        return TRUE;
+    }
+    if (!SameFile(path, s_Program)) {
+        if (!ResetAttributes(path))
+            return FALSE;
+        if (g_Sys.DeleteFileA(path)) {
+            LOG("Deleted %s", path);
+            return TRUE;
+        }
+        LOG("DeleteFile %s 0x%08lX, deleting it at the next restart", path, GetLastError());
+        s_DeferredDriver = TRUE;
+    }
+    return MoveImage(path, NULL, TRUE, FALSE);
+}
+
+// Deletes a key under HKEY_LOCAL_MACHINE with everything below it.
+static BOOL RemoveKey(const char* path)
+{
+    HKEY key;
+    if (g_Sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        LOG("Registry key %s is not there", path);
+        return TRUE;
+    }
+    RegCloseKey(key);
+    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
+    // The tree deletion says nothing of the key itself: what is left says.
+    LONG result = g_Sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        result = g_Sys.RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
+        if (result != ERROR_SUCCESS) {
+            LOG("Unable to delete registry key %s 0x%08lX", path, result);
+            STATUS(MSG_KEY_OPEN_FAILED, (DWORD)result);
+            return FALSE;
+        }
+    }
+    LOG("Deleted registry key %s", path);
+    return TRUE;
+}
+
+// The maker's key goes with the product key when nothing else is left in it.
+static void RemoveEmptyMakerKey(void)
+{
+    HKEY key;
+    if (g_Sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, kMakerKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return;
+    DWORD subkeys = 1, values = 1;
+    LONG result = g_Sys.RegQueryInfoKeyA(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL,
+                                         NULL);
+    RegCloseKey(key);
+    if (result == ERROR_SUCCESS && subkeys == 0 && values == 0 &&
+        g_Sys.RegDeleteKeyA(HKEY_LOCAL_MACHINE, kMakerKey) == ERROR_SUCCESS)
+        LOG("Deleted empty registry key %s", kMakerKey);
+}
+
+static void RemoveProduct(void*)
+{
+    BOOL removed = RunningFamily() != ON_NT || RemoveKey(kServiceKey);
+    for (const ProductFile& file : kDriverFiles)
+        removed = RemoveFile(file) && removed;
+    removed = RemoveKey(kProductKey) && removed;
+    if (!removed) {
+        LOG("Keeping the uninstall entry and the uninstaller for another try");
+        return;
+    }
+    RemoveEmptyMakerKey();
+    if (RemoveKey(kUninstallKey) && RemoveFile(kUninstaller))
+        STATUS(s_DeferredDriver ? MSG_REMOVED_AT_RESTART : MSG_REMOVED, 0);
+}
+
+static void RemoveGuarded(void)
+{
+    DWORD code = 0;
+    if (RunGuarded(RemoveProduct, NULL, &code))
+        return;
+    LOG("!!! EXCEPTION EXCEPTION EXCEPTION !!!");
+    LOG("Removal exception code 0x%08lX", code);
+    STATUS(MSG_INTERNAL_ERROR, code);
+}
+
+// The last word of a visual run: removed, removed until the restart, or the
+// failure with its four-part code. A cancelled run has said enough.
+static void ShowOutcome(void)
+{
+    DWORD word = g_Status.word;
+    DWORD message = STATUS_MESSAGE(word);
+    if (message == MSG_CANCELLED)
+        return;
+    if (!STATUS_FAILED(word)) {
+        Show(LoadStringInLanguage(message == MSG_REMOVED_AT_RESTART ? STR_REMOVED_AT_RESTART : STR_REMOVED, s_Language),
+             MB_OK | MB_ICONINFORMATION);
+        return;
+    }
+    char failure[LOCAL_TEXT_SIZE];
+    CopyText(failure, LoadStringInLanguage(message, s_Language), sizeof failure);
+    if (!failure[0])
+        CopyText(failure, LoadStringInLanguage(MSG_INTERNAL_ERROR, s_Language), sizeof failure);
+    char text[2 * LOCAL_TEXT_SIZE + 64];
+    wsprintfA(text, LoadStringInLanguage(STR_REMOVE_FAILED, s_Language), failure, message, STATUS_MODULE(word),
+              STATUS_LINE(word), g_Status.qualifier);
+    Show(text, MB_OK | MB_ICONEXCLAMATION);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
+{
+    HANDLE mutex = BeginProgram(instance, commandLine);
+    if (!mutex)
+        return (int)g_Status.word;
+    DWORD length = GetModuleFileNameA(NULL, s_Program, MAX_PATH);
+    s_Program[length < MAX_PATH ? length : 0] = 0;
+    OpenLog(NULL);
+    ProbeSystem();
+    SetupDirectories("");
+    LOG("Removing Vornak Telmura, %s", g_Options.silent ? "silent" : "visual");
+    if (!g_Options.silent)
+        ChooseLanguage();
+
+    if (Supported() && Confirmed())
+        RemoveGuarded();
+    if (!g_Options.silent)
+        ShowOutcome();
+    return EndProgram(mutex);
+}
