@@ -12,6 +12,7 @@
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
+#include "wizard.h"
 
 // The packed files: the registry script, the uninstaller and one driver
 // build per family (the 2000/XP build goes in under the NT build's name).
@@ -71,6 +72,7 @@ const char* ProductTargetDir(void)
 
 void ProductInteractive(void)
 {
+    ShowWizard();
 }
 
 // No install sequence runs until the engine passes are part of the build.
