@@ -21,7 +21,8 @@ ExternalProject_Add(win32
              -DTELMURA_HOST_BIN=${CMAKE_BINARY_DIR}
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
-  USES_TERMINAL_BUILD ON)
+  USES_TERMINAL_BUILD ON
+  DEPENDS arq)  # packs the test installers' payloads
 string(APPEND _sub_tests "subdirs(\"${CMAKE_BINARY_DIR}/win32\")\n")
 
 find_program(TELMURA_CLANGXX clang++)
