@@ -19,8 +19,11 @@ import struct
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 # The side picture fills the sunken picture frame of the dialog (80 x 140
-# dialog units) inside its border, at the dialog font's usual 96-dpi size.
-SIDE_WIDTH, SIDE_HEIGHT = 118, 226
+# dialog units: 120 x 227 pixels with MS Sans Serif at 96 dpi, wider with a
+# wider dialog font). The frame shows the middle of a larger picture, so
+# the picture is a little larger than the frame and its drawing keeps to
+# the middle 110 pixels.
+SIDE_WIDTH, SIDE_HEIGHT = 140, 232
 
 SAMPLES = 4  # per pixel and axis
 
@@ -154,11 +157,13 @@ def mix(a, b, t):
 def side_picture():
     w, h = SIDE_WIDTH, SIDE_HEIGHT
     top_colour, bottom_colour = (0.04, 0.14, 0.42), (0.23, 0.43, 0.65)
-    disc = Disc(w / 2.0, h * 0.42, w * 0.39)
-    shadow = Disc(w / 2.0 + 2.5, h * 0.42 + 3.5, w * 0.39)
-    maker = Text("VORNAK", w / 2.0, 14, 9, 1.7, 1.5)
-    name = Text("TELMURA", w / 2.0, h * 0.73, 14, 1.6, 2.4)
-    line_y = h * 0.73 + 22
+    # Everything keeps to the middle 200 rows: a Japanese system's dialog
+    # font makes the frame about 210 pixels high.
+    disc = Disc(w / 2.0, 110, 46)
+    shadow = Disc(w / 2.0 + 2.5, 113.5, 46)
+    maker = Text("VORNAK", w / 2.0, 33, 9, 1.7, 1.5)
+    name = Text("TELMURA", w / 2.0, 172, 14, 1.6, 2.4)
+    line_y = 194
 
     def paint(x, y):
         ground = mix(top_colour, bottom_colour, y / h)
@@ -171,7 +176,7 @@ def side_picture():
             return (1.0, 1.0, 1.0)
         if maker.covers(x, y):
             return mix(ground, (1.0, 1.0, 1.0), 0.75)
-        if abs(y - line_y) < 0.6 and abs(x - w / 2.0) < w * 0.32:
+        if abs(y - line_y) < 0.6 and abs(x - w / 2.0) < 38:
             return mix(ground, (0.85, 0.9, 1.0), 0.6)
         return ground
 
@@ -246,15 +251,24 @@ VGA = [(0, 0, 0), (128, 0, 0), (0, 128, 0), (128, 128, 0), (0, 0, 128), (128, 0,
 
 # ---------------------------------------------------------------- files
 
-def dib(rows, palette, bits, height_factor=1):
+# An ordered dither spreads a smooth gradient over the palette's steps.
+BAYER = [[0, 8, 2, 10], [12, 4, 14, 6], [3, 11, 1, 9], [15, 7, 13, 5]]
+
+
+def dithered(colour, x, y, amount):
+    offset = (BAYER[y % 4][x % 4] - 7.5) / 16.0 * amount
+    return tuple(max(0, min(255, int(round(c + offset)))) for c in colour)
+
+
+def dib(rows, palette, bits, height_factor=1, dither=0):
     """A BITMAPINFOHEADER, the palette and the bottom-up pixel rows."""
     height = len(rows)
     width = len(rows[0])
     cache = {}
     stride = ((width * bits + 31) // 32) * 4
     pixels = bytearray()
-    for row in reversed(rows):
-        indices = [nearest(palette, c, cache) for c in row]
+    for y in reversed(range(height)):
+        indices = [nearest(palette, dithered(c, x, y, dither), cache) for x, c in enumerate(rows[y])]
         line = bytearray()
         if bits == 8:
             line += bytes(indices)
@@ -275,10 +289,10 @@ def dib(rows, palette, bits, height_factor=1):
     return header + table + pixels
 
 
-def write_bmp(path, rows, colours):
+def write_bmp(path, rows, colours, dither=0):
     flat = [c for row in rows for c in row]
     palette = median_cut(flat, colours)
-    info = dib(rows, palette, 8)
+    info = dib(rows, palette, 8, 1, dither)
     offset = 14 + 40 + 4 * 256
     with open(path, "wb") as f:
         f.write(b"BM" + struct.pack("<IHHI", 14 + len(info), 0, 0, offset) + info)
@@ -319,7 +333,7 @@ def write_icon(path, sizes):
 
 
 def main():
-    write_bmp(os.path.join(HERE, "wizard.bmp"), side_picture(), 256)
+    write_bmp(os.path.join(HERE, "wizard.bmp"), side_picture(), 256, 8)
     write_bmp(os.path.join(HERE, "logo.bmp"), disc_alone(48, (236, 233, 216)), 64)
     write_icon(os.path.join(HERE, "wizard.ico"), [16, 32])
 

@@ -193,6 +193,38 @@ static void CutToCharacters(char* text, int size)
     *end = 0;
 }
 
+// A message taller than the status field (a long failure text in the
+// enlarged East Asian font) would lose its last line, the error code: the
+// field then grows upward into the welcome text's room, and the welcome
+// text, a greeting, gives way.
+static void FitStatusText(const char* text)
+{
+    HWND status = Control(IDC_STATUS);
+    RECT field;
+    GetWindowRect(status, &field);
+    MapWindowPoints(NULL, s_Wizard.window, (POINT*)&field, 2);
+    RECT needed = {0, 0, field.right - field.left, 0};
+    HDC dc = GetDC(status);
+    if (!dc)
+        return;
+    HGDIOBJ font = (HGDIOBJ)SendMessageA(status, WM_GETFONT, 0, 0);
+    HGDIOBJ old = font ? SelectObject(dc, font) : NULL;
+    DrawTextA(dc, text, -1, &needed, DT_CALCRECT | DT_WORDBREAK | DT_EXPANDTABS);
+    if (old)
+        SelectObject(dc, old);
+    ReleaseDC(status, dc);
+    if (needed.bottom <= field.bottom - field.top)
+        return;
+    RECT welcome;
+    GetWindowRect(Control(IDC_WELCOME), &welcome);
+    MapWindowPoints(NULL, s_Wizard.window, (POINT*)&welcome, 2);
+    ShowControl(IDC_WELCOME, FALSE);
+    int top = field.bottom - needed.bottom;
+    if (top < welcome.top)
+        top = welcome.top;
+    MoveWindow(status, field.left, top, field.right - field.left, field.bottom - top, TRUE);
+}
+
 // ---------------------------------------------------------------- enter handlers
 
 static void EnterLanguagePage(void)
@@ -237,6 +269,7 @@ static void EnterErrorPage(void)
     wsprintfA(shown, format, text, message, STATUS_MODULE(word), STATUS_LINE(word), g_Status.qualifier);
     CutToCharacters(shown, 512);
     SetDlgItemTextA(s_Wizard.window, IDC_STATUS, shown);
+    FitStatusText(shown);
     SetLocalText(IDC_MAIN, STR_OK_BUTTON);
     SetFocus(Control(IDC_MAIN));
 }

@@ -96,10 +96,10 @@ void WizardTest::AnswerQuestion(UINT textId, int button, LANGID language)
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "the question stayed";
 }
 
-void WizardTest::CancelRun()
+void WizardTest::CancelRun(LANGID language)
 {
     run_.Click(IDCANCEL);
-    AnswerQuestion(11, IDYES);
+    AnswerQuestion(11, IDYES, language);
     RunResult end = run_.Finish();
     EXPECT_EQ(StatusMessage(end.exitCode), 2049u) << Hex8(end.exitCode);
 }

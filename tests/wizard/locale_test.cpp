@@ -113,4 +113,35 @@ TEST_F(Languages, FirstPagesInTheSystemLanguageAndItsFont)
     EXPECT_EQ(fonts[ID_VERSION].face, "System");
 }
 
+// The error page of a long failure text: the whole message with its code,
+// on a system whose language needs the enlarged font as on one whose does not.
+TEST_F(Languages, ErrorPageShowsTheWholeMessage)
+{
+    LANGID language = g_Languages.ids[g_Languages.selected];
+    PrepareOutcome(Outcome::Restart);
+    ASSERT_NO_FATAL_FAILURE(BeginTestBuild({"WIZARD_FAIL=2071,5"}));
+    RECT templateField;
+    GetWindowRect(run_.Item(ID_STATUS), &templateField);
+    ASSERT_NO_FATAL_FAILURE(Install(language));
+    ASSERT_TRUE(run_.WaitForMain(Local(5, language)));
+    Page page = run_.Read();
+    RECT field;
+    GetWindowRect(run_.Item(ID_STATUS), &field);
+    run_.Click(ID_MAIN);
+    RunResult end = run_.Finish();
+
+    char expected[1024];
+    std::string text = Local(2071, language);
+    wsprintfA(expected, Local(13, language).c_str(), text.c_str(), 2071ul, 0ul, end.exitCode & 0xFFFF, 5ul);
+    EXPECT_EQ(page.status, expected);
+    // A message that does not fit the field takes the welcome text's room:
+    // the Japanese one, in four lines of the enlarged font. The English one
+    // fits as it is.
+    bool grown = field.top < templateField.top;
+    EXPECT_EQ(field.bottom, templateField.bottom);
+    EXPECT_EQ(page.welcomeShown, !grown);
+    if (language == 0x0411 || language == 0x0409)
+        EXPECT_EQ(grown, language == 0x0411);
+}
+
 }  // namespace

@@ -45,7 +45,7 @@ class WizardTest : public testing::Test {
     // The question owned by the wizard, answered; checks its text.
     void AnswerQuestion(UINT textId, int button, LANGID language = kEnglish);
     // Cancels from the current page, answering Yes; the run ends cancelled.
-    void CancelRun();
+    void CancelRun(LANGID language = kEnglish);
 
     WizardRun run_;
 };
