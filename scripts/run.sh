@@ -3,9 +3,11 @@
 # Wine prefix of its own under build/ (never ~/.wine): silent, then visual.
 # Each run prints its exit code as the 32-bit status word in hex (a Unix
 # exit status would keep only 8 bits of it) and the log it wrote, which is
-# then removed. A visual run still waiting for a user after VISUAL_SECONDS
-# (default 60) is ended; a screenshot of it is left in build/ when
-# ImageMagick's import is at hand and the run lasted long enough for one.
+# then removed. The visual run's wizard shows on DISPLAY (a virtual display
+# of its own when none is set), in Wine's virtual desktop, and is walked
+# through its default choices (Next, Install, then OK or Reboot), each page
+# printed and pictured in build/mainjob-pages/. With VISUAL_BY_HAND=1 the
+# wizard waits for its user instead.
 # Exits 0 when both runs were made, whatever status they ended with, and
 # non-zero when the build or a run could not be made.
 set -eu
@@ -28,19 +30,19 @@ run() { tests/wine-run "$WINEPREFIX" "$showrun" "$@"; }
 echo "=== silent run: setup.exe /silent /leavelog"
 run "$setup" /silent /leavelog
 
-seconds=${VISUAL_SECONDS:-60}
 echo "=== visual run: setup.exe /leavelog"
-rm -f build/mainjob-visual.png
-if command -v import >/dev/null && import -version 2>/dev/null | grep -q ImageMagick; then
-  ( sleep $((seconds - 5)); import -window root build/mainjob-visual.png ) </dev/null >/dev/null 2>&1 &
-  shot=$!
-fi
-run --timeout="$seconds" "$setup" /leavelog
-if [ -n "${shot:-}" ]; then
-  kill "$shot" 2>/dev/null || true
-  wait "$shot" 2>/dev/null || true
-  if [ -f build/mainjob-visual.png ]; then
-    echo "screenshot of the visual run: build/mainjob-visual.png"
-  fi
+walk=$PWD/build/win32/tests/wizard/wizard_walk.exe
+if [ "${VISUAL_BY_HAND:-}" != 1 ] && [ -f "$walk" ]; then
+  virtual_desktop "$WINEPREFIX"
+  pages=$PWD/build/mainjob-pages
+  rm -rf "$pages"
+  mkdir -p "$pages"
+  tests/wine-run "$WINEPREFIX" "$walk" --shots="$pages" "$setup" /leavelog &
+  walker=$!
+  serve_pictures $walker "$pages/request.txt" "$pages"
+  wait $walker
+  echo "pictures of the pages: $pages"
+else
+  run "$setup" /leavelog
 fi
 echo "=== main job done: both runs made"

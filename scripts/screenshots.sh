@@ -27,28 +27,14 @@ for locale in en_US ja_JP zh_TW zh_CN; do
   mkdir -p "$work/$locale"
   (
     export LANG=$locale.UTF-8 LC_ALL=$locale.UTF-8 WINEPREFIX=$prefix
-    wineserver -p </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f </dev/null >/dev/null 2>&1
-    # The desktop is made when the session starts: a new one has it.
-    wineserver -k </dev/null >/dev/null 2>&1
-    wineserver -w </dev/null >/dev/null 2>&1
+    virtual_desktop "$prefix"
     tests/wine-run "$prefix" "$tests" --setup="$win32/tlmrinst/setup.exe" \
       --hooks="$win32/tests/wizard/wizard_setup.exe" --work="$work/work-$locale" --locale=$locale \
       --shots="$work/$locale" --gtest_filter=Screens.* &
     driver=$!
-    # The driver asks for each picture with "NAME X Y WIDTH HEIGHT" in
-    # request.txt (desktop coordinates; the virtual desktop sits at the
-    # display's top-left corner) and goes on once the request is gone.
-    request=$work/$locale/request.txt
-    while kill -0 $driver 2>/dev/null; do
-      if [ -f "$request" ]; then
-        read -r name x y w h <"$request"
-        import -window root -crop "${w}x${h}+${x}+${y}" +repage "$out/$name.png"
-        rm -f "$request"
-      fi
-      sleep 0.1
-    done
+    # Pictures in desktop coordinates: the virtual desktop sits at the
+    # display's top-left corner.
+    serve_pictures $driver "$work/$locale/request.txt" "$out"
     wait $driver
     wineserver -k </dev/null >/dev/null 2>&1 || true
   )

@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 #include <string.h>
 
 #include "language.h"
@@ -204,4 +205,16 @@ RunResult WizardRun::Finish(DWORD timeoutMs)
     result.logExists = ReadWholeFile(log, &result.log);
     DeleteFileA(log.c_str());
     return result;
+}
+
+bool RequestPicture(const std::string& folder, RECT area, const std::string& name)
+{
+    char request[200];
+    snprintf(request, sizeof request, "%s %ld %ld %ld %ld\n", name.c_str(), area.left, area.top,
+             area.right - area.left, area.bottom - area.top);
+    std::string path = folder + "\\request.txt";
+    std::string pending = path + ".new";
+    if (!WriteWholeFile(pending, request) || !MoveFileA(pending.c_str(), path.c_str()))
+        return false;
+    return WaitUntil([&] { return !FileExistsAt(path); }, 30000);
 }

@@ -78,6 +78,11 @@ class WizardRun {
 std::string WindowText(HWND window);
 // A string of the installer's tables in the given language (default English).
 std::string Local(UINT id, LANGID language = 0x0409);
+// Asks the script that runs this program for a picture of area (screen
+// coordinates), named name: writes "NAME X Y WIDTH HEIGHT" to
+// folder\request.txt and waits until the script has taken the picture from
+// the display and removed the request.
+bool RequestPicture(const std::string& folder, RECT area, const std::string& name);
 // Waits at most timeoutMs for condition; true when it came true.
 template <class Condition>
 bool WaitUntil(Condition condition, DWORD timeoutMs = 20000)

@@ -140,8 +140,9 @@ TEST_F(Languages, ErrorPageShowsTheWholeMessage)
     bool grown = field.top < templateField.top;
     EXPECT_EQ(field.bottom, templateField.bottom);
     EXPECT_EQ(page.welcomeShown, !grown);
-    if (language == 0x0411 || language == 0x0409)
+    if (language == 0x0411 || language == 0x0409) {
         EXPECT_EQ(grown, language == 0x0411);
+    }
 }
 
 }  // namespace

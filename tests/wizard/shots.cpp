@@ -4,25 +4,9 @@
 // the display when asked. Each is named after the page and the locale.
 #include "wizard_tests.h"
 
-#include <stdio.h>
-
 #include "language.h"
 
 namespace {
-
-// Asks the script that runs this program for a picture of area: it takes
-// the picture from the display and removes the request when done.
-bool TakePicture(RECT area, const std::string& name)
-{
-    char request[160];
-    snprintf(request, sizeof request, "%s-%s %ld %ld %ld %ld\n", name.c_str(), g_Locale.c_str(), area.left, area.top,
-             area.right - area.left, area.bottom - area.top);
-    std::string path = g_ShotsDir + "\\request.txt";
-    std::string pending = path + ".new";
-    if (!WriteWholeFile(pending, request) || !MoveFileA(pending.c_str(), path.c_str()))
-        return false;
-    return WaitUntil([&] { return !FileExistsAt(path); }, 30000);
-}
 
 // The wizard, and a question box over it when there is one.
 void Picture(const WizardRun& run, const std::string& name, HWND box = NULL)
@@ -35,7 +19,7 @@ void Picture(const WizardRun& run, const std::string& name, HWND box = NULL)
         GetWindowRect(box, &boxArea);
         UnionRect(&area, &area, &boxArea);
     }
-    EXPECT_TRUE(TakePicture(area, name)) << name;
+    EXPECT_TRUE(RequestPicture(g_ShotsDir, area, name + "-" + g_Locale)) << name;
 }
 
 using Screens = WizardTest;
