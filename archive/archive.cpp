@@ -5,7 +5,18 @@
 
 #include "cxint.h"
 
-CxArchiveState cxArchive = {false, false, false, false, 0, nullptr, nullptr, -1, nullptr, -1, nullptr};
+namespace {
+
+CxArchiveState emptyState(void) {
+    CxArchiveState state = CxArchiveState();
+    state.slot = -1;
+    state.tempSlot = -1;
+    return state;
+}
+
+}  // namespace
+
+CxArchiveState cxArchive = emptyState();
 
 namespace {
 
@@ -61,10 +72,12 @@ void freeOperations(void) {
         free(op->patternRaw);
         free(op->directory);
         free(op->directoryRaw);
+        free(op->entryName);
         free(op);
         op = next;
     }
     cxArchive.operations = nullptr;
+    cxArchive.lastOperation = nullptr;
 }
 
 void resetState(void) {
@@ -72,7 +85,7 @@ void resetState(void) {
     free(cxArchive.path);
     free(cxArchive.realPath);
     free(cxArchive.tempPath);
-    cxArchive = CxArchiveState{false, false, false, false, 0, nullptr, nullptr, -1, nullptr, -1, nullptr};
+    cxArchive = emptyState();
 }
 
 // Extract directories end with a separator unless empty or a bare drive.
@@ -87,16 +100,22 @@ char* directoryWithSeparator(const char* directory) {
     return copy;
 }
 
-int16_t queue(int type, const char* pattern, const char* directory) {
+// Appends an operation. An exact one names one entry (or, for an add, one
+// file and its entry name) instead of a pattern.
+int16_t queue(int type, const char* pattern, const char* directory, bool exact = false,
+              const char* entryName = nullptr) {
     if (!pattern || !*pattern) return CX_EARG;
     if (!cxArchive.open) return CX_ENOARCHIVE;
-    if (cxCheckPattern(pattern) != 0) return CX_EARG;
+    if (!exact && cxCheckPattern(pattern) != 0) return CX_EARG;
     CxOperation* op = (CxOperation*)calloc(1, sizeof(CxOperation));
     if (!op) return CX_ENOMEM;
     op->type = type;
-    op->pattern = cxDup(pattern);
+    op->exact = exact;
+    op->order = cxArchive.queued;
+    op->pattern = cxDup(entryName ? entryName : pattern);
     op->patternRaw = cxDup(pattern);
     bool ok = op->pattern && op->patternRaw;
+    if (ok && entryName) ok = (op->entryName = cxDup(entryName)) != nullptr;
     if (ok && directory) {
         op->directory = directoryWithSeparator(directory);
         op->directoryRaw = directoryWithSeparator(directory);
@@ -107,14 +126,19 @@ int16_t queue(int type, const char* pattern, const char* directory) {
         free(op->patternRaw);
         free(op->directory);
         free(op->directoryRaw);
+        free(op->entryName);
         free(op);
         return CX_ENOMEM;
     }
     cxUpper(op->pattern);
     if (op->directory) cxUpper(op->directory);
-    CxOperation** tail = &cxArchive.operations;
-    while (*tail) tail = &(*tail)->next;
-    *tail = op;
+    if (cxArchive.lastOperation) {
+        cxArchive.lastOperation->next = op;
+    } else {
+        cxArchive.operations = op;
+    }
+    cxArchive.lastOperation = op;
+    ++cxArchive.queued;
     return CX_OK;
 }
 
@@ -126,7 +150,7 @@ int16_t cxOpenArchive(char* path, int flags) {
     if (cxArchive.open || cxArchive.realPath) return CX_EOPEN;
     // The caller's string is upper-cased in place; the file itself is opened
     // by its name as given, which matters on case-sensitive file systems.
-    char* realPath = archiveName(path);
+    char* realPath = (flags & CX_ARC_ASGIVEN) ? cxDup(path) : archiveName(path);
     cxUpper(path);
     if (!realPath) return CX_ENOMEM;
     if (!*path) {
@@ -208,16 +232,43 @@ int16_t cxDelete(const char* pattern) {
     return queue(CX_OP_DELETE, pattern, nullptr);
 }
 
+int16_t cxAddFile(const char* path, const char* entryName) {
+    if (!entryName || !*entryName) return CX_EARG;
+    return queue(CX_OP_ADD, path, nullptr, true, entryName);
+}
+
+int16_t cxExtractName(const char* name, const char* directory) {
+    if (!directory) return CX_EARG;
+    return queue(CX_OP_EXTRACT, name, directory, true);
+}
+
+int16_t cxDeleteName(const char* name) {
+    return queue(CX_OP_DELETE, name, nullptr, true);
+}
+
 int16_t cxCloseArchive(void) {
     int16_t result = CX_OK;
     if (cxArchive.realPath) {
         cxCloseFile(cxArchive.slot);
-        cxCloseFile(cxArchive.tempSlot);
+        // The rewritten archive is only as good as its last buffered bytes:
+        // when they cannot be written, the old archive stays.
+        if (cxArchive.tempSlot >= 0 && cxCloseFile(cxArchive.tempSlot) < 0 && cxArchive.modified) {
+            cxArchive.modified = false;
+            result = CX_EWRITE;
+        }
         if (cxArchive.modified) {
+            // The new archive takes the old one's permissions (an executable
+            // stays executable).
+            CxFileStat old;
+            bool hadMode = cxPlatStat(cxArchive.realPath, &old);
             cxPlatRemove(cxArchive.realPath);
             // On failure the temporary archive keeps the new contents; the
             // caller is told instead of being left to believe it worked.
-            if (!cxPlatRename(cxArchive.tempPath, cxArchive.realPath)) result = CX_EWRITE;
+            if (!cxPlatRename(cxArchive.tempPath, cxArchive.realPath)) {
+                result = CX_EWRITE;
+            } else if (hadMode) {
+                cxPlatSetMode(cxArchive.realPath, old.mode);
+            }
         } else if (!cxArchive.readOnly && cxArchive.tempPath) {
             cxPlatRemove(cxArchive.tempPath);
         }
@@ -227,7 +278,8 @@ int16_t cxCloseArchive(void) {
         if (!cxArchive.readOnly && cxPlatStat(cxArchive.realPath, &status) && status.size == 0) {
             cxPlatRemove(cxArchive.realPath);
         }
-        if (result == CX_OK && cxArchive.tempPath && cxPlatExists(cxArchive.tempPath)) {
+        if (cxArchive.tempPath && cxPlatExists(cxArchive.tempPath) &&
+            !(cxArchive.modified && result < 0)) {
             cxPlatRemove(cxArchive.tempPath);
         }
     }

@@ -40,7 +40,9 @@ enum {
     CX_ESHORT = -31,      // packed output shorter than recorded
     CX_ENOTSUP = -32,     // not supported
     CX_EDISK = -33,       // not enough free disk space
-    CX_EUNSAFE = -34      // entry name leads outside the destination (callback code; entry skipped)
+    CX_EUNSAFE = -34,     // entry name leads outside the destination (callback code; entry skipped)
+    CX_ETOOLARGE = -35,   // a file of 4 GiB or more, or an archive that would pass 2 GB
+    CX_ETOOLONG = -36     // output path longer than a record holds (callback code; entry skipped)
 };
 
 // Event callback codes (negative result codes are passed as codes too).
@@ -83,6 +85,9 @@ enum {
 // cxOpenArchive flags.
 #define CX_ARC_PATHS 0x01     // entry names keep their directory part
 #define CX_ARC_READONLY 0x10  // no temporary archive; add and delete do nothing
+#define CX_ARC_KEEPCASE 0x20  // added entries keep their names' letter case (origin code 3)
+#define CX_ARC_ASGIVEN 0x40   // the archive is the file named, whatever its extension
+#define CX_ARC_GOON 0x80      // a failed extraction is reported and the pass goes on
 
 // Entry methods, origin codes and flags.
 #define CX_METHOD_STORED 1
@@ -125,10 +130,12 @@ typedef int16_t (*CxCallback)(EntryInfo* record, int16_t code, int32_t value);
 // What cxStat reports of a slot's file.
 struct CxFileStat {
     uint32_t size;
-    uint32_t mtime;  // seconds since 1970-01-01 UTC
+    uint32_t mtime;  // seconds since 1970-01-01 UTC, clamped to what 32 bits hold
     uint16_t mode;   // stat layout
     uint32_t ownerId;
     uint32_t groupId;
+    bool tooLarge;   // 4 GiB or more: size holds only the low 32 bits
+    bool timeClamped;  // the modification time lies outside 1970..2106
 };
 
 // Set-up.
@@ -154,9 +161,18 @@ int16_t cxOpenArchive(char* path, int flags);  // upper-cases path in place
 int16_t cxExtract(const char* pattern, const char* directory);
 int16_t cxAdd(const char* pattern);
 int16_t cxDelete(const char* pattern);
+// Exact forms for callers that choose the files and entries themselves: one
+// file packed under the entry name given; one entry, named by its whole
+// stored path (compared without regard to case), extracted or deleted.
+int16_t cxAddFile(const char* path, const char* entryName);
+int16_t cxExtractName(const char* name, const char* directory);
+int16_t cxDeleteName(const char* name);
 int16_t cxProcess(void);
 int16_t cxCloseArchive(void);
 int16_t cxTestFile(EntryInfo* record);
+// cxTestFile, then the entry expanded to nowhere with every check of
+// cxExpandEntry; the position is left at the entry's first data byte.
+int16_t cxTestEntry(EntryInfo* record);
 int16_t cxCheckArchive(const char* path);
 
 // Entries.
@@ -177,5 +193,8 @@ int16_t cxCopyFile(const char* source, const char* destination);
 int16_t cxRatio(const EntryInfo* record);
 char cxSpinChar(void);
 const char* cxFormatNumber(int32_t value);  // static buffer
+// The system's error number (errno) of the last file operation that failed,
+// 0 when none has; read it right after a failure is reported.
+int cxSystemError(void);
 
 #endif

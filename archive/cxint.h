@@ -10,6 +10,8 @@ int16_t cxNotify(EntryInfo* record, int16_t code, int32_t value);
 // Calls the overwrite callback; without one, existing files are overwritten (returns 1).
 int16_t cxAskOverwrite(EntryInfo* record);
 bool cxHasCallback(void);
+// Keeps errno of a failed file operation for cxSystemError.
+void cxNoteSystemError(void);
 // Allocates *size bytes, halving *size while the allocation fails and it is
 // at least 512. Returns null (and leaves *size below 512) when none succeeds.
 void* cxAllocHalving(uint32_t* size);
@@ -45,6 +47,8 @@ bool cxPlatIsRemovable(const char* path);
 bool cxPlatStat(const char* path, CxFileStat* status);
 // Sets mode (a clear owner-write bit 0x80 makes it read-only) and times.
 bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time);
+// Sets the permission bits alone (POSIX; nothing to do on Windows).
+bool cxPlatSetMode(const char* path, uint16_t mode);
 bool cxPlatMakeDir(const char* path);
 bool cxPlatIsWritable(const char* path);
 // Absolute form of path (native separators); false on failure.
@@ -76,13 +80,34 @@ bool cxPlatTruncate(FILE* file);
 // True when both paths name the same existing file.
 bool cxPlatSameFile(const char* first, const char* second);
 
+// ---- names.cpp: a map keyed by names compared as entry names are ------------
+struct CxNameMap {
+    struct Item {
+        char* name;  // null: empty
+        void* value;
+    };
+    Item* items;
+    uint32_t capacity;  // a power of two
+    uint32_t count;
+};
+// Adds name (a copy) with value; an existing name keeps its value. False
+// when out of memory.
+bool cxNamePut(CxNameMap* map, const char* name, void* value);
+void* cxNameGet(const CxNameMap* map, const char* name);  // null when absent
+bool cxNameHas(const CxNameMap* map, const char* name);
+void cxNameClear(CxNameMap* map);
+
 // ---- additions: archive state shared by archive.cpp and process.cpp -----------
 enum { CX_OP_DONE = 0, CX_OP_ADD = 1, CX_OP_DELETE = 2, CX_OP_EXTRACT = 3 };
 struct CxOperation {
-    char* pattern;       // upper-case copy
-    char* patternRaw;    // as given: an add pattern's directory is listed by it
+    char* pattern;       // upper-case copy; an exact operation's entry name
+    char* patternRaw;    // as given: an add pattern's directory is listed by it;
+                         // an exact add's file path
     char* directory;     // extract only: upper-case, ends with "\\" unless empty or ":"
     char* directoryRaw;  // extract only: the same in the caller's letter case
+    char* entryName;     // exact add only: the entry name in the caller's letter case
+    bool exact;          // queued by cxAddFile, cxExtractName or cxDeleteName
+    int order;           // place in the queue
     int type;
     CxOperation* next;
 };
@@ -98,6 +123,8 @@ struct CxArchiveState {
     char* tempPath;
     int tempSlot;
     CxOperation* operations;
+    CxOperation* lastOperation;  // where the next one is appended
+    int queued;                  // operations queued so far
 };
 extern CxArchiveState cxArchive;
 // Copies count bytes from one slot to another at their current positions,

@@ -1,5 +1,6 @@
 // Engine set-up: the check-value and expander tables, the two callbacks and
 // the buffer allocation every module uses.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -7,6 +8,7 @@
 
 static CxCallback eventCallback;
 static CxCallback overwriteCallback;
+static int systemError;
 
 int16_t cxInit(void) {
     // A table that cannot be allocated now is built on its first use.
@@ -70,4 +72,12 @@ char* cxDup(const char* text) {
     char* copy = (char*)malloc(length);
     if (copy) memcpy(copy, text, length);
     return copy;
+}
+
+void cxNoteSystemError(void) {
+    systemError = errno;
+}
+
+int cxSystemError(void) {
+    return systemError;
 }

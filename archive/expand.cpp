@@ -8,6 +8,13 @@
 // about (counts, code lengths, over-full codes, tree walks, match distances
 // before the first output byte) is checked outside the per-byte copy loops
 // and ends the expansion with CX_ECHECK.
+//
+// The check value covers the stored bytes only, not the sizes in the
+// header, so the stream must also fit its sizes exactly: it is damaged when
+// it needs bits beyond its packed bytes to produce the unpacked size, when
+// it has produced that size with a whole packed byte still unread, or when
+// it ends inside a block or a match. The compressor writes none of these.
+// cxTestEntry expands to nowhere with the same checks.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -46,7 +53,9 @@ struct Expander {
     uint32_t pending;   // match bytes still to copy
     unsigned copyFrom;  // window position the pending copy reads from
     uint32_t produced;  // output bytes before the current chunk
+    uint64_t zeroBits;  // zero bits put behind the stream's last byte
     bool damaged;
+    bool discard;       // test only: nothing is written
 };
 
 Expander ex;
@@ -82,7 +91,9 @@ __attribute__((noinline)) BitIn refillSlow(BitIn in) {
     while (in.count <= 56) {
         if (in.next == in.end && !loadInput(in)) {
             // No more stored bytes: the bits below are zero already, and
-            // the stream goes on with zeros.
+            // the stream goes on with zeros, which are counted so that a
+            // stream that uses them can be told from one that does not.
+            ex.zeroBits += (uint64_t)(64 - in.count);
             in.count = 64;
             return in;
         }
@@ -482,6 +493,13 @@ bool expandChunk(uint8_t* window, unsigned n) {
     return ok;
 }
 
+// Stream bits taken by the decoder so far: the bytes moved into the reader
+// and the zero bits behind the stream, less the bits still waiting in it.
+uint64_t bitsUsed(uint32_t packedSize) {
+    uint64_t loaded = (uint64_t)(packedSize - ex.unread) - (uint64_t)(ex.in.end - ex.in.next);
+    return loaded * 8 + ex.zeroBits - (uint64_t)ex.in.count;
+}
+
 int16_t skipRest(EntryInfo* record, uint32_t left) {
     if (left == 0) return CX_OK;
     if (left > 0x7FFFFFFFu) return CX_EFAIL;
@@ -514,7 +532,7 @@ int16_t copyStored(EntryInfo* record) {
         if (got <= 0) break;  // a short file: the check value tells
         ex.check = cxCrcUpdate(ex.check, buffer, (size_t)got);
         done += (uint32_t)got;
-        if (cxWrite(record->destination, buffer, (uint32_t)got) != got) {
+        if (!ex.discard && cxWrite(record->destination, buffer, (uint32_t)got) != got) {
             result = CX_EWRITE;
             break;
         }
@@ -556,7 +574,9 @@ int16_t expandPacked(EntryInfo* record) {
     ex.pending = 0;
     ex.copyFrom = 0;
     ex.produced = 0;
+    ex.zeroBits = 0;
     refill(ex.in);
+    const uint64_t streamBits = (uint64_t)record->packedSize * 8;
 
     int16_t result = CX_OK;
     uint32_t done = 0;
@@ -569,11 +589,23 @@ int16_t expandPacked(EntryInfo* record) {
         unsigned n = left < kWindow ? left : kWindow;
         cxNotify(record, CXCB_EXPAND, (int32_t)done);
         if (!expandChunk(window, n)) break;
-        if (cxWrite(record->destination, window, n) != (int32_t)n) {
+        // Checked per chunk, so that a damaged size cannot make the stream
+        // run on in its zero tail for gigabytes.
+        if (bitsUsed(record->packedSize) > streamBits) {
+            ex.damaged = true;
+            break;
+        }
+        if (!ex.discard && cxWrite(record->destination, window, n) != (int32_t)n) {
             result = CX_EWRITE;
             break;
         }
         done += n;
+    }
+    // The whole unpacked size came out: the stream must end here, within
+    // its last byte, at the end of a block and of a match.
+    if (result == CX_OK && !ex.damaged && done == record->unpackedSize &&
+        (streamBits - bitsUsed(record->packedSize) >= 8 || ex.blockLeft != 0 || ex.pending != 0)) {
+        ex.damaged = true;
     }
     free(window);
     if (result == CX_OK && !ex.damaged && record->stopCode == CX_STOP && done < record->unpackedSize)
@@ -598,18 +630,10 @@ void cxExpandRelease(void) {
     litLenTable = nullptr;
 }
 
-int16_t cxExpandEntry(EntryInfo* record) {
-    if (record->source < 0 || record->destination < 0) return CX_ESLOT;
+namespace {
 
-    int drive = 0;
-    int32_t freeBytes = cxPlatFreeBytes(record->name, &drive);
-    // -1: the system cannot tell; write errors will then speak.
-    if (freeBytes >= 0 && (uint32_t)freeBytes < record->unpackedSize) {
-        cxNotify(record, CX_EDISK, drive);
-        skipRest(record, record->packedSize);
-        return CX_EDISK;
-    }
-
+int16_t expandEntry(EntryInfo* record, bool discard) {
+    ex.discard = discard;
     ex.check = 0xFFFFFFFFu;
     ex.damaged = false;
     if (!cxCrcReady()) {
@@ -642,4 +666,36 @@ int16_t cxExpandEntry(EntryInfo* record) {
         return CX_ECHECK;
     }
     return CX_OK;
+}
+
+}  // namespace
+
+int16_t cxExpandEntry(EntryInfo* record) {
+    if (record->source < 0 || record->destination < 0) return CX_ESLOT;
+
+    int drive = 0;
+    int32_t freeBytes = cxPlatFreeBytes(record->name, &drive);
+    // -1: the system cannot tell; write errors will then speak.
+    if (freeBytes >= 0 && (uint32_t)freeBytes < record->unpackedSize) {
+        cxNotify(record, CX_EDISK, drive);
+        skipRest(record, record->packedSize);
+        return CX_EDISK;
+    }
+    return expandEntry(record, false);
+}
+
+int16_t cxTestEntry(EntryInfo* record) {
+    if (!record) return CX_EARG;
+    int16_t tested = cxTestFile(record);
+    if (tested < 0) return tested;
+    // Protected entries and unknown methods are not expanded: the check
+    // value is all that can be tested.
+    bool expandable = record->method == CX_METHOD_STORED || record->method == CX_METHOD_PACKED;
+    if (!expandable || (record->flags & CX_FLAG_PROTECTED)) return CX_OK;
+    int32_t start = cxTell(record->source);
+    int32_t destination = record->destination;
+    int16_t result = expandEntry(record, true);
+    record->destination = destination;
+    if (cxSeek(record->source, start, SEEK_SET) != start && result == CX_OK) result = CX_EFAIL;
+    return result;
 }

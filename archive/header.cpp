@@ -197,8 +197,9 @@ int16_t cxWriteEntryHeader(EntryInfo* record) {
     for (uint32_t i = 0; i < nameLength; i++) {
         char ch = record->name[i];
         name[i] = (uint8_t)(ch == '\\' ? '/' : ch);
-        // The record keeps the engine's in-memory form of the name.
-        if (ch >= 'a' && ch <= 'z') record->name[i] = (char)(ch - 32);
+        // The record keeps the engine's in-memory form of the name, which
+        // is upper-case unless the entry keeps its letter case.
+        if (ch >= 'a' && ch <= 'z' && record->originCode != CX_ORIGIN_KEEPCASE) record->name[i] = (char)(ch - 32);
         else if (ch == '/') record->name[i] = '\\';
     }
 

@@ -749,9 +749,10 @@ bool isArchiveName(const char* name) {
 
 bool slotOpen(int slot) { return slot >= 0 && slot < CX_SLOTS && cxSlotName(slot) != nullptr; }
 
-bool takeStatus(EntryInfo* record) {
+bool takeStatus(EntryInfo* record, bool* tooLarge = nullptr) {
     CxFileStat status;
     if (cxStat(record->source, &status) < 0) return false;
+    if (tooLarge) *tooLarge = status.tooLarge;
     record->unpackedSize = status.size;
     record->time = status.mtime;
     record->mode = status.mode;
@@ -812,9 +813,18 @@ int16_t packDriver(EntryInfo* record) {
 
 int16_t cxPackEntry(EntryInfo* record) {
     if (!slotOpen(record->source) || !slotOpen(record->destination)) return CX_ESLOT;
-    if (!takeStatus(record)) return CX_ESLOT;
+    bool tooLarge = false;
+    if (!takeStatus(record, &tooLarge)) return CX_ESLOT;
     int32_t header = cxTell(record->destination);
     if (header < 0) return CX_EFAIL;
+    // Sizes are 32-bit fields and archive offsets 32-bit signed: a file of
+    // 4 GiB or more, or one that could take the archive past 2 GB (an entry
+    // is never longer than its file and header), cannot be recorded.
+    uint64_t worst = (uint64_t)header + 8 + 33 + strlen(record->name) + record->unpackedSize;
+    if (tooLarge || worst > 0x7FFFFFFFu) {
+        cxNotify(record, CX_ETOOLARGE, 0);
+        return CX_ETOOLARGE;
+    }
     int16_t result = cxWriteEntryHeader(record);
     if (result == CX_OK) result = packDriver(record);
     if (result < 0) {

@@ -97,8 +97,10 @@ bool cxPlatRemove(const char* path) {
 bool cxPlatRename(const char* from, const char* to) {
     char nativeFrom[kPathMax];
     char nativeTo[kPathMax];
-    return nativeForm(from, nativeFrom) && nativeForm(to, nativeTo) &&
-           rename(nativeFrom, nativeTo) == 0;
+    if (!nativeForm(from, nativeFrom) || !nativeForm(to, nativeTo)) return false;
+    if (rename(nativeFrom, nativeTo) == 0) return true;
+    cxNoteSystemError();
+    return false;
 }
 
 bool cxPlatExists(const char* path) {
@@ -109,10 +111,21 @@ bool cxPlatExists(const char* path) {
 
 bool cxPlatStat(const char* path, CxFileStat* status) {
     char native[kPathMax];
+#ifdef _WIN32
+    struct _stati64 info;  // 64-bit size, so large files are seen as such
+    if (!nativeForm(path, native) || _stati64(native, &info) != 0) return false;
+#else
     struct stat info;
     if (!nativeForm(path, native) || stat(native, &info) != 0) return false;
-    status->size = (uint32_t)info.st_size;
-    status->mtime = (uint32_t)info.st_mtime;
+#endif
+    // The format's size and time fields are 32 bits: a size that does not
+    // fit is flagged, a time that does not fit is held at the nearest end.
+    long long size = (long long)info.st_size;
+    long long mtime = (long long)info.st_mtime;
+    status->size = (uint32_t)size;
+    status->tooLarge = size > 0xFFFFFFFFLL;
+    status->timeClamped = mtime < 0 || mtime > 0xFFFFFFFFLL;
+    status->mtime = mtime < 0 ? 0 : mtime > 0xFFFFFFFFLL ? 0xFFFFFFFFu : (uint32_t)mtime;
     status->mode = (uint16_t)info.st_mode;
     status->ownerId = (uint32_t)info.st_uid;
     status->groupId = (uint32_t)info.st_gid;
@@ -168,6 +181,14 @@ bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
         attributes |= FILE_ATTRIBUTE_READONLY;
     }
     return SetFileAttributesA(path, attributes) && ok;
+}
+
+bool cxPlatSetMode(const char* path, uint16_t mode) {
+    // Windows keeps no permission bits beyond the read-only attribute,
+    // which a file that was just rewritten does not have.
+    (void)path;
+    (void)mode;
+    return true;
 }
 
 bool cxPlatMakeDir(const char* path) {
@@ -266,6 +287,11 @@ bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
     mode_t mask = umask(0);
     umask(mask);
     return chmod(native, (mode_t)(mode & 0777) & ~mask) == 0 && ok;
+}
+
+bool cxPlatSetMode(const char* path, uint16_t mode) {
+    char native[kPathMax];
+    return nativeForm(path, native) && chmod(native, (mode_t)(mode & 07777)) == 0;
 }
 
 bool cxPlatMakeDir(const char* path) {

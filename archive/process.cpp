@@ -10,23 +10,33 @@
 
 namespace {
 
-// Longest output path; longer ones are cut.
+// Longest output path; longer ones are refused (a cut path would name
+// another file, or two entries the same one).
 const size_t kOutputMax = 268;
+// Offsets in the archive are 32-bit signed: it cannot grow past this.
+const uint32_t kArchiveMax = 0x7FFFFFFFu;
+// Lead and body of an entry header, without the name.
+const uint32_t kHeaderFixed = 8 + 33;
 
-// Names the add pass packed, so the entry pass drops exactly the entries
-// that were replaced and keeps those whose new file never made it in.
-struct AddedName {
-    AddedName* next;
-    char name[CX_NAME_MAX];
+// State of one cxProcess call. Names are looked up in maps so that a pass
+// over n entries with n queued names stays linear.
+struct Pass {
+    CxNameMap added;         // names the add pass packed: those entries are replaced
+    CxNameMap inArchive;     // names the archive held before (read on first need)
+    bool inArchiveRead;
+    CxNameMap exactOps;      // exact extract and delete operations by entry name
+    const CxOperation** patternOps;  // the other extract and delete operations, in order
+    int patternCount;
+    int notDone;             // operations not marked done
 };
-AddedName* addedNames;
+Pass pass;
 
-void forgetAddedNames(void) {
-    while (addedNames) {
-        AddedName* next = addedNames->next;
-        free(addedNames);
-        addedNames = next;
-    }
+void endPass(void) {
+    cxNameClear(&pass.added);
+    cxNameClear(&pass.inArchive);
+    cxNameClear(&pass.exactOps);
+    free(pass.patternOps);
+    pass = Pass();
 }
 
 bool isSeparator(char c) {
@@ -46,14 +56,6 @@ char upperChar(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
 
-bool sameName(const char* a, const char* b) {
-    while (*a && upperChar(*a) == upperChar(*b)) {
-        ++a;
-        ++b;
-    }
-    return upperChar(*a) == upperChar(*b);
-}
-
 bool startsWithName(const char* text, const char* lead) {
     while (*lead && upperChar(*lead) == upperChar(*text)) {
         ++lead;
@@ -63,19 +65,11 @@ bool startsWithName(const char* text, const char* lead) {
 }
 
 bool wasAdded(const char* name) {
-    for (AddedName* a = addedNames; a; a = a->next) {
-        if (sameName(a->name, name)) return true;
-    }
-    return false;
+    return cxNameHas(&pass.added, name);
 }
 
 void rememberAdded(const char* name) {
-    AddedName* a = (AddedName*)malloc(sizeof(AddedName));
-    if (!a) return;
-    strncpy(a->name, name, CX_NAME_MAX - 1);
-    a->name[CX_NAME_MAX - 1] = 0;
-    a->next = addedNames;
-    addedNames = a;
+    cxNamePut(&pass.added, name, nullptr);
 }
 
 void setName(EntryInfo* record, const char* name) {
@@ -118,6 +112,11 @@ bool staysInside(const char* name) {
 int16_t copyEntry(EntryInfo* record, int32_t dataStart) {
     if (cxSeek(record->source, dataStart, SEEK_SET) != dataStart) return CX_EFAIL;
     record->destination = cxArchive.tempSlot;
+    int32_t at = cxTell(record->destination);
+    if (at < 0 || (uint64_t)at + kHeaderFixed + strlen(record->name) + record->packedSize > kArchiveMax) {
+        cxNotify(record, CX_ETOOLARGE, 0);
+        return CX_ETOOLARGE;
+    }
     int16_t result = cxWriteEntryHeader(record);
     if (result < 0) return result;
     uint32_t size = 4096;
@@ -173,16 +172,17 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record) {
     const char* stored = cxArchive.paths ? record->name : baseName(record->name);
     char output[kOutputMax + 1];
     size_t directoryLength = strlen(op->directoryRaw);
-    if (directoryLength > kOutputMax) directoryLength = kOutputMax;
-    memcpy(output, op->directoryRaw, directoryLength);
     size_t storedLength = strlen(stored);
-    if (storedLength > kOutputMax - directoryLength) storedLength = kOutputMax - directoryLength;
-    memcpy(output + directoryLength, stored, storedLength);
-    output[directoryLength + storedLength] = 0;
-    if (!staysInside(output + directoryLength)) {
+    if (!staysInside(stored)) {
         cxNotify(record, CX_EUNSAFE, 0);
         return CX_OK;
     }
+    if (directoryLength + storedLength > kOutputMax) {
+        cxNotify(record, CX_ETOOLONG, 0);
+        return CX_OK;
+    }
+    memcpy(output, op->directoryRaw, directoryLength);
+    memcpy(output + directoryLength, stored, storedLength + 1);
     setName(record, output);
     if (cxNotify(record, CXCB_OUTPUT, 0) != 0) return CX_OK;
 
@@ -225,7 +225,10 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record) {
     }
     record->destination = slot;
     int16_t result = cxExpandEntry(record);
-    cxCloseFile(slot);
+    if (cxCloseFile(slot) < 0 && result == CX_OK) {
+        result = CX_EWRITE;
+        cxNotify(record, CX_EWRITE, 0);
+    }
     record->destination = cxArchive.tempSlot;
     if (result < 0) {
         cxPlatRemove(temp);
@@ -256,17 +259,21 @@ struct AddContext {
     int32_t count;
 };
 
-// Whether the archive already holds an entry of this name.
+// Whether the archive already holds an entry of this name. Its names are
+// read once per pass.
 bool archiveHasEntry(const char* name) {
-    EntryInfo entry;
-    memset(&entry, 0, sizeof entry);
-    entry.source = cxArchive.slot;
-    entry.destination = -1;
-    if (cxSeek(entry.source, 0, SEEK_SET) != 0) return false;
-    for (int16_t r = cxFirstEntry(&entry); r == CX_OK; r = cxNextEntry(&entry)) {
-        if (sameName(entry.name, name)) return true;
+    if (!pass.inArchiveRead) {
+        pass.inArchiveRead = true;
+        EntryInfo entry;
+        memset(&entry, 0, sizeof entry);
+        entry.source = cxArchive.slot;
+        entry.destination = -1;
+        if (cxSeek(entry.source, 0, SEEK_SET) != 0) return false;
+        for (int16_t r = cxFirstEntry(&entry); r == CX_OK; r = cxNextEntry(&entry)) {
+            cxNamePut(&pass.inArchive, entry.name, nullptr);
+        }
     }
-    return false;
+    return cxNameHas(&pass.inArchive, name);
 }
 
 // Entry name of a file: its base name, or with the paths flag its path
@@ -314,6 +321,71 @@ bool entryName(AddContext* context, const char* filePath, const char* listedName
     return true;
 }
 
+// Packs the file open in slot 'source' as entry 'name' into the temporary
+// archive and closes it. On failure nothing of the entry stays: the next
+// entry (or the end record) is written where it began.
+int16_t packOpenFile(EntryInfo* record, int source, const char* name) {
+    setName(record, name);
+    record->source = source;
+    record->versionMadeBy = CX_VERSION;
+    record->versionNeeded = CX_VERSION_PACKED;
+    record->originCode = (cxArchive.flags & CX_ARC_KEEPCASE) ? CX_ORIGIN_KEEPCASE : CX_ORIGIN_ENGINE;
+    int32_t entryStart = cxTell(cxArchive.tempSlot);
+    int16_t result = cxPackEntry(record);
+    cxCloseFile(source);
+    record->source = -1;
+    cxReplacingEntry = false;
+    if (result < 0) {
+        cxSeek(cxArchive.tempSlot, entryStart, SEEK_SET);
+        return result;
+    }
+    rememberAdded(name);
+    return CX_OK;
+}
+
+// A fresh record for the next file; a stop asked for earlier stays.
+void freshRecord(EntryInfo* record) {
+    int16_t stopCode = record->stopCode;
+    memset(record, 0, sizeof *record);
+    record->stopCode = stopCode;
+    record->source = -1;
+    record->destination = cxArchive.tempSlot;
+}
+
+enum AddOutcome { ADD_PACKED, ADD_PASSED_OVER, ADD_ALREADY_IN, ADD_FAILED };
+
+// Packs one file as entry 'name': not the archive itself or its temporary
+// archive, and not a name this pass has packed already. A file that cannot
+// be opened is passed over, and said so.
+AddOutcome addFile(EntryInfo* record, const char* filePath, const char* name) {
+    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath))
+        return ADD_PASSED_OVER;
+    if (wasAdded(name)) return ADD_ALREADY_IN;
+    cxReplacingEntry = archiveHasEntry(name);
+    int source = cxOpenFile(filePath, CX_READ);
+    if (source < 0) {
+        setName(record, filePath);
+        cxNotify(record, CX_EFAIL, 0);
+        cxReplacingEntry = false;
+        return ADD_PASSED_OVER;
+    }
+    return packOpenFile(record, source, name) == CX_OK ? ADD_PACKED : ADD_FAILED;
+}
+
+// One file of cxAddFile, under the entry name its caller chose.
+void addExactFile(const CxOperation* op, EntryInfo* record) {
+    freshRecord(record);
+    char name[CX_NAME_MAX];
+    size_t length = strlen(op->entryName);
+    if (length > CX_ENTRY_NAME_MAX) {
+        setName(record, op->patternRaw);
+        cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
+        return;
+    }
+    for (size_t i = 0; i <= length; ++i) name[i] = op->entryName[i] == '/' ? '\\' : op->entryName[i];
+    if (addFile(record, op->patternRaw, name) == ADD_PACKED) cxArchive.modified = true;
+}
+
 void endOperation(AddContext* context) {
     context->ended = true;
     EntryInfo* record = context->record;
@@ -332,57 +404,24 @@ void addOneFile(const char* listedName, void* data) {
     strcpy(filePath, context->directory);
     strcat(filePath, listedName);
     EntryInfo* record = context->record;
-    int16_t stopCode = record->stopCode;
-    memset(record, 0, sizeof *record);
-    record->stopCode = stopCode;
-    record->source = -1;
-    record->destination = cxArchive.tempSlot;
-
+    freshRecord(record);
     char name[CX_NAME_MAX];
-    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath)) {
-        free(filePath);
-        return;
-    }
-    if (!entryName(context, filePath, listedName, name)) {
+    bool named = entryName(context, filePath, listedName, name);
+    AddOutcome outcome = ADD_PASSED_OVER;
+    if (!named && !cxPlatSameFile(filePath, cxArchive.realPath)) {
         setName(record, filePath);
         cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
-        free(filePath);
-        return;
-    }
-    if (wasAdded(name)) {
-        // Named by an earlier pattern of this pass: it is in already.
-        ++context->count;
-        free(filePath);
-        return;
-    }
-    cxReplacingEntry = archiveHasEntry(name);
-    int source = cxOpenFile(filePath, CX_READ);
-    if (source < 0) {
-        // A file that cannot be opened is passed over, and said so.
-        setName(record, filePath);
-        cxNotify(record, CX_EFAIL, 0);
-        cxReplacingEntry = false;
-        free(filePath);
-        return;
+    } else if (named) {
+        outcome = addFile(record, filePath, name);
     }
     free(filePath);
-    setName(record, name);
-    record->source = source;
-    record->versionMadeBy = CX_VERSION;
-    record->versionNeeded = CX_VERSION_PACKED;
-    record->originCode = CX_ORIGIN_ENGINE;
-    int32_t entryStart = cxTell(cxArchive.tempSlot);
-    int16_t result = cxPackEntry(record);
-    cxCloseFile(source);
-    record->source = -1;
-    cxReplacingEntry = false;
-    if (result < 0) {
-        // The next entry (or the end record) is written over the failed one.
-        cxSeek(cxArchive.tempSlot, entryStart, SEEK_SET);
+    if (outcome == ADD_FAILED) {
         endOperation(context);
         return;
     }
-    rememberAdded(name);
+    // The archive itself and files that cannot be opened add nothing; a
+    // file named by an earlier pattern of this pass is in already and counts.
+    if (outcome == ADD_PASSED_OVER) return;
     ++context->count;
     if (record->stopCode != 0) endOperation(context);
 }
@@ -391,6 +430,15 @@ void addPass(EntryInfo* record, bool* rewriting) {
     for (CxOperation* op = cxArchive.operations; op; op = op->next) {
         if (op->type == CX_OP_DELETE) *rewriting = true;
         if (op->type != CX_OP_ADD) continue;
+        if (op->exact) {
+            *rewriting = true;
+            addExactFile(op, record);
+            // A stop asked for by a callback ends the whole pass: the files
+            // already packed are not put in without the rest.
+            if (record->stopCode == CX_STOP) return;
+            record->stopCode = 0;
+            continue;
+        }
         AddContext context;
         memset(&context, 0, sizeof context);
         context.op = op;
@@ -414,23 +462,54 @@ void addPass(EntryInfo* record, bool* rewriting) {
 
 // ---- the entry pass -------------------------------------------------------------
 
-const CxOperation* findOperation(const char* name) {
-    const char* entryName = cxArchive.paths ? baseName(name) : name;
-    for (const CxOperation* op = cxArchive.operations; op; op = op->next) {
-        if (op->type != CX_OP_DONE && matches(baseName(op->pattern), entryName)) return op;
-    }
-    return nullptr;
+bool hasWildcard(const char* pattern) {
+    return strpbrk(pattern, "*?[+") != nullptr;
 }
 
-bool allDone(void) {
+// Sorts the extract and delete operations for the entry pass; false when
+// out of memory.
+bool preparePass(void) {
+    pass.patternOps = (const CxOperation**)malloc((cxArchive.queued + 1) * sizeof(CxOperation*));
+    if (!pass.patternOps) return false;
     for (const CxOperation* op = cxArchive.operations; op; op = op->next) {
-        if (op->type != CX_OP_DONE) return false;
+        ++pass.notDone;
+        if (op->type != CX_OP_EXTRACT && op->type != CX_OP_DELETE) continue;
+        if (!op->exact) {
+            pass.patternOps[pass.patternCount++] = op;
+        } else if (!cxNamePut(&pass.exactOps, op->pattern, (void*)op)) {
+            return false;
+        }
     }
     return true;
 }
 
-bool hasWildcard(const char* pattern) {
-    return strpbrk(pattern, "*?[+") != nullptr;
+// The first operation in queue order that applies to the entry.
+CxOperation* findOperation(const char* name) {
+    CxOperation* found = (CxOperation*)cxNameGet(&pass.exactOps, name);
+    if (found && found->type == CX_OP_DONE) found = nullptr;
+    const char* entryName = cxArchive.paths ? baseName(name) : name;
+    for (int i = 0; i < pass.patternCount; ++i) {
+        const CxOperation* op = pass.patternOps[i];
+        if (found && found->order < op->order) break;
+        if (op->type != CX_OP_DONE && matches(baseName(op->pattern), entryName)) return (CxOperation*)op;
+    }
+    return found;
+}
+
+void markDone(CxOperation* op) {
+    op->type = CX_OP_DONE;
+    --pass.notDone;
+}
+
+// Ends the pass after an extraction failed: the archive is kept as it was,
+// since a half-written rewrite must not replace it at close.
+int16_t abandonPass(EntryInfo* record) {
+    cxArchive.modified = false;
+    cxArchive.open = false;
+    cxNotify(record, CXCB_END, 0);
+    free(record);
+    endPass();
+    return CX_EFAIL;
 }
 
 }  // namespace
@@ -449,6 +528,12 @@ int16_t cxProcess(void) {
     record->stopCode = 0;
     int16_t result = CX_OK;
     bool rewriting = false;
+    endPass();
+    if (!preparePass()) {
+        free(record);
+        endPass();
+        return CX_ENOMEM;
+    }
 
     if (!cxArchive.readOnly) addPass(record, &rewriting);
 
@@ -471,9 +556,10 @@ int16_t cxProcess(void) {
         }
         int32_t dataStart = cxTell(slot);
         EntryInfo stored = *record;
-        CxOperation* op = (CxOperation*)findOperation(record->name);
+        CxOperation* op = findOperation(record->name);
         int type = op ? op->type : CX_OP_DONE;
-        bool copy = rewriting;
+        // An entry whose name the add pass packed anew is replaced.
+        bool copy = rewriting && !wasAdded(record->name);
         if (type == CX_OP_DELETE && !cxArchive.readOnly) {
             if (record->flags & CX_FLAG_PROTECTED) {
                 cxNotify(record, CXCB_PROTECTED, 0);
@@ -491,21 +577,15 @@ int16_t cxProcess(void) {
             }
         } else if (type == CX_OP_EXTRACT) {
             if (extractEntry(op, record) < 0) {
-                // The archive is kept as it was: a half-written rewrite
-                // must not replace it at close.
-                cxArchive.modified = false;
-                cxArchive.open = false;
-                cxNotify(record, CXCB_END, 0);
-                free(record);
-                forgetAddedNames();
-                return CX_EFAIL;
+                // The failed entry was reported through the callback; the
+                // caller may ask for the other entries all the same.
+                if (!(cxArchive.flags & CX_ARC_GOON)) return abandonPass(record);
+                result = CX_EFAIL;
             }
             int16_t stopCode = record->stopCode;
             *record = stored;
             record->stopCode = stopCode;
-            if (!hasWildcard(op->pattern)) op->type = CX_OP_DONE;
-        } else if (type == CX_OP_ADD) {
-            copy = copy && !wasAdded(record->name);
+            if (op->exact || !hasWildcard(op->pattern)) markDone(op);
         }
         if (copy && tempSlot >= 0) {
             int16_t copied = copyEntry(record, dataStart);
@@ -519,7 +599,7 @@ int16_t cxProcess(void) {
             result = CX_EFAIL;
             record->stopCode = CX_STOP_ERROR;
         }
-        if (allDone()) break;
+        if (pass.notDone == 0) break;
     }
 
     if (record->stopCode != 0 && record->stopCode != CX_STOP) record->stopCode = CX_STOP_ERROR;
@@ -541,6 +621,6 @@ int16_t cxProcess(void) {
     cxArchive.open = false;
     cxNotify(record, CXCB_END, 0);
     free(record);
-    forgetAddedNames();
+    endPass();
     return result;
 }

@@ -1,6 +1,7 @@
 // The 20 file slots every engine operation reads and writes through. A slot
 // keeps the open runtime file, an upper-case copy of its name (what callers
 // see and compare) and the name as given (what the file system is asked for).
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -15,6 +16,7 @@ struct Slot {
     char* name;  // upper case
     char* path;  // as given
     LastAccess last;
+    bool wrote;  // bytes were handed to the runtime, which may still hold them
 };
 
 Slot slots[CX_SLOTS];
@@ -60,8 +62,12 @@ int16_t cxOpenFile(const char* path, int mode) {
     if (!path || !*path) return CX_EARG;
     const char* how = runtimeMode(mode);
     if (!how) return CX_EARG;
+    errno = 0;
     FILE* file = cxPlatOpen(path, how);
-    if (!file) return CX_EFAIL;
+    if (!file) {
+        cxNoteSystemError();
+        return CX_EFAIL;
+    }
     int slot = 0;
     while (slot < CX_SLOTS && slots[slot].file) ++slot;
     if (slot == CX_SLOTS) {
@@ -77,32 +83,43 @@ int16_t cxOpenFile(const char* path, int mode) {
         return CX_ENOMEM;
     }
     cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE};
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false};
     return (int16_t)slot;
 }
 
+// Buffered bytes reach the file only here, so a full disk may first show
+// at the close: that is a write error too.
 int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
-    fclose(s->file);
+    int16_t result = CX_OK;
+    if (fclose(s->file) != 0 && s->wrote) {
+        cxNoteSystemError();
+        result = CX_EWRITE;
+    }
     free(s->name);
     free(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE};
-    return CX_OK;
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false};
+    return result;
 }
 
 int32_t cxRead(int slot, void* buffer, uint32_t count) {
     Slot* s = openSlot(slot);
     if (!s || !buffer || count == 0) return 0;
     turn(s, ACCESS_READ);
-    return (int32_t)fread(buffer, 1, count, s->file);
+    size_t got = fread(buffer, 1, count, s->file);
+    if (got < count && ferror(s->file)) cxNoteSystemError();
+    return (int32_t)got;
 }
 
 int32_t cxWrite(int slot, const void* buffer, uint32_t count) {
     Slot* s = openSlot(slot);
     if (!s || !buffer || count == 0) return 0;
     turn(s, ACCESS_WRITE);
-    return (int32_t)fwrite(buffer, 1, count, s->file);
+    size_t put = fwrite(buffer, 1, count, s->file);
+    if (put > 0) s->wrote = true;
+    if (put < count) cxNoteSystemError();
+    return (int32_t)put;
 }
 
 int cxReadByte(int slot) {

@@ -69,6 +69,7 @@ int16_t cxCopyFile(const char* source, const char* destination) {
     if (!source || !*source || !destination || !*destination) return CX_EARG;
     CxFileStat status;
     if (!cxPlatStat(source, &status)) return CX_ESLOT;
+    if (status.tooLarge) return CX_ETOOLARGE;
     int drive;
     int32_t freeBytes = cxPlatFreeBytes(destination, &drive);
     // A system that cannot tell its free space (-1) does not stop the copy.
@@ -82,7 +83,8 @@ int16_t cxCopyFile(const char* source, const char* destination) {
     }
     int16_t result = cxCopyBytes(in, out, status.size, nullptr);
     cxCloseFile(in);
-    cxCloseFile(out);
+    // Buffered bytes that cannot be written make the copy short as well.
+    if (cxCloseFile(out) < 0 && result == CX_OK) result = CX_EFAIL;
     if (result < 0) {
         cxPlatRemove(destination);  // a partial copy is worth nothing
         return result;

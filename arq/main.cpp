@@ -1,5 +1,6 @@
 // arq: the command-line archiver of the engine's own archive format, for
 // stand-alone ".arq" archives and archives behind an executable.
+#include <signal.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -8,7 +9,7 @@
 #include "verbs.h"
 
 #ifdef _WIN32
-// Patterns reach the engine as typed; the runtime must not expand them.
+// Patterns reach arq as typed; the runtime must not expand them.
 extern "C" int _dowildcard;
 int _dowildcard = 0;
 #endif
@@ -16,31 +17,118 @@ int _dowildcard = 0;
 namespace {
 
 const char helpText[] =
-    "usage: arq VERB ARCHIVE [ARGUMENTS]\n"
+    "usage: arq VERB [OPTIONS] ARCHIVE [ARGUMENTS]\n"
     "\n"
-    "  arq a [-p] ARCHIVE FILE...      add files, or replace entries of the same name;\n"
-    "                                  FILE may hold *, ?, + and [..] in its name part\n"
-    "                                  (dir/*.txt); -p keeps the path below the\n"
-    "                                  current directory in the entry name\n"
-    "  arq d ARCHIVE PATTERN...        delete the entries that match\n"
-    "  arq x ARCHIVE [PATTERN...] [-C DIR]\n"
-    "                                  extract the entries that match (all by default)\n"
-    "                                  into DIR (the current directory by default);\n"
-    "                                  names leading outside DIR are refused\n"
-    "  arq t ARCHIVE                   test every entry's check value\n"
-    "  arq l ARCHIVE                   list name, packed and unpacked size, ratio,\n"
-    "                                  method, time (UTC) and check value\n"
-    "  arq sfx STUB OUTPUT FILE...     write STUB, an archive header and the files\n"
-    "                                  packed in the order given: a self-extracting file\n"
-    "  arq --help                      this text\n"
+    "  arq a [-p] ARCHIVE FILE...    add files, or replace the entries of the same\n"
+    "                                name. A directory is added with everything below\n"
+    "                                it (symbolic links followed). Without -p each\n"
+    "                                entry is named by the file's name alone; with -p\n"
+    "                                by its path below the current directory (or, for\n"
+    "                                a file elsewhere, below the named file's parent).\n"
+    "                                Two files whose entry names differ only in case\n"
+    "                                are refused, and nothing is written.\n"
+    "  arq d ARCHIVE PATTERN...      delete the entries that match\n"
+    "  arq x [-k] [-C DIR] ARCHIVE [PATTERN...]\n"
+    "                                extract the entries that match (all by default)\n"
+    "                                into DIR (default: the current directory), with\n"
+    "                                their stored paths. Existing files are\n"
+    "                                overwritten; -k keeps them. A damaged entry is\n"
+    "                                reported and the others are still extracted.\n"
+    "                                Names leading outside DIR are refused.\n"
+    "  arq t ARCHIVE [PATTERN...]    test the entries: each one's check value, and\n"
+    "                                each one expanded in full (nothing is written)\n"
+    "  arq l ARCHIVE [PATTERN...]    list name, packed and unpacked size, ratio,\n"
+    "                                method, time (UTC) and check value\n"
+    "  arq sfx STUB OUTPUT FILE...   write STUB, an archive header and the files\n"
+    "                                packed in the order given: a self-extracting\n"
+    "                                file (an installer). Names are stored upper-case.\n"
+    "  arq --help                    this text\n"
     "\n"
-    "ARCHIVE is a stand-alone archive (\".arq\" is added to a name without extension)\n"
-    "or an executable with an archive appended. Entry names are compared without\n"
-    "regard to case. Exit status: 0 done, 1 failed, 2 bad arguments.\n";
+    "ARCHIVE is the file of that name, whatever its extension: a stand-alone\n"
+    "archive or a program with an archive behind it (a self-extracting file is\n"
+    "rewritten in place and keeps its permissions). A name without extension that\n"
+    "names no file means NAME.arq.\n"
+    "\n"
+    "PATTERN matches the whole stored path, without regard to case, as a shell\n"
+    "matches file names: * is any run of characters and ? any one character, but\n"
+    "neither matches /; [abc], [a-z] and [!a-z] are one character of a class.\n"
+    "A pattern that matches a directory selects everything below it. So *.txt\n"
+    "matches notes.txt and MY.NOTES.TXT but not doc/a.txt; doc/*.txt and doc do.\n"
+    "On Windows, FILE of arq a may hold the same wildcards in its last part.\n"
+    "\n"
+    "Letter case: on Linux names are stored as they are and read back so (origin\n"
+    "code 3); on Windows they are read back upper-case. Names are always matched\n"
+    "and compared without regard to case.\n"
+    "\n"
+    "Limits of the format: a file must be smaller than 4 GiB, an archive smaller\n"
+    "than 2 GB, an entry name at most 254 bytes, an output path (DIR and name) at\n"
+    "most 268 characters; times are kept from 1970 to 2106. What does not fit is\n"
+    "refused with a message, never cut.\n"
+    "\n"
+    "A protected entry (flag 4, written by other tools) is listed and its check\n"
+    "value tested, but it is neither extracted nor deleted.\n"
+    "\n"
+    "Options end at --. Exit status: 0 done, 1 failed (every problem is named on\n"
+    "standard error), 2 bad arguments; 130 or 143 after an interrupt, with no\n"
+    "half-written file left behind.\n";
+
+// What each verb takes: its option letters ("C:" takes an argument), how
+// many operands at least, and what it runs.
+struct VerbRow {
+    const char* name;
+    const char* options;
+    size_t minOperands;
+    const char* missing;  // usage message when operands are missing
+    int (*run)(const ArqCommand& command);
+};
+
+const VerbRow verbTable[] = {
+    {"a", "p", 2, "a needs an archive and at least one file", arqAdd},
+    {"d", "", 2, "d needs an archive and at least one pattern", arqDelete},
+    {"x", "kC:", 1, "x needs an archive", arqExtract},
+    {"t", "", 1, "t needs an archive", arqTest},
+    {"l", "", 1, "l needs an archive", arqList},
+    {"sfx", "", 3, "sfx needs a stub, an output and at least one file", arqSfx},
+};
 
 int usage(const char* problem) {
     fprintf(stderr, "arq: %s (arq --help explains the verbs)\n", problem);
     return 2;
+}
+
+// Takes the arguments after the verb apart; 0, or the usage exit code.
+int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
+    bool optionsEnded = false;
+    char problem[120];
+    for (int i = 0; i < count; ++i) {
+        const char* arg = args[i];
+        if (optionsEnded || arg[0] != '-' || arg[1] == 0) {
+            command->operands.push_back(arg);
+            continue;
+        }
+        if (strcmp(arg, "--") == 0) {
+            optionsEnded = true;
+            continue;
+        }
+        const char* spec = arg[2] == 0 ? strchr(verb.options, arg[1]) : nullptr;
+        if (!spec || arg[1] == ':') {
+            snprintf(problem, sizeof problem, "%s does not take the option '%.40s'", verb.name, arg);
+            return usage(problem);
+        }
+        if (spec[1] == ':') {
+            if (i + 1 >= count || args[i + 1][0] == 0) {
+                snprintf(problem, sizeof problem, "-%c needs a directory", arg[1]);
+                return usage(problem);
+            }
+            command->directory = args[++i];
+        } else if (arg[1] == 'p') {
+            command->keepPaths = true;
+        } else if (arg[1] == 'k') {
+            command->keepExisting = true;
+        }
+    }
+    if (command->operands.size() < verb.minOperands) return usage(verb.missing);
+    return 0;
 }
 
 int run(int argc, char** argv) {
@@ -50,85 +138,38 @@ int run(int argc, char** argv) {
         fputs(helpText, stdout);
         return 0;
     }
-    char** args = argv + 2;
-    int count = argc - 2;
-    if (strcmp(verb, "a") == 0) {
-        bool keepPaths = count > 0 && strcmp(args[0], "-p") == 0;
-        if (keepPaths) {
-            ++args;
-            --count;
-        }
-        if (count < 2) return usage("a needs an archive and at least one file");
-        return arqAdd(args[0], args + 1, count - 1, keepPaths);
-    }
-    if (strcmp(verb, "d") == 0) {
-        if (count < 2) return usage("d needs an archive and at least one pattern");
-        return arqDelete(args[0], args + 1, count - 1);
-    }
-    if (strcmp(verb, "x") == 0) {
-        const char* directory = nullptr;
-        const char* patterns[256];
-        int patternCount = 0;
-        const char* archive = nullptr;
-        for (int i = 0; i < count; ++i) {
-            if (strcmp(args[i], "-C") == 0) {
-                if (i + 1 >= count) return usage("-C needs a directory");
-                directory = args[++i];
-            } else if (!archive) {
-                archive = args[i];
-            } else if (patternCount < 256) {
-                patterns[patternCount++] = args[i];
-            } else {
-                return usage("too many patterns");
-            }
-        }
-        if (!archive) return usage("x needs an archive");
-        return arqExtract(archive, patterns, patternCount, directory);
-    }
-    if (strcmp(verb, "t") == 0 || strcmp(verb, "l") == 0) {
-        if (count != 1) return usage(verb[0] == 't' ? "t takes one archive" : "l takes one archive");
-        return verb[0] == 't' ? arqTest(args[0]) : arqList(args[0]);
-    }
-    if (strcmp(verb, "sfx") == 0) {
-        if (count < 3) return usage("sfx needs a stub, an output and at least one file");
-        return arqSfx(args[0], args[1], args + 2, count - 2);
+    for (const VerbRow& row : verbTable) {
+        if (strcmp(verb, row.name) != 0) continue;
+        ArqCommand command = ArqCommand();
+        int bad = parse(row, argc - 2, argv + 2, &command);
+        return bad ? bad : row.run(command);
     }
     char problem[80];
     snprintf(problem, sizeof problem, "unknown verb '%.40s'", verb);
     return usage(problem);
 }
 
-}  // namespace
-
-const char* arqCodeText(int code) {
-    switch (code) {
-    case CX_EFAIL: return "operation failed";
-    case CX_ENOMEM: return "out of memory";
-    case CX_ENOFILE: return "cannot open the file";
-    case CX_ENOARCHIVE: return "not an archive";
-    case CX_EHEADER: return "damaged entry header";
-    case CX_ECHECK: return "check value mismatch (damaged data)";
-    case CX_ESLOT: return "cannot open the file";
-    case CX_EVERSION: return "entry needs a newer engine";
-    case CX_EOPEN: return "an archive is already open";
-    case CX_EREAD: return "read error";
-    case CX_EWRITE: return "write error";
-    case CX_EARG: return "invalid argument";
-    case CX_ETEMP: return "cannot create the temporary archive";
-    case CX_ESLOTS: return "too many open files";
-    case CX_ESTOPPED: return "stopped";
-    case CX_ESHORT: return "packed output incomplete (write error)";
-    case CX_ENOTSUP: return "not supported";
-    case CX_EDISK: return "not enough free disk space";
-    default: return "failed";
-    }
+// An interrupt is passed to the engine through the callback, which asks it
+// to stop; the engine then removes its temporary files. A second one ends
+// arq at once.
+void onSignal(int number) {
+    arqInterrupted = number;
+    signal(number, SIG_DFL);
 }
 
+}  // namespace
+
 int main(int argc, char** argv) {
+    signal(SIGINT, onSignal);
+    signal(SIGTERM, onSignal);
     cxInit();
     cxSetCallback(CX_CALLBACK_EVENT, arqCallback);
     int status = run(argc, argv);
     arqProgressEnd();
+    if (arqInterrupted) {
+        fprintf(stderr, "arq: interrupted\n");
+        status = 128 + arqInterrupted;
+    }
     fflush(stdout);
     cxTerm();
     return status;

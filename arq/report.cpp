@@ -3,29 +3,70 @@
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <time.h>
 
 #ifdef _WIN32
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
+#include <windows.h>
 #else
 #include <unistd.h>
 #endif
 
 ArqTally arqTally;
-const char* const* arqAddPatterns;
+volatile int arqInterrupted;
 
 namespace {
-int terminal = -1;     // unknown until first asked
+
+int console = -1;  // unknown until first asked
 bool progressShown;
 uint32_t lastPercent = 101;
-int addIndex;
+uint64_t lastDrawn;  // milliseconds
+bool keepExisting;
 
-bool onTerminal(void) {
-    if (terminal < 0) terminal = isatty(fileno(stderr)) ? 1 : 0;
-    return terminal == 1;
+// Progress is drawn on a console only. On Windows a character device such
+// as NUL is not one, although the C runtime calls it a terminal.
+bool onConsole(void) {
+    if (console < 0) {
+#ifdef _WIN32
+        DWORD mode;
+        console = GetConsoleMode(GetStdHandle(STD_ERROR_HANDLE), &mode) ? 1 : 0;
+#else
+        console = isatty(fileno(stderr)) ? 1 : 0;
+#endif
+    }
+    return console == 1;
 }
+
+uint64_t milliseconds(void) {
+#ifdef _WIN32
+    return GetTickCount();
+#else
+    struct timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return (uint64_t)now.tv_sec * 1000 + (uint64_t)now.tv_nsec / 1000000;
+#endif
+}
+
+void say(bool failure, const char* format, va_list args) {
+    arqProgressEnd();
+    fputs("arq: ", stderr);
+    vfprintf(stderr, format, args);
+    fputc('\n', stderr);
+    if (failure) ++arqTally.failures;
+}
+
+int16_t overwrite(EntryInfo* record, int16_t, int32_t) {
+    if (!keepExisting) return 1;
+    ++arqTally.kept;
+    arqNote("%s exists; kept (-k)", arqShown(record->name).c_str());
+    return 0;
+}
+
 }  // namespace
+
+void arqKeepExisting(bool keep) {
+    keepExisting = keep;
+    cxSetCallback(CX_CALLBACK_OVERWRITE, overwrite);
+}
 
 void arqProgressEnd(void) {
     if (!progressShown) return;
@@ -36,45 +77,106 @@ void arqProgressEnd(void) {
 }
 
 void arqError(const char* format, ...) {
-    arqProgressEnd();
     va_list args;
     va_start(args, format);
-    fputs("arq: ", stderr);
-    vfprintf(stderr, format, args);
-    fputc('\n', stderr);
+    say(true, format, args);
     va_end(args);
-    ++arqTally.failures;
+}
+
+void arqNote(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    say(false, format, args);
+    va_end(args);
 }
 
 void arqProgress(const char* name, uint32_t done, uint32_t total) {
-    if (!onTerminal()) return;
+    if (!onConsole()) return;
     uint32_t percent = total ? (uint32_t)((uint64_t)done * 100 / total) : 100;
     if (percent > 100) percent = 100;
     if (progressShown && percent == lastPercent) return;
+    uint64_t now = milliseconds();
+    if (progressShown && now - lastDrawn < 100) return;
+    lastDrawn = now;
     lastPercent = percent;
     char doneText[16], totalText[16];
     snprintf(doneText, sizeof doneText, "%s", cxFormatNumber((int32_t)done));
     snprintf(totalText, sizeof totalText, "%s", cxFormatNumber((int32_t)total));
-    const char* shown = name;
-    size_t length = strlen(name);
-    if (length > 40) shown = name + length - 40;
-    fprintf(stderr, "\r%c %-40s %13s of %13s bytes", cxSpinChar(), shown, doneText, totalText);
+    std::string shown = arqShown(name);
+    if (shown.size() > 40) shown = shown.substr(shown.size() - 40);
+    fprintf(stderr, "\r%c %-40s %13s of %13s bytes", cxSpinChar(), shown.c_str(), doneText, totalText);
     fflush(stderr);
     progressShown = true;
 }
 
+std::string arqShown(const char* name) {
+    std::string shown;
+    for (const unsigned char* p = (const unsigned char*)name; *p; ++p) {
+        char escape[8];
+        if (*p == '\n') {
+            shown += "\\n";
+        } else if (*p == '\t') {
+            shown += "\\t";
+        } else if (*p < 0x20 || *p == 0x7F) {
+            snprintf(escape, sizeof escape, "\\x%02X", *p);
+            shown += escape;
+#ifndef _WIN32
+        } else if (*p == '\\') {
+            shown += '/';  // the engine's separator, "/" in the archive and here
+#endif
+        } else {
+            shown += (char)*p;
+        }
+    }
+    return shown;
+}
+
+std::string arqReason(int error) {
+    if (error == 0) return "";
+    return std::string(": ") + strerror(error);
+}
+
+std::string arqReason(void) {
+    return arqReason(cxSystemError());
+}
+
+const char* arqCodeText(int code) {
+    switch (code) {
+    case CX_EFAIL: return "operation failed";
+    case CX_ENOMEM: return "out of memory";
+    case CX_ENOFILE: return "cannot open the file";
+    case CX_ENOARCHIVE: return "not an archive";
+    case CX_EHEADER: return "damaged entry header";
+    case CX_ECHECK: return "damaged data (check value or stream does not fit)";
+    case CX_ESLOT: return "cannot open the file";
+    case CX_EVERSION: return "entry needs a newer engine";
+    case CX_EOPEN: return "an archive is already open";
+    case CX_EREAD: return "read error";
+    case CX_EWRITE: return "write error";
+    case CX_EARG: return "invalid argument";
+    case CX_ETEMP: return "cannot create the temporary archive";
+    case CX_ESLOTS: return "too many open files";
+    case CX_ESTOPPED: return "stopped";
+    case CX_ESHORT: return "packed output incomplete (write error)";
+    case CX_ENOTSUP: return "not supported";
+    case CX_EDISK: return "not enough free disk space";
+    case CX_ETOOLARGE: return "too large for the archive format (4 GiB a file, 2 GB an archive)";
+    default: return "failed";
+    }
+}
+
 int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
-    const char* name = record->name;
+    if (arqInterrupted) record->stopCode = CX_STOP;
+    std::string shown = arqShown(record->name);
+    const char* name = shown.c_str();
     switch (code) {
     case CXCB_PACK:
     case CXCB_REPLACE:
-        arqProgress(name, (uint32_t)value, record->unpackedSize);
-        break;
     case CXCB_EXPAND:
-        arqProgress(name, (uint32_t)value, record->unpackedSize);
+        arqProgress(record->name, (uint32_t)value, record->unpackedSize);
         break;
     case CXCB_TEST:
-        arqProgress(name, (uint32_t)value, record->packedSize);
+        arqProgress(record->name, (uint32_t)value, record->packedSize);
         break;
     case CXCB_PACKED:
         arqProgressEnd();
@@ -88,14 +190,7 @@ int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
         ++arqTally.deleted;
         break;
     case CXCB_ADDED:
-        if (value == 0) {
-            const char* pattern = arqAddPatterns && arqAddPatterns[addIndex] ? arqAddPatterns[addIndex] : name;
-            arqError("no file matches %s", pattern);
-        }
-        if (arqAddPatterns && arqAddPatterns[addIndex]) ++addIndex;
-        break;
-    case CXCB_BEGIN:
-        addIndex = 0;
+        if (value == 0) arqError("no file matches %s", name);
         break;
     case CXCB_UNKNOWN:
         arqError("%s: unknown packing method %u; entry skipped", name, record->method);
@@ -104,7 +199,7 @@ int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
         if (value == 1) arqError("%s exists and is read-only; entry skipped", name);
         break;
     case CXCB_RENAME:
-        arqError("cannot put the extracted file in place as %s", name);
+        arqError("cannot put the extracted file in place as %s%s", name, arqReason().c_str());
         break;
     case CX_EPROTECTED:
         arqError("%s is a protected entry; left untouched", name);
@@ -112,8 +207,14 @@ int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
     case CX_EUNSAFE:
         arqError("%s: refused, the name leads outside the destination directory", name);
         break;
+    case CX_ETOOLONG:
+        arqError("%s: refused, the output path is longer than 268 characters", name);
+        break;
+    case CX_ETOOLARGE:
+        arqError("%s: %s", name, arqCodeText(code));
+        break;
     case CX_ECHECK:
-        arqError("%s: check value mismatch (damaged data)", name);
+        arqError("%s: %s", name, arqCodeText(code));
         break;
     case CX_EDISK:
         arqError("%s: not enough free disk space", name);
@@ -122,14 +223,19 @@ int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
         arqError("%s: out of memory", name);
         break;
     case CX_EFAIL:
-        arqError("%s: cannot open file", name);
+        arqError("%s: cannot open%s", name, arqReason().c_str());
+        break;
+    case CX_EWRITE:
+    case CX_ESHORT:
+        arqError("%s: write error%s", name, arqReason().c_str());
         break;
     case CX_EARG:
         arqError("%s: name too long for an archive entry", name);
         break;
-    case CX_ESHORT:
-        arqError("%s: write error in the archive", name);
-        break;
+    case CXCB_STOPPED:
+    case CXCB_ERROR:
+    case CX_ESTOPPED:
+        break;  // said once by the verb
     default:
         if (code < 0) arqError("%s: failed with code %d", name, code);
         break;

@@ -1,9 +1,11 @@
 // What arq tells its user: one line per problem on standard error, progress
-// on a terminal, and the engine's event callback that feeds both.
+// on a console, and the engine's event callback that feeds both.
 #ifndef ARQ_REPORT_H
 #define ARQ_REPORT_H
 
 #include <stdint.h>
+
+#include <string>
 
 #include "cx.h"
 
@@ -13,19 +15,34 @@ struct ArqTally {
     int packed;     // entries written by the add pass
     int extracted;
     int deleted;
+    int kept;       // existing files left alone (-k)
 };
 extern ArqTally arqTally;
 
-// The patterns of the running add verb, in queue order, so that a pattern
-// that found no file is named as the user wrote it.
-extern const char* const* arqAddPatterns;
+// Set by the signal handler; the callback then asks the engine to stop.
+extern volatile int arqInterrupted;
 
 // "arq: " + message on standard error; counts a failure.
 void arqError(const char* format, ...);
-// Progress line on a terminal (nothing when standard error is not one).
+// The same, for something the user should know that is no failure.
+void arqNote(const char* format, ...);
+// Progress line on a console, at most ten times a second.
 void arqProgress(const char* name, uint32_t done, uint32_t total);
 void arqProgressEnd(void);
 
+// A name as the user sees it: "/" between levels on POSIX, control
+// characters and backslashes written as escapes (\n, \t, \x1B, \\).
+std::string arqShown(const char* name);
+// The system's reason for the last failed file operation, as ": reason",
+// or "" when there is none.
+std::string arqReason(void);
+std::string arqReason(int error);
+
+// Text of an engine result code.
+const char* arqCodeText(int code);
+
 int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value);
+// Overwrite callback: with -k existing files are kept, else overwritten.
+void arqKeepExisting(bool keep);
 
 #endif

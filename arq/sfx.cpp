@@ -3,89 +3,133 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <string>
+#include <vector>
+
+#include "collect.h"
 #include "cx.h"
+#include "files.h"
 #include "report.h"
+#include "select.h"
 #include "verbs.h"
 
 namespace {
 
-// The archive signature is put together at run time so that its four bytes
-// never stand together in this program's image: a reader scanning the
-// program for an archive must not find one here.
-volatile uint8_t signatureMask = 0x5A;
-
+// Readers look for the first entry in the first 400,000 bytes only.
 const uint32_t kSearchedBytes = 400000;
 
-void archiveSignature(uint8_t* out) {
-    const uint8_t masked[4] = {0x67 ^ 0x5A, 0x57 ^ 0x5A, 0x04 ^ 0x5A, 0x02 ^ 0x5A};
-    for (int i = 0; i < 4; ++i) out[i] = (uint8_t)(masked[i] ^ signatureMask);
-}
-
-const char* baseName(const char* path) {
-    const char* base = path;
-    for (const char* p = path; *p; ++p) {
-        if (*p == '/' || *p == '\\' || *p == ':') base = p + 1;
-    }
-    return base;
-}
-
-bool sameName(const char* a, const char* b) {
-    for (; *a && *b; ++a, ++b) {
-        char x = *a >= 'a' && *a <= 'z' ? (char)(*a - 32) : *a;
-        char y = *b >= 'a' && *b <= 'z' ? (char)(*b - 32) : *b;
-        if (x != y) return false;
-    }
-    return *a == *b;
+std::string shown(const std::string& text) {
+    return arqShown(text.c_str());
 }
 
 void putLittleEndian(uint8_t* out, uint32_t value) {
     for (int i = 0; i < 4; ++i) out[i] = (uint8_t)(value >> (8 * i));
 }
 
+// The stub must exist, be small enough for the archive behind it to be
+// found, and hold neither signature: a reader would take the first one for
+// the archive.
+bool usableStub(const std::string& stub) {
+    ArqFileInfo info = arqStat(stub);
+    if (info.kind != ARQ_FILE) {
+        arqError("%s: %s", shown(stub).c_str(),
+                 info.kind == ARQ_DIRECTORY ? "is a directory, not a stub program"
+                 : info.kind == ARQ_MISSING  ? (std::string("cannot open the stub") + arqReason(info.error)).c_str()
+                                             : "not a regular file");
+        return false;
+    }
+    if (info.size + 12 + 4 > kSearchedBytes) {
+        arqError("%s: stub too large (%s bytes): the archive must begin within the first %u bytes",
+                 shown(stub).c_str(), std::to_string(info.size).c_str(), kSearchedBytes - 16);
+        return false;
+    }
+    for (uint8_t kind = 1; kind <= 2; ++kind) {
+        int32_t at = kind == 1 ? cxFindEntrySignature(stub.c_str(), 0) : cxFindArchiveHeader(stub.c_str(), 0) - 4;
+        if (at >= 0) {
+            arqError("%s: holds the archive's %s signature at offset %d; the archive behind it could not be found",
+                     shown(stub).c_str(), kind == 1 ? "entry" : "header", at);
+            return false;
+        }
+    }
+    return true;
+}
+
+// The output must be none of the files it is made of.
+bool distinctOutput(const std::string& output, const std::string& stub, const std::vector<ArqInput>& inputs) {
+    // Only a regular file is made or replaced: a failed run removes its
+    // output, which must never be a device or a directory.
+    ArqKind kind = arqStat(output).kind;
+    if (kind == ARQ_DIRECTORY || kind == ARQ_OTHER) {
+        arqError("%s: %s", shown(output).c_str(), kind == ARQ_DIRECTORY ? "is a directory" : "not a regular file");
+        return false;
+    }
+    std::string full = arqFullPath(output);
+    auto same = [&](const std::string& path) {
+        return arqSameFile(output, path) || arqSamePath(full, arqFullPath(path));
+    };
+    if (same(stub)) {
+        arqError("%s: the output would overwrite the stub", shown(output).c_str());
+        return false;
+    }
+    for (const ArqInput& input : inputs) {
+        if (same(input.path)) {
+            arqError("%s: the output would overwrite one of its own files", shown(output).c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
 // Packs the files after the archive header; false after reporting a problem.
-bool writeEntries(int out, const char* const* files, int count) {
+bool writeEntries(int out, const std::vector<ArqInput>& inputs) {
     int32_t headerAt = cxSeek(out, 0, SEEK_END);
     uint8_t header[12] = {0};
-    archiveSignature(header);
+    arqSignature(header, 2);
     if (headerAt < 0 || cxWrite(out, header, 12) != 12) {
-        arqError("cannot write the archive header");
+        arqError("cannot write the archive header%s", arqReason().c_str());
         return false;
     }
     EntryInfo record;
     memset(&record, 0, sizeof record);
-    uint32_t total = 0;
-    for (int i = 0; i < count; ++i) {
-        const char* name = baseName(files[i]);
-        int in = cxOpenFile(files[i], CX_READ);
+    uint64_t total = 0;
+    for (const ArqInput& input : inputs) {
+        int in = cxOpenFile(input.path.c_str(), CX_READ);
         if (in < 0) {
-            arqError("%s: cannot open file", files[i]);
+            arqError("%s: cannot open%s", shown(input.path).c_str(), arqReason().c_str());
             return false;
         }
         memset(&record, 0, sizeof record);
-        snprintf(record.name, sizeof record.name, "%s", name);
+        snprintf(record.name, sizeof record.name, "%s", input.entry.c_str());
         record.nameLength = (uint32_t)strlen(record.name);
         record.source = in;
         record.destination = out;
         record.versionMadeBy = CX_VERSION;
         record.versionNeeded = CX_VERSION_PACKED;
         record.originCode = CX_ORIGIN_ENGINE;
+        int failuresBefore = arqTally.failures;
         int16_t packed = cxPackEntry(&record);
         cxCloseFile(in);
         if (packed < 0) {
-            arqError("%s: %s", files[i], arqCodeText(packed));
+            if (arqTally.failures == failuresBefore && !arqInterrupted)
+                arqError("%s: %s", shown(input.path).c_str(), arqCodeText(packed));
             return false;
         }
         total += record.unpackedSize;
+    }
+    if (total > 0xFFFFFFFFull) {
+        arqError("the files add up to %s bytes; the archive header's total holds 4 GiB at most",
+                 std::to_string(total).c_str());
+        return false;
     }
     // The end record repeats the last entry's fields with an empty name.
     record.name[0] = 0;
     record.nameLength = 0;
     record.source = -1;
     record.destination = out;
-    putLittleEndian(header + 4, total);
+    putLittleEndian(header + 4, (uint32_t)total);
     if (cxWriteEntryHeader(&record) < 0 || cxSeek(out, headerAt + 4, SEEK_SET) < 0 ||
         cxWrite(out, header + 4, 4) != 4) {
-        arqError("cannot write the archive");
+        arqError("cannot write the archive%s", arqReason().c_str());
         return false;
     }
     return true;
@@ -93,49 +137,29 @@ bool writeEntries(int out, const char* const* files, int count) {
 
 }  // namespace
 
-int arqSfx(const char* stub, const char* output, const char* const* files, int count) {
-    for (int i = 0; i < count; ++i) {
-        const char* name = baseName(files[i]);
-        if (!*name || strlen(name) > CX_ENTRY_NAME_MAX) {
-            arqError("%s: not a usable entry name", files[i]);
-            return 1;
-        }
-        for (int j = 0; j < i; ++j) {
-            if (sameName(name, baseName(files[j]))) {
-                arqError("%s: a second file named %s", files[i], name);
-                return 1;
-            }
-        }
-    }
-    int probe = cxOpenFile(stub, CX_READ);
-    if (probe < 0) {
-        arqError("%s: cannot open the stub", stub);
-        return 1;
-    }
-    CxFileStat status;
-    int16_t statted = cxStat(probe, &status);
-    cxCloseFile(probe);
-    // Readers look for the first entry in the first 400,000 bytes only.
-    if (statted == 0 && status.size + 12 + 4 > kSearchedBytes) {
-        arqError("%s: stub too large (%u bytes): the archive must begin within the first %u bytes",
-                 stub, status.size, kSearchedBytes - 16);
-        return 1;
-    }
-    int16_t copied = cxCopyFile(stub, output);
+int arqSfx(const ArqCommand& command) {
+    std::string stub = command.operands[0];
+    std::string output = command.operands[1];
+    std::vector<const char*> files(command.operands.begin() + 2, command.operands.end());
+    std::vector<ArqInput> inputs;
+    if (!usableStub(stub)) return 1;
+    if (!arqCollect(files, ARQ_FILES_ONLY, &inputs) || arqTally.failures) return 1;
+    if (!distinctOutput(output, stub, inputs)) return 1;
+    int16_t copied = cxCopyFile(stub.c_str(), output.c_str());
     if (copied < 0) {
-        arqError("%s: cannot write (%s)", output, arqCodeText(copied));
+        arqError("%s: cannot write (%s)%s", shown(output).c_str(), arqCodeText(copied), arqReason().c_str());
         return 1;
     }
-    int out = cxOpenFile(output, CX_READ | CX_WRITE);
-    if (out < 0) {
-        arqError("%s: cannot open for writing", output);
-        remove(output);
-        return 1;
+    int out = cxOpenFile(output.c_str(), CX_READ | CX_WRITE);
+    bool ok = out >= 0;
+    if (!ok) arqError("%s: cannot open for writing%s", shown(output).c_str(), arqReason().c_str());
+    if (ok) ok = writeEntries(out, inputs);
+    if (out >= 0 && cxCloseFile(out) < 0 && ok) {
+        arqError("%s: write error%s", shown(output).c_str(), arqReason().c_str());
+        ok = false;
     }
-    bool ok = writeEntries(out, files, count);
-    cxCloseFile(out);
-    if (!ok) {
-        remove(output);  // a half-written installer is worse than none
+    if (!ok || arqInterrupted) {
+        remove(output.c_str());  // a half-written installer is worse than none
         return 1;
     }
     return 0;

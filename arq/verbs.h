@@ -2,14 +2,21 @@
 #ifndef ARQ_VERBS_H
 #define ARQ_VERBS_H
 
-int arqAdd(const char* archive, const char* const* files, int count, bool keepPaths);
-int arqDelete(const char* archive, const char* const* patterns, int count);
-int arqExtract(const char* archive, const char* const* patterns, int count, const char* directory);
-int arqTest(const char* archive);
-int arqList(const char* archive);
-int arqSfx(const char* stub, const char* output, const char* const* files, int count);
+#include <vector>
 
-// Text of an engine result code.
-const char* arqCodeText(int code);
+// A command line taken apart: the verb's options and its operands in order.
+struct ArqCommand {
+    bool keepPaths;         // a -p
+    bool keepExisting;      // x -k
+    const char* directory;  // x -C
+    std::vector<const char*> operands;
+};
+
+int arqAdd(const ArqCommand& command);
+int arqDelete(const ArqCommand& command);
+int arqExtract(const ArqCommand& command);
+int arqTest(const ArqCommand& command);
+int arqList(const ArqCommand& command);
+int arqSfx(const ArqCommand& command);
 
 #endif

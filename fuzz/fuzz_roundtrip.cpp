@@ -1,11 +1,50 @@
 // Packing arbitrary bytes and expanding the entry gives them back, with the
-// check value of the stored bytes.
+// check value of the stored bytes. Inputs are small, so two lead bytes make
+// them grow into files (of 24 KB at most, to keep runs quick) that fill the
+// packer's 16 KB item buffer: 0xFE turns each following byte into a
+// three-letter word (files dense with three-byte matches), 0xFF repeats the
+// rest with one byte changed per copy. Any other input is packed as it is.
+#include <vector>
+
 #include "fuzz_util.h"
+
+namespace {
+
+const size_t kGrownMax = 24 * 1024;
+std::vector<uint8_t> grown;
+
+void Grow(const uint8_t** data, size_t* size) {
+    if (*size < 2 || (*data)[0] < 0xFE) return;
+    const uint8_t* rest = *data + 1;
+    size_t length = *size - 1;
+    grown.clear();
+    if ((*data)[0] == 0xFE) {
+        // 256 three-letter words: after the first few hundred bytes almost
+        // every word is a match of three bytes, the densest the packer meets.
+        for (size_t i = 0; i < length && grown.size() < kGrownMax; ++i) {
+            grown.push_back((uint8_t)('a' + (rest[i] & 15)));
+            grown.push_back((uint8_t)('a' + (rest[i] >> 4)));
+            grown.push_back(' ');
+        }
+    } else {
+        unsigned copies = 2 + rest[0] % 63;
+        for (unsigned k = 0; k < copies && grown.size() + length <= kGrownMax; ++k) {
+            size_t at = grown.size();
+            grown.insert(grown.end(), rest + 1, rest + length);
+            if (grown.size() > at) grown[at + (k * 7919) % (grown.size() - at)] ^= (uint8_t)(k + 1);
+        }
+    }
+    *data = grown.data();
+    *size = grown.size();
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string in = ScratchFile("ROUND.BIN");
     static const std::string archive = ScratchFile("round.arq");
     static const std::string out = ScratchFile("round.out");
+    Grow(&data, &size);
     WriteWhole(in, data, size);
 
     EntryInfo record;

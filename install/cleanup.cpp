@@ -2,9 +2,10 @@
 // roll-back. A partial pass, after a successful run that installed
 // something, deletes the images that were not put in place and the work
 // files. A full pass, after a failure or when nothing was installed,
-// deletes every image, copies the ".BAK" backups back over the targets of
-// the entries it may restore, and has the system's pending-rename records
-// put back as they were before the run. No failure stops the pass: every
+// deletes every image, copies the backups this run made back over the
+// targets of the entries it may restore, removes the empty files made at new
+// targets of replacements queued for the restart, and has the system's
+// pending-rename records put back as they were before the run. No failure stops the pass: every
 // entry is still handled and the pending-rename records are still dealt
 // with; a partial pass that cannot delete an image becomes a full one.
 #define TRACE_FILE __FILE__ ":upgrade"
@@ -17,6 +18,45 @@
 // Entries that are never copied back from a backup.
 static const DWORD kNeverRestored =
     IMG_NO_BACKUP | IMG_WORK_FILE | IMG_AT_RESTART | IMG_REGISTRY_SCRIPT | IMG_DIRECTORY;
+
+// The run backed the target up before touching it. A target that had no
+// file, or whose facts came from a pending replacement, got no backup from
+// this run: a ".BAK" of an earlier run must not be copied over it.
+static BOOL BackedUpThisRun(const ImageFile* entry, const ImageState* state)
+{
+    return state->existing.exists && !state->existing.pending && !(entry->flags & IMG_NO_BACKUP);
+}
+
+// A replacement queued for the restart made an empty file at a target that
+// had none, so that the target had a short name. Once the queued rename is
+// taken back, that empty file is all that is left of the run there.
+static BOOL MadeStandIn(const ImageFile* entry, const ImageState* state)
+{
+    BOOL delayed = (entry->flags & IMG_AT_RESTART) && !(entry->flags & IMG_MOVE_NOW);
+    return delayed && state->upgrade && state->image.exists && !state->existing.exists && !state->existing.pending;
+}
+
+static BOOL DeleteStandIn(const ImageFile* entry)
+{
+    char target[MAX_PATH];
+    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
+        return FALSE;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(target, &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return TRUE;
+    FindClose(search);
+    // Anything written there since is not ours to remove.
+    if (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0)
+        return TRUE;
+    LOG("Deleting empty stand-in %s", target);
+    if (g_Sys.DeleteFileA(target))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("DeleteFile %s failed 0x%08lX", target, error);
+    STATUS(MSG_DELETE_FAILED, error);
+    return FALSE;
+}
 
 static BOOL DeleteImage(const ImageFile* entry)
 {
@@ -77,7 +117,10 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
                     continue;
                 }
             }
-            if (state->installed && !(entry->flags & kNeverRestored) && !RestoreBackup(entry))
+            if (state->installed && !(entry->flags & kNeverRestored) && BackedUpThisRun(entry, state) &&
+                !RestoreBackup(entry))
+                result = FALSE;
+            if (full && MadeStandIn(entry, state) && !DeleteStandIn(entry))
                 result = FALSE;
         }
     } while (startAgain);

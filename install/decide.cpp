@@ -167,18 +167,6 @@ static ULONGLONG WriteTimeOf(const FileInfo* info)
     return (ULONGLONG)info->lastWriteTime.dwHighDateTime << 32 | info->lastWriteTime.dwLowDateTime;
 }
 
-static void ReportDecideProgress(UpgradeContext* context, DWORD index)
-{
-    if (!context->progress)
-        return;
-    ProgressRecord record;
-    memset(&record, 0, sizeof record);
-    record.code = PROGRESS_DECIDE;
-    record.index = (LONG)index;
-    record.context = context;
-    context->progress(&record);
-}
-
 // The existing file's facts: from the file a pending replacement will put at
 // the target at the next restart, when the move record file names one.
 static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion)
@@ -289,7 +277,7 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force)
         return FALSE;
     }
     for (DWORD i = 0; i < context->count; ++i) {
-        ReportDecideProgress(context, i);
+        ReportPassProgress(context, PROGRESS_DECIDE, i);
         const ImageFile* entry = &context->images[i];
         ImageState* state = &context->states[i];
         if (!IsImageApplicable(entry) || (entry->flags & (IMG_WORK_FILE | IMG_REGISTRY_SCRIPT | IMG_DIRECTORY)))

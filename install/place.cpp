@@ -139,18 +139,6 @@ BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record
     return MoveAtRestart(source, target, record);
 }
 
-static void ReportInstallProgress(UpgradeContext* context, DWORD index)
-{
-    if (!context->progress)
-        return;
-    ProgressRecord record;
-    memset(&record, 0, sizeof record);
-    record.code = PROGRESS_INSTALL;
-    record.index = (LONG)index;
-    record.context = context;
-    context->progress(&record);
-}
-
 static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
 {
     char path[MAX_PATH];
@@ -229,7 +217,7 @@ BOOL InstallImages(UpgradeContext* context)
     }
     context->installStarted = 0;
     for (DWORD i = 0; i < context->count; ++i) {
-        ReportInstallProgress(context, i);
+        ReportPassProgress(context, PROGRESS_INSTALL, i);
         const ImageFile* entry = &context->images[i];
         ImageState* state = &context->states[i];
         if (!state->upgrade)

@@ -260,14 +260,7 @@ BOOL RunRegistryScript(UpgradeContext* context)
         return FALSE;
     }
     for (DWORD i = 0; i < context->count; ++i) {
-        if (context->progress) {
-            ProgressRecord record;
-            memset(&record, 0, sizeof record);
-            record.code = PROGRESS_REGISTRY;
-            record.index = (LONG)i;
-            record.context = context;
-            context->progress(&record);
-        }
+        ReportPassProgress(context, PROGRESS_REGISTRY, i);
         const ImageFile* image = &context->images[i];
         if (!(image->flags & IMG_REGISTRY_SCRIPT))
             continue;

@@ -2,6 +2,8 @@
 // entry against the running system.
 #include "upgrade.h"
 
+#include <string.h>
+
 #include "cx.h"
 #include "install.h"
 #include "log.h"
@@ -99,6 +101,18 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
     LOG("Path of %s in %s does not fit", name, GetInstallDir(dirId));
     STATUS(MSG_INTERNAL_ERROR, ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
+}
+
+void ReportPassProgress(UpgradeContext* context, DWORD code, DWORD index)
+{
+    if (!context->progress)
+        return;
+    ProgressRecord record;
+    memset(&record, 0, sizeof record);
+    record.code = code;
+    record.index = (LONG)index;
+    record.context = context;
+    context->progress(&record);
 }
 
 void EngineShutdown(void)

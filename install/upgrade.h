@@ -135,6 +135,11 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force);
 BOOL InstallImages(UpgradeContext* context);
 BOOL RunRegistryScript(UpgradeContext* context);
 BOOL CleanupImages(UpgradeContext* context, BOOL full);
+// One progress call of a pass over the entries (decision, installation,
+// registry script): a zero-filled record with the code, the entry's index
+// and the context; nothing without a progress callback.
+void ReportPassProgress(UpgradeContext* context, DWORD code, DWORD index);
+
 // BuildInstallPath for the engine's passes: a path that would not fit is a
 // failure of the pass (status 2050), never a cut path naming another file.
 BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);

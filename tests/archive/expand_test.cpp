@@ -139,8 +139,6 @@ TEST(Expand, RejectsStreamsThatLie) {
              w->put(9, 0);
              w->put(9, 510);
          }},
-        {"match before the first byte",
-         [](BitWriter* w) { OneSymbolBlock(w, 10, 300, 0); }},
         {"code with no symbols",
          [](BitWriter* w) {
              w->put(16, 10);
@@ -174,8 +172,27 @@ TEST(Expand, CheckValueMismatchReportsComputedValue) {
     EXPECT_EQ((long)stream.size(), after);  // exactly the packed bytes were read
 }
 
-// Bytes after the end of a stream still count for the check value and are
-// read, so the source ends at the entry's last byte.
+// A match reaching back before the first byte, in a stream that is sound
+// in every other way (one block, one symbol, sizes exact): only the
+// distance check can refuse it.
+TEST(Expand, MatchBeforeTheFirstByte) {
+    BitWriter w;
+    OneSymbolBlock(&w, 1, 300, 0);  // one match of 47 bytes, one byte back
+    Bytes out;
+    CallbackLog log;
+    EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(2, w.finish(), 47, &out, &log));
+    EXPECT_TRUE(log.has(CX_ECHECK));
+    // The same stream after a literal is sound.
+    BitWriter sound;
+    OneSymbolBlock(&sound, 1, 'q', 0);
+    OneSymbolBlock(&sound, 1, 300, 0);
+    EXPECT_EQ(0, ExpandEntryBytes(2, sound.finish(), 48, &out));
+    EXPECT_EQ(Bytes(48, 'q'), out);
+}
+
+// Bytes after the end of a stream mean a damaged entry; they still count
+// for the check value and are read, so the source ends at the entry's last
+// byte.
 TEST(Expand, ReadsExactlyThePackedBytes) {
     BitWriter w;
     OneSymbolBlock(&w, 50, 'q', 0);
@@ -183,7 +200,7 @@ TEST(Expand, ReadsExactlyThePackedBytes) {
     Append(&stream, Bytes(9000, 0xAB));
     Bytes out;
     long after = 0;
-    EXPECT_EQ(0, ExpandEntryBytes(2, stream, 50, &out, nullptr, nullptr, 0, &after));
+    EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(2, stream, 50, &out, nullptr, nullptr, 0, &after));
     EXPECT_EQ((long)stream.size(), after);
 }
 

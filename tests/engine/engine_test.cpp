@@ -188,6 +188,8 @@ const char* FamilyName(Family family)
 
 static const char kWorldRoot[] = "C:\\ENGT\\";
 static const char kLogDir[] = "C:\\ENGLOG\\";
+static const char kArchiveDir[] = "C:\\ENGARC\\";
+const char kTestArchive[] = "C:\\ENGARC\\PAYLOAD.ARQ";
 
 void EngineTest::SetUp()
 {
@@ -197,6 +199,7 @@ void EngineTest::SetUp()
     DeleteFileA(logPath.c_str());
     OpenLog(logPath.c_str());
     world = new World(kWorldRoot);
+    CreateDirectoryA(kArchiveDir, NULL);
     memset(&g_System, 0, sizeof g_System);
     g_System.is95Family = GetParam() == FAMILY_95;
     g_System.isNT = GetParam() == FAMILY_NT;
@@ -221,6 +224,7 @@ void EngineTest::TearDown()
     ResetEngineState();
     delete world;
     world = nullptr;
+    RemoveTree(kArchiveDir);
     DeleteFileA(logPath.c_str());
 }
 

@@ -53,6 +53,9 @@ private:
     UpgradeContext context_;
 };
 
+// Where the tests put the archive they install from.
+extern const char kTestArchive[];
+
 // Makes an archive at path holding the entries (name, bytes) in this order.
 bool BuildArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
 
@@ -69,8 +72,8 @@ int CountLinesStarting(const std::string& log, const std::string& prefix);
 enum Family { FAMILY_95, FAMILY_NT, FAMILY_2KXP };
 const char* FamilyName(Family family);
 
-// A world at C:\ENGT\ with the engine set up as the given family, and a log
-// of its own outside the world.
+// A world at C:\ENGT\ with the engine set up as the given family, a log of
+// its own outside the world, and an empty directory C:\ENGARC\ for archives.
 class EngineTest : public ::testing::TestWithParam<Family> {
 protected:
     void SetUp() override;

@@ -12,7 +12,6 @@
 namespace {
 
 const DWORD kEverywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
-const char kArchive[] = "C:\\ENGARC\\PAYLOAD.ARQ";
 
 // Where an entry lies in an archive file.
 struct EntryPosition {
@@ -50,17 +49,6 @@ std::vector<EntryPosition> EntriesOf(const std::string& bytes)
 
 class Images : public EngineTest {
 protected:
-    void SetUp() override
-    {
-        EngineTest::SetUp();
-        CreateDirectoryA("C:\\ENGARC", NULL);
-    }
-    void TearDown() override
-    {
-        RemoveTree("C:\\ENGARC\\");
-        EngineTest::TearDown();
-    }
-
     // Four files of some size, so that every entry is packed.
     std::vector<std::pair<std::string, std::string>> FourFiles()
     {
@@ -101,7 +89,7 @@ BOOL RecordProgress(ProgressRecord* record)
 
 TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
 {
-    ASSERT_TRUE(BuildArchive(kArchive, {{"APP.DLL", Payload("v1005.dll")},
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")},
                                         {"OTHER.SYS", "for another family"},
                                         {"EXTRA.TXT", "only in the archive"},
                                         {"FRENCH.TXT", "pour les francophones"}}));
@@ -111,7 +99,7 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
                          {"french.txt", "french.txt", "french", DIR_TARGET, kEverywhere | 0x01000000, 3},
                          {"app.dll", "second.dll", "second", DIR_TARGET, kEverywhere, 4},
                          {"absent.txt", "absent.txt", "absent", DIR_TARGET, kEverywhere, 5}},
-                        kArchive);
+                        kTestArchive);
     context.get()->progress = RecordProgress;
     s_Progress.clear();
     ASSERT_TRUE(CreateImages(context.get()));
@@ -153,8 +141,8 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
 // the full cleanup.
 TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
 {
-    ASSERT_TRUE(BuildArchive(kArchive, FourFiles()));
-    const std::string sound = ReadWhole(kArchive);
+    ASSERT_TRUE(BuildArchive(kTestArchive, FourFiles()));
+    const std::string sound = ReadWhole(kTestArchive);
     std::vector<EntryPosition> entries = EntriesOf(sound);
     ASSERT_EQ(4u, entries.size());
     struct Case {
@@ -183,8 +171,8 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
     };
     for (const Case& damage : cases) {
         SCOPED_TRACE(damage.what);
-        ASSERT_TRUE(WriteWhole(kArchive, damage.bytes));
-        TestContext context(FourEntries(), kArchive);
+        ASSERT_TRUE(WriteWhole(kTestArchive, damage.bytes));
+        TestContext context(FourEntries(), kTestArchive);
         EXPECT_FALSE(CreateImages(context.get()));
         EXPECT_EQ((DWORD)MSG_DECOMPRESS_FAILED, STATUS_MESSAGE(g_Status.word));
         EXPECT_EQ((DWORD)damage.qualifier, g_Status.qualifier);
@@ -204,13 +192,13 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
 
 TEST_P(Images, OutputsThatCannotBeMadeFailThePass)
 {
-    ASSERT_TRUE(BuildArchive(kArchive, FourFiles()));
+    ASSERT_TRUE(BuildArchive(kTestArchive, FourFiles()));
     // No image in a directory that does not exist.
     {
         std::vector<TestEntry> rows = FourEntries();
         rows[1].dirId = DIR_SYSTEM16;
         RemoveDirectoryA(world->Dir(DIR_SYSTEM16).c_str());
-        TestContext context(rows, kArchive);
+        TestContext context(rows, kTestArchive);
         EXPECT_FALSE(CreateImages(context.get()));
         EXPECT_EQ((DWORD)MSG_TEMP_FILE_FAILED, STATUS_MESSAGE(g_Status.word));
         EXPECT_NE(0u, g_Status.qualifier);
@@ -236,7 +224,7 @@ TEST_P(Images, OutputsThatCannotBeMadeFailThePass)
         char blocked[MAX_PATH];
         wsprintfA(blocked, "%sCX%05u.$$$", g_Dirs.path[DIR_TARGET], number + 1);
         CreateDirectoryA(blocked, NULL);
-        TestContext context(FourEntries(), kArchive);
+        TestContext context(FourEntries(), kTestArchive);
         EXPECT_FALSE(CreateImages(context.get()));
         RemoveDirectoryA(blocked);
         EXPECT_EQ((DWORD)MSG_DECOMPRESS_FAILED, STATUS_MESSAGE(g_Status.word));

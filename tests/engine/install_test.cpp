@@ -15,21 +15,8 @@
 namespace {
 
 const DWORD kEverywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
-const char kArchive[] = "C:\\ENGARC\\PAYLOAD.ARQ";
 
-class Install : public EngineTest {
-protected:
-    void SetUp() override
-    {
-        EngineTest::SetUp();
-        CreateDirectoryA("C:\\ENGARC", NULL);
-    }
-    void TearDown() override
-    {
-        RemoveTree("C:\\ENGARC\\");
-        EngineTest::TearDown();
-    }
-};
+class Install : public EngineTest {};
 
 // Upper case over every byte, zero bytes included.
 std::string Upper(std::string text)
@@ -41,10 +28,10 @@ std::string Upper(std::string text)
 
 TEST_P(Install, FreshInstallPutsEveryFileInPlace)
 {
-    ASSERT_TRUE(BuildArchive(kArchive, {{"APP.DLL", Payload("v1005.dll")}, {"README.TXT", "read me\r\n"}}));
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")}, {"README.TXT", "read me\r\n"}}));
     TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1},
                          {"readme.txt", "readme.txt", "readme", DIR_SYSTEM32, kEverywhere, 2}},
-                        kArchive);
+                        kTestArchive);
     EXPECT_TRUE(RunInstallSequence(context.get()));
     std::string log = TakeLog();
     EXPECT_EQ((DWORD)MSG_INSTALLED, STATUS_MESSAGE(g_Status.word)) << log;
@@ -57,8 +44,8 @@ TEST_P(Install, FreshInstallPutsEveryFileInPlace)
 TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
 {
     world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"));
-    ASSERT_TRUE(BuildArchive(kArchive, {{"DRV.SYS", Payload("v1005.dll")}}));
-    TestContext context({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kArchive);
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v1005.dll")}}));
+    TestContext context({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
     ASSERT_TRUE(RunInstallSequence(context.get()));
     std::string log = TakeLog();
     EXPECT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
@@ -96,8 +83,8 @@ TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
     // A second run before the restart, with a newer file: it goes into the
     // pending file; nothing more is queued.
     Restart();
-    ASSERT_TRUE(BuildArchive(kArchive, {{"DRV.SYS", Payload("v2000.dll")}}));
-    TestContext second({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kArchive);
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v2000.dll")}}));
+    TestContext second({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
     ASSERT_TRUE(RunInstallSequence(second.get()));
     log = TakeLog();
     EXPECT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;

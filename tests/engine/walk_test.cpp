@@ -33,7 +33,6 @@ namespace {
 const DWORD kEverywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
 const DWORD kInjected = 0x2000F00D;  // an error no system call reports by itself
 const char kInjectedText[] = "0x2000F00D";
-const char kArchive[] = "C:\\ENGARC\\PAYLOAD.ARQ";
 const ULONGLONG kOld = DayTime(2001, 3, 1);
 const ULONGLONG kNew = DayTime(2002, 5, 17);
 
@@ -92,6 +91,10 @@ std::vector<TestEntry> WalkEntries()
         {"french.txt", "french.txt", "french", DIR_TARGET, kEverywhere | 0x01000000, 13},
         {"same.dll", "same.dll", "same", DIR_TARGET, kEverywhere, 14},  // not chosen
         {"script.inf", "script.inf", "", DIR_TEMP, kEverywhere | IMG_REGISTRY_SCRIPT, 15},
+        // New files: one at once (beside a backup of an earlier run), one at
+        // the restart.
+        {"fresh.dll", "fresh.dll", "fresh", DIR_TARGET, kEverywhere, 16},
+        {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 17},
     };
 }
 
@@ -106,8 +109,7 @@ protected:
     void SetUp() override
     {
         EngineTest::SetUp();
-        CreateDirectoryA("C:\\ENGARC", NULL);
-        ASSERT_TRUE(BuildArchive(kArchive, {{"APP.DLL", Payload("v1005.dll")},
+        ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")},
                                             {"DATA.TXT", "new data"},
                                             {"HELPER.DLL", Payload("v2000.dll")},
                                             {"DRV.SYS", Payload("v1005.dll")},
@@ -124,6 +126,8 @@ protected:
                                                            "Helper = REG_SZ:%%WINSYSDIR%%helper.dll\r\n"
                                                            "[OPTIONAL]\r\n"
                                                            "Count = REG_DWORD:7\r\n"},
+                                            {"FRESH.DLL", Payload("v1005.dll")},
+                                            {"LATE.SYS", Payload("v1005.dll")},
                                             {"README.TXT", "only in the archive"}}));
         // The archive's entries carry the time they were added: now.
         world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), kOld);
@@ -138,6 +142,7 @@ protected:
         world->Put(DIR_SYSTEM32, "g2.dll", Payload("v1005.dll"), kNew);
         world->Put(DIR_TARGET, "same.dll", Payload("v1004.dll"), kNew);
         world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run", kOld);
+        world->Put(DIR_TARGET, "fresh.BAK", "a backup of an earlier run", kOld);
         // Restart work queued before the run, by others and by an earlier run.
         if (GetParam() == FAMILY_95) {
             world->Put(DIR_WINDOWS, "wininit.ini", "[rename]\r\nNUL=C:\\ENGT\\TEMP\\EARLIER.TMP\r\n");
@@ -155,7 +160,6 @@ protected:
     }
     void TearDown() override
     {
-        RemoveTree("C:\\ENGARC\\");
         RegDeleteKeyA(HKEY_CURRENT_USER, "Software\\EngineWalk");
         EngineTest::TearDown();
     }
@@ -211,6 +215,13 @@ protected:
                 continue;
             problems += (now == after.files.end() ? "gone: " : "changed: ") + path + "\n";
         }
+        // A new file stays or is gone; it never becomes an old backup, and a
+        // replacement that waited for the restart leaves nothing.
+        auto fresh = after.files.find("TARGET\\FRESH.DLL");
+        if (fresh != after.files.end() && fresh->second != Payload("v1005.dll") && !named.count(fresh->first))
+            problems += "TARGET\\FRESH.DLL holds neither its new bytes nor nothing\n";
+        if (after.files.count("SYSTEM32\\DRIVERS\\LATE.SYS") && !named.count("SYSTEM32\\DRIVERS\\LATE.SYS"))
+            problems += "SYSTEM32\\DRIVERS\\LATE.SYS left at a new target\n";
         if (!(rollBackFault && named.count("<pending>")) && !(after.pending == before.pending))
             problems += "PendingFileRenameOperations differs\n";
         return problems;
@@ -303,7 +314,7 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
 
 TEST_P(Walk, EveryFailurePointRollsBack)
 {
-    TestContext context(WalkEntries(), kArchive);
+    TestContext context(WalkEntries(), kTestArchive);
 
     // A clean run, to count the calls and to see the installation happen.
     std::string log = Run(context, -1, 0);

@@ -11,6 +11,8 @@
 #include <map>
 #include <string>
 
+#include "winfiles.h"
+
 // The pending-rename value of the Session Manager key.
 struct PendingValue {
     bool exists = false;
@@ -67,9 +69,6 @@ std::string CompareSnapshots(const Snapshot& expected, const Snapshot& actual,
                              bool (*skip)(const std::string& path, void* context) = nullptr,
                              void* context = nullptr);
 
-std::string ReadWhole(const std::string& path);
-bool WriteWhole(const std::string& path, const std::string& bytes);
-void RemoveTree(const std::string& dir);  // dir with a trailing backslash
 // A file time of a calendar day (UTC, noon).
 ULONGLONG DayTime(int year, int month, int day);
 

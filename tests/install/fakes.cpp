@@ -7,6 +7,7 @@
 #include "log.h"
 #include "upgrade.h"
 #include "winmain.h"
+#include "winfiles.h"
 
 FakeControl g_Fake;
 
@@ -100,28 +101,6 @@ void ResetInstaller(void)
     memset(&s_Context, 0, sizeof s_Context);
 }
 
-static void RemoveTree(const std::string& dir)
-{
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((dir + "*").c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = found.cFileName;
-            if (name == "." || name == "..")
-                continue;
-            std::string path = dir + name;
-            if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                RemoveTree(path + "\\");
-            } else {
-                SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-                DeleteFileA(path.c_str());
-            }
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    RemoveDirectoryA(dir.c_str());
-}
-
 TempDir::TempDir()
 {
     static int counter;
@@ -140,25 +119,12 @@ TempDir::~TempDir()
 
 std::string ReadFileText(const std::string& path)
 {
-    std::string text;
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, 0, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return text;
-    char chunk[4096];
-    DWORD read;
-    while (ReadFile(file, chunk, sizeof chunk, &read, NULL) && read)
-        text.append(chunk, read);
-    CloseHandle(file);
-    return text;
+    return ReadWhole(path);
 }
 
 void WriteFileText(const std::string& path, const std::string& text)
 {
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
-    DWORD written;
-    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
-    CloseHandle(file);
+    WriteWhole(path, text);
 }
 
 BOOL PathExists(const std::string& path)

@@ -1,0 +1,233 @@
+#include "select.h"
+
+#include <errno.h>
+#include <string.h>
+
+#include "files.h"
+#include "report.h"
+
+namespace {
+
+bool separator(char c) {
+    return c == '/' || c == '\\';
+}
+
+char upper(char c) {
+    return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+}
+
+// Whether the pattern element at p (a character or a class) takes c; *width
+// receives the element's length. A "[" without a closing "]" is itself.
+bool takes(const char* p, char c, size_t* width) {
+    if (*p == '?') {
+        *width = 1;
+        return true;
+    }
+    if (*p == '[') {
+        const char* q = p + 1;
+        bool negate = *q == '!' || *q == '^';
+        if (negate) ++q;
+        const char* close = strchr(*q ? q + 1 : q, ']');
+        if (close) {
+            bool in = false;
+            for (const char* r = q; r < close; ++r) {
+                if (r + 2 < close && r[1] == '-') {
+                    in = in || (upper(c) >= upper(r[0]) && upper(c) <= upper(r[2]));
+                    r += 2;
+                } else {
+                    in = in || upper(c) == upper(*r);
+                }
+            }
+            *width = (size_t)(close - p) + 1;
+            return in != negate;
+        }
+    }
+    *width = 1;
+    return upper(*p) == upper(c) || (separator(*p) && separator(c));
+}
+
+// Matches the whole of pattern against name[0..end). A "*" gives back one
+// character at a time when what follows does not match, but never takes a
+// separator.
+bool matchUpTo(const char* p, const char* name, const char* end) {
+    const char* t = name;
+    const char* starP = nullptr;
+    const char* starT = nullptr;
+    while (t < end) {
+        size_t width = 1;
+        if (*p == '*') {
+            starP = ++p;
+            starT = t;
+        } else if (*p && (separator(*t) ? !strchr("?[", *p) : true) && takes(p, *t, &width)) {
+            p += width;
+            ++t;
+        } else if (starP && !separator(*starT)) {
+            p = starP;
+            t = ++starT;
+        } else {
+            return false;
+        }
+    }
+    while (*p == '*') ++p;
+    return *p == 0;
+}
+
+// Reads the entry header at offset again, as raw bytes, to tell an archive
+// cut short from one whose header is damaged.
+bool truncatedAt(int slot, int32_t offset) {
+    int32_t end = cxSeek(slot, 0, SEEK_END);
+    if (end < 0 || cxSeek(slot, offset, SEEK_SET) != offset) return false;
+    uint32_t available = (uint32_t)(end - offset);
+    uint8_t lead[8], signature[4];
+    arqSignature(signature, 1);
+    if (available < 8) return true;
+    if (cxRead(slot, lead, 8) != 8 || memcmp(lead, signature, 4) != 0) return false;
+    uint32_t nameLength = lead[6] | (uint32_t)lead[7] << 8;
+    if (nameLength > CX_ENTRY_NAME_MAX) return false;
+    uint32_t header = 8 + nameLength + 33;
+    if (available < header) return true;
+    uint8_t body[33];
+    if (cxSeek(slot, offset + 8 + (int32_t)nameLength, SEEK_SET) < 0 || cxRead(slot, body, 33) != 33) return false;
+    uint32_t packed = body[10] | body[11] << 8 | body[12] << 16 | (uint32_t)body[13] << 24;
+    uint32_t extra = body[31] | (uint32_t)body[32] << 8;
+    return (uint64_t)header + extra + packed > available;
+}
+
+}  // namespace
+
+void arqSignature(uint8_t* out, uint8_t kind) {
+    static volatile uint8_t mask = 0x5A;
+    const uint8_t masked[4] = {0x67 ^ 0x5A, 0x57 ^ 0x5A, 0x04 ^ 0x5A, 0x5A};
+    for (int i = 0; i < 4; ++i) out[i] = (uint8_t)(masked[i] ^ mask);
+    out[3] = kind;
+}
+
+bool arqHasWildcard(const char* text) {
+    return strpbrk(text, "*?[") != nullptr;
+}
+
+bool arqMatch(const char* pattern, const char* name) {
+    while (pattern[0] == '.' && separator(pattern[1])) pattern += 2;
+    std::string trimmed = pattern;
+    while (trimmed.size() > 1 && separator(trimmed.back())) trimmed.pop_back();
+    const char* p = trimmed.c_str();
+    const char* end = name + strlen(name);
+    if (matchUpTo(p, name, end)) return true;
+    for (const char* at = name; at < end; ++at) {
+        if (separator(*at) && matchUpTo(p, name, at)) return true;
+    }
+    return false;
+}
+
+ArqSelector::ArqSelector(const std::vector<const char*>& given) : patterns(given), used(given.size(), false) {}
+
+bool ArqSelector::selects(const char* name) {
+    if (patterns.empty()) return true;
+    bool selected = false;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        if (arqMatch(patterns[i], name)) {
+            used[i] = true;
+            selected = true;
+        }
+    }
+    return selected;
+}
+
+int ArqSelector::reportUnused(void) {
+    int count = 0;
+    for (size_t i = 0; i < patterns.size(); ++i) {
+        if (!used[i]) {
+            arqError("no entry matches %s", arqShown(patterns[i]).c_str());
+            ++count;
+        }
+    }
+    return count;
+}
+
+bool arqArchivePath(const char* given, bool forAdding, std::string* path) {
+    std::string name = given;
+    ArqFileInfo info = arqStat(name);
+    std::string base = arqBaseName(name);
+    bool extension = base.find('.', 1) != std::string::npos;
+    if (info.kind == ARQ_MISSING && !extension) {
+        ArqFileInfo withArq = arqStat(name + ".arq");
+        if (withArq.kind != ARQ_MISSING || forAdding) {
+            name += ".arq";
+            info = withArq;
+        }
+    }
+    switch (info.kind) {
+    case ARQ_FILE:
+        *path = name;
+        return true;
+    case ARQ_DIRECTORY:
+        arqError("%s: is a directory, not an archive", arqShown(name.c_str()).c_str());
+        return false;
+    case ARQ_OTHER:
+        arqError("%s: not a regular file", arqShown(name.c_str()).c_str());
+        return false;
+    case ARQ_DANGLING:
+        arqError("%s: dangling symbolic link", arqShown(name.c_str()).c_str());
+        return false;
+    case ARQ_MISSING:
+        if (forAdding && info.error == ENOENT) {
+            *path = name;
+            return true;
+        }
+        arqError("%s: no such archive%s", arqShown(given).c_str(), arqReason(info.error).c_str());
+        return false;
+    }
+    return false;
+}
+
+int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& visit) {
+    const char* shown = archive.c_str();
+    int slot = cxOpenFile(archive.c_str(), CX_READ);
+    if (slot < 0) {
+        arqError("%s: cannot open%s", arqShown(shown).c_str(), arqReason().c_str());
+        return 1;
+    }
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    record.source = slot;
+    record.destination = -1;
+    int32_t first = cxFindEntrySignature(nullptr, slot);
+    if (first < 0) {
+        cxCloseFile(slot);
+        arqError("%s: not an archive", arqShown(shown).c_str());
+        return 1;
+    }
+    cxSeek(slot, first, SEEK_SET);
+    int entries = 0;
+    for (;;) {
+        int32_t offset = cxTell(slot);
+        int16_t read = cxReadEntryHeader(&record);
+        if (read == CX_EEND) break;
+        if (read < 0) {
+            const char* what = read == CX_EVERSION ? "an entry needs a newer engine"
+                               : truncatedAt(slot, offset) ? "truncated"
+                                                           : "damaged entry header";
+            if (entries == 0) {
+                arqError("%s: %s%s", arqShown(shown).c_str(), what,
+                         read == CX_EVERSION ? "" : " inside its first entry");
+            } else {
+                arqError("%s: %s after %d entries", arqShown(shown).c_str(), what, entries);
+            }
+            cxCloseFile(slot);
+            return 1;
+        }
+        ++entries;
+        int32_t dataStart = cxTell(slot);
+        uint32_t packed = record.packedSize;
+        if (!visit(&record)) break;
+        record.source = slot;
+        record.destination = -1;
+        if (cxSeek(slot, dataStart + (int32_t)packed, SEEK_SET) < 0) {
+            arqError("%s: seek failed%s", arqShown(shown).c_str(), arqReason().c_str());
+            cxCloseFile(slot);
+            return 1;
+        }
+    }
+    cxCloseFile(slot);
+    return 0;
+}

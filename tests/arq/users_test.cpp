@@ -1,0 +1,253 @@
+// arq as a new user meets it: nothing is lost without a failure said, and
+// names, patterns, archives and messages behave as users expect.
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include "arq_fixture.h"
+
+namespace {
+
+// Offset of the unpacked-size field of the entry header at 'at' whose name
+// has 'nameLength' bytes.
+size_t UnpackedSizeField(size_t at, size_t nameLength) {
+    return at + 8 + nameLength + 14;
+}
+
+void PutLE(Bytes* bytes, size_t at, uint32_t value) {
+    for (int i = 0; i < 4; ++i) (*bytes)[at + i] = (uint8_t)(value >> (8 * i));
+}
+
+class ArqUser : public Arq {
+protected:
+    // Starts arq in the background, waits until 'appears' (a shell glob in
+    // the test's directory) exists, sends the signal and returns the exit
+    // status.
+    int Interrupt(const std::string& args, const std::string& appears, const char* signal) {
+        std::string script = "cd '" + dir.path() + "' && { '" ARQ_PATH "' " + args +
+                             " >/dev/null 2>.err & pid=$!; n=0; until ls " + appears +
+                             " >/dev/null 2>&1 || [ $n -ge 3000 ]; do sleep 0.01; n=$((n+1)); done; kill -" +
+                             signal + " $pid; wait $pid; }";
+        int raw = system(script.c_str());
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    }
+
+    bool NoTemporaryFiles(const std::string& sub) {
+        std::string command = "ls '" + dir.file(sub) + "' | grep -q '^CX.*[$][$][$]$'";
+        return system(command.c_str()) != 0;
+    }
+};
+
+// A size field changed by hand passes the check value (it covers the stored
+// bytes only); t and x find it, and x still extracts every other entry.
+TEST_F(ArqUser, DamageThatPassesTheCheckValueIsFound) {
+    Bytes good = Sample("good.txt", 30000, 0, true);
+    Sample("bad.txt", 20000, 0, true);
+    Bytes last = Sample("zlast.txt", 5000, 0, true);
+    ASSERT_EQ(0, Run({"a", "d.arq", "good.txt", "bad.txt", "zlast.txt"}).status);
+    Bytes bytes = ReadFileBytes(dir.file("d.arq"));
+    // bad.txt is the second entry: after good.txt's header and data.
+    uint32_t goodPacked = bytes[8 + 8 + 10] | bytes[8 + 8 + 11] << 8 | bytes[8 + 8 + 12] << 16;
+    size_t second = 8 + 8 + 33 + goodPacked;
+    for (uint32_t size : {20001u, 0x7FFFFFF0u}) {
+        PutLE(&bytes, UnpackedSizeField(second, 7), size);
+        ASSERT_TRUE(WriteFileBytes(dir.file("d.arq"), bytes));
+        Result r = Run({"t", "d.arq"});
+        EXPECT_EQ(1, r.status) << size;
+        EXPECT_NE(std::string::npos, r.err.find("bad.txt: damaged data")) << r.err;
+        EXPECT_NE(std::string::npos, r.out.find("good.txt")) << r.out;
+
+        r = Run({"x", "d.arq", "-C", "out"});
+        EXPECT_EQ(1, r.status) << size;
+        EXPECT_EQ(1, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+        EXPECT_FALSE(FileExists(dir.file("out/bad.txt")));
+        EXPECT_EQ(good, ReadFileBytes(dir.file("out/good.txt")));
+        EXPECT_EQ(last, ReadFileBytes(dir.file("out/zlast.txt")));
+        EXPECT_TRUE(NoTemporaryFiles("out"));
+    }
+}
+
+TEST_F(ArqUser, CollidingNamesAndLongPathsAreRefused) {
+    Sample("readme", 10, 1, true);
+    Sample("README", 20, 2, true);
+    Sample("ReadMe", 30, 3, true);
+    Result r = Run({"a", "c.arq", "readme", "README", "ReadMe"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("would both be stored")) << r.err;
+    EXPECT_FALSE(FileExists(dir.file("c.arq")));
+
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("d1").c_str()) && cxPlatMakeDir(dir.file("d2").c_str()));
+    Sample("d1/x.txt", 10, 1, true);
+    Sample("d2/x.txt", 20, 2, true);
+    r = Run({"a", "c.arq", "d1/x.txt", "d2/x.txt"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("-p")) << r.err;
+    EXPECT_FALSE(FileExists(dir.file("c.arq")));
+    EXPECT_EQ(0, Run({"a", "-p", "c.arq", "d1/x.txt", "d2/x.txt"}).status);
+    EXPECT_NE(std::string::npos, Run({"l", "c.arq"}).out.find("2 entries"));
+
+    // Two 254-byte names under a 30-character directory would not fit.
+    std::vector<TestEntry> entries(3);
+    entries[0].name = std::string(253, 'n') + "1";
+    entries[1].name = std::string(253, 'n') + "2";
+    entries[2].name = "fits.txt";
+    for (TestEntry& e : entries) e.data = Bytes(5, 'e');
+    ASSERT_TRUE(WriteArchive(dir.file("long.arq"), entries));
+    r = Run({"x", "long.arq", "-C", "a-directory-of-thirty-letters"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_EQ(2, std::count(r.err.begin(), r.err.end(), '\n')) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("longer than 268")) << r.err;
+    EXPECT_TRUE(FileExists(dir.file("a-directory-of-thirty-letters/FITS.TXT")));
+}
+
+TEST_F(ArqUser, FilesOf4GiBAreRefused) {
+    std::string huge = dir.file("huge.bin");
+    ASSERT_TRUE(WriteFileBytes(huge, Bytes()));
+    ASSERT_EQ(0, truncate(huge.c_str(), 4400000000LL));  // sparse
+    Sample("small.txt", 100, 0, true);
+    Result r = Run({"a", "h.arq", "small.txt", "huge.bin"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("4 GiB")) << r.err;
+    EXPECT_FALSE(FileExists(dir.file("h.arq")));
+}
+
+TEST_F(ArqUser, SfxNeverDestroysItsOwnInputs) {
+    Bytes stub = Sample("stub", 5000, 7, false);
+    Bytes file = Sample("f.txt", 3000, 0, true);
+    ExpectOneLineFailure(Run({"sfx", "stub", "stub", "f.txt"}), "stub");
+    EXPECT_EQ(stub, ReadFileBytes(dir.file("stub")));
+    ExpectOneLineFailure(Run({"sfx", "stub", "f.txt", "f.txt"}), "own files");
+    EXPECT_EQ(file, ReadFileBytes(dir.file("f.txt")));
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("sub").c_str()));
+    ExpectOneLineFailure(Run({"sfx", "stub", "out.exe", "sub"}), "directory");
+    EXPECT_FALSE(FileExists(dir.file("out.exe")));
+    Bytes signed_ = stub;
+    const uint8_t signature[4] = {0x67, 0x57, 0x04, 0x01};
+    std::copy(signature, signature + 4, signed_.begin() + 1000);
+    ASSERT_TRUE(WriteFileBytes(dir.file("signed"), signed_));
+    ExpectOneLineFailure(Run({"sfx", "signed", "out.exe", "f.txt"}), "signature");
+    EXPECT_FALSE(FileExists(dir.file("out.exe")));
+    EXPECT_EQ(0, Run({"sfx", "stub", "out.exe", "f.txt"}).status);
+}
+
+// An interrupt leaves no temporary output in the destination and no
+// half-written self-extracting file.
+TEST_F(ArqUser, InterruptsLeaveNothingHalfWritten) {
+    Sample("zeros.bin", 0, 0, false);
+    ASSERT_EQ(0, truncate(dir.file("zeros.bin").c_str(), 96 << 20));
+    ASSERT_EQ(0, Run({"a", "z.arq", "zeros.bin"}).status);
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("out").c_str()));
+    EXPECT_EQ(130, Interrupt("x z.arq -C out", "'out/CX'*", "INT"));
+    EXPECT_TRUE(NoTemporaryFiles("out"));
+    EXPECT_FALSE(FileExists(dir.file("out/zeros.bin")));
+
+    Sample("stub", 4000, 3, false);
+    EXPECT_EQ(143, Interrupt("sfx stub setup.exe zeros.bin", "setup.exe", "TERM"));
+    EXPECT_FALSE(FileExists(dir.file("setup.exe")));
+}
+
+TEST_F(ArqUser, NamesAndPatternsAsUsersExpect) {
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("src").c_str()) && cxPlatMakeDir(dir.file("src/d2").c_str()));
+    Bytes main = Sample("src/main.c", 2000, 0, true);
+    Sample("src/MY.NOTES.TXT", 300, 0, true);
+    Sample("src/d2/x.txt", 200, 0, true);
+    Sample("x.txt", 100, 0, true);
+    ASSERT_EQ(0, symlink("src/main.c", dir.file("link.c").c_str()));
+    ASSERT_EQ(0, symlink("nowhere", dir.file("dangling").c_str()));
+
+    // A directory is added with everything below it; links are followed,
+    // a dangling one is reported and the rest is added.
+    Result r = Run({"a", "-p", "p.arq", "src", "x.txt", "link.c", "dangling"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("dangling: dangling symbolic link")) << r.err;
+    r = Run({"l", "p.arq"});
+    for (const char* name : {"src/main.c", "src/MY.NOTES.TXT", "src/d2/x.txt", "x.txt", "link.c", "5 entries"})
+        EXPECT_NE(std::string::npos, r.out.find(name)) << name << r.out;
+
+    // Patterns match whole paths with shell wildcards, in every verb alike.
+    EXPECT_NE(std::string::npos, Run({"l", "p.arq", "src/*.txt"}).out.find("1 entries"));
+    EXPECT_NE(std::string::npos, Run({"t", "p.arq", "*/*.txt", "x.txt"}).out.find("2 entries tested"));
+    EXPECT_NE(std::string::npos, Run({"l", "p.arq", "*.c"}).out.find("1 entries"));  // link.c, not src/main.c
+    ASSERT_EQ(0, Run({"x", "p.arq", "SRC/D2/X.TXT", "Src/*.Txt", "-C", "o"}).status);
+    EXPECT_TRUE(FileExists(dir.file("o/src/d2/x.txt")));
+    EXPECT_TRUE(FileExists(dir.file("o/src/MY.NOTES.TXT")));
+    EXPECT_FALSE(FileExists(dir.file("o/x.txt")));
+    EXPECT_FALSE(FileExists(dir.file("o/src/main.c")));
+    ASSERT_EQ(0, Run({"x", "p.arq", "src", "-C", "all"}).status);  // a directory: all below it
+    EXPECT_EQ(main, ReadFileBytes(dir.file("all/src/main.c")));
+    ExpectOneLineFailure(Run({"d", "p.arq", "nothing*"}), "no entry matches nothing*");
+    ASSERT_EQ(0, Run({"d", "p.arq", "src/d2/x.txt"}).status);
+    EXPECT_NE(std::string::npos, Run({"l", "p.arq"}).out.find("4 entries"));
+
+    // Existing files are overwritten, or kept with -k.
+    ASSERT_TRUE(WriteFileText(dir.file("all/src/main.c"), "changed"));
+    ASSERT_EQ(0, Run({"x", "-k", "p.arq", "src/main.c", "-C", "all"}).status);
+    EXPECT_EQ("changed", Text(dir.file("all/src/main.c")));
+    ASSERT_EQ(0, Run({"x", "p.arq", "src/main.c", "-C", "all"}).status);
+    EXPECT_EQ(main, ReadFileBytes(dir.file("all/src/main.c")));
+}
+
+// An archive is the file named, whatever its extension, and keeps its mode.
+TEST_F(ArqUser, ArchivesAreOpenedByTheNameGiven) {
+    Sample("stub", 5000, 7, false);
+    Sample("one.txt", 500, 0, true);
+    Sample("two.txt", 600, 0, true);
+    ASSERT_EQ(0, Run({"sfx", "stub", "setup", "one.txt"}).status);
+    ASSERT_EQ(0, chmod(dir.file("setup").c_str(), 0755));
+    ASSERT_EQ(0, Run({"x", "setup", "-C", "out"}).status);
+    EXPECT_TRUE(FileExists(dir.file("out/ONE.TXT")));
+    ASSERT_EQ(0, Run({"a", "setup", "two.txt"}).status);
+    EXPECT_FALSE(FileExists(dir.file("setup.arq")));
+    EXPECT_NE(std::string::npos, Run({"l", "setup"}).out.find("2 entries"));
+    struct stat info;
+    ASSERT_EQ(0, stat(dir.file("setup").c_str(), &info));
+    EXPECT_EQ(0755u, info.st_mode & 0777);
+    ASSERT_EQ(0, Run({"d", "setup", "one.txt"}).status);
+    EXPECT_FALSE(FileExists(dir.file("setup.arq")));
+    EXPECT_NE(std::string::npos, Run({"l", "setup"}).out.find("1 entries"));
+    // A file that is no archive is not rewritten.
+    Bytes notes = Sample("notes.txt", 100, 0, true);
+    ExpectOneLineFailure(Run({"a", "notes.txt", "one.txt"}), "not an archive");
+    EXPECT_EQ(notes, ReadFileBytes(dir.file("notes.txt")));
+}
+
+TEST_F(ArqUser, MessagesSayWhatAndWhy) {
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("sub").c_str()));
+    Sample("sub/a.txt", 3000, 0, true);
+    ASSERT_EQ(0, Run({"a", "-p", "m.arq", "sub/a.txt"}).status);
+    // "/" between levels and the system's reason.
+    ASSERT_TRUE(WriteFileText(dir.file("blocker"), "a file where a directory should be"));
+    Result r = Run({"x", "m.arq", "-C", "blocker"});
+    EXPECT_EQ(1, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("blocker/sub/a.txt")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find(": Not a directory")) << r.err;
+    // An archive cut inside its first entry is truncated, not "not an archive".
+    Bytes whole = ReadFileBytes(dir.file("m.arq"));
+    ASSERT_TRUE(WriteFileBytes(dir.file("cut.arq"), Bytes(whole.begin(), whole.begin() + 100)));
+    ExpectOneLineFailure(Run({"l", "cut.arq"}), "truncated inside its first entry");
+    ExpectOneLineFailure(Run({"x", "cut.arq"}), "truncated");
+    // Usage errors.
+    EXPECT_EQ(2, Run({"a", "x.arq"}).status);
+    EXPECT_EQ(2, Run({"x", "m.arq", "-C"}).status);
+    EXPECT_EQ(2, Run({"l", "-q", "m.arq"}).status);
+    // Control characters in names are shown as escapes.
+    std::vector<TestEntry> entries(1);
+    entries[0].name = "bell\a\nname";
+    entries[0].data = Bytes(3, 'x');
+    ASSERT_TRUE(WriteArchive(dir.file("ctl.arq"), entries));
+    r = Run({"l", "ctl.arq"});
+    EXPECT_NE(std::string::npos, r.out.find("BELL\\x07\\nNAME")) << r.out;
+    // A time the 32-bit field cannot hold is clamped and said so.
+    struct utimbuf far = {0, (time_t)5000000000LL};
+    ASSERT_EQ(0, utime(dir.file("sub/a.txt").c_str(), &far));
+    r = Run({"a", "t.arq", "sub/a.txt"});
+    EXPECT_EQ(0, r.status);
+    EXPECT_NE(std::string::npos, r.err.find("2106")) << r.err;
+    EXPECT_NE(std::string::npos, Run({"l", "t.arq"}).out.find("2106-02-07 06:28:15"));
+
+    Result help = Run({"--help"});
+    for (const char* topic : {"overwritten", "-k", "case", "4 GiB", "2 GB", "protected", "neither matches /"})
+        EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
+}
+
+}  // namespace
