@@ -397,6 +397,8 @@ static void GoToState(int id)
 static void PressButton(BOOL main)
 {
     const WizardState* row = s_Wizard.current;
+    if (!row)
+        return;
     int (*handler)(void) = main ? row->next : row->cancel;
     if (!handler)
         return;

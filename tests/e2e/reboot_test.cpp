@@ -7,32 +7,9 @@
 
 #include "e2e.h"
 
-#include <tlhelp32.h>
-
 namespace {
 
 const char kDir[] = "C:\\e2eboot\\";
-
-// Keeps this driver alive when the restart ends the session of the console
-// programs in the prefix.
-BOOL WINAPI IgnoreSessionEnd(DWORD event)
-{
-    return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-}
-
-bool WinebootRunning()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = lstrcmpiA(entry.szExeFile, "wineboot.exe") == 0;
-    CloseHandle(snapshot);
-    return found;
-}
 
 std::string Contents(const std::string& path)
 {
@@ -86,7 +63,7 @@ class Restart : public testing::Test {
     {
         if (g_Paths.hooks.empty())
             GTEST_SKIP() << "no --hooks= path given";
-        SetConsoleCtrlHandler(IgnoreSessionEnd, TRUE);
+        KeepThroughRestarts();
         WaitForRestartTasks();
         CreateDirectoryA(kDir, NULL);
     }

@@ -3,38 +3,16 @@
 // which perform the pending renames: each test queues one and waits for it.
 #include "wizard_tests.h"
 
-#include <tlhelp32.h>
-
 namespace {
 
 const char kDir[] = "C:\\wizboot\\";
-
-// The restart ends the session of the prefix's console programs: not this one.
-BOOL WINAPI IgnoreSessionEnd(DWORD event)
-{
-    return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-}
-
-bool WinebootRunning()
-{
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = lstrcmpiA(entry.szExeFile, "wineboot.exe") == 0;
-    CloseHandle(snapshot);
-    return found;
-}
 
 class Restart : public WizardTest {
   protected:
     void SetUp() override
     {
         WizardTest::SetUp();
-        SetConsoleCtrlHandler(IgnoreSessionEnd, TRUE);
+        KeepThroughRestarts();
         WaitUntil([] { return !WinebootRunning(); }, 60000);
         CreateDirectoryA(kDir, NULL);
         source_ = std::string(kDir) + "queued.new";
