@@ -10,6 +10,7 @@
 
 #include <commctrl.h>
 
+#include "cx.h"
 #include "hooks.h"
 #include "install.h"
 #include "language.h"
@@ -60,16 +61,6 @@ enum { MSG_NO_DISK_SPACE = 2080 };
 
 static const char kProductVersion[] = "5.3.0.71";
 static const char kProductKey[] = "SOFTWARE\\Vornak\\Telmura";
-
-// Archive engine results that have a text of their own on the error page.
-enum {
-    CX_RESULT_NO_MEMORY = -3,
-    CX_RESULT_BAD_CHECK_VALUE = -7,
-    CX_RESULT_TEMP_FILE = -15,
-    CX_RESULT_DISK_FULL = -31,
-    CX_RESULT_NO_SPACE = -33,
-    CX_RESULT_TEMP_NAME = 49
-};
 
 enum {
     STATE_LANGUAGE = 0,
@@ -161,15 +152,15 @@ static UINT ErrorTextId(DWORD message, LONG qualifier)
 {
     if (message == MSG_DECOMPRESS_FAILED) {
         switch (qualifier) {
-        case CX_RESULT_NO_MEMORY:
+        case CX_ENOMEM:
             return MSG_OUT_OF_MEMORY;
-        case CX_RESULT_TEMP_FILE:
-        case CX_RESULT_TEMP_NAME:
+        case CX_ETEMP:
+        case CXCB_RENAME:
             return MSG_TEMP_FILE_FAILED;
-        case CX_RESULT_NO_SPACE:
-        case CX_RESULT_DISK_FULL:
+        case CX_EDISK:
+        case CX_ESHORT:  // the output ran short: a disk that filled up
             return MSG_NO_DISK_SPACE;
-        case CX_RESULT_BAD_CHECK_VALUE:
+        case CX_ECHECK:
             return STR_DAMAGED_SETUP;
         default:
             return MSG_DECOMPRESS_FAILED;
