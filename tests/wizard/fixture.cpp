@@ -28,7 +28,8 @@ static void PlaceTarget(const std::string& path, bool current)
 void SetTargets(bool driverCurrent, bool dataCurrent)
 {
     std::string system = SystemDir();
-    // Drivers: system32\drivers on the NT family, system\iosubsys on the 95.
+    // Drivers: drivers\ below the system directory on the NT family,
+    // iosubsys\ on the 95 family.
     for (const char* drivers : {"drivers\\", "iosubsys\\"}) {
         CreateDirectoryA((system + drivers).c_str(), NULL);
         PlaceTarget(system + drivers + "wizdrv.sys", driverCurrent);
