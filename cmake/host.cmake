@@ -22,7 +22,7 @@ ExternalProject_Add(win32
   BUILD_ALWAYS ON
   INSTALL_COMMAND ""
   USES_TERMINAL_BUILD ON
-  DEPENDS arq)  # packs setup.exe with the host's arq
+  DEPENDS arq)  # packs setup.exe and the test installers' payloads
 string(APPEND _sub_tests "subdirs(\"${CMAKE_BINARY_DIR}/win32\")\n")
 
 find_program(TELMURA_CLANGXX clang++)

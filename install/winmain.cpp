@@ -49,10 +49,8 @@ void RunGuardedSequence(void)
 // is closed first. A log this run would delete stays until the restart
 // request has been accepted: a refused request is a failed run, which keeps
 // its log, reopened for the final status.
-static void RebootPre95(void)
+BOOL RebootWithLogClosed(void)
 {
-    LOG("Pre95 reboot status 0x%08lX qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
-    LOG("Final status will not be logged because of reboot");
     BOOL wasOpen = g_Log.handle != NULL;
     BOOL deleteLog = !g_Options.leaveLog && !g_Log.preExisting;
     // A log whose close failed is not deleted (CloseLog's own rule).
@@ -60,9 +58,18 @@ static void RebootPre95(void)
     if (ForceReboot()) {
         if (deleteLog)
             DeleteFileA(g_Log.path);
-    } else if (wasOpen) {
-        OpenLog(g_Log.path);
+        return TRUE;
     }
+    if (wasOpen)
+        OpenLog(g_Log.path);
+    return FALSE;
+}
+
+static void RebootPre95(void)
+{
+    LOG("Pre95 reboot status 0x%08lX qualifier 0x%08lX", g_Status.word, g_Status.qualifier);
+    LOG("Final status will not be logged because of reboot");
+    RebootWithLogClosed();
 }
 
 void DecideRestart(void)

@@ -45,6 +45,12 @@ void RunGuardedSequence(void);
 // The restart decision at the end of a run (message id 2: restart needed).
 void DecideRestart(void);
 
+// The restart request on the 95 family, which may end the process before
+// the log could be closed: the log is closed first and deleted, as the run
+// would delete it, only once the request was accepted; a refused request
+// reopens it. TRUE when the request was accepted.
+BOOL RebootWithLogClosed(void);
+
 // Extracts, decides, installs, runs the registry script and cleans up.
 // TRUE when it ended without a failure; callers read the status word.
 BOOL RunInstallSequence(UpgradeContext* context);

@@ -5,12 +5,13 @@
 # silently, and what is left after it and a restart; then visually. Each run
 # prints its exit code as the 32-bit status word in hex (a Unix exit status
 # would keep only 8 bits of it) and the log it wrote, which is then removed.
-# WINDOWS_VERSION (default winxp) is the version Wine reports to them. A
-# visual run still waiting for a user after VISUAL_SECONDS (default 60) is
-# ended; a screenshot of it is left in build/ when ImageMagick's import is at
-# hand and the run lasted long enough for one. Exits 0 when every run was
-# made, whatever status it ended with, and non-zero when the build or a run
-# could not be made.
+# WINDOWS_VERSION (default winxp) is the version Wine reports to them. The
+# visual run's wizard shows on DISPLAY (a virtual display of its own when
+# none is set), in Wine's virtual desktop, and is walked through its default
+# choices (Next, Install, then OK or Reboot), each page printed and pictured
+# in build/mainjob-pages/. With VISUAL_BY_HAND=1 the wizard waits for its
+# user instead. Exits 0 when every run was made, whatever status it ended
+# with, and non-zero when the build or a run could not be made.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
@@ -69,19 +70,19 @@ echo "=== left after the removal and the restart (nothing expected)"
 files
 keys
 
-seconds=${VISUAL_SECONDS:-60}
 echo "=== visual run: setup.exe /leavelog"
-rm -f build/mainjob-visual.png
-if command -v import >/dev/null && import -version 2>/dev/null | grep -q ImageMagick; then
-  ( sleep $((seconds - 5)); import -window root build/mainjob-visual.png ) </dev/null >/dev/null 2>&1 &
-  shot=$!
-fi
-run --timeout="$seconds" "$setup" /leavelog
-if [ -n "${shot:-}" ]; then
-  kill "$shot" 2>/dev/null || true
-  wait "$shot" 2>/dev/null || true
-  if [ -f build/mainjob-visual.png ]; then
-    echo "screenshot of the visual run: build/mainjob-visual.png"
-  fi
+walk=$PWD/build/win32/tests/wizard/wizard_walk.exe
+if [ "${VISUAL_BY_HAND:-}" != 1 ] && [ -f "$walk" ]; then
+  virtual_desktop "$WINEPREFIX"
+  pages=$PWD/build/mainjob-pages
+  rm -rf "$pages"
+  mkdir -p "$pages"
+  tests/wine-run "$WINEPREFIX" "$walk" --shots="$pages" "$setup" /leavelog &
+  walker=$!
+  serve_pictures $walker "$pages/request.txt" "$pages"
+  wait $walker
+  echo "pictures of the pages: $pages"
+else
+  run "$setup" /leavelog
 fi
 echo "=== main job done: both runs made"

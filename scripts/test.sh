@@ -1,7 +1,8 @@
 #!/bin/bash
 # Builds everything (host, win32 and fuzz builds) and runs every test: host
 # unit tests, the engine's tests under Wine, the installer's unit and
-# end-to-end tests under Wine, and bounded fuzz runs.
+# end-to-end tests under Wine, the wizard in a real window (on DISPLAY, or a
+# virtual display of its own), and bounded fuzz runs.
 set -eu
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh

@@ -3,6 +3,7 @@
 #include <tlhelp32.h>
 #include <stdio.h>
 #include <string.h>
+#include <tlhelp32.h>
 
 E2EPaths g_Paths;
 
@@ -310,4 +311,28 @@ void DeleteCompletionRecord(const std::string& baseName)
 {
     std::string path = kCompletionKey + baseName;
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, path.c_str());
+}
+
+static BOOL WINAPI IgnoreSessionEnd(DWORD event)
+{
+    return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
+}
+
+void KeepThroughRestarts()
+{
+    SetConsoleCtrlHandler(IgnoreSessionEnd, TRUE);
+}
+
+bool WinebootRunning()
+{
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE)
+        return false;
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    bool found = false;
+    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+        found = lstrcmpiA(entry.szExeFile, "wineboot.exe") == 0;
+    CloseHandle(snapshot);
+    return found;
 }

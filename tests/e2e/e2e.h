@@ -78,6 +78,12 @@ std::string InconsistentStatusLine(const std::string& log);
 bool ReadCompletionRecord(const std::string& baseName, DWORD* status, DWORD* qualifier);
 void DeleteCompletionRecord(const std::string& baseName);
 
+// A restart request makes Wine run its restart tasks (wineboot), which end
+// the session of the prefix's console programs. KeepThroughRestarts keeps
+// this program running; WinebootRunning says whether the tasks still run.
+void KeepThroughRestarts();
+bool WinebootRunning();
+
 // Status word fields.
 inline DWORD StatusMessage(DWORD word) { return word >> 20; }
 inline DWORD StatusModule(DWORD word) { return (word >> 16) & 0xF; }

@@ -210,13 +210,6 @@ class Sequence {
     std::string log_;
 };
 
-// Keeps this program alive when a restart ends the session of the
-// console programs in the prefix.
-BOOL WINAPI IgnoreSessionEnd(DWORD event)
-{
-    return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-}
-
 void PrintTo(const Family& family, std::ostream* out)
 {
     *out << family.name;
@@ -290,7 +283,7 @@ bool RestartDone(void* sequence)
 
 TEST_P(Engine, DelayedMovesSecondRunAndRestart)
 {
-    SetConsoleCtrlHandler(IgnoreSessionEnd, TRUE);
+    KeepThroughRestarts();
     const Family& family = GetParam();
     Sequence sequence(family, Target("r"), "restart");
     const std::string target = sequence.target();

@@ -11,18 +11,6 @@ namespace {
 
 const char kDir[] = "C:\\e2eboot\\";
 
-// Keeps this driver alive when the restart ends the session of the console
-// programs in the prefix.
-BOOL WINAPI IgnoreSessionEnd(DWORD event)
-{
-    return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-}
-
-bool WinebootRunning()
-{
-    return ProcessRunning("wineboot.exe");
-}
-
 std::string Contents(const std::string& path)
 {
     std::string text;
@@ -75,7 +63,7 @@ class Restart : public testing::Test {
     {
         if (g_Paths.hooks.empty())
             GTEST_SKIP() << "no --hooks= path given";
-        SetConsoleCtrlHandler(IgnoreSessionEnd, TRUE);
+        KeepThroughRestarts();
         WaitForRestartTasks();
         CreateDirectoryA(kDir, NULL);
     }

@@ -135,16 +135,9 @@ void RemoveTelmura()
     DeleteFileA((std::string(windows) + "\\wininit.bak").c_str());
 }
 
-// Keeps the test program alive when the restart ends the session of the
-// programs in the prefix.
-static BOOL WINAPI IgnoreSessionEnd(DWORD event)
-{
-    return event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT;
-}
-
 bool Restart()
 {
-    SetConsoleCtrlHandler(IgnoreSessionEnd, TRUE);
+    KeepThroughRestarts();
     std::string command = "\"" + SystemDir() + "wineboot.exe\" -r";
     STARTUPINFOA startup;
     memset(&startup, 0, sizeof startup);
@@ -156,9 +149,9 @@ bool Restart()
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     DWORD start = GetTickCount();
-    while (ProcessRunning("wineboot.exe") && GetTickCount() - start < 60000)
+    while (WinebootRunning() && GetTickCount() - start < 60000)
         Sleep(100);
-    return ended && !ProcessRunning("wineboot.exe");
+    return ended && !WinebootRunning();
 }
 
 std::string RegistryValue(const std::string& keyPath, const std::string& name, DWORD* type)
@@ -416,7 +409,10 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
         Windows windows = {process.dwProcessId, {}};
         EnumWindows(CollectWindow, (LPARAM)&windows);
         for (HWND window : windows.found) {
-            HWND text = GetDlgItem(window, kBoxTextId);
+            // The wizard's pictures are statics without an id, as a box's
+            // text is: only its main button tells the two apart.
+            HWND main = GetDlgItem(window, kWizardMainButton);
+            HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
             if (text && !answered.count(window)) {
                 Box box;
                 box.caption = TextOf(window);
@@ -429,10 +425,9 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 result.boxes.push_back(box);
                 answered.insert(window);
                 Press(window, box.pressed);
-            } else if (!text) {
+            } else if (main) {
                 // The wizard: its main button, once its page is ready for it.
-                HWND main = GetDlgItem(window, kWizardMainButton);
-                if (main && IsWindowEnabled(main) && GetTickCount() - lastPress > 500) {
+                if (IsWindowEnabled(main) && GetTickCount() - lastPress > 500) {
                     lastPress = GetTickCount();
                     Press(window, kWizardMainButton);
                 }

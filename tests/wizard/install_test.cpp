@@ -1,0 +1,243 @@
+// The installation from the wizard: the bar through its quarters, commands
+// turned away while it runs, and the page each outcome leads to.
+#include "wizard_tests.h"
+
+#include <stdlib.h>
+
+namespace {
+
+const char kProductKey[] = "SOFTWARE\\Vornak\\Telmura";
+
+struct Report {
+    DWORD code;
+    int bar;
+};
+
+// The test build's "progress CODE INDEX bar POSITION" lines.
+std::vector<Report> ProgressReports(const std::string& log)
+{
+    std::vector<Report> reports;
+    for (const std::string& line : LogLines(log)) {
+        std::string message = MessageOf(line);
+        if (message.rfind("progress ", 0) != 0)
+            continue;
+        Report report;
+        char* rest;
+        report.code = strtoul(message.c_str() + 9, &rest, 10);
+        strtol(rest, &rest, 10);
+        report.bar = strstr(rest, " bar ") ? atoi(strstr(rest, " bar ") + 5) : -2;
+        reports.push_back(report);
+    }
+    return reports;
+}
+
+DWORD LanguageValue()
+{
+    HKEY key;
+    DWORD value = 0, size = sizeof value;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kProductKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return 0;
+    RegQueryValueExA(key, "Language", NULL, NULL, (BYTE*)&value, &size);
+    RegCloseKey(key);
+    return value;
+}
+
+using Installation = WizardTest;
+
+// While the files are extracted the bar moves with the bytes and every
+// command, key and the close box do nothing; then the completed page.
+TEST_F(Installation, CompletedAfterABarThroughFourQuartersWithCommandsTurnedAway)
+{
+    PrepareOutcome(Outcome::Completed);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kProductKey);
+    PauseEvents pause;
+    ASSERT_NO_FATAL_FAILURE(BeginTestBuild({"WIZARD_PAUSE=256"}));
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_TRUE(pause.WaitPaused()) << "the extraction did not report its progress";
+
+    Page during = run_.Read();
+    EXPECT_EQ(during.status, Local(3));
+    EXPECT_FALSE(during.mainEnabled || during.backEnabled || during.cancelEnabled);
+    EXPECT_GT(during.bar, 0);
+    EXPECT_LT(during.bar, 25);
+    EXPECT_EQ(LanguageValue(), 0x0409u) << "the chosen language is stored when the installation starts";
+    for (int id : {(int)ID_MAIN, IDCANCEL, (int)ID_BACK, IDOK})
+        EXPECT_TRUE(run_.SendCommand(id)) << id;
+    run_.PressKey(VK_ESCAPE);
+    run_.PressKey(VK_RETURN);
+    run_.PressCloseBox();
+    Sleep(500);
+    EXPECT_FALSE(run_.FindBox()) << "a command was taken during the installation";
+    Page still = run_.Read();
+    EXPECT_EQ(still.status, Local(3));
+    EXPECT_EQ(still.main, Local(16));
+    EXPECT_TRUE(still.welcomeShown && still.barShown);
+
+    pause.Resume();
+    ASSERT_TRUE(run_.WaitForMain(Local(5)));
+    Page done = run_.Read();
+    EXPECT_EQ(done.status, "Installation completed successfully!");
+    EXPECT_EQ(done.bar, 100);
+    EXPECT_TRUE(done.mainEnabled && done.cancelEnabled);
+    EXPECT_FALSE(done.backEnabled);
+    Sleep(300);
+    EXPECT_FALSE(run_.FindBox()) << "a command turned away came back later";
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "only a restart registers the uninstaller";
+
+    run_.Click(ID_MAIN);
+    RunResult end = run_.Finish();
+    EXPECT_EQ(StatusMessage(end.exitCode), 1u) << Hex8(end.exitCode);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, "SOFTWARE\\Vornak\\WizardTest")) << "the registry script ran";
+
+    // Extraction 0 to 25 by bytes, then decision, installation and registry
+    // script by entries, never going back.
+    std::vector<Report> reports = ProgressReports(end.log);
+    ASSERT_FALSE(reports.empty()) << end.log;
+    int last = 0, extractionSteps = 0;
+    int quarterEnd[4] = {-1, -1, -1, -1};
+    for (const Report& report : reports) {
+        ASSERT_GE(report.code, 256u);
+        ASSERT_LE(report.code, 259u);
+        EXPECT_GE(report.bar, last) << "the bar went back";
+        EXPECT_LE(report.bar, (int)(report.code - 255) * 25);
+        EXPECT_GE(report.bar, (int)(report.code - 256) * 25);
+        if (report.code == 256 && report.bar > last)
+            ++extractionSteps;
+        quarterEnd[report.code - 256] = report.bar;
+        last = report.bar;
+    }
+    EXPECT_GE(extractionSteps, 5) << "the bar should move with the bytes";
+    EXPECT_EQ(quarterEnd[0], 25);
+    EXPECT_EQ(quarterEnd[1], 50);
+    EXPECT_EQ(quarterEnd[2], 75);
+    EXPECT_EQ(quarterEnd[3], 100);
+}
+
+// A restart-needed installation registers the uninstaller as the restart
+// page appears; declining the restart ("No") ends the run without one.
+TEST_F(Installation, RestartPageRegistersTheUninstallerAndNoKeepsTheSystemRunning)
+{
+    PrepareOutcome(Outcome::Restart);
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, kUninstallKey);
+    PauseEvents pause;
+    ASSERT_NO_FATAL_FAILURE(BeginTestBuild({"WIZARD_PAUSE=258"}));
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_TRUE(pause.WaitPaused());
+    EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey));
+    EXPECT_GE(run_.Read().bar, 50);
+    pause.Resume();
+
+    ASSERT_TRUE(run_.WaitForMain("&Reboot"));
+    Page page = run_.Read();
+    EXPECT_EQ(page.status, Local(8));
+    EXPECT_EQ(page.bar, 100);
+    EXPECT_FALSE(page.backEnabled);
+    EXPECT_TRUE(KeyExists(HKEY_LOCAL_MACHINE, kUninstallKey)) << "registered on entering the page";
+
+    run_.Click(IDCANCEL);
+    AnswerQuestion(10, IDNO);
+    RunResult end = run_.Finish();
+    EXPECT_EQ(StatusMessage(end.exitCode), 2u) << Hex8(end.exitCode);
+    std::vector<std::string> lines = LogLines(end.log);
+    EXPECT_EQ(CountMessages(lines, "hook RegisterUninstaller"), 1) << end.log;
+    EXPECT_GE(FindMessage(lines, "Reboot supressed, user requested no reboot"), 0) << end.log;
+    EXPECT_EQ(CountMessages(lines, "Forcing reboot"), 0);
+}
+
+// Nothing newer to install: the wizard closes with result 1 and the
+// front-end says so.
+TEST_F(Installation, UpToDateClosesTheWizardAndSaysSo)
+{
+    PrepareOutcome(Outcome::UpToDate);
+    ASSERT_NO_FATAL_FAILURE(BeginTestBuild());
+    ASSERT_NO_FATAL_FAILURE(Install());
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(run_.wizard()); })) << "the wizard stayed";
+    HWND box = run_.WaitForBox(NULL);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(WizardRun::BoxText(box), "Telmura is up to date!");
+    WizardRun::Answer(box, IDOK);
+    RunResult end = run_.Finish();
+    EXPECT_EQ(end.exitCode >> 20, 0u) << Hex8(end.exitCode);
+}
+
+// A silent run calls the same progress callback without a window: the bar
+// is not there to move, and the run goes through.
+TEST_F(Installation, SilentRunReportsProgressWithoutAWindow)
+{
+    PrepareOutcome(Outcome::Completed);
+    std::string copy = PrepareProgram(g_Paths.hooks, "wizard_silent.exe", "winxp");
+    RunResult end = RunProgram(copy, "/silent /leavelog");
+    EXPECT_EQ(StatusMessage(end.exitCode), 1u) << Hex8(end.exitCode);
+    std::vector<Report> reports = ProgressReports(end.log);
+    ASSERT_FALSE(reports.empty()) << end.log;
+    for (const Report& report : reports)
+        EXPECT_EQ(report.bar, -1);
+    DeleteFileA(LogPathOf(copy).c_str());
+}
+
+struct Failure {
+    const char* name;
+    const char* fail;  // WIZARD_FAIL, or "" for a damaged payload
+    const char* text;
+    const char* code;  // the code's message id and module, then its qualifier
+    const char* qualifier;
+};
+
+const Failure kFailures[] = {
+    {"damaged payload", "", "The setup file is damaged.  Please obtain a new copy of this setup wizard.", "815-2-",
+     "FFFFFFF9"},
+    {"disk full", "2069,-33,upgrade", "There is not enough disk space to complete the installation.", "815-2-",
+     "FFFFFFDF"},
+    {"platform", "2052,0", "An internal error has occurred.", "804-0-", "00000000"},
+    {"rights", "2055,0", "An internal error has occurred.", "807-0-", "00000000"},
+};
+
+// A damaged copy of the test build: one byte of its last packed entry changed.
+std::string DamagedCopy()
+{
+    std::string copy = PrepareProgram(g_Paths.hooks, "wizard_bad.exe", "winxp");
+    std::string bytes;
+    if (copy.empty() || !ReadWholeFile(copy, &bytes) || bytes.size() < 10000)
+        return "";
+    bytes[bytes.size() - 5000] ^= 0x20;
+    return WriteWholeFile(copy, bytes) ? copy : "";
+}
+
+// Each failure shows its text and the four-part code of the status itself.
+TEST_F(Installation, FailuresShowTheirTextAndCode)
+{
+    for (const Failure& failure : kFailures) {
+        SCOPED_TRACE(failure.name);
+        PrepareOutcome(Outcome::Restart);
+        WizardRun run;
+        if (*failure.fail) {
+            std::string copy = PrepareProgram(g_Paths.hooks, "wizard_fail.exe", "winxp");
+            ASSERT_TRUE(run.Start(copy, "/leavelog", {std::string("WIZARD_FAIL=") + failure.fail}));
+        } else {
+            std::string copy = DamagedCopy();
+            ASSERT_FALSE(copy.empty());
+            ASSERT_TRUE(run.Start(copy, "/leavelog"));
+        }
+        run.Click(ID_MAIN);
+        ASSERT_TRUE(run.WaitForMain(Local(16)));
+        run.Click(ID_MAIN);
+        ASSERT_TRUE(run.WaitForMain("&OK"));
+        Page page = run.Read();
+        EXPECT_FALSE(page.backEnabled);
+        EXPECT_TRUE(page.cancelEnabled);
+
+        run.Click(IDCANCEL);
+        RunResult end = run.Finish();
+        char line[8];
+        snprintf(line, sizeof line, "%04lX", end.exitCode & 0xFFFF);
+        std::string code = std::string(failure.code) + line + "-" + failure.qualifier;
+        EXPECT_EQ(page.status,
+                  "An error occurred while installing Telmura:\n" + std::string(failure.text) + "\nThe error code is " +
+                      code + ".");
+        EXPECT_EQ(std::string(Hex8(end.exitCode)).substr(2, 4),
+                  std::string(failure.code).substr(0, 3) + std::string(failure.code).substr(4, 1));
+    }
+}
+
+}  // namespace
