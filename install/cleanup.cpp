@@ -1,13 +1,14 @@
 // Cleanup and restore: the last pass over a context, and the engine's
 // roll-back. A partial pass, after a successful run that installed
 // something, deletes the images that were not put in place and the work
-// files. A full pass, after a failure or when nothing was installed,
-// deletes every image, copies the backups this run made back over the
-// targets of the entries it may restore, removes the empty files made at new
-// targets of replacements queued for the restart, and has the system's
-// pending-rename records put back as they were before the run. No failure stops the pass: every
-// entry is still handled and the pending-rename records are still dealt
-// with; a partial pass that cannot delete an image becomes a full one.
+// files. A full pass, after a failure or when nothing was installed, deletes
+// every image, copies the backups this run made back over the targets of the
+// entries it may restore, removes the empty files made at new targets of
+// replacements queued for the restart, puts back the file an earlier run
+// queued where this run put a newer one, and has the system's pending-rename
+// records put back as they were before the run. No failure stops the pass:
+// every entry is still handled and the pending-rename records are still
+// dealt with; a partial pass that fails becomes a full one.
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
