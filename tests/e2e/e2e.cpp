@@ -325,14 +325,5 @@ void KeepThroughRestarts()
 
 bool WinebootRunning()
 {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE)
-        return false;
-    PROCESSENTRY32 entry;
-    entry.dwSize = sizeof entry;
-    bool found = false;
-    for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-        found = lstrcmpiA(entry.szExeFile, "wineboot.exe") == 0;
-    CloseHandle(snapshot);
-    return found;
+    return ProcessRunning("wineboot.exe");
 }
