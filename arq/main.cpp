@@ -110,12 +110,12 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             optionsEnded = true;
             continue;
         }
-        const char* spec = arg[2] == 0 ? strchr(verb.options, arg[1]) : nullptr;
-        if (!spec || arg[1] == ':') {
+        const char* option = arg[2] == 0 ? strchr(verb.options, arg[1]) : nullptr;
+        if (!option || arg[1] == ':') {
             snprintf(problem, sizeof problem, "%s does not take the option '%.40s'", verb.name, arg);
             return usage(problem);
         }
-        if (spec[1] == ':') {
+        if (option[1] == ':') {
             if (i + 1 >= count || args[i + 1][0] == 0) {
                 snprintf(problem, sizeof problem, "-%c needs a directory", arg[1]);
                 return usage(problem);

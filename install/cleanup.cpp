@@ -20,21 +20,12 @@
 static const DWORD kNeverRestored =
     IMG_NO_BACKUP | IMG_WORK_FILE | IMG_AT_RESTART | IMG_REGISTRY_SCRIPT | IMG_DIRECTORY;
 
-// The run backed the target up before touching it. A target that had no
-// file, or whose facts came from a pending replacement, got no backup from
-// this run: a ".BAK" of an earlier run must not be copied over it.
-static BOOL BackedUpThisRun(const ImageFile* entry, const ImageState* state)
-{
-    return state->existing.exists && !state->existing.pending && !(entry->flags & IMG_NO_BACKUP);
-}
-
 // A replacement queued for the restart made an empty file at a target that
 // had none, so that the target had a short name. Once the queued rename is
 // taken back, that empty file is all that is left of the run there.
 static BOOL MadeStandIn(const ImageFile* entry, const ImageState* state)
 {
-    BOOL delayed = (entry->flags & IMG_AT_RESTART) && !(entry->flags & IMG_MOVE_NOW);
-    return delayed && state->upgrade && state->image.exists && !state->existing.exists && !state->existing.pending;
+    return MovesAtRestart(entry) && state->upgrade && state->image.exists && !state->existing.exists && !state->existing.pending;
 }
 
 static BOOL DeleteStandIn(const ImageFile* entry)
@@ -51,12 +42,7 @@ static BOOL DeleteStandIn(const ImageFile* entry)
     if (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0)
         return TRUE;
     LOG("Deleting empty stand-in %s", target);
-    if (g_Sys.DeleteFileA(target))
-        return TRUE;
-    DWORD error = GetLastError();
-    LOG("DeleteFile %s failed 0x%08lX", target, error);
-    STATUS(MSG_DELETE_FAILED, error);
-    return FALSE;
+    return DeleteReported(target, "DeleteFile %s failed 0x%08lX");
 }
 
 static BOOL DeleteImage(const ImageFile* entry)
@@ -65,12 +51,7 @@ static BOOL DeleteImage(const ImageFile* entry)
     if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP"))
         return FALSE;
     LOG("Immediate delete %s", image);
-    if (g_Sys.DeleteFileA(image))
-        return TRUE;
-    DWORD error = GetLastError();
-    LOG("DeleteFile %s failed 0x%08lX", image, error);
-    STATUS(MSG_DELETE_FAILED, error);
-    return FALSE;
+    return DeleteReported(image, "DeleteFile %s failed 0x%08lX");
 }
 
 static BOOL RestoreBackup(const ImageFile* entry)
@@ -81,12 +62,7 @@ static BOOL RestoreBackup(const ImageFile* entry)
         !BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
     LOG("Restore %s to %s", backup, target);
-    if (g_Sys.CopyFileA(backup, target, FALSE))
-        return TRUE;
-    DWORD error = GetLastError();
-    LOG("CopyFile %s to %s 0x%08lX", backup, target, error);
-    STATUS(MSG_COPY_FAILED, error);
-    return FALSE;
+    return CopyOver(backup, target);
 }
 
 // A second run before the restart put its image in place of the file an
@@ -97,10 +73,8 @@ static BOOL SettlePendingFile(const ImageFile* entry, const ImageState* state, B
 {
     // Any chosen replacement that waits for the restart may have met a
     // pending one, and begun the substitution, also when it failed part way.
-    BOOL delayed = (entry->flags & IMG_AT_RESTART) && !(entry->flags & IMG_MOVE_NOW);
-    if (!state->upgrade || !delayed || !state->image.exists)
+    if (!state->upgrade || !MovesAtRestart(entry) || !state->image.exists)
         return TRUE;
-    BOOL failedBefore = STATUS_FAILED(g_Status.word);
     char target[MAX_PATH];
     char shortTarget[MAX_PATH];
     char pendingSource[MAX_PATH];
@@ -109,28 +83,21 @@ static BOOL SettlePendingFile(const ImageFile* entry, const ImageState* state, B
     if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
     GetShortPath(target, shortTarget, MAX_PATH, FALSE);
-    BOOL found = FindMoveRecord(shortTarget, pendingSource, pendingTarget);
-    // A record file that could not be read or written back is a failure.
-    if (!failedBefore && STATUS_FAILED(g_Status.word))
+    // A record file that cannot be read fails a partial pass (the full pass
+    // that follows tries again); a full pass goes on with what it found.
+    BOOL found = FALSE;
+    BOOL readable = FindMoveRecord(shortTarget, pendingSource, pendingTarget, &found);
+    if (!readable && !restore)
         return FALSE;
     if (!found || !PendingBackupPath(pendingSource, backup) || !FileExists(backup))
-        return TRUE;
+        return readable;
     if (restore) {
         LOG("Restore %s to %s", backup, pendingSource);
-        if (!g_Sys.CopyFileA(backup, pendingSource, FALSE)) {
-            DWORD error = GetLastError();
-            LOG("CopyFile %s to %s 0x%08lX", backup, pendingSource, error);
-            STATUS(MSG_COPY_FAILED, error);
+        if (!CopyOver(backup, pendingSource))
             return FALSE;
-        }
     }
     LOG("Immediate delete %s", backup);
-    if (g_Sys.DeleteFileA(backup))
-        return TRUE;
-    DWORD error = GetLastError();
-    LOG("DeleteFile %s failed 0x%08lX", backup, error);
-    STATUS(MSG_DELETE_FAILED, error);
-    return FALSE;
+    return DeleteReported(backup, "DeleteFile %s failed 0x%08lX") && readable;
 }
 
 BOOL CleanupImages(UpgradeContext* context, BOOL full)
@@ -159,7 +126,9 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
                 if (startAgain)
                     continue;
             }
-            if (state->installed && !(entry->flags & kNeverRestored) && BackedUpThisRun(entry, state) &&
+            // Only a backup this run made goes back: a ".BAK" of an earlier
+            // run must not replace a file that had none before.
+            if (state->installed && !(entry->flags & kNeverRestored) && BacksUpTarget(entry, state) &&
                 !RestoreBackup(entry))
                 result = FALSE;
             if (full && MadeStandIn(entry, state) && !DeleteStandIn(entry))

@@ -177,17 +177,16 @@ static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL w
     char shortTarget[MAX_PATH];
     char pendingSource[MAX_PATH];
     char pendingTarget[MAX_PATH];
+    BOOL pending = FALSE;
     if (GetShortPath(target, shortTarget, MAX_PATH, FALSE) &&
-        FindMoveRecord(shortTarget, pendingSource, pendingTarget)) {
-        if (!GatherFileInfo(pendingSource, &state->existing, wantVersion))
-            return FALSE;
-        state->existing.pending = 1;
-        return TRUE;
-    }
-    // The record file may have failed to load: that is a failure, not "none".
-    if (STATUS_FAILED(g_Status.word))
+        !FindMoveRecord(shortTarget, pendingSource, pendingTarget, &pending))
         return FALSE;
-    return GatherFileInfo(target, &state->existing, wantVersion);
+    if (!pending)
+        return GatherFileInfo(target, &state->existing, wantVersion);
+    if (!GatherFileInfo(pendingSource, &state->existing, wantVersion))
+        return FALSE;
+    state->existing.pending = 1;
+    return TRUE;
 }
 
 static BOOL GatherImageInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion)

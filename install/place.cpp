@@ -35,21 +35,11 @@ BOOL MoveImmediately(const char* source, const char* target)
 {
     if (target) {
         ResetAttributes(target);
-        if (!g_Sys.CopyFileA(source, target, FALSE)) {
-            DWORD error = GetLastError();
-            LOG("CopyFile %s to %s 0x%08lX", source, target, error);
-            STATUS(MSG_COPY_FAILED, error);
+        if (!CopyOver(source, target))
             return FALSE;
-        }
     }
     ResetAttributes(source);
-    if (!g_Sys.DeleteFileA(source)) {
-        DWORD error = GetLastError();
-        LOG("DeleteFile %s 0x%08lX", source, error);
-        STATUS(MSG_DELETE_FAILED, error);
-        return FALSE;
-    }
-    return TRUE;
+    return DeleteReported(source, "DeleteFile %s 0x%08lX");
 }
 
 // Queues "target=source" in WININIT.INI's [RENAME] section. *duplicate is
@@ -102,12 +92,7 @@ static BOOL BackUpPendingFile(const char* pendingSource)
     if (!PendingBackupPath(pendingSource, backup))
         return FALSE;
     LOG("Backup %s to %s", pendingSource, backup);
-    if (g_Sys.CopyFileA(pendingSource, backup, FALSE))
-        return TRUE;
-    DWORD error = GetLastError();
-    LOG("CopyFile %s to %s 0x%08lX", pendingSource, backup, error);
-    STATUS(MSG_COPY_FAILED, error);
-    return FALSE;
+    return CopyOver(pendingSource, backup);
 }
 
 // A replacement or deletion queued for the next restart.
@@ -120,13 +105,13 @@ static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
         GetShortPath(target, shortTarget, MAX_PATH, TRUE);
         char pendingSource[MAX_PATH];
         char pendingTarget[MAX_PATH];
-        if (FindMoveRecord(shortTarget, pendingSource, pendingTarget)) {
+        BOOL pending = FALSE;
+        if (!FindMoveRecord(shortTarget, pendingSource, pendingTarget, &pending))
+            return FALSE;
+        if (pending) {
             LOG("Duplicate installation - substituting temporary file %s for %s", source, pendingSource);
             return BackUpPendingFile(pendingSource) && MoveImmediately(source, pendingSource);
         }
-        // The record file may have failed to load: that is no "not queued".
-        if (STATUS_FAILED(g_Status.word))
-            return FALSE;
     } else {
         CopyText(shortTarget, "NUL", sizeof shortTarget);
     }
@@ -187,17 +172,13 @@ static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, Im
     if (!ResetAttributes(image) || !ResetAttributes(target) || (backupWanted && !ResetAttributes(backup)))
         return FALSE;
     BOOL restart = (entry->flags & IMG_AT_RESTART) != 0;
-    BOOL delayed = restart && !(entry->flags & IMG_MOVE_NOW);
+    BOOL delayed = MovesAtRestart(entry);
 
-    BOOL backedUp = state->existing.exists && !state->existing.pending && backupWanted;
+    BOOL backedUp = BacksUpTarget(entry, state);
     if (backedUp) {
         LOG("Backup %s to %s", target, backup);
-        if (!g_Sys.CopyFileA(target, backup, FALSE)) {
-            DWORD error = GetLastError();
-            LOG("CopyFile %s to %s 0x%08lX", target, backup, error);
-            STATUS(MSG_COPY_FAILED, error);
+        if (!CopyOver(target, backup))
             return FALSE;
-        }
     }
     // An immediate move overwrites the backed-up target: mark it installed
     // first, so that a move that fails part way is still undone from the

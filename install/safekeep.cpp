@@ -47,10 +47,7 @@ BOOL BackupToTempFile(const char* path, char* backup, BOOL* saved)
         return FALSE;
     }
     LOG("Backing up %s to %s", path, backup);
-    if (!g_Sys.CopyFileA(path, backup, FALSE)) {
-        DWORD error = GetLastError();
-        LOG("CopyFile %s to %s 0x%08lX", path, backup, error);
-        STATUS(MSG_COPY_FAILED, error);
+    if (!CopyOver(path, backup)) {
         // The empty file the temporary name was made with holds no copy.
         g_Sys.DeleteFileA(backup);
         backup[0] = 0;
@@ -129,24 +126,12 @@ static BOOL RestoreFile(const char* path, BOOL saved, const char* backup, const 
 {
     if (saved) {
         LOG("Restoring %s to %s", backup, path);
-        if (!g_Sys.CopyFileA(backup, path, FALSE)) {
-            DWORD error = GetLastError();
-            LOG("CopyFile %s to %s 0x%08lX", backup, path, error);
-            STATUS(MSG_COPY_FAILED, error);
-            return FALSE;
-        }
-        return TRUE;
+        return CopyOver(backup, path);
     }
     if (!FileExists(path))
         return TRUE;
     LOG(deleteLine, path);
-    if (!g_Sys.DeleteFileA(path)) {
-        DWORD error = GetLastError();
-        LOG("DeleteFile %s 0x%08lX", path, error);
-        STATUS(MSG_DELETE_FAILED, error);
-        return FALSE;
-    }
-    return TRUE;
+    return DeleteReported(path, "DeleteFile %s 0x%08lX");
 }
 
 static BOOL RestoreSessionManagerValue(const RenameSafekeeping* keep)
@@ -236,19 +221,23 @@ BOOL PendingBackupPath(const char* pendingSource, char* backup)
     return BuildEnginePath(backup, pendingSource, 0, ".BAK");
 }
 
-BOOL FindMoveRecord(const char* target, char* source, char* recordTarget)
+BOOL FindMoveRecord(const char* target, char* source, char* recordTarget, BOOL* found)
 {
+    *found = FALSE;
     char path[MAX_PATH];
-    if (!MoveRecordPath(path) || !FileExists(path))
+    if (!MoveRecordPath(path))
         return FALSE;
+    if (!FileExists(path))
+        return TRUE;
+    DWORD statusBefore = g_Status.word;
     FileBuffer buffer;
     if (!LoadFileBuffer(path, 0, &buffer))
-        return FALSE;
+        return g_Status.word == statusBefore;  // an empty file is refused without a status
     size_t offset = 0;
-    MoveRecordResult found = FindMoveRecordIn(buffer.data, buffer.size, target, source, recordTarget, &offset);
-    if (found == MOVE_RECORD_DAMAGED)
+    MoveRecordResult result = FindMoveRecordIn(buffer.data, buffer.size, target, source, recordTarget, &offset);
+    if (result == MOVE_RECORD_DAMAGED)
         LOG("MoveFileRecord %s is damaged at byte %lu; the records from there on are ignored", path,
             (DWORD)offset);
-    StoreFileBuffer(&buffer, 0);
-    return found == MOVE_RECORD_FOUND;
+    *found = result == MOVE_RECORD_FOUND;
+    return StoreFileBuffer(&buffer, 0);
 }

@@ -7,6 +7,7 @@
 #include "cx.h"
 #include "install.h"
 #include "log.h"
+#include "syscalls.h"
 
 EngineState g_Engine = {FALSE, NULL, -1, 0, 0};
 
@@ -50,13 +51,7 @@ static BOOL DeleteLeftover(const char* name, DWORD dirId, const char* line)
     if (!BuildInstallPath(path, name, dirId, ".TMP") || !FileExists(path))
         return TRUE;
     LOG(line, path);
-    if (!DeleteFileA(path)) {
-        DWORD error = GetLastError();
-        LOG("DeleteFile %s failed 0x%08lX", path, error);
-        STATUS(MSG_DELETE_FAILED, error);
-        return FALSE;
-    }
-    return TRUE;
+    return DeleteReported(path, "DeleteFile %s failed 0x%08lX");
 }
 
 BOOL EngineInit(void)
@@ -101,6 +96,36 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
     LOG("Path of %s in %s does not fit", name, GetInstallDir(dirId));
     STATUS(MSG_INTERNAL_ERROR, ERROR_FILENAME_EXCED_RANGE);
     return FALSE;
+}
+
+BOOL CopyOver(const char* source, const char* target)
+{
+    if (g_Sys.CopyFileA(source, target, FALSE))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("CopyFile %s to %s 0x%08lX", source, target, error);
+    STATUS(MSG_COPY_FAILED, error);
+    return FALSE;
+}
+
+BOOL DeleteReported(const char* path, const char* failureLine)
+{
+    if (g_Sys.DeleteFileA(path))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG(failureLine, path, error);
+    STATUS(MSG_DELETE_FAILED, error);
+    return FALSE;
+}
+
+BOOL MovesAtRestart(const ImageFile* entry)
+{
+    return (entry->flags & IMG_AT_RESTART) && !(entry->flags & IMG_MOVE_NOW);
+}
+
+BOOL BacksUpTarget(const ImageFile* entry, const ImageState* state)
+{
+    return state->existing.exists && !state->existing.pending && !(entry->flags & IMG_NO_BACKUP);
 }
 
 void ReportPassProgress(UpgradeContext* context, DWORD code, DWORD index)

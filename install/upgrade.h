@@ -140,6 +140,20 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full);
 // and the context; nothing without a progress callback.
 void ReportPassProgress(UpgradeContext* context, DWORD code, DWORD index);
 
+// Copies source over target; a failure is logged ("CopyFile %s to %s
+// 0x%08lX") and reported as status 2066.
+BOOL CopyOver(const char* source, const char* target);
+// Deletes path; a failure is logged with failureLine (a format taking the
+// path and the error) and reported as status 2070.
+BOOL DeleteReported(const char* path, const char* failureLine);
+
+// An entry whose replacement waits for the restart (it takes effect then and
+// is not moved at once).
+BOOL MovesAtRestart(const ImageFile* entry);
+// The run backs the target up before touching it: there is a file, its facts
+// are its own (not a pending replacement's), and backups are wanted.
+BOOL BacksUpTarget(const ImageFile* entry, const ImageState* state);
+
 // BuildInstallPath for the engine's passes: a path that would not fit is a
 // failure of the pass (status 2050), never a cut path naming another file.
 BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);
@@ -172,9 +186,12 @@ BOOL PendingBackupPath(const char* pendingSource, char* backup);
 BOOL SafeguardPendingRenames(void);
 BOOL RestorePendingRenames(BOOL restore);
 BOOL BackupToTempFile(const char* path, char* backup, BOOL* saved);
-// TRUE when the move record file queues a replacement of target (a short
-// path); source and target (MAX_PATH bytes each) then hold that record.
-BOOL FindMoveRecord(const char* target, char* source, char* recordTarget);
+// Looks target (a short path) up in the move record file. *found is TRUE
+// when a replacement of it is queued; source and recordTarget (MAX_PATH
+// bytes each) then hold that record. FALSE, with a status set, when the
+// record file cannot be read or written back: that is no "nothing queued".
+// No record file, or an empty one, queues nothing.
+BOOL FindMoveRecord(const char* target, char* source, char* recordTarget, BOOL* found);
 // The move record file ("qnbinit.TMP" in the System32 directory) and
 // WININIT.INI in the Windows directory.
 BOOL MoveRecordPath(char* path);

@@ -99,7 +99,7 @@ std::string Where(LANGID language, UINT id)
     return where;
 }
 
-// The conversion specifications of a format string, in order.
+// The placeholders of a format string (%s, %08lX, ...), in order.
 std::vector<std::wstring> Placeholders(const std::wstring& text)
 {
     std::vector<std::wstring> found;
