@@ -3,9 +3,14 @@
 session_start() {
   export WINEPREFIX=$PWD/$1 WINEDEBUG=-all
   if [ -z "${DISPLAY:-}" ]; then
-    export DISPLAY=:97
-    Xvfb "$DISPLAY" -screen 0 1024x768x24 </dev/null >/dev/null 2>&1 &
+    # Xvfb picks a display number no other server holds and writes it to fd 3.
+    local number
+    number=$(mktemp)
+    Xvfb -displayfd 3 -screen 0 1024x768x24 3>"$number" </dev/null >/dev/null 2>&1 &
     SESSION_XVFB=$!
+    for _ in $(seq 100); do [ -s "$number" ] && break; sleep 0.1; done
+    export DISPLAY=:$(head -n1 "$number")
+    rm -f "$number"
   fi
 }
 session_stop() {
