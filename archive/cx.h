@@ -88,6 +88,7 @@ enum {
 #define CX_ARC_KEEPCASE 0x20  // added entries keep their names' letter case (origin code 3)
 #define CX_ARC_ASGIVEN 0x40   // the archive is the file named, whatever its extension
 #define CX_ARC_GOON 0x80      // a failed extraction is reported and the pass goes on
+#define CX_ARC_BEST 0x100     // added files are packed with CX_PACK_BEST
 
 // Entry methods, origin codes and flags.
 #define CX_METHOD_STORED 1
@@ -183,7 +184,12 @@ int16_t cxWriteEntryHeader(EntryInfo* record);
 int16_t cxFirstEntry(EntryInfo* record);
 int16_t cxNextEntry(EntryInfo* record);
 int16_t cxExpandEntry(EntryInfo* record);
-int16_t cxPackEntry(EntryInfo* record);
+// cxPackEntry options: the file replaces an entry of the same name (the
+// first event is CXCB_REPLACE instead of CXCB_PACK); the near-optimal parse,
+// slower, smaller output in the same stream format.
+#define CX_PACK_REPLACING 1
+#define CX_PACK_BEST 2
+int16_t cxPackEntry(EntryInfo* record, unsigned options = 0);
 
 // Utilities.
 int16_t cxMatchName(char* pattern, char* name);  // upper-cases both in place

@@ -27,11 +27,6 @@ uint32_t cxCrcUpdate(uint32_t running, const void* data, size_t length);
 // ---- expand.cpp ---------------------------------------------------------
 void cxExpandRelease(void);  // releases the literal/length table (cxTerm)
 
-// ---- pack.cpp -------------------------------------------------------------
-// Set by the add pass when the archive already holds an entry of the same
-// name; the pack driver reports CXCB_REPLACE instead of CXCB_PACK and clears it.
-extern bool cxReplacingEntry;
-
 // ---- header.cpp -------------------------------------------------------------
 // Skips the stored data of the entry just read (seek forward by packed size).
 int16_t cxSkipEntryData(EntryInfo* record);

@@ -1,157 +1,116 @@
 // The compressor: cxPackEntry writes one file as an entry, packed (method 2)
 // when that makes it smaller, else stored (method 1).
 //
-// The packer finds matches with a tree of all strings in the 8,192-byte
-// window (internal nodes split where strings part, leaves numbered by text
-// position) and sends literals and matches in blocks, each with its own
-// canonical Huffman codes. The search and the block layout are fixed, so
-// the same file always gives the same bytes.
+// The default parse finds matches with a tree of all strings in the
+// 8,192-byte window and sends literals and matches in blocks, each with its
+// own canonical Huffman codes. The search and the block layout are fixed,
+// so the same file always gives the same bytes. CX_PACK_BEST replaces the
+// parse with the near-optimal one of best.cpp; the encoder is the same.
+//
+// The match finder. Nodes are numbered in one space: 0 is "none"; 1..8,191
+// are internal nodes (the unused ones on a free list through next[]);
+// 8,192 + c is the root of the strings that begin with byte c; and a leaf
+// is numbered by its text position, 8,192..16,383 (a leaf and a root may
+// share a number: roots live only in level[], position[] and childCount[],
+// leaves only in parent[], previous[] and next[]). Each internal node and
+// root has a level, the length of the string it stands for, strictly
+// greater than its parent's; leaves stand for 256 bytes.
+//   Children are kept in doubly linked lists (next[], previous[]) whose
+// heads are hash slots next[16,384 + q + 16 * c] for the children of q whose
+// edge begins with byte c. A slot is shared by every (q, c) with the same
+// q + 16 * c, so a list holds children of several parents: child() walks
+// it to the one whose parent[] is q, and plants q in parent[0] first, so
+// that the walk stops at the list's end (node 0) without a second test.
+// previous[] of a list's first node is its slot; a node in no list has
+// parent 0. A leaf pushed out by a newer one with the same 256 bytes keeps
+// a forward link to it in next[] (parent 0), which insertNode follows.
+//   position[n] of an internal node is the text position of some string
+// below it (all of them share its first level[n] bytes), the latest one
+// as far as it has been passed up. It is kept as a leaf number: bit 13 is
+// always set, and a value not below the current position stands for the
+// text 8,192 bytes earlier (the previous half, before the text moved
+// down). Bit 15 marks a node whose position is newer than its parent's
+// and must be passed up on the next walk through it (insertNode, and
+// deleteNode when a node goes). Roots keep position 0 and are never
+// marked. childCount[] is kept modulo 256 (a node may have 256 children),
+// which the only test made on it, "more than one left", does not mind.
+// Debug builds assert these rules where the search relies on them.
+#include <assert.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "cxint.h"
+#include "packer.h"
 
-bool cxReplacingEntry;
+namespace cxpack {
 
 namespace {
 
-const unsigned kDic = 8192;            // window; also the first leaf number
-const unsigned kMaxMatch = 256;
-const unsigned kThreshold = 3;         // shortest match sent
-const unsigned kLitLen = 510;          // 256 literals + lengths 3..256
-const unsigned kPositions = 14;
-const unsigned kCodeLengths = 19;
 const unsigned kTextSize = 2 * kDic + kMaxMatch;
 const unsigned kNodeCount = kDic + 256;   // internal nodes and the 256 roots
 const unsigned kHashBase = 2 * kDic;      // child-list heads start here
 const unsigned kNextSize = kHashBase + kNodeCount + 255 * 16 + 1;  // 28,912
 const uint16_t kPending = 0x8000;         // position not yet passed upward
 const unsigned kOutputBuffer = 16 * 1024;
-const unsigned kWriteBuffer = 4096;
-
-// ---- packer state (one file at a time) -----------------------------------
-struct Packer {
-    uint8_t* text;
-    uint8_t* level;
-    uint8_t* childCount;
-    uint16_t* position;
-    uint16_t* parent;
-    uint16_t* previous;
-    uint16_t* next;
-    void* block;  // everything above in one allocation
-
-    unsigned pos;        // current text position, 8,192..16,383
-    unsigned remaining;  // look-ahead bytes
-    unsigned matchLength;
-    unsigned matchPosition;
-    unsigned freeNode;
-
-    int source;
-    int destination;
-    uint32_t unpackedCount;
-    uint32_t packedCount;
-    uint32_t check;
-    bool notSmaller;
-    bool writeFailed;
-
-    // Block encoder.
-    uint8_t* items;
-    unsigned itemsSize;
-    unsigned itemPos;
-    unsigned flagPos;
-    unsigned groupMask;
-    // Bit writer: pending byte, its free bits, and the bytes waiting for
-    // the file.
-    unsigned pendingByte;
-    unsigned freeBits;
-    unsigned written;
-    uint8_t out[kWriteBuffer];
-};
-
-Packer pk;
-
-// Frequencies and codes (room for the internal nodes of each tree).
-uint16_t litLenFreq[2 * kLitLen - 1];
-uint16_t positionFreq[2 * kPositions - 1];
-uint16_t codeLengthFreq[2 * kCodeLengths - 1];
-uint8_t litLenLength[kLitLen];
-uint16_t litLenCode[kLitLen];
-uint8_t smallLength[kCodeLengths];
-uint16_t smallCode[kCodeLengths];
 
 // ---- bit writer --------------------------------------------------------------
 
-void flushOutput(void) {
-    if (pk.written == 0) return;
-    if (cxWrite(pk.destination, pk.out, pk.written) != (int32_t)pk.written) pk.writeFailed = true;
-    pk.check = cxCrcUpdate(pk.check, pk.out, pk.written);
-    pk.written = 0;
+void flushOutput(Packer* pk) {
+    if (pk->written == 0) return;
+    if (cxWrite(pk->destination, pk->out, pk->written) != (int32_t)pk->written) pk->writeFailed = true;
+    pk->check = cxCrcUpdate(pk->check, pk->out, pk->written);
+    pk->written = 0;
 }
 
 // Bytes are emitted only while the output stays below the input read so
 // far; the first one that would not marks the file for storing.
-inline void emitByte(unsigned value) {
-    if (pk.packedCount < pk.unpackedCount) {
-        pk.out[pk.written++] = (uint8_t)value;
-        pk.packedCount++;
-        if (pk.written == kWriteBuffer) flushOutput();
+inline void emitByte(Packer* pk, unsigned value) {
+    if (pk->packedCount < pk->unpackedCount) {
+        pk->out[pk->written++] = (uint8_t)value;
+        pk->packedCount++;
+        if (pk->written == kWriteBuffer) flushOutput(pk);
     } else {
-        pk.notSmaller = true;
+        pk->notSmaller = true;
     }
 }
 
 // Writes the n (0..16) low bits of x, most significant first.
-void putBits(unsigned n, unsigned x) {
-    if (n < pk.freeBits) {
-        pk.freeBits -= n;
-        pk.pendingByte |= (x << pk.freeBits) & 0xFF;
+void putBits(Packer* pk, unsigned n, unsigned x) {
+    if (n < pk->freeBits) {
+        pk->freeBits -= n;
+        pk->pendingByte |= (x << pk->freeBits) & 0xFF;
         return;
     }
-    n -= pk.freeBits;
-    emitByte(pk.pendingByte | (x >> n));
+    n -= pk->freeBits;
+    emitByte(pk, pk->pendingByte | (x >> n));
     if (n < 8) {
-        pk.freeBits = 8 - n;
-        pk.pendingByte = (x << pk.freeBits) & 0xFF;
+        pk->freeBits = 8 - n;
+        pk->pendingByte = (x << pk->freeBits) & 0xFF;
     } else {
-        emitByte((x >> (n - 8)) & 0xFF);
-        pk.freeBits = 16 - n;
-        pk.pendingByte = (x << pk.freeBits) & 0xFF;
+        emitByte(pk, (x >> (n - 8)) & 0xFF);
+        pk->freeBits = 16 - n;
+        pk->pendingByte = (x << pk->freeBits) & 0xFF;
     }
 }
 
 // ---- Huffman code construction ----------------------------------------------
 
-struct TreeBuild {
-    unsigned symbols;
-    uint16_t* freq;
-    uint8_t* length;
-    uint16_t* code;
-    unsigned heapSize;
-    uint16_t heap[kLitLen + 1];
-    uint16_t zero[2 * kLitLen - 1], one[2 * kLitLen - 1];
-    uint16_t order[kLitLen];  // symbols in the order they left the heap
-    unsigned depthCount[17];
-};
-
-TreeBuild tb;
-
-void siftDown(unsigned i) {
-    unsigned k = tb.heap[i];
+void siftDown(TreeBuild* tb, unsigned i) {
+    unsigned k = tb->heap[i];
     unsigned j;
-    while ((j = 2 * i) <= tb.heapSize) {
-        if (j < tb.heapSize && tb.freq[tb.heap[j]] > tb.freq[tb.heap[j + 1]]) j++;
-        if (tb.freq[k] <= tb.freq[tb.heap[j]]) break;
-        tb.heap[i] = tb.heap[j];
+    while ((j = 2 * i) <= tb->heapSize) {
+        if (j < tb->heapSize && tb->freq[tb->heap[j]] > tb->freq[tb->heap[j + 1]]) j++;
+        if (tb->freq[k] <= tb->freq[tb->heap[j]]) break;
+        tb->heap[i] = tb->heap[j];
         i = j;
     }
-    tb.heap[i] = (uint16_t)k;
+    tb->heap[i] = (uint16_t)k;
 }
 
 // Leaves per depth; depths past 16 count as 16. The tree has at most 1,019
 // nodes, so an explicit stack of that size is enough.
-void countDepths(unsigned root) {
-    memset(tb.depthCount, 0, sizeof tb.depthCount);
+void countDepths(TreeBuild* tb, unsigned root) {
+    memset(tb->depthCount, 0, sizeof tb->depthCount);
     uint16_t stackNode[2 * kLitLen];
     uint8_t stackDepth[2 * kLitLen];
     unsigned top = 0;
@@ -160,13 +119,13 @@ void countDepths(unsigned root) {
     while (top) {
         top--;
         unsigned node = stackNode[top], depth = stackDepth[top];
-        if (node < tb.symbols) {
-            tb.depthCount[depth < 16 ? depth : 16]++;
+        if (node < tb->symbols) {
+            tb->depthCount[depth < 16 ? depth : 16]++;
         } else {
             unsigned d = depth < 255 ? depth + 1 : 255;
-            stackNode[top] = tb.one[node];
+            stackNode[top] = tb->one[node];
             stackDepth[top++] = (uint8_t)d;
-            stackNode[top] = tb.zero[node];
+            stackNode[top] = tb->zero[node];
             stackDepth[top++] = (uint8_t)d;
         }
     }
@@ -174,16 +133,16 @@ void countDepths(unsigned root) {
 
 // Code lengths limited to 16: the longest lengths go to the symbols that
 // left the heap first (the least frequent).
-void makeLengths(unsigned root) {
-    countDepths(root);
+void makeLengths(TreeBuild* tb, unsigned root) {
+    countDepths(tb, root);
     uint32_t sum = 0;
-    for (unsigned d = 16; d > 0; d--) sum += tb.depthCount[d] << (16 - d);
+    for (unsigned d = 16; d > 0; d--) sum += tb->depthCount[d] << (16 - d);
     while (sum != 0x10000) {
-        tb.depthCount[16]--;
+        tb->depthCount[16]--;
         for (unsigned d = 15; d > 0; d--) {
-            if (tb.depthCount[d]) {
-                tb.depthCount[d]--;
-                tb.depthCount[d + 1] += 2;
+            if (tb->depthCount[d]) {
+                tb->depthCount[d]--;
+                tb->depthCount[d + 1] += 2;
                 break;
             }
         }
@@ -191,63 +150,64 @@ void makeLengths(unsigned root) {
     }
     unsigned k = 0;
     for (unsigned d = 16; d > 0; d--) {
-        for (unsigned c = tb.depthCount[d]; c; c--) tb.length[tb.order[k++]] = (uint8_t)d;
+        for (unsigned c = tb->depthCount[d]; c; c--) tb->length[tb->order[k++]] = (uint8_t)d;
     }
 }
 
-void makeCodes(void) {
+void makeCodes(TreeBuild* tb) {
     uint16_t start[18];
     start[1] = 0;
-    for (unsigned d = 1; d <= 16; d++) start[d + 1] = (uint16_t)((start[d] + tb.depthCount[d]) << 1);
-    for (unsigned i = 0; i < tb.symbols; i++) tb.code[i] = start[tb.length[i]]++;
+    for (unsigned d = 1; d <= 16; d++) start[d + 1] = (uint16_t)((start[d] + tb->depthCount[d]) << 1);
+    for (unsigned i = 0; i < tb->symbols; i++) tb->code[i] = start[tb->length[i]]++;
 }
 
 // Builds the code of 'symbols' symbols from their frequencies (the array
 // has room for the internal nodes); returns the root, which is a symbol
 // when fewer than two symbols occur.
-unsigned buildCode(unsigned symbols, uint16_t* freq, uint8_t* length, uint16_t* code) {
-    tb.symbols = symbols;
-    tb.freq = freq;
-    tb.length = length;
-    tb.code = code;
-    tb.heapSize = 0;
-    tb.heap[1] = 0;
+unsigned buildCode(Packer* pk, unsigned symbols, uint16_t* freq, uint8_t* length, uint16_t* code) {
+    TreeBuild* tb = &pk->tb;
+    tb->symbols = symbols;
+    tb->freq = freq;
+    tb->length = length;
+    tb->code = code;
+    tb->heapSize = 0;
+    tb->heap[1] = 0;
     for (unsigned i = 0; i < symbols; i++) {
         length[i] = 0;
-        if (freq[i]) tb.heap[++tb.heapSize] = (uint16_t)i;
+        if (freq[i]) tb->heap[++tb->heapSize] = (uint16_t)i;
     }
-    if (tb.heapSize < 2) {
-        code[tb.heap[1]] = 0;
-        return tb.heap[1];
+    if (tb->heapSize < 2) {
+        code[tb->heap[1]] = 0;
+        return tb->heap[1];
     }
-    for (unsigned i = tb.heapSize / 2; i >= 1; i--) siftDown(i);
+    for (unsigned i = tb->heapSize / 2; i >= 1; i--) siftDown(tb, i);
     unsigned ordered = 0;
     unsigned nextNode = symbols;
     unsigned k;
     do {
-        unsigned i = tb.heap[1];
-        if (i < symbols) tb.order[ordered++] = (uint16_t)i;
-        tb.heap[1] = tb.heap[tb.heapSize--];
-        siftDown(1);
-        unsigned j = tb.heap[1];
-        if (j < symbols) tb.order[ordered++] = (uint16_t)j;
+        unsigned i = tb->heap[1];
+        if (i < symbols) tb->order[ordered++] = (uint16_t)i;
+        tb->heap[1] = tb->heap[tb->heapSize--];
+        siftDown(tb, 1);
+        unsigned j = tb->heap[1];
+        if (j < symbols) tb->order[ordered++] = (uint16_t)j;
         k = nextNode++;
         freq[k] = (uint16_t)(freq[i] + freq[j]);
-        tb.heap[1] = (uint16_t)k;
-        siftDown(1);
-        tb.zero[k] = (uint16_t)i;
-        tb.one[k] = (uint16_t)j;
-    } while (tb.heapSize > 1);
-    makeLengths(k);
-    makeCodes();
+        tb->heap[1] = (uint16_t)k;
+        siftDown(tb, 1);
+        tb->zero[k] = (uint16_t)i;
+        tb->one[k] = (uint16_t)j;
+    } while (tb->heapSize > 1);
+    makeLengths(tb, k);
+    makeCodes(tb);
     return k;
 }
 
 // ---- block encoder --------------------------------------------------------------
 
-unsigned usedLitLenLengths(void) {
+unsigned usedLitLenLengths(const Packer* pk) {
     unsigned n = kLitLen;
-    while (n > 0 && litLenLength[n - 1] == 0) n--;
+    while (n > 0 && pk->litLenLength[n - 1] == 0) n--;
     return n;
 }
 
@@ -257,16 +217,16 @@ unsigned usedLitLenLengths(void) {
 // 4 bits 15 (19), or symbol 2 with 9 bits z - 20 (20 and more). Calls
 // item(symbol, extra bit count, extra bits) for each symbol.
 template <typename Item>
-void walkLitLenLengths(unsigned n, Item item) {
+void walkLitLenLengths(const Packer* pk, unsigned n, Item item) {
     unsigned i = 0;
     while (i < n) {
-        unsigned k = litLenLength[i++];
+        unsigned k = pk->litLenLength[i++];
         if (k) {
             item(k + 2, 0, 0);
             continue;
         }
         unsigned run = 1;
-        while (i < n && litLenLength[i] == 0) {
+        while (i < n && pk->litLenLength[i] == 0) {
             i++;
             run++;
         }
@@ -283,424 +243,511 @@ void walkLitLenLengths(unsigned n, Item item) {
     }
 }
 
-void countCodeLengthFreq(void) {
-    memset(codeLengthFreq, 0, kCodeLengths * sizeof codeLengthFreq[0]);
-    walkLitLenLengths(usedLitLenLengths(),
-                      [](unsigned symbol, unsigned, unsigned) { codeLengthFreq[symbol]++; });
+void countCodeLengthFreq(Packer* pk) {
+    memset(pk->codeLengthFreq, 0, kCodeLengths * sizeof pk->codeLengthFreq[0]);
+    walkLitLenLengths(pk, usedLitLenLengths(pk),
+                      [pk](unsigned symbol, unsigned, unsigned) { pk->codeLengthFreq[symbol]++; });
 }
 
-void writeSmallLengths(unsigned n, unsigned countBits, unsigned special) {
-    while (n > 0 && smallLength[n - 1] == 0) n--;
-    putBits(countBits, n);
+// Walks a small code's lengths as they are sent (count width b, special
+// index x): the count of lengths, each length (3 bits up to 6, else k - 3
+// bits), and after index x the number of zero lengths skipped. Calls
+// field(bits, value) for each field.
+template <typename Field>
+void walkSmallLengths(const Packer* pk, unsigned n, unsigned countBits, unsigned special, Field field) {
+    while (n > 0 && pk->smallLength[n - 1] == 0) n--;
+    field(countBits, n);
     unsigned i = 0;
     while (i < n) {
-        unsigned k = smallLength[i++];
-        if (k <= 6) putBits(3, k);
-        else putBits(k - 3, (1u << (k - 3)) - 2);
+        unsigned k = pk->smallLength[i++];
+        if (k <= 6) field(3, k);
+        else field(k - 3, (1u << (k - 3)) - 2);
         if (i == special) {
-            while (i < 6 && smallLength[i] == 0) i++;
-            putBits(2, (i - 3) & 3);
+            while (i < 6 && pk->smallLength[i] == 0) i++;
+            field(2, (i - 3) & 3);
         }
     }
 }
 
-void writeLitLenLengths(void) {
-    unsigned n = usedLitLenLengths();
-    putBits(9, n);
-    walkLitLenLengths(n, [](unsigned symbol, unsigned extraBits, unsigned extra) {
-        putBits(smallLength[symbol], smallCode[symbol]);
-        if (extraBits) putBits(extraBits, extra);
+void writeSmallLengths(Packer* pk, unsigned n, unsigned countBits, unsigned special) {
+    walkSmallLengths(pk, n, countBits, special, [pk](unsigned bits, unsigned value) { putBits(pk, bits, value); });
+}
+
+unsigned smallLengthsBits(const Packer* pk, unsigned n, unsigned countBits, unsigned special) {
+    unsigned total = 0;
+    walkSmallLengths(pk, n, countBits, special, [&total](unsigned bits, unsigned) { total += bits; });
+    return total;
+}
+
+void writeLitLenLengths(Packer* pk) {
+    unsigned n = usedLitLenLengths(pk);
+    putBits(pk, 9, n);
+    walkLitLenLengths(pk, n, [pk](unsigned symbol, unsigned extraBits, unsigned extra) {
+        putBits(pk, pk->smallLength[symbol], pk->smallCode[symbol]);
+        if (extraBits) putBits(pk, extraBits, extra);
     });
 }
 
-inline unsigned bitCount(unsigned p) {
-    unsigned c = 0;
-    while (p) {
-        p >>= 1;
-        c++;
-    }
-    return c;
-}
-
-void encodeBlock(void) {
-    unsigned root = buildCode(kLitLen, litLenFreq, litLenLength, litLenCode);
-    unsigned size = litLenFreq[root];
-    putBits(16, size);
+void encodeBlock(Packer* pk) {
+    unsigned root = buildCode(pk, kLitLen, pk->litLenFreq, pk->litLenLength, pk->litLenCode);
+    unsigned size = pk->litLenFreq[root];
+    putBits(pk, 16, size);
     if (root >= kLitLen) {
-        countCodeLengthFreq();
-        unsigned r = buildCode(kCodeLengths, codeLengthFreq, smallLength, smallCode);
+        countCodeLengthFreq(pk);
+        unsigned r = buildCode(pk, kCodeLengths, pk->codeLengthFreq, pk->smallLength, pk->smallCode);
         if (r >= kCodeLengths) {
-            writeSmallLengths(kCodeLengths, 5, 3);
+            writeSmallLengths(pk, kCodeLengths, 5, 3);
         } else {
-            putBits(5, 0);
-            putBits(5, r);
+            putBits(pk, 5, 0);
+            putBits(pk, 5, r);
         }
-        writeLitLenLengths();
+        writeLitLenLengths(pk);
     } else {
-        putBits(5, 0);
-        putBits(5, 0);
-        putBits(9, 0);
-        putBits(9, root);
+        putBits(pk, 5, 0);
+        putBits(pk, 5, 0);
+        putBits(pk, 9, 0);
+        putBits(pk, 9, root);
     }
-    root = buildCode(kPositions, positionFreq, smallLength, smallCode);
+    root = buildCode(pk, kPositions, pk->positionFreq, pk->smallLength, pk->smallCode);
     if (root >= kPositions) {
-        writeSmallLengths(kPositions, 4, (unsigned)-1);
+        writeSmallLengths(pk, kPositions, 4, (unsigned)-1);
     } else {
-        putBits(4, 0);
-        putBits(4, root);
+        putBits(pk, 4, 0);
+        putBits(pk, 4, root);
     }
 
     unsigned at = 0, flags = 0;
-    for (unsigned i = 0; i < size && !pk.notSmaller; i++) {
-        if (i % 8 == 0) flags = pk.items[at++];
+    for (unsigned i = 0; i < size && !pk->notSmaller; i++) {
+        if (i % 8 == 0) flags = pk->items[at++];
         else flags <<= 1;
         if (flags & 0x80) {
-            unsigned c = pk.items[at++] + 256u;
-            putBits(litLenLength[c], litLenCode[c]);
-            unsigned p = (unsigned)pk.items[at] << 8 | pk.items[at + 1];
+            unsigned c = pk->items[at++] + 256u;
+            putBits(pk, pk->litLenLength[c], pk->litLenCode[c]);
+            unsigned p = (unsigned)pk->items[at] << 8 | pk->items[at + 1];
             at += 2;
             unsigned k = bitCount(p);
-            putBits(smallLength[k], smallCode[k]);
-            if (k > 1) putBits(k - 1, p & (0xFFFFu >> (17 - k)));
+            putBits(pk, pk->smallLength[k], pk->smallCode[k]);
+            if (k > 1) putBits(pk, k - 1, p & (0xFFFFu >> (17 - k)));
         } else {
-            unsigned c = pk.items[at++];
-            putBits(litLenLength[c], litLenCode[c]);
+            unsigned c = pk->items[at++];
+            putBits(pk, pk->litLenLength[c], pk->litLenCode[c]);
         }
     }
-    memset(litLenFreq, 0, kLitLen * sizeof litLenFreq[0]);
-    memset(positionFreq, 0, kPositions * sizeof positionFreq[0]);
+    memset(pk->litLenFreq, 0, kLitLen * sizeof pk->litLenFreq[0]);
+    memset(pk->positionFreq, 0, kPositions * sizeof pk->positionFreq[0]);
 }
 
-bool startEncoder(void) {
-    unsigned size = kOutputBuffer;
-    while (!(pk.items = (uint8_t*)malloc(size))) {
+}  // namespace
+
+bool startEncoder(Packer* pk, unsigned size, unsigned smallest) {
+    while (!(pk->items = (uint8_t*)malloc(size))) {
         size = size / 10 * 9;
-        if (size < 4096) return false;
+        if (size < smallest) return false;
     }
-    pk.itemsSize = size;
-    pk.itemPos = 0;
-    pk.flagPos = 0;
-    pk.groupMask = 0;
-    pk.pendingByte = 0;
-    pk.freeBits = 8;
-    pk.written = 0;
-    memset(litLenFreq, 0, sizeof litLenFreq);
-    memset(positionFreq, 0, sizeof positionFreq);
+    pk->itemsSize = size;
+    pk->itemPos = 0;
+    pk->flagPos = 0;
+    pk->groupMask = 0;
+    pk->pendingByte = 0;
+    pk->freeBits = 8;
+    pk->written = 0;
+    memset(pk->litLenFreq, 0, sizeof pk->litLenFreq);
+    memset(pk->positionFreq, 0, sizeof pk->positionFreq);
     return true;
 }
 
-void endEncoder(void) {
-    if (!pk.notSmaller) {
-        encodeBlock();
-        putBits(7, 0);  // pushes the last partial byte out
+void endEncoder(Packer* pk) {
+    if (!pk->notSmaller) {
+        encodeBlock(pk);
+        putBits(pk, 7, 0);  // pushes the last partial byte out
     }
-    free(pk.items);
-    pk.items = nullptr;
+    free(pk->items);
+    pk->items = nullptr;
+}
+
+void endBlock(Packer* pk) {
+    encodeBlock(pk);
+    pk->itemPos = 0;
+    pk->groupMask = 0;
+}
+
+uint32_t blockBits(Packer* pk) {
+    unsigned root = buildCode(pk, kLitLen, pk->litLenFreq, pk->litLenLength, pk->litLenCode);
+    uint32_t bits = 16;
+    if (root >= kLitLen) {
+        countCodeLengthFreq(pk);
+        unsigned r = buildCode(pk, kCodeLengths, pk->codeLengthFreq, pk->smallLength, pk->smallCode);
+        bits += r >= kCodeLengths ? smallLengthsBits(pk, kCodeLengths, 5, 3) : 10;
+        unsigned n = usedLitLenLengths(pk);
+        bits += 9;
+        walkLitLenLengths(pk, n, [pk, &bits](unsigned symbol, unsigned extraBits, unsigned) {
+            bits += pk->smallLength[symbol] + extraBits;
+        });
+        for (unsigned c = 0; c < kLitLen; c++) bits += (uint32_t)pk->litLenFreq[c] * pk->litLenLength[c];
+    } else {
+        bits += 5 + 5 + 9 + 9;
+    }
+    root = buildCode(pk, kPositions, pk->positionFreq, pk->smallLength, pk->smallCode);
+    bits += root >= kPositions ? smallLengthsBits(pk, kPositions, 4, (unsigned)-1) : 8;
+    for (unsigned k = 0; k < kPositions; k++)
+        bits += (uint32_t)pk->positionFreq[k] * (pk->smallLength[k] + (k > 1 ? k - 1 : 0));
+    return bits;
 }
 
 // Items go out in groups of up to eight behind one flag byte (bit 7 for the
 // first item; a set bit marks a match of three bytes).
-void outputItem(unsigned c, unsigned p) {
-    pk.groupMask >>= 1;
-    if (pk.groupMask == 0) {
-        pk.groupMask = 0x80;
-        if (pk.itemPos >= pk.itemsSize - 24) {
-            encodeBlock();
-            if (pk.notSmaller) return;
-            pk.itemPos = 0;
+void outputItem(Packer* pk, unsigned c, unsigned p) {
+    pk->groupMask >>= 1;
+    if (pk->groupMask == 0) {
+        pk->groupMask = 0x80;
+        if (pk->itemPos >= pk->itemsSize - 24) {
+            encodeBlock(pk);
+            if (pk->notSmaller) return;
+            pk->itemPos = 0;
         }
-        pk.flagPos = pk.itemPos++;
-        pk.items[pk.flagPos] = 0;
+        pk->flagPos = pk->itemPos++;
+        pk->items[pk->flagPos] = 0;
     }
-    pk.items[pk.itemPos++] = (uint8_t)c;
-    litLenFreq[c]++;
+    pk->items[pk->itemPos++] = (uint8_t)c;
+    pk->litLenFreq[c]++;
     if (c >= 256) {
-        pk.items[pk.flagPos] |= (uint8_t)pk.groupMask;
-        pk.items[pk.itemPos++] = (uint8_t)(p >> 8);
-        pk.items[pk.itemPos++] = (uint8_t)p;
-        positionFreq[bitCount(p)]++;
+        pk->items[pk->flagPos] |= (uint8_t)pk->groupMask;
+        pk->items[pk->itemPos++] = (uint8_t)(p >> 8);
+        pk->items[pk->itemPos++] = (uint8_t)p;
+        pk->positionFreq[bitCount(p)]++;
     }
 }
 
+uint32_t readSource(Packer* pk, uint8_t* into, uint32_t count) {
+    int32_t got = cxRead(pk->source, into, count);
+    return got > 0 ? (uint32_t)got : 0;
+}
+
+namespace {
+
 // ---- match finder ------------------------------------------------------------------
 
-bool allocFinder(void) {
+bool allocFinder(Packer* pk) {
     size_t words = kNodeCount + 2 * (2 * kDic) + kNextSize;
     size_t bytes = words * 2 + kTextSize + 2 * kNodeCount;
     // Zero-filled, so nothing the search looks at depends on old memory.
     uint8_t* block = (uint8_t*)calloc(bytes, 1);
     if (!block) return false;
-    pk.block = block;
+    pk->block = block;
     uint16_t* w = (uint16_t*)block;
-    pk.position = w;
+    pk->position = w;
     w += kNodeCount;
-    pk.parent = w;
+    pk->parent = w;
     w += 2 * kDic;
-    pk.previous = w;
+    pk->previous = w;
     w += 2 * kDic;
-    pk.next = w;
+    pk->next = w;
     w += kNextSize;
     uint8_t* b = (uint8_t*)w;
-    pk.text = b;
+    pk->text = b;
     b += kTextSize;
-    pk.level = b;
+    pk->level = b;
     b += kNodeCount;
-    pk.childCount = b;
+    pk->childCount = b;
     return true;
 }
 
-void freeFinder(void) {
-    free(pk.block);
-    pk.block = nullptr;
+void freeFinder(Packer* pk) {
+    free(pk->block);
+    pk->block = nullptr;
 }
 
-void initFinder(void) {
+void initFinder(Packer* pk) {
     for (unsigned i = kDic; i < kNodeCount; i++) {
-        pk.level[i] = 1;
-        pk.position[i] = 0;
+        pk->level[i] = 1;
+        pk->position[i] = 0;
     }
-    for (unsigned i = kDic; i < 2 * kDic; i++) pk.parent[i] = 0;
-    pk.freeNode = 1;
-    for (unsigned i = 1; i < kDic - 1; i++) pk.next[i] = (uint16_t)(i + 1);
-    pk.next[kDic - 1] = 0;
-    for (unsigned i = kHashBase; i < kNextSize; i++) pk.next[i] = 0;
+    for (unsigned i = kDic; i < 2 * kDic; i++) pk->parent[i] = 0;
+    pk->freeNode = 1;
+    for (unsigned i = 1; i < kDic - 1; i++) pk->next[i] = (uint16_t)(i + 1);
+    pk->next[kDic - 1] = 0;
+    for (unsigned i = kHashBase; i < kNextSize; i++) pk->next[i] = 0;
+}
+
+#ifndef NDEBUG
+// Where the string of leaf 'leaf' begins in the text now.
+unsigned leafText(const Packer* pk, unsigned leaf) { return leaf >= pk->pos ? leaf - kDic : leaf; }
+
+// The byte on the edge from q to its child r: the child's string at q's level.
+unsigned edgeByte(const Packer* pk, unsigned q, unsigned r) {
+    unsigned at = r >= kDic ? leafText(pk, r) : leafText(pk, pk->position[r] & ~kPending);
+    return pk->text[at + pk->level[q]];
+}
+
+bool isInnerOrRoot(unsigned q) { return q >= 1 && q < kNodeCount; }
+#endif
+
+// An internal node's stored position: a leaf number, maybe marked pending.
+inline void setPosition(Packer* pk, unsigned n, unsigned value) {
+    assert(n >= 1 && n < kDic);
+    assert((value & 0x6000) == kDic);
+    pk->position[n] = (uint16_t)value;
 }
 
 inline unsigned hashOf(unsigned q, unsigned c) { return q + (c << 4) + kHashBase; }
 
-inline unsigned child(unsigned q, unsigned c) {
-    unsigned r = pk.next[hashOf(q, c)];
-    pk.parent[0] = (uint16_t)q;  // sentinel: the list ends at node 0
-    while (pk.parent[r] != q) r = pk.next[r];
+inline unsigned child(Packer* pk, unsigned q, unsigned c) {
+    assert(isInnerOrRoot(q) && c < 256);
+    unsigned r = pk->next[hashOf(q, c)];
+    pk->parent[0] = (uint16_t)q;  // sentinel: the list ends at node 0
+#ifndef NDEBUG
+    unsigned steps = 0;
+    while (pk->parent[r] != q) {
+        r = pk->next[r];
+        assert(++steps < 2 * kDic);  // every list ends at node 0
+    }
+    assert(r == 0 || edgeByte(pk, q, r) == c);  // a shared slot holds other parents' children
+#else
+    while (pk->parent[r] != q) r = pk->next[r];
+#endif
     return r;
 }
 
-inline void makeChild(unsigned q, unsigned c, unsigned r) {
+inline void makeChild(Packer* pk, unsigned q, unsigned c, unsigned r) {
+    assert(isInnerOrRoot(q) && r != 0 && r < 2 * kDic);
     unsigned h = hashOf(q, c);
-    unsigned t = pk.next[h];
-    pk.next[h] = (uint16_t)r;
-    pk.next[r] = (uint16_t)t;
-    pk.previous[t] = (uint16_t)r;
-    pk.previous[r] = (uint16_t)h;
-    pk.parent[r] = (uint16_t)q;
-    pk.childCount[q]++;
+    unsigned t = pk->next[h];
+    pk->next[h] = (uint16_t)r;
+    pk->next[r] = (uint16_t)t;
+    pk->previous[t] = (uint16_t)r;
+    pk->previous[r] = (uint16_t)h;
+    pk->parent[r] = (uint16_t)q;
+    pk->childCount[q]++;
 }
 
 // Takes node 'n' out of the child list it is in.
-void unlink(unsigned n) {
-    unsigned t = pk.previous[n];
-    unsigned u = pk.next[n];
-    pk.next[t] = (uint16_t)u;
-    pk.previous[u] = (uint16_t)t;
+void unlink(Packer* pk, unsigned n) {
+    unsigned t = pk->previous[n];
+    unsigned u = pk->next[n];
+    pk->next[t] = (uint16_t)u;
+    pk->previous[u] = (uint16_t)t;
 }
 
 // Puts node 'n' into node 'old's place in old's child list.
-void takePlace(unsigned old, unsigned n) {
-    unsigned t = pk.previous[old];
-    pk.previous[n] = (uint16_t)t;
-    pk.next[t] = (uint16_t)n;
-    t = pk.next[old];
-    pk.next[n] = (uint16_t)t;
-    pk.previous[t] = (uint16_t)n;
+void takePlace(Packer* pk, unsigned old, unsigned n) {
+    unsigned t = pk->previous[old];
+    pk->previous[n] = (uint16_t)t;
+    pk->next[t] = (uint16_t)n;
+    t = pk->next[old];
+    pk->next[n] = (uint16_t)t;
+    pk->previous[t] = (uint16_t)n;
 }
 
 // A new internal node above 'old' at the current match length.
-void split(unsigned old) {
-    unsigned n = pk.freeNode;
-    pk.freeNode = pk.next[n];
-    pk.childCount[n] = 0;
-    takePlace(old, n);
-    pk.parent[n] = pk.parent[old];
-    pk.level[n] = (uint8_t)pk.matchLength;
-    pk.position[n] = (uint16_t)pk.pos;
-    makeChild(n, pk.text[pk.matchPosition + pk.matchLength], old);
-    makeChild(n, pk.text[pk.pos + pk.matchLength], pk.pos);
+void split(Packer* pk, unsigned old) {
+    unsigned n = pk->freeNode;
+    assert(n >= 1 && n < kDic);  // a tree of 8,192 leaves needs fewer internal nodes
+    assert(pk->matchLength > pk->level[pk->parent[old]]);
+    assert(old >= kDic || pk->matchLength < pk->level[old]);
+    pk->freeNode = pk->next[n];
+    pk->childCount[n] = 0;
+    takePlace(pk, old, n);
+    pk->parent[n] = pk->parent[old];
+    pk->level[n] = (uint8_t)pk->matchLength;
+    setPosition(pk, n, pk->pos);
+    makeChild(pk, n, pk->text[pk->matchPosition + pk->matchLength], old);
+    makeChild(pk, n, pk->text[pk->pos + pk->matchLength], pk->pos);
 }
 
 // Finds the longest match for the current position and enters it.
-void insertNode(void) {
+void insertNode(Packer* pk) {
     unsigned q, r, t;
-    const uint8_t* text = pk.text;
-    unsigned pos = pk.pos;
-    if (pk.matchLength >= 4) {
+    const uint8_t* text = pk->text;
+    unsigned pos = pk->pos;
+    if (pk->matchLength >= 4) {
         // The string one position on shares all but one byte with the last
         // match: start from the node that holds that shorter prefix.
-        pk.matchLength--;
-        r = (pk.matchPosition + 1) | kDic;
-        while ((q = pk.parent[r]) == 0) r = pk.next[r];
-        while (pk.level[q] >= pk.matchLength) {
+        pk->matchLength--;
+        r = (pk->matchPosition + 1) | kDic;
+        while ((q = pk->parent[r]) == 0) r = pk->next[r];
+        while (pk->level[q] >= pk->matchLength) {
             r = q;
-            q = pk.parent[q];
+            q = pk->parent[q];
         }
         t = q;
-        while (pk.position[t] & kPending) {
-            pk.position[t] = (uint16_t)pos;
-            t = pk.parent[t];
+        while (pk->position[t] & kPending) {
+            setPosition(pk, t, pos);
+            t = pk->parent[t];
         }
-        if (t < kDic) pk.position[t] = (uint16_t)(pos | kPending);
+        if (t < kDic) setPosition(pk, t, pos | kPending);
     } else {
         q = text[pos] + kDic;
         unsigned c = text[pos + 1];
-        r = child(q, c);
+        r = child(pk, q, c);
         if (r == 0) {
-            makeChild(q, c, pos);
-            pk.matchLength = 1;
+            makeChild(pk, q, c, pos);
+            pk->matchLength = 1;
             return;
         }
-        pk.matchLength = 2;
+        pk->matchLength = 2;
     }
     for (;;) {
         unsigned limit;
         if (r >= kDic) {
             limit = kMaxMatch;
-            pk.matchPosition = r;
+            pk->matchPosition = r;
         } else {
-            limit = pk.level[r];
-            pk.matchPosition = pk.position[r] & ~kPending;
+            limit = pk->level[r];
+            pk->matchPosition = pk->position[r] & ~kPending;
         }
-        if (pk.matchPosition >= pos) pk.matchPosition -= kDic;
-        const uint8_t* a = text + pos + pk.matchLength;
-        const uint8_t* b = text + pk.matchPosition + pk.matchLength;
-        unsigned length = pk.matchLength;
+        if (pk->matchPosition >= pos) pk->matchPosition -= kDic;
+        // The search skips the bytes it already knows to match: the node's
+        // position must lead to a string with the same prefix, in the window.
+        assert(pos - pk->matchPosition <= kDic);
+        assert(memcmp(text + pos, text + pk->matchPosition, pk->matchLength) == 0);
+        const uint8_t* a = text + pos + pk->matchLength;
+        const uint8_t* b = text + pk->matchPosition + pk->matchLength;
+        unsigned length = pk->matchLength;
         while (length < limit) {
             if (*a != *b) {
-                pk.matchLength = length;
-                split(r);
+                pk->matchLength = length;
+                split(pk, r);
                 return;
             }
             length++;
             a++;
             b++;
         }
-        pk.matchLength = length;
+        pk->matchLength = length;
         if (length >= kMaxMatch) break;
-        pk.position[r] = (uint16_t)pos;
+        setPosition(pk, r, pos);
         q = r;
-        r = child(q, *a);
+        r = child(pk, q, *a);
         if (r == 0) {
-            makeChild(q, *a, pos);
+            makeChild(pk, q, *a, pos);
             return;
         }
-        pk.matchLength++;
+        pk->matchLength++;
     }
     // A full-length match: the new position takes the old leaf's place.
-    takePlace(r, pos);
-    pk.parent[pos] = (uint16_t)q;
-    pk.parent[r] = 0;
-    pk.next[r] = (uint16_t)pos;
+    takePlace(pk, r, pos);
+    pk->parent[pos] = (uint16_t)q;
+    pk->parent[r] = 0;
+    pk->next[r] = (uint16_t)pos;
 }
 
 // Removes the leaf that the current position's number held one window ago.
-void deleteNode(void) {
-    unsigned pos = pk.pos;
-    if (pk.parent[pos] == 0) return;
-    unlink(pos);
-    unsigned r = pk.parent[pos];
-    pk.parent[pos] = 0;
-    if (r >= kDic || --pk.childCount[r] > 1) return;
+void deleteNode(Packer* pk) {
+    unsigned pos = pk->pos;
+    if (pk->parent[pos] == 0) return;
+    unlink(pk, pos);
+    unsigned r = pk->parent[pos];
+    pk->parent[pos] = 0;
+    if (r >= kDic || --pk->childCount[r] > 1) return;
+    assert(pk->childCount[r] == 1);
 
     // r is left with one child: pass its latest position upward, then put
     // the child in r's place and free r.
-    unsigned t = pk.position[r] & ~kPending;
+    unsigned t = pk->position[r] & ~kPending;
     if (t >= pos) t -= kDic;
     unsigned s = t;
-    unsigned q = pk.parent[r];
+    unsigned q = pk->parent[r];
     unsigned u;
-    while ((u = pk.position[q]) & kPending) {
+    while ((u = pk->position[q]) & kPending) {
         u &= ~kPending;
         if (u >= pos) u -= kDic;
         if (u > s) s = u;
-        pk.position[q] = (uint16_t)(s | kDic);
-        q = pk.parent[q];
+        setPosition(pk, q, s | kDic);
+        q = pk->parent[q];
     }
     if (q < kDic) {
         if (u >= pos) u -= kDic;
         if (u > s) s = u;
-        pk.position[q] = (uint16_t)(s | kDic | kPending);
+        setPosition(pk, q, s | kDic | kPending);
     }
-    s = child(r, pk.text[t + pk.level[r]]);
-    unlink(s);
-    takePlace(r, s);
-    pk.parent[s] = pk.parent[r];
-    pk.parent[r] = 0;
-    pk.next[r] = (uint16_t)pk.freeNode;
-    pk.freeNode = r;
+    assert(q < kDic || pk->position[q] == 0);  // roots are never marked
+    s = child(pk, r, pk->text[t + pk->level[r]]);
+    assert(s != 0);  // r's position leads to the child that is left
+    unlink(pk, s);
+    takePlace(pk, r, s);
+    pk->parent[s] = pk->parent[r];
+    pk->parent[r] = 0;
+    pk->next[r] = (uint16_t)pk->freeNode;
+    pk->freeNode = r;
 }
 
-uint32_t readSource(uint8_t* into, uint32_t count) {
-    int32_t got = cxRead(pk.source, into, count);
-    return got > 0 ? (uint32_t)got : 0;
-}
-
-void advance(void) {
-    pk.remaining--;
-    if (++pk.pos == 2 * kDic) {
-        memmove(pk.text, pk.text + kDic, kDic + kMaxMatch);
-        uint32_t got = readSource(pk.text + kDic + kMaxMatch, kDic);
-        pk.remaining += got;
-        pk.unpackedCount += got;
-        pk.pos = kDic;
+void advance(Packer* pk) {
+    pk->remaining--;
+    if (++pk->pos == 2 * kDic) {
+        memmove(pk->text, pk->text + kDic, kDic + kMaxMatch);
+        uint32_t got = readSource(pk, pk->text + kDic + kMaxMatch, kDic);
+        pk->remaining += got;
+        pk->unpackedCount += got;
+        pk->pos = kDic;
     }
-    deleteNode();
-    insertNode();
+    deleteNode(pk);
+    insertNode(pk);
 }
 
-inline void advanceAndClamp(void) {
-    advance();
-    if (pk.matchLength > pk.remaining) pk.matchLength = pk.remaining;
+inline void advanceAndClamp(Packer* pk) {
+    advance(pk);
+    if (pk->matchLength > pk->remaining) pk->matchLength = pk->remaining;
+}
+
+// The default parse: at each position the longest match the tree gives,
+// sent unless the next position has a longer one.
+int16_t packDefault(Packer* pk, EntryInfo* record) {
+    if (!allocFinder(pk)) return CX_ENOMEM;
+    initFinder(pk);
+    if (!startEncoder(pk, kOutputBuffer, 4096)) {
+        freeFinder(pk);
+        return CX_ENOMEM;
+    }
+
+    uint32_t got = readSource(pk, pk->text + kDic, kDic + kMaxMatch);
+    pk->remaining = got;
+    pk->unpackedCount = got;
+    pk->matchLength = 0;
+    pk->pos = kDic;
+    insertNode(pk);
+    if (pk->matchLength > pk->remaining) pk->matchLength = pk->remaining;
+
+    bool progress = cxHasCallback();
+    unsigned turns = 0;
+    while (pk->remaining > 0 && !pk->notSmaller && record->stopCode != CX_STOP) {
+        if (progress && ++turns % 2048 == 0) cxNotify(record, CXCB_PACK, (int32_t)pk->unpackedCount);
+        unsigned lastLength = pk->matchLength;
+        unsigned lastPosition = pk->matchPosition;
+        advanceAndClamp(pk);
+        if (pk->matchLength > lastLength || lastLength < kThreshold) {
+            outputItem(pk, pk->text[pk->pos - 1], 0);
+        } else {
+            outputItem(pk, lastLength + 256 - kThreshold, (pk->pos - lastPosition - 2) & (kDic - 1));
+            while (--lastLength > 0) advanceAndClamp(pk);
+        }
+    }
+    endEncoder(pk);
+    freeFinder(pk);
+    return CX_OK;
 }
 
 // Method 2. The entry's packed and unpacked sizes and check value are set
 // from what was written and read.
-int16_t packFile(EntryInfo* record) {
-    pk.packedCount = 0;
-    pk.unpackedCount = 0;
-    pk.check = 0xFFFFFFFFu;
-    pk.writeFailed = false;
-    if (!allocFinder()) return CX_ENOMEM;
-    initFinder();
-    if (!startEncoder()) {
-        freeFinder();
-        return CX_ENOMEM;
-    }
-
-    uint32_t got = readSource(pk.text + kDic, kDic + kMaxMatch);
-    pk.remaining = got;
-    pk.unpackedCount = got;
-    pk.matchLength = 0;
-    pk.pos = kDic;
-    insertNode();
-    if (pk.matchLength > pk.remaining) pk.matchLength = pk.remaining;
-
-    bool progress = cxHasCallback();
-    unsigned turns = 0;
-    while (pk.remaining > 0 && !pk.notSmaller && record->stopCode != CX_STOP) {
-        if (progress && ++turns % 2048 == 0) cxNotify(record, CXCB_PACK, (int32_t)pk.unpackedCount);
-        unsigned lastLength = pk.matchLength;
-        unsigned lastPosition = pk.matchPosition;
-        advanceAndClamp();
-        if (pk.matchLength > lastLength || lastLength < kThreshold) {
-            outputItem(pk.text[pk.pos - 1], 0);
-        } else {
-            outputItem(lastLength + 256 - kThreshold, (pk.pos - lastPosition - 2) & (kDic - 1));
-            while (--lastLength > 0) advanceAndClamp();
-        }
-    }
-    endEncoder();
-    freeFinder();
-    if (pk.notSmaller) {
-        pk.written = 0;  // the entry is stored over whatever was written
+int16_t packFile(Packer* pk, EntryInfo* record, unsigned options) {
+    pk->packedCount = 0;
+    pk->unpackedCount = 0;
+    pk->check = 0xFFFFFFFFu;
+    pk->writeFailed = false;
+    int16_t result = (options & CX_PACK_BEST) ? packBest(pk, record) : packDefault(pk, record);
+    if (result < 0) return result;
+    if (pk->notSmaller) {
+        pk->written = 0;  // the entry is stored over whatever was written
     } else {
-        flushOutput();
-        record->unpackedSize = pk.unpackedCount;
+        flushOutput(pk);
+        record->unpackedSize = pk->unpackedCount;
     }
-    record->packedSize = pk.packedCount;
-    record->checkValue = ~pk.check;
+    record->packedSize = pk->packedCount;
+    record->checkValue = ~pk->check;
     return record->stopCode == CX_STOP ? CX_ESTOPPED : CX_OK;
 }
 
 // Method 1: the file's bytes as they are.
-int16_t storeFile(EntryInfo* record) {
+int16_t storeFile(Packer* pk, EntryInfo* record) {
     uint32_t size = 4096;
     uint8_t* buffer = (uint8_t*)cxAllocHalving(&size);
     if (!buffer) {
@@ -720,7 +767,7 @@ int16_t storeFile(EntryInfo* record) {
         uint32_t want = total - done < size ? total - done : size;
         int32_t got = cxRead(record->source, buffer, want);
         if (got <= 0) break;  // the file became shorter: store what is there
-        if (cxWrite(record->destination, buffer, (uint32_t)got) != got) pk.writeFailed = true;
+        if (cxWrite(record->destination, buffer, (uint32_t)got) != got) pk->writeFailed = true;
         check = cxCrcUpdate(check, buffer, (size_t)got);
         done += (uint32_t)got;
         if (++chunks % 2 == 0) cxNotify(record, CXCB_PACK, (int32_t)done);
@@ -762,33 +809,33 @@ bool takeStatus(EntryInfo* record, bool* tooLarge = nullptr) {
     return true;
 }
 
-int16_t packDriver(EntryInfo* record) {
+int16_t packDriver(Packer* pk, EntryInfo* record, unsigned options) {
     if (!slotOpen(record->source) || !slotOpen(record->destination)) return CX_ESLOT;
     if (!cxCrcReady()) return CX_ENOMEM;
     if (!takeStatus(record)) return CX_ESLOT;
-    cxNotify(record, cxReplacingEntry ? CXCB_REPLACE : CXCB_PACK, 0);
+    cxNotify(record, (options & CX_PACK_REPLACING) ? CXCB_REPLACE : CXCB_PACK, 0);
     record->flags &= ~(uint32_t)CX_FLAG_PROTECTED;
 
     int32_t start = cxTell(record->destination);
-    pk.source = record->source;
-    pk.destination = record->destination;
-    pk.notSmaller = isArchiveName(record->name);
-    pk.writeFailed = false;
-    if (!pk.notSmaller) {
-        int16_t result = packFile(record);
+    pk->source = record->source;
+    pk->destination = record->destination;
+    pk->notSmaller = isArchiveName(record->name);
+    pk->writeFailed = false;
+    if (!pk->notSmaller) {
+        int16_t result = packFile(pk, record, options);
         if (result < 0) {
             cxNotify(record, result, 0);
             return result;
         }
     }
-    if (pk.notSmaller) {
+    if (pk->notSmaller) {
         record->method = CX_METHOD_STORED;
         if (cxSeek(record->source, 0, SEEK_SET) != 0 ||
             cxSeek(record->destination, start, SEEK_SET) != start) {
             cxNotify(record, CX_EFAIL, 0);
             return CX_EFAIL;
         }
-        int16_t result = storeFile(record);
+        int16_t result = storeFile(pk, record);
         if (result < 0) return result;
     }
     // A write that failed shows as output short of the recorded size. On a
@@ -797,7 +844,7 @@ int16_t packDriver(EntryInfo* record) {
     const char* path = cxSlotName(record->destination);
     bool removable = path && cxPlatIsRemovable(path);
     int32_t end = cxTell(record->destination);
-    if (pk.writeFailed || (!removable && (end < 0 || (uint32_t)(end - start) < record->packedSize))) {
+    if (pk->writeFailed || (!removable && (end < 0 || (uint32_t)(end - start) < record->packedSize))) {
         int drive = 0;
         if (path) cxPlatFreeBytes(path, &drive);
         cxSeek(record->destination, start, SEEK_SET);
@@ -805,13 +852,28 @@ int16_t packDriver(EntryInfo* record) {
         return CX_ESHORT;
     }
     cxNotify(record, CXCB_PACKED, 0);
-    cxReplacingEntry = false;
     return CX_OK;
 }
 
-}  // namespace
+// One packed file's state, zero-filled; the driver's result.
+int16_t packWithState(EntryInfo* record, unsigned options) {
+    Packer* pk = (Packer*)calloc(1, sizeof(Packer));
+    if (!pk) {
+        cxNotify(record, CX_ENOMEM, 0);
+        return CX_ENOMEM;
+    }
+    int16_t result = packDriver(pk, record, options);
+    free(pk);
+    return result;
+}
 
-int16_t cxPackEntry(EntryInfo* record) {
+}  // namespace
+}  // namespace cxpack
+
+using cxpack::slotOpen;
+using cxpack::takeStatus;
+
+int16_t cxPackEntry(EntryInfo* record, unsigned options) {
     if (!slotOpen(record->source) || !slotOpen(record->destination)) return CX_ESLOT;
     bool tooLarge = false;
     if (!takeStatus(record, &tooLarge)) return CX_ESLOT;
@@ -826,7 +888,7 @@ int16_t cxPackEntry(EntryInfo* record) {
         return CX_ETOOLARGE;
     }
     int16_t result = cxWriteEntryHeader(record);
-    if (result == CX_OK) result = packDriver(record);
+    if (result == CX_OK) result = cxpack::packWithState(record, options);
     if (result < 0) {
         // No part of the failed entry may stay: the archive is cut back to
         // where the entry began, and the next entry or the end record is

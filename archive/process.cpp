@@ -322,19 +322,20 @@ bool entryName(AddContext* context, const char* filePath, const char* listedName
 }
 
 // Packs the file open in slot 'source' as entry 'name' into the temporary
-// archive and closes it. On failure nothing of the entry stays: the next
-// entry (or the end record) is written where it began.
-int16_t packOpenFile(EntryInfo* record, int source, const char* name) {
+// archive and closes it; 'replacing' when the archive holds an entry of that
+// name. On failure nothing of the entry stays: the next entry (or the end
+// record) is written where it began.
+int16_t packOpenFile(EntryInfo* record, int source, const char* name, bool replacing) {
     setName(record, name);
     record->source = source;
     record->versionMadeBy = CX_VERSION;
     record->versionNeeded = CX_VERSION_PACKED;
     record->originCode = (cxArchive.flags & CX_ARC_KEEPCASE) ? CX_ORIGIN_KEEPCASE : CX_ORIGIN_ENGINE;
     int32_t entryStart = cxTell(cxArchive.tempSlot);
-    int16_t result = cxPackEntry(record);
+    unsigned options = (replacing ? CX_PACK_REPLACING : 0) | ((cxArchive.flags & CX_ARC_BEST) ? CX_PACK_BEST : 0);
+    int16_t result = cxPackEntry(record, options);
     cxCloseFile(source);
     record->source = -1;
-    cxReplacingEntry = false;
     if (result < 0) {
         cxSeek(cxArchive.tempSlot, entryStart, SEEK_SET);
         return result;
@@ -361,15 +362,14 @@ AddOutcome addFile(EntryInfo* record, const char* filePath, const char* name) {
     if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath))
         return ADD_PASSED_OVER;
     if (wasAdded(name)) return ADD_ALREADY_IN;
-    cxReplacingEntry = archiveHasEntry(name);
+    bool replacing = archiveHasEntry(name);
     int source = cxOpenFile(filePath, CX_READ);
     if (source < 0) {
         setName(record, filePath);
         cxNotify(record, CX_EFAIL, 0);
-        cxReplacingEntry = false;
         return ADD_PASSED_OVER;
     }
-    return packOpenFile(record, source, name) == CX_OK ? ADD_PACKED : ADD_FAILED;
+    return packOpenFile(record, source, name, replacing) == CX_OK ? ADD_PACKED : ADD_FAILED;
 }
 
 // One file of cxAddFile, under the entry name its caller chose.

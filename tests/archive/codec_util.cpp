@@ -7,7 +7,7 @@
 std::string PackedPath(const TempDir& dir) { return dir.file("PACKED.ARQ"); }
 
 int16_t PackBytes(const TempDir& dir, const std::string& name, const Bytes& data,
-                  EntryInfo* record) {
+                  EntryInfo* record, unsigned options) {
     std::string input = dir.file(name);
     if (!WriteFileBytes(input, data)) return -100;
     int source = cxOpenFile(input.c_str(), CX_READ);
@@ -19,7 +19,7 @@ int16_t PackBytes(const TempDir& dir, const std::string& name, const Bytes& data
     record->versionNeeded = CX_VERSION_PACKED;
     record->originCode = CX_ORIGIN_ENGINE;
     snprintf(record->name, sizeof record->name, "%s", name.c_str());
-    int16_t result = cxPackEntry(record);
+    int16_t result = cxPackEntry(record, options);
     if (result == CX_OK) {
         EntryInfo end = *record;
         end.name[0] = 0;
@@ -55,11 +55,11 @@ int16_t ExpandAt(const TempDir& dir, const std::string& archive, long offset, By
     return result;
 }
 
-bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record) {
+bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record, unsigned options) {
     TempDir dir;
     EntryInfo local;
     if (!record) record = &local;
-    if (PackBytes(dir, name, data, record) != CX_OK) return false;
+    if (PackBytes(dir, name, data, record, options) != CX_OK) return false;
     Bytes output;
     if (ExpandAt(dir, PackedPath(dir), 0, &output) != CX_OK) return false;
     return output == data;

@@ -12,9 +12,10 @@
 
 // Writes data to dir/name, packs that file with cxPackEntry into a fresh
 // archive file dir/"PACKED.ARQ" (entry at offset 0, followed by an end
-// record when packing succeeded). *record receives the entry record.
+// record when packing succeeded). *record receives the entry record;
+// options are cxPackEntry's.
 int16_t PackBytes(const TempDir& dir, const std::string& name, const Bytes& data,
-                  EntryInfo* record);
+                  EntryInfo* record, unsigned options = 0);
 std::string PackedPath(const TempDir& dir);
 
 // Reads the entry header at 'offset' of the archive file and expands the
@@ -24,7 +25,8 @@ int16_t ExpandAt(const TempDir& dir, const std::string& archive, long offset, By
                  EntryInfo* record = nullptr, long* afterData = nullptr);
 
 // Packs and expands; true when the expansion gave back the same bytes.
-bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record = nullptr);
+bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record = nullptr,
+               unsigned options = 0);
 
 // The raw bytes of an entry header (name as given, no conversion).
 struct RawHeader {

@@ -93,9 +93,7 @@ TEST(Pack, CallbacksAndReplacingFlag) {
     CallbackLog log;
     InstallCallbackLog(&log);
     EntryInfo r;
-    cxReplacingEntry = true;
-    ASSERT_EQ(0, PackBytes(dir, "P.DAT", data, &r));
-    EXPECT_FALSE(cxReplacingEntry);
+    ASSERT_EQ(0, PackBytes(dir, "P.DAT", data, &r, CX_PACK_REPLACING));
     InstallCallbackLog(nullptr);
     ASSERT_FALSE(log.events.empty());
     EXPECT_EQ(CXCB_REPLACE, log.events.front().first);
