@@ -1,4 +1,496 @@
+// The near-optimal parse of CX_PACK_BEST: the same stream as the default
+// parse (pack.cpp), expanded by the same expander, in fewer bytes.
+//
+// The file is read in segments of 256 KB (with the 8,192 bytes before each
+// as history). For every position of a segment a binary-tree match finder
+// lists the matches worth sending: for each length, the nearest one (a
+// nearer match never costs more bits). A shortest-path search over the
+// positions then chooses literals and matches by their cost in bits under a
+// given set of codes. The segment is parsed once under codes of its own,
+// cut into blocks where separate codes cost fewer bits than shared ones
+// (header included), and each block is parsed again under its own codes,
+// again and again while that makes it smaller. Blocks are sent by the
+// block encoder of pack.cpp; every choice is deterministic, so the same file
+// always gives the same bytes.
+#include <stdlib.h>
+#include <string.h>
+
 #include "packer.h"
+
 namespace cxpack {
-int16_t packBest(Packer* pk, EntryInfo* record) { (void)pk; (void)record; return CX_ENOTSUP; }
+
+namespace {
+
+const unsigned kSegment = 256 * 1024;
+const unsigned kSpan = kSegment + kMaxMatch;  // positions a segment may hold
+const unsigned kTextBytes = kDic + kSpan;
+const unsigned kMaxDistance = kDic;           // position value 8,191
+const unsigned kTreeSize = 2 * kDic;          // tree slots: positions modulo this
+const unsigned kHashBits = 16;
+const unsigned kDepth = 96;                   // tree nodes visited at most
+const unsigned kNice = 256;                   // a match this long is taken as it is
+const unsigned kSegmentRounds = 3;            // parses of a whole segment
+const unsigned kBlockRounds = 8;              // further parses of each block
+const unsigned kGrid = 512;                   // block boundaries fall on multiples (items)
+const uint32_t kInfinite = 0xFFFFFFFFu;
+// Counts of more symbols than a block holds are scaled to about this many
+// (some room left for the counts rounded up) to build codes from them.
+const uint32_t kScaledTotal = kMaxBlock - 1024;
+// Absolute position of the file's first byte: every position in the tree is
+// larger than kMaxDistance, so 0 stands for "none".
+const uint32_t kFirst = 2 * kDic;
+
+struct Match {
+    uint16_t length;
+    uint16_t distance;
+};
+
+// One step of a parse: a literal (length 1) or a match.
+struct Step {
+    uint16_t length;
+    uint16_t distance;
+};
+
+// Costs in bits under one set of codes.
+struct Costs {
+    uint32_t literal[256];
+    uint32_t length[kMaxMatch + 1];  // by match length 3..256
+    uint32_t position[kPositions];   // by position symbol, extra bits included
+};
+
+struct Best {
+    Packer* pk;
+    uint8_t* text;     // [0, kDic) history, then the segment and what follows
+    uint32_t textAbs;  // absolute position of text[kDic]
+    unsigned have;     // bytes from text[kDic] on
+    bool atEnd;        // the source is read to its end
+    uint32_t* head;
+    uint32_t* smaller;  // tree links by position modulo kTreeSize
+    uint32_t* larger;
+
+    uint32_t* matchStart;  // per position of the segment, into matches
+    Match* matches;
+    uint32_t matchCapacity;
+
+    uint32_t* cost;    // per position: cheapest cost to reach it
+    Step* from;        // per position: the step that reaches it so
+    Step* path;        // a parse, in order
+    Step* segmentPath;
+    Step* blockPath;   // the best parse of one block so far
+    uint32_t* pathAt;  // position of each step of segmentPath
+    uint32_t* cumulative;  // per grid point: counts of the 510 + 14 symbols
+    uint32_t* cuts;        // block boundaries, in steps of segmentPath
+};
+
+// The position symbol of a match distance: bitCount(distance - 1).
+inline unsigned positionSymbol(unsigned distance) {
+    return distance > 1 ? 32 - (unsigned)__builtin_clz(distance - 1) : 0;
 }
+
+// ---- match finder --------------------------------------------------------------
+
+// The text of an absolute position of the tree: of this segment or of the
+// history before it.
+inline const uint8_t* textAt(const Best* b, uint32_t absolute) {
+    return b->text + kDic + (int32_t)(absolute - b->textAbs);
+}
+
+inline uint32_t hash3(const uint8_t* s) {
+    uint32_t v = (uint32_t)s[0] << 16 | (uint32_t)s[1] << 8 | s[2];
+    return (v * 2654435761u) >> (32 - kHashBits);
+}
+
+// Enters the position at text[kDic + at] into the tree of its hash; with
+// 'out', lists the matches found, each longer and farther than the one
+// before, and returns their count. maxLength: bytes the file has from here.
+unsigned insert(Best* b, unsigned at, unsigned maxLength, Match* out) {
+    if (maxLength > kMaxMatch) maxLength = kMaxMatch;
+    if (maxLength < kThreshold) return 0;
+    const uint8_t* s = b->text + kDic + at;
+    uint32_t cur = b->textAbs + at;
+    uint32_t* head = &b->head[hash3(s)];
+    uint32_t node = *head;
+    *head = cur;
+    uint32_t* smallerLink = &b->smaller[cur % kTreeSize];
+    uint32_t* largerLink = &b->larger[cur % kTreeSize];
+    unsigned smallerLength = 0, largerLength = 0, best = kThreshold - 1, found = 0;
+    for (unsigned depth = kDepth;; depth--) {
+        if (node == 0 || cur - node > kMaxDistance || depth == 0) {
+            *smallerLink = *largerLink = 0;
+            break;
+        }
+        const uint8_t* t = textAt(b, node);
+        unsigned length = smallerLength < largerLength ? smallerLength : largerLength;
+        while (length < maxLength && t[length] == s[length]) length++;
+        if (length > best) {
+            best = length;
+            if (out) out[found++] = Match{(uint16_t)length, (uint16_t)(cur - node)};
+        }
+        if (length >= maxLength) {  // the same string: the new node takes its subtrees
+            *smallerLink = b->smaller[node % kTreeSize];
+            *largerLink = b->larger[node % kTreeSize];
+            break;
+        }
+        if (t[length] < s[length]) {
+            *smallerLink = node;
+            smallerLink = &b->larger[node % kTreeSize];
+            node = *smallerLink;
+            smallerLength = length;
+        } else {
+            *largerLink = node;
+            largerLink = &b->smaller[node % kTreeSize];
+            node = *largerLink;
+            largerLength = length;
+        }
+    }
+    return found;
+}
+
+// Lists the matches of every position of the segment [0, span). Positions
+// inside a match of kNice bytes or more are entered but list none.
+bool findMatches(Best* b, unsigned span) {
+    uint32_t used = 0;
+    unsigned skip = 0;
+    Match found[kMaxMatch];
+    for (unsigned at = 0; at < span; at++) {
+        b->matchStart[at] = used;
+        unsigned count = insert(b, at, b->have - at, skip ? nullptr : found);
+        if (skip) {
+            skip--;
+            continue;
+        }
+        if (used + count > b->matchCapacity) {
+            uint32_t capacity = b->matchCapacity * 2;
+            Match* grown = (Match*)realloc(b->matches, capacity * sizeof(Match));
+            if (!grown) return false;
+            b->matches = grown;
+            b->matchCapacity = capacity;
+        }
+        memcpy(b->matches + used, found, count * sizeof(Match));
+        used += count;
+        if (count && found[count - 1].length >= kNice) skip = found[count - 1].length - 1;
+    }
+    b->matchStart[span] = used;
+    return true;
+}
+
+// ---- costs and the shortest path -------------------------------------------------
+
+// Costs from the code lengths that blockBits left; a symbol without a code
+// costs a little more than the longest code.
+void costsFromCodes(const Packer* pk, Costs* costs) {
+    unsigned longest = 0;
+    for (unsigned c = 0; c < kLitLen; c++)
+        if (pk->litLenLength[c] > longest) longest = pk->litLenLength[c];
+    unsigned absent = longest + 2;
+    for (unsigned c = 0; c < 256; c++) costs->literal[c] = pk->litLenLength[c] ? pk->litLenLength[c] : absent;
+    for (unsigned l = kThreshold; l <= kMaxMatch; l++) {
+        unsigned c = l + 256 - kThreshold;
+        costs->length[l] = pk->litLenLength[c] ? pk->litLenLength[c] : absent;
+    }
+    unsigned longestPosition = 0;
+    for (unsigned k = 0; k < kPositions; k++)
+        if (pk->smallLength[k] > longestPosition) longestPosition = pk->smallLength[k];
+    for (unsigned k = 0; k < kPositions; k++) {
+        unsigned code = pk->smallLength[k] ? pk->smallLength[k] : longestPosition + 2;
+        costs->position[k] = code + (k > 1 ? k - 1 : 0);
+    }
+}
+
+// Costs before any code is known: literals of 8 bits, short matches a little
+// dearer than long ones.
+void startingCosts(Costs* costs) {
+    for (unsigned c = 0; c < 256; c++) costs->literal[c] = 8;
+    for (unsigned l = kThreshold; l <= kMaxMatch; l++) costs->length[l] = l < 16 ? 6 : 10;
+    for (unsigned k = 0; k < kPositions; k++) costs->position[k] = 3 + (k > 1 ? k - 1 : 0);
+}
+
+// The cheapest parse of positions [from, to) of the segment under 'costs':
+// its steps in b->path; returns their count.
+unsigned shortestPath(Best* b, unsigned from, unsigned to, const Costs* costs) {
+    unsigned n = to - from;
+    uint32_t* cost = b->cost;
+    Step* step = b->from;
+    for (unsigned i = 1; i <= n; i++) cost[i] = kInfinite;
+    cost[0] = 0;
+    const uint8_t* text = b->text + kDic + from;
+    for (unsigned i = 0; i < n; i++) {
+        uint32_t here = cost[i];
+        uint32_t viaLiteral = here + costs->literal[text[i]];
+        if (viaLiteral < cost[i + 1]) {
+            cost[i + 1] = viaLiteral;
+            step[i + 1] = Step{1, 0};
+        }
+        unsigned length = kThreshold;
+        unsigned room = n - i;
+        const Match* m = b->matches + b->matchStart[from + i];
+        const Match* end = b->matches + b->matchStart[from + i + 1];
+        for (; m < end && length <= room; m++) {
+            uint32_t base = here + costs->position[positionSymbol(m->distance)];
+            unsigned last = m->length < room ? m->length : room;
+            for (; length <= last; length++) {
+                uint32_t c = base + costs->length[length];
+                if (c < cost[i + length]) {
+                    cost[i + length] = c;
+                    step[i + length] = Step{(uint16_t)length, m->distance};
+                }
+            }
+        }
+    }
+    unsigned count = 0;
+    for (unsigned i = n; i > 0; i -= step[i].length) count++;
+    unsigned k = count;
+    for (unsigned i = n; i > 0; i -= step[i].length) b->path[--k] = step[i];
+    return count;
+}
+
+// ---- blocks ------------------------------------------------------------------------
+
+const unsigned kSymbols = kLitLen + kPositions;  // counts: literal/length, then position symbols
+
+// Adds the symbols of steps that begin at text to counts.
+void countSteps(uint32_t* counts, const uint8_t* text, const Step* steps, unsigned count) {
+    for (unsigned i = 0; i < count; i++) {
+        const Step& s = steps[i];
+        if (s.length == 1) {
+            counts[*text]++;
+        } else {
+            counts[s.length + 256 - kThreshold]++;
+            counts[kLitLen + positionSymbol(s.distance)]++;
+        }
+        text += s.length;
+    }
+}
+
+// Bits of one block with these symbol counts; its codes stay in the packer
+// for costsFromCodes. Counts of more symbols than a block holds are scaled
+// down to build the codes, and the bits are those of the real counts.
+uint32_t countsBits(Packer* pk, const uint32_t* counts) {
+    uint32_t total = 0;
+    for (unsigned c = 0; c < kLitLen; c++) total += counts[c];
+    uint32_t scale = total / kScaledTotal + 1;
+    for (unsigned c = 0; c < kSymbols; c++) {
+        uint32_t f = counts[c] ? (counts[c] / scale ? counts[c] / scale : 1) : 0;
+        if (c < kLitLen) pk->litLenFreq[c] = (uint16_t)f;
+        else pk->positionFreq[c - kLitLen] = (uint16_t)f;
+    }
+    uint32_t bits = blockBits(pk);
+    if (scale == 1) return bits;
+    uint64_t data = 0, scaled = 0;
+    for (unsigned c = 0; c < kSymbols; c++) {
+        unsigned each = c < kLitLen ? pk->litLenLength[c]
+                                    : pk->smallLength[c - kLitLen] + (c - kLitLen > 1 ? c - kLitLen - 1 : 0);
+        data += (uint64_t)counts[c] * each;
+        scaled += (uint64_t)(c < kLitLen ? pk->litLenFreq[c] : pk->positionFreq[c - kLitLen]) * each;
+    }
+    uint64_t exact = bits - scaled + data;
+    return exact >= kInfinite ? kInfinite - 1 : (uint32_t)exact;
+}
+
+// Exact bits of a block made of these steps, which begin at position from.
+uint32_t stepsBits(Best* b, unsigned from, const Step* steps, unsigned count) {
+    uint32_t counts[kSymbols] = {0};
+    countSteps(counts, b->text + kDic + from, steps, count);
+    return countsBits(b->pk, counts);
+}
+
+// Bits of a block of the segment parse's steps between two grid points.
+uint32_t rangeBits(Best* b, unsigned fromGrid, unsigned toGrid) {
+    const uint32_t* lo = b->cumulative + (size_t)fromGrid * kSymbols;
+    const uint32_t* hi = b->cumulative + (size_t)toGrid * kSymbols;
+    uint32_t counts[kSymbols];
+    for (unsigned c = 0; c < kSymbols; c++) counts[c] = hi[c] - lo[c];
+    return countsBits(b->pk, counts);
+}
+
+// Cuts grid range [from, to) where two blocks cost fewer bits than one (or
+// where one would hold too many symbols), recursively; appends the cuts.
+void splitRange(Best* b, unsigned from, unsigned to, unsigned* cutCount) {
+    if (to - from < 2) return;
+    bool tooLong = (to - from) * kGrid > kMaxBlock;
+    uint32_t whole = tooLong ? kInfinite : rangeBits(b, from, to);
+    uint32_t bestBits = kInfinite;
+    unsigned bestCut = (from + to) / 2;
+    for (unsigned g = from + 1; g < to; g++) {
+        uint32_t left = rangeBits(b, from, g), right = rangeBits(b, g, to);
+        uint32_t sum = left + right < left ? kInfinite : left + right;
+        if (sum < bestBits) {
+            bestBits = sum;
+            bestCut = g;
+        }
+    }
+    if (!tooLong && bestBits >= whole) return;
+    splitRange(b, from, bestCut, cutCount);
+    b->cuts[(*cutCount)++] = bestCut * kGrid;
+    splitRange(b, bestCut, to, cutCount);
+}
+
+// Block boundaries of the segment's parse, in steps; returns their count
+// (the last is the parse's end).
+unsigned chooseBlocks(Best* b, unsigned steps) {
+    unsigned grids = (steps + kGrid - 1) / kGrid;
+    uint32_t* row = b->cumulative;
+    memset(row, 0, kSymbols * sizeof *row);
+    for (unsigned g = 1; g <= grids; g++) {
+        uint32_t* next = row + kSymbols;
+        memcpy(next, row, kSymbols * sizeof *row);
+        unsigned first = (g - 1) * kGrid, last = g * kGrid < steps ? g * kGrid : steps;
+        countSteps(next, b->text + kDic + b->pathAt[first], b->segmentPath + first, last - first);
+        row = next;
+    }
+    unsigned cutCount = 0;
+    // The last grid cell may be short: its end is the parse's end.
+    splitRange(b, 0, grids, &cutCount);
+    b->cuts[cutCount++] = steps;
+    return cutCount;
+}
+
+// Parses positions [from, to) again under codes of their own while that
+// makes the block smaller, starting from the segment's parse of them, and
+// sends it. 'last': the file's last block, left for endEncoder.
+void sendBlock(Best* b, unsigned from, unsigned to, const Step* initial, unsigned initialCount, bool last) {
+    Packer* pk = b->pk;
+    const Step* kept = initial;
+    unsigned keptCount = initialCount;
+    uint32_t keptBits = stepsBits(b, from, initial, initialCount);
+    Costs costs;
+    for (unsigned round = 0; round < kBlockRounds; round++) {
+        costsFromCodes(pk, &costs);  // of the parse kept last
+        unsigned count = shortestPath(b, from, to, &costs);
+        uint32_t bits = count <= kMaxBlock ? stepsBits(b, from, b->path, count) : kInfinite;
+        if (bits >= keptBits) break;
+        memcpy(b->blockPath, b->path, count * sizeof(Step));
+        kept = b->blockPath;
+        keptCount = count;
+        keptBits = bits;
+    }
+    // The encoder counts the items it is given afresh.
+    memset(pk->litLenFreq, 0, kLitLen * sizeof pk->litLenFreq[0]);
+    memset(pk->positionFreq, 0, kPositions * sizeof pk->positionFreq[0]);
+    const uint8_t* text = b->text + kDic + from;
+    for (unsigned i = 0; i < keptCount && !pk->notSmaller; i++) {
+        const Step& s = kept[i];
+        if (s.length == 1) outputItem(pk, *text, 0);
+        else outputItem(pk, s.length + 256 - kThreshold, s.distance - 1u);
+        text += s.length;
+    }
+    if (!last && !pk->notSmaller) endBlock(pk);
+}
+
+// Reads until the text holds a whole segment and the look-ahead behind it,
+// or the file's end.
+void fill(Best* b) {
+    while (!b->atEnd && b->have < kSpan) {
+        uint32_t got = readSource(b->pk, b->text + kDic + b->have, kSpan - b->have);
+        if (got == 0) b->atEnd = true;
+        b->have += got;
+        b->pk->unpackedCount += got;
+    }
+}
+
+// Parses and sends one segment: its first 'span' positions.
+bool packSegment(Best* b, unsigned span, bool lastSegment) {
+    if (!findMatches(b, span)) return false;
+    Costs costs;
+    startingCosts(&costs);
+    unsigned steps = 0;
+    for (unsigned round = 0; round < kSegmentRounds; round++) {
+        steps = shortestPath(b, 0, span, &costs);
+        if (round + 1 < kSegmentRounds) {  // codes of the whole segment for the next round
+            uint32_t counts[kSymbols] = {0};
+            countSteps(counts, b->text + kDic, b->path, steps);
+            countsBits(b->pk, counts);
+            costsFromCodes(b->pk, &costs);
+        }
+    }
+    memcpy(b->segmentPath, b->path, steps * sizeof(Step));
+    for (unsigned i = 0, at = 0; i < steps; at += b->segmentPath[i++].length) b->pathAt[i] = at;
+    unsigned blocks = chooseBlocks(b, steps);
+    unsigned first = 0;
+    for (unsigned k = 0; k < blocks && !b->pk->notSmaller; k++) {
+        unsigned end = b->cuts[k];
+        unsigned from = b->pathAt[first];
+        unsigned to = end < steps ? b->pathAt[end] : span;
+        sendBlock(b, from, to, b->segmentPath + first, end - first, lastSegment && k + 1 == blocks);
+        first = end;
+    }
+    return true;
+}
+
+void releaseBest(Best* b) {
+    free(b->text);
+    free(b->head);
+    free(b->smaller);
+    free(b->larger);
+    free(b->matchStart);
+    free(b->matches);
+    free(b->cost);
+    free(b->from);
+    free(b->path);
+    free(b->segmentPath);
+    free(b->blockPath);
+    free(b->pathAt);
+    free(b->cumulative);
+    free(b->cuts);
+}
+
+bool allocBest(Best* b) {
+    unsigned grids = kSpan / kGrid + 2;
+    b->matchCapacity = kSpan * 4;
+    b->text = (uint8_t*)calloc(kTextBytes, 1);
+    b->head = (uint32_t*)calloc((size_t)1 << kHashBits, sizeof(uint32_t));
+    b->smaller = (uint32_t*)calloc(kTreeSize, sizeof(uint32_t));
+    b->larger = (uint32_t*)calloc(kTreeSize, sizeof(uint32_t));
+    b->matchStart = (uint32_t*)malloc((kSpan + 1) * sizeof(uint32_t));
+    b->matches = (Match*)malloc(b->matchCapacity * sizeof(Match));
+    b->cost = (uint32_t*)malloc((kSpan + 1) * sizeof(uint32_t));
+    b->from = (Step*)malloc((kSpan + 1) * sizeof(Step));
+    b->path = (Step*)malloc(kSpan * sizeof(Step));
+    b->segmentPath = (Step*)malloc(kSpan * sizeof(Step));
+    b->blockPath = (Step*)malloc(kSpan * sizeof(Step));
+    b->pathAt = (uint32_t*)malloc(kSpan * sizeof(uint32_t));
+    b->cumulative = (uint32_t*)malloc((size_t)(grids + 1) * kSymbols * sizeof(uint32_t));
+    b->cuts = (uint32_t*)malloc((grids + 1) * sizeof(uint32_t));
+    return b->text && b->head && b->smaller && b->larger && b->matchStart && b->matches && b->cost && b->from &&
+           b->path && b->segmentPath && b->blockPath && b->pathAt && b->cumulative && b->cuts;
+}
+
+}  // namespace
+
+int16_t packBest(Packer* pk, EntryInfo* record) {
+    Best b;
+    memset(&b, 0, sizeof b);
+    b.pk = pk;
+    // Room for a block of 65,535 matches: three bytes each, a flag byte per eight.
+    unsigned itemBytes = kMaxBlock * 3 + kMaxBlock / 8 + 64;
+    if (!allocBest(&b) || !startEncoder(pk, itemBytes, itemBytes)) {
+        releaseBest(&b);
+        return CX_ENOMEM;
+    }
+    b.textAbs = kFirst;
+    int16_t result = CX_OK;
+    fill(&b);
+    while (b.have > 0 && !pk->notSmaller && record->stopCode != CX_STOP) {
+        bool lastSegment = b.atEnd && b.have <= kSpan;
+        unsigned span = lastSegment ? b.have : kSegment;
+        if (!packSegment(&b, span, lastSegment)) {
+            result = CX_ENOMEM;
+            break;
+        }
+        // The last kDic bytes of this segment become the next one's history.
+        memmove(b.text, b.text + span, kDic + b.have - span);
+        b.textAbs += span;
+        b.have -= span;
+        fill(&b);
+        if (cxHasCallback()) cxNotify(record, CXCB_PACK, (int32_t)pk->unpackedCount);
+    }
+    if (result == CX_OK) endEncoder(pk);
+    else {
+        free(pk->items);
+        pk->items = nullptr;
+    }
+    releaseBest(&b);
+    return result;
+}
+
+}  // namespace cxpack

@@ -83,7 +83,7 @@ int arqAdd(const ArqCommand& command) {
     std::vector<ArqInput> inputs;
     if (!arqCollect(arguments, command.keepPaths ? ARQ_KEEP_PATHS : ARQ_BASE_NAMES, &inputs)) return 1;
     if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
-    if (!openArchive(archive, kCaseFlag)) return 1;
+    if (!openArchive(archive, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
     for (const ArqInput& input : inputs) {
         if (cxAddFile(input.path.c_str(), input.entry.c_str()) < 0) {
             arqError("out of memory");

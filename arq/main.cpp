@@ -19,7 +19,8 @@ namespace {
 const char helpText[] =
     "usage: arq VERB [OPTIONS] ARCHIVE [ARGUMENTS]\n"
     "\n"
-    "  arq a [-p] ARCHIVE FILE...    add files, or replace the entries of the same\n"
+    "  arq a [-p] [--best] ARCHIVE FILE...\n"
+    "                                add files, or replace the entries of the same\n"
     "                                name. A directory is added with everything below\n"
     "                                it (symbolic links followed). Without -p each\n"
     "                                entry is named by the file's name alone; with -p\n"
@@ -39,9 +40,13 @@ const char helpText[] =
     "                                each one expanded in full (nothing is written)\n"
     "  arq l ARCHIVE [PATTERN...]    list name, packed and unpacked size, ratio,\n"
     "                                method, time (UTC) and check value\n"
-    "  arq sfx STUB OUTPUT FILE...   write STUB, an archive header and the files\n"
+    "  arq sfx [--best] STUB OUTPUT FILE...\n"
+    "                                write STUB, an archive header and the files\n"
     "                                packed in the order given: a self-extracting\n"
     "                                file (an installer). Names are stored upper-case.\n"
+    "\n"
+    "--best packs smaller (some percent) and several times slower, in the same\n"
+    "format: every reader of these archives expands it.\n"
     "  arq --help                    this text\n"
     "\n"
     "ARCHIVE is the file of that name, whatever its extension: a stand-alone\n"
@@ -77,18 +82,19 @@ const char helpText[] =
 struct VerbRow {
     const char* name;
     const char* options;
+    bool takesBest;  // --best
     size_t minOperands;
     const char* missing;  // usage message when operands are missing
     int (*run)(const ArqCommand& command);
 };
 
 const VerbRow verbTable[] = {
-    {"a", "p", 2, "a needs an archive and at least one file", arqAdd},
-    {"d", "", 2, "d needs an archive and at least one pattern", arqDelete},
-    {"x", "kC:", 1, "x needs an archive", arqExtract},
-    {"t", "", 1, "t needs an archive", arqTest},
-    {"l", "", 1, "l needs an archive", arqList},
-    {"sfx", "", 3, "sfx needs a stub, an output and at least one file", arqSfx},
+    {"a", "p", true, 2, "a needs an archive and at least one file", arqAdd},
+    {"d", "", false, 2, "d needs an archive and at least one pattern", arqDelete},
+    {"x", "kC:", false, 1, "x needs an archive", arqExtract},
+    {"t", "", false, 1, "t needs an archive", arqTest},
+    {"l", "", false, 1, "l needs an archive", arqList},
+    {"sfx", "", true, 3, "sfx needs a stub, an output and at least one file", arqSfx},
 };
 
 int usage(const char* problem) {
@@ -108,6 +114,10 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
         }
         if (strcmp(arg, "--") == 0) {
             optionsEnded = true;
+            continue;
+        }
+        if (verb.takesBest && strcmp(arg, "--best") == 0) {
+            command->best = true;
             continue;
         }
         const char* option = arg[2] == 0 ? strchr(verb.options, arg[1]) : nullptr;

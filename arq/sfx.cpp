@@ -81,7 +81,7 @@ bool distinctOutput(const std::string& output, const std::string& stub, const st
 }
 
 // Packs the files after the archive header; false after reporting a problem.
-bool writeEntries(int out, const std::vector<ArqInput>& inputs) {
+bool writeEntries(int out, const std::vector<ArqInput>& inputs, unsigned packOptions) {
     int32_t headerAt = cxSeek(out, 0, SEEK_END);
     uint8_t header[12] = {0};
     arqSignature(header, 2);
@@ -107,7 +107,7 @@ bool writeEntries(int out, const std::vector<ArqInput>& inputs) {
         record.versionNeeded = CX_VERSION_PACKED;
         record.originCode = CX_ORIGIN_ENGINE;
         int failuresBefore = arqTally.failures;
-        int16_t packed = cxPackEntry(&record);
+        int16_t packed = cxPackEntry(&record, packOptions);
         cxCloseFile(in);
         if (packed < 0) {
             if (arqTally.failures == failuresBefore && !arqInterrupted)
@@ -153,7 +153,7 @@ int arqSfx(const ArqCommand& command) {
     int out = cxOpenFile(output.c_str(), CX_READ | CX_WRITE);
     bool ok = out >= 0;
     if (!ok) arqError("%s: cannot open for writing%s", shown(output).c_str(), arqReason().c_str());
-    if (ok) ok = writeEntries(out, inputs);
+    if (ok) ok = writeEntries(out, inputs, command.best ? CX_PACK_BEST : 0);
     if (out >= 0 && cxCloseFile(out) < 0 && ok) {
         arqError("%s: write error%s", shown(output).c_str(), arqReason().c_str());
         ok = false;

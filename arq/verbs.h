@@ -9,6 +9,7 @@ struct ArqCommand {
     bool keepPaths;         // a -p
     bool keepExisting;      // x -k
     const char* directory;  // x -C
+    bool best;              // a and sfx --best
     std::vector<const char*> operands;
 };
 
