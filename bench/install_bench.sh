@@ -1,14 +1,19 @@
 #!/bin/bash
 # Installation benchmark (not a test): the test build of the installer
 # installs a large payload of Wine's 32-bit DLLs under Wine, silent, into an
-# empty directory and again over the installed copy (every file upgraded),
-# and "arq.exe x" extracts the same archive in the same rounds: the floor no
-# installer can beat. A small payload of as many files shows whether the
-# installer's memory grows with the payload.
+# empty directory and again over the installed copy (every file upgraded);
+# in the same rounds, alternating, an NSIS installer of the same files
+# (makensis, its default compression) installs them silently into an empty
+# directory of the same prefix, and "arq.exe x" extracts our archive: the
+# floor no installer can beat. A small payload of as many files shows the
+# cost per file and whether the installer's memory grows with the payload.
+# Every file of every run is compared with the payload byte for byte.
 #   bench/install_bench.sh [BUILD-DIR] [ROUNDS]
 # BUILD-DIR (default: build) must hold the host arq, the Windows arq.exe and
-# the test installer (cmake --build BUILD-DIR). Everything runs in a 32-bit
-# prefix of its own under BUILD-DIR/bench-install, removed at the end.
+# the test installer (cmake --build BUILD-DIR). makensis is installed (apt)
+# when missing: the benchmark needs it, the product and its tests do not.
+# Everything runs in a 32-bit prefix of its own under BUILD-DIR/bench-install,
+# removed at the end.
 set -eu
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
@@ -16,10 +21,13 @@ rounds=${2:-5}
 arq=$build/arq/arq
 arqexe=$build/win32/arq/arq.exe
 stub=$build/win32/tests/e2e/e2e_testsetup.exe
-dlls=/usr/lib/i386-linux-gnu/wine/i386-windows
 for f in "$arq" "$arqexe" "$stub"; do
   [ -f "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
 done
+if ! command -v makensis >/dev/null; then
+  echo "installing makensis (Debian package nsis) for the comparison..." >&2
+  apt-get install -y --no-install-recommends nsis >/dev/null || { echo "cannot install nsis" >&2; exit 1; }
+fi
 
 work=$build/bench-install
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -28,11 +36,9 @@ mkdir -p "$work/large" "$work/small"
 stop() { wineserver -k </dev/null >/dev/null 2>&1 || true; }
 trap 'stop; rm -rf "$work"' EXIT
 
-# The large payload: every third of the DLLs up to 1.5 MB, ordered by size
-# (a spread of sizes from 8 KB up). The small one: the same file names, each
-# holding the first 6,500 bytes of its DLL.
-ls -l "$dlls"/*.dll | awk '$5 <= 1500000 {print $5, $9}' | sort -n -k1,1 -k2,2 | awk 'NR % 3 == 0 {print $2}' \
-  >"$work/files"
+# The large payload (bench/corpus.sh). The small one: the same file names,
+# each holding the first 6,500 bytes of its DLL.
+bench/corpus.sh >"$work/files"
 while read -r f; do
   cp "$f" "$work/large/"
   head -c 6500 "$f" >"$work/small/$(basename "$f")"
@@ -42,19 +48,40 @@ count=$(wc -l <"$work/files")
 bytes() { du -cb "$1"/*.dll | tail -1 | cut -f1; }
 "$arq" sfx "$stub" "$work/large.exe" "$work"/large/*.dll
 "$arq" sfx "$stub" "$work/small.exe" "$work"/small/*.dll
+"$arq" sfx --best "$stub" "$work/best.exe" "$work"/large/*.dll
 cp "$arqexe" "$work/arq.exe"
+# nsis PAYLOAD: an NSIS installer of the payload's files (none: its stub
+# alone), silent, into the directory given with /D=.
+nsis() {
+  {
+    echo "Name bench"
+    echo "OutFile \"$work/nsis-$1.exe\""
+    echo "InstallDir \"C:\\bench\\nsis\""
+    echo "RequestExecutionLevel user"
+    echo "SilentInstall silent"
+    echo "Section"
+    echo "  SetOutPath \"\$INSTDIR\""
+    [ "$1" = empty ] || for f in "$work/$1"/*.dll; do echo "  File \"$f\""; done
+    echo "SectionEnd"
+  } >"$work/$1.nsi"
+  makensis -V1 "$work/$1.nsi" >/dev/null
+}
+nsis large
+nsis small
+nsis empty
 
 echo "preparing the prefix..." >&2
 tests/wine-run "$WINEPREFIX" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\AppDefaults\large.exe' /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
-wine reg add 'HKCU\Software\Wine\AppDefaults\small.exe' /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
+for exe in large.exe small.exe best.exe nsis-large.exe nsis-small.exe; do
+  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
+done
 c=$WINEPREFIX/drive_c
 win() { echo "Z:${1//\//\\}"; }
 
 now() { date +%s.%N; }
 seconds() { awk -v from="$1" -v to="$2" 'BEGIN {printf "%.3f", to - from}'; }
-# install PAYLOAD TARGET: one silent run; prints its seconds, and leaves its
-# memory and pass figures in $work/figures.
+# install INSTALLER TARGET: one silent run of our installer; prints its
+# seconds, and leaves its memory and pass figures in $work/figures.
 install() {
   local start end
   start=$(now)
@@ -62,6 +89,14 @@ install() {
     wine "$(win "$work/$1.exe")" /silent </dev/null >/dev/null 2>&1 || true
   end=$(now)
   tr -d '\r' <"$c/bench/figures.txt" >"$work/figures"
+  seconds "$start" "$end"
+}
+# nsis_install PAYLOAD TARGET: the NSIS installer of the payload, silent.
+nsis_install() {
+  local start end
+  start=$(now)
+  wine "$(win "$work/nsis-$1.exe")" /S "/D=C:\\bench\\$2" </dev/null >/dev/null 2>&1
+  end=$(now)
   seconds "$start" "$end"
 }
 # extract PAYLOAD TARGET: arq.exe x of the installer's archive, its output
@@ -76,11 +111,13 @@ extract() {
 fresh() { rm -rf "$c/bench/$1"; mkdir -p "$c/bench/$1"; }
 # Installed files older than the packed ones: each is upgraded.
 age() { find "$c/bench/$1" -type f -exec touch -d "2000-01-01 12:00:00 UTC" {} +; }
-check() {  # every file in place with its bytes (entry names are upper case)
+# check PAYLOAD TARGET [same]: every file in place with its bytes (our
+# entry names are upper case; NSIS keeps the names' case: "same").
+check() {
   local f name
   for f in "$work/$1"/*.dll; do
     name=$(basename "$f")
-    name=${name^^}
+    [ "${3:-}" = same ] || name=${name^^}
     cmp -s "$f" "$c/bench/$2/$name" || { echo "$2: $name wrong after install" >&2; exit 1; }
   done
 }
@@ -103,6 +140,9 @@ for round in $(seq 0 "$rounds"); do  # round 0 warms the caches and is not count
   check large inst
   passes fresh
   record peak.large "$(field peak)"
+  fresh nsis
+  record nsis "$(nsis_install large nsis)"
+  check large nsis same
   age inst
   record upgrade "$(install large inst)"
   check large inst
@@ -112,34 +152,56 @@ for round in $(seq 0 "$rounds"); do  # round 0 warms the caches and is not count
   fresh floor
   record floor "$(extract large floor)"
   check large floor
+  fresh best
+  record fresh.best "$(install best best)"
+  check large best
   fresh small
   record small "$(install small small)"
   check small small
   passes small
   record peak.small "$(field peak)"
+  fresh nsis
+  record nsis.small "$(nsis_install small nsis)"
+  check small nsis same
   fresh floor
   record floor.small "$(extract small floor)"
   check small floor
   echo "round $round done" >&2
 done
 
-echo "payload: $count files, large $(bytes "$work/large") bytes, small $(bytes "$work/small") bytes;" \
-     "installer with the large archive $(stat -c %s "$work/large.exe") bytes"
+size() { stat -c %s "$1"; }
+ours=$(( $(size "$work/large.exe") - $(size "$stub") ))
+best=$(( $(size "$work/best.exe") - $(size "$stub") ))
+theirs=$(( $(size "$work/nsis-large.exe") - $(size "$work/nsis-empty.exe") ))
+echo "payload: $count files, large $(bytes "$work/large") bytes, small $(bytes "$work/small") bytes"
+echo "installers: ours $(size "$work/large.exe") bytes (archive $ours), with --best $(size "$work/best.exe")" \
+     "(archive $best); NSIS $(size "$work/nsis-large.exe") bytes (data $theirs, its stub $(size "$work/nsis-empty.exe"))"
+awk -v ours="$ours" -v best="$best" -v theirs="$theirs" \
+    'BEGIN {printf "archive / NSIS data: default %.4f, --best %.4f\n", ours / theirs, best / theirs}'
 awk '
-  { if (!($1 in n)) order[++names] = $1; n[$1]++; sum[$1] += $2; sq[$1] += $2 * $2 }
+  function median(name,   m, i, j, t, v) {
+    m = n[name]
+    for (i = 1; i <= m; i++) v[i] = value[name, i]
+    for (i = 2; i <= m; i++) for (j = i; j > 1 && v[j - 1] > v[j]; j--) { t = v[j]; v[j] = v[j - 1]; v[j - 1] = t }
+    return m % 2 ? v[(m + 1) / 2] : (v[m / 2] + v[m / 2 + 1]) / 2
+  }
+  { if (!($1 in n)) order[++names] = $1; n[$1]++; value[$1, n[$1]] = $2; sum[$1] += $2; sq[$1] += $2 * $2 }
   END {
     for (k = 1; k <= names; k++) {
-      name = order[k]; mean[name] = sum[name] / n[name]
+      name = order[k]; mean[name] = sum[name] / n[name]; med[name] = median(name)
       sd = sq[name] / n[name] - mean[name] * mean[name]
-      printf "%-16s mean %12.3f  sd %10.3f  (%d runs)\n", name, mean[name], sqrt(sd > 0 ? sd : 0), n[name]
+      printf "%-16s mean %12.3f  sd %10.3f  median %12.3f  (%d runs)\n", name, mean[name], sqrt(sd > 0 ? sd : 0),
+             med[name], n[name]
     }
-    printf "ratio fresh / floor %.2f, upgrade / floor %.2f, small / floor.small %.2f\n",
-           mean["fresh"] / mean["floor"], mean["upgrade"] / mean["floor"], mean["small"] / mean["floor.small"]
+    printf "ratios of the medians: fresh / NSIS %.2f (target 0.9), fresh / arq x %.2f (target 1.3),\n",
+           med["fresh"] / med["nsis"], med["fresh"] / med["floor"]
+    printf "  upgrade / NSIS fresh %.2f (target 1.3), --best fresh / fresh %.2f, small / arq x small %.2f\n",
+           med["upgrade"] / med["nsis"], med["fresh.best"] / med["fresh"], med["small"] / med["floor.small"]
     # Same files, other sizes: the differences split the time into what the
     # bytes cost and what the files cost.
-    printf "the bytes (large - small): install %.3f s, arq x %.3f s, ratio %.2f\n",
-           mean["fresh"] - mean["small"], mean["floor"] - mean["floor.small"],
-           (mean["fresh"] - mean["small"]) / (mean["floor"] - mean["floor.small"])
-    printf "the files (small payload): install - arq x = %.3f s, %.2f ms a file\n",
-           mean["small"] - mean["floor.small"], (mean["small"] - mean["floor.small"]) * 1000 / count
+    printf "the bytes (large - small): install %.3f s, NSIS %.3f s, arq x %.3f s\n",
+           med["fresh"] - med["small"], med["nsis"] - med["nsis.small"], med["floor"] - med["floor.small"]
+    printf "the files (small payload, a file): install - arq x %.2f ms, NSIS - arq x %.2f ms\n",
+           (med["small"] - med["floor.small"]) * 1000 / count, (med["nsis.small"] - med["floor.small"]) * 1000 / count
+    printf "peak private bytes: large %d, small %d\n", med["peak.large"], med["peak.small"]
   }' count="$count" "$results"
