@@ -11,6 +11,10 @@
 //                 placed (status 2050), so the engine rolls back
 //   E2E_FIGURES   a file that receives, at exit, the process's peak private
 //                 bytes and the time each pass took (for the benchmark)
+//   E2E_MARKER    a name: at the start of the sequence, of each pass, after
+//                 the install and at exit the run creates an event named
+//                 NAME-WHAT, so that a trace of its wineserver requests can
+//                 be cut into steps (bench/wine_requests.sh)
 // A visual run shows no window: its interactive hook runs the install
 // sequence at once, as the wizard's Install button would.
 #include <windows.h>
@@ -111,6 +115,20 @@ static SIZE_T SamplePrivateBytes(void)
     return counters.PagefileUsage;
 }
 
+// A named event, created and closed: two wineserver requests that show
+// where a step begins in a trace of them.
+static void Mark(const char* what)
+{
+    char name[MAX_PATH];
+    if (!ReadSetting("E2E_MARKER", name, sizeof name - 16))
+        return;
+    lstrcatA(name, "-");
+    lstrcatA(name, what);
+    HANDLE event = CreateEventA(NULL, FALSE, FALSE, name);
+    if (event)
+        CloseHandle(event);
+}
+
 // When the install sequence began, and when the first progress call of
 // each pass came (indexed by code - PROGRESS_EXTRACT; 0 until then).
 static LARGE_INTEGER s_SequenceStart;
@@ -128,8 +146,11 @@ static BOOL SampleProgress(ProgressRecord* record)
     QueryPerformanceFrequency(&frequency);
     DWORD pass = record->code - PROGRESS_EXTRACT;
     BOOL newPass = pass < 4 && !s_PassStart[pass].QuadPart;
-    if (newPass)
+    if (newPass) {
         s_PassStart[pass] = now;
+        static const char* const kPassNames[4] = {"extract", "decide", "install", "registry"};
+        Mark(kPassNames[pass]);
+    }
     if (newPass || record->index != lastIndex || (now.QuadPart - lastSample.QuadPart) * 100 > frequency.QuadPart) {
         SamplePrivateBytes();
         lastIndex = record->index;
@@ -154,6 +175,7 @@ static DWORD MillisecondsBetween(LARGE_INTEGER from, LARGE_INTEGER to)
 // cleanup, shut-down).
 static void WriteFigures(void)
 {
+    Mark("exit");
     char path[MAX_PATH];
     if (!ReadSetting("E2E_FIGURES", path, sizeof path))
         return;
@@ -261,6 +283,7 @@ UpgradeContext* ProductUpgradeContext(void)
         STATUS(MSG_OUT_OF_MEMORY, 0);
     }
     QueryPerformanceCounter(&s_SequenceStart);
+    Mark("sequence");
     return &s_Context;
 }
 
@@ -288,6 +311,7 @@ BOOL ProductWantsRegistry(UpgradeContext* context)
 
 void ProductAfterInstall(UpgradeContext*)
 {
+    Mark("after");
     char fail[4];
     if (ReadSetting("E2E_FAIL", fail, sizeof fail) && strcmp(fail, "1") == 0) {
         LOG("Failing after the install as asked");
