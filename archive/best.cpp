@@ -21,12 +21,10 @@ namespace cxpack {
 
 namespace {
 
-const unsigned kSegment = 256 * 1024;
-const unsigned kSpan = kSegment + kMaxMatch;  // positions a segment may hold
-const unsigned kTextBytes = kDic + kSpan;
+const unsigned kSegment = 256 * 1024;          // at most; a smaller file takes less
 const unsigned kMaxDistance = kDic;           // position value 8,191
 const unsigned kTreeSize = 2 * kDic;          // tree slots: positions modulo this
-const unsigned kHashBits = 16;
+const unsigned kHashBits = 16;                // of a segment of 64 KB or more; 12 below
 const unsigned kDepth = 96;                   // tree nodes visited at most
 const unsigned kNice = 256;                   // a match this long is taken as it is
 const unsigned kSegmentRounds = 3;            // parses of a whole segment
@@ -60,11 +58,14 @@ struct Costs {
 
 struct Best {
     Packer* pk;
+    unsigned segment;  // bytes parsed together (kSegment, or less for a small file)
+    unsigned span;     // segment and look-ahead: what the arrays hold
     uint8_t* text;     // [0, kDic) history, then the segment and what follows
     uint32_t textAbs;  // absolute position of text[kDic]
     unsigned have;     // bytes from text[kDic] on
     bool atEnd;        // the source is read to its end
-    uint32_t* head;
+    uint32_t* head;     // by hash of three bytes: the latest position
+    unsigned hashBits;
     uint32_t* smaller;  // tree links by position modulo kTreeSize
     uint32_t* larger;
 
@@ -95,9 +96,9 @@ inline const uint8_t* textAt(const Best* b, uint32_t absolute) {
     return b->text + kDic + (int32_t)(absolute - b->textAbs);
 }
 
-inline uint32_t hash3(const uint8_t* s) {
+inline uint32_t hash3(const uint8_t* s, unsigned bits) {
     uint32_t v = (uint32_t)s[0] << 16 | (uint32_t)s[1] << 8 | s[2];
-    return (v * 2654435761u) >> (32 - kHashBits);
+    return (v * 2654435761u) >> (32 - bits);
 }
 
 // Enters the position at text[kDic + at] into the tree of its hash; with
@@ -108,7 +109,7 @@ unsigned insert(Best* b, unsigned at, unsigned maxLength, Match* out) {
     if (maxLength < kThreshold) return 0;
     const uint8_t* s = b->text + kDic + at;
     uint32_t cur = b->textAbs + at;
-    uint32_t* head = &b->head[hash3(s)];
+    uint32_t* head = &b->head[hash3(s, b->hashBits)];
     uint32_t node = *head;
     *head = cur;
     uint32_t* smallerLink = &b->smaller[cur % kTreeSize];
@@ -380,8 +381,8 @@ void sendBlock(Best* b, unsigned from, unsigned to, const Step* initial, unsigne
 // Reads until the text holds a whole segment and the look-ahead behind it,
 // or the file's end.
 void fill(Best* b) {
-    while (!b->atEnd && b->have < kSpan) {
-        uint32_t got = readSource(b->pk, b->text + kDic + b->have, kSpan - b->have);
+    while (!b->atEnd && b->have < b->span) {
+        uint32_t got = readSource(b->pk, b->text + kDic + b->have, b->span - b->have);
         if (got == 0) b->atEnd = true;
         b->have += got;
         b->pk->unpackedCount += got;
@@ -434,21 +435,27 @@ void releaseBest(Best* b) {
     free(b->cuts);
 }
 
-bool allocBest(Best* b) {
-    unsigned grids = kSpan / kGrid + 2;
-    b->matchCapacity = kSpan * 4;
-    b->text = (uint8_t*)calloc(kTextBytes, 1);
-    b->head = (uint32_t*)calloc((size_t)1 << kHashBits, sizeof(uint32_t));
+// Arrays for segments of the file's size, up to kSegment (a file that grows
+// while it is read is parsed in more segments).
+bool allocBest(Best* b, uint32_t fileSize) {
+    b->segment = fileSize < kSegment ? (fileSize / kGrid + 1) * kGrid : kSegment;
+    b->span = b->segment + kMaxMatch;
+    unsigned span = b->span;
+    unsigned grids = span / kGrid + 2;
+    b->matchCapacity = span * 4;
+    b->text = (uint8_t*)calloc(kDic + span, 1);
+    b->hashBits = b->segment < 65536 ? 12 : kHashBits;
+    b->head = (uint32_t*)calloc((size_t)1 << b->hashBits, sizeof(uint32_t));
     b->smaller = (uint32_t*)calloc(kTreeSize, sizeof(uint32_t));
     b->larger = (uint32_t*)calloc(kTreeSize, sizeof(uint32_t));
-    b->matchStart = (uint32_t*)malloc((kSpan + 1) * sizeof(uint32_t));
+    b->matchStart = (uint32_t*)malloc((span + 1) * sizeof(uint32_t));
     b->matches = (Match*)malloc(b->matchCapacity * sizeof(Match));
-    b->cost = (uint32_t*)malloc((kSpan + 1) * sizeof(uint32_t));
-    b->from = (Step*)malloc((kSpan + 1) * sizeof(Step));
-    b->path = (Step*)malloc(kSpan * sizeof(Step));
-    b->segmentPath = (Step*)malloc(kSpan * sizeof(Step));
-    b->blockPath = (Step*)malloc(kSpan * sizeof(Step));
-    b->pathAt = (uint32_t*)malloc(kSpan * sizeof(uint32_t));
+    b->cost = (uint32_t*)malloc((span + 1) * sizeof(uint32_t));
+    b->from = (Step*)malloc((span + 1) * sizeof(Step));
+    b->path = (Step*)malloc(span * sizeof(Step));
+    b->segmentPath = (Step*)malloc(span * sizeof(Step));
+    b->blockPath = (Step*)malloc(span * sizeof(Step));
+    b->pathAt = (uint32_t*)malloc(span * sizeof(uint32_t));
     b->cumulative = (uint32_t*)malloc((size_t)(grids + 1) * kSymbols * sizeof(uint32_t));
     b->cuts = (uint32_t*)malloc((grids + 1) * sizeof(uint32_t));
     return b->text && b->head && b->smaller && b->larger && b->matchStart && b->matches && b->cost && b->from &&
@@ -463,7 +470,7 @@ int16_t packBest(Packer* pk, EntryInfo* record) {
     b.pk = pk;
     // Room for a block of 65,535 matches: three bytes each, a flag byte per eight.
     unsigned itemBytes = kMaxBlock * 3 + kMaxBlock / 8 + 64;
-    if (!allocBest(&b) || !startEncoder(pk, itemBytes, itemBytes)) {
+    if (!allocBest(&b, record->unpackedSize) || !startEncoder(pk, itemBytes, itemBytes)) {
         releaseBest(&b);
         return CX_ENOMEM;
     }
@@ -471,8 +478,8 @@ int16_t packBest(Packer* pk, EntryInfo* record) {
     int16_t result = CX_OK;
     fill(&b);
     while (b.have > 0 && !pk->notSmaller && record->stopCode != CX_STOP) {
-        bool lastSegment = b.atEnd && b.have <= kSpan;
-        unsigned span = lastSegment ? b.have : kSegment;
+        bool lastSegment = b.atEnd && b.have <= b.span;
+        unsigned span = lastSegment ? b.have : b.segment;
         if (!packSegment(&b, span, lastSegment)) {
             result = CX_ENOMEM;
             break;

@@ -4,7 +4,9 @@
 # The entries go in the order of the shipped archive, named in upper case,
 # each with the fixed time stamp of its release and the mode of a
 # read-write file (the uninstaller: of a program), so that the archive does
-# not depend on when or where it was built. README is copied beside OUTPUT,
+# not depend on when or where it was built. The archive is packed twice, by
+# default and with --best, and the smaller one is shipped (both are
+# deterministic, so the choice is too). README is copied beside OUTPUT,
 # where the installer looks for it.
 set -eu
 arq=$1 image=$2 output=$3 stage=$4
@@ -25,7 +27,12 @@ put DRAVELON_XP.SYS "$xpsys" 666 "2002-05-17 08:06:40"
 put TLMRINST.INF "$inf" 666 "1998-02-20 01:26:04"
 put TLMRUNIN.EXE "$uninstaller" 777 "2002-05-17 08:18:40"
 
-rm -f "$output.tmp"
+rm -f "$output.tmp" "$output.best"
 "$arq" sfx "$image" "$output.tmp" "${entries[@]}"
+"$arq" sfx --best "$image" "$output.best" "${entries[@]}"
+if [ "$(stat -c %s "$output.best")" -lt "$(stat -c %s "$output.tmp")" ]; then
+  mv -f "$output.best" "$output.tmp"
+fi
+rm -f "$output.best"
 mv -f "$output.tmp" "$output"
 cp "$readme" "$(dirname "$output")/tlmrinst.txt"

@@ -22,19 +22,21 @@ TEST(Pack, EmptyFileIsStoredWithCheckValueZero) {
 }
 
 TEST(Pack, RandomBytesAreStored) {
-    TempDir dir;
     Bytes data = RandomBytes(50000, 11);
-    EntryInfo r;
-    ASSERT_EQ(0, PackBytes(dir, "NOISE.BIN", data, &r));
-    EXPECT_EQ(1u, r.method);
-    EXPECT_EQ(data.size(), r.packedSize);
-    EXPECT_EQ(data.size(), r.unpackedSize);
-    EXPECT_EQ(Crc(data), r.checkValue);
-    // Header, the file itself, end record: nothing of the packing attempt stays.
-    Bytes file = ReadFileBytes(PackedPath(dir));
-    size_t header = 8 + 9 + 33;
-    ASSERT_EQ(header + data.size() + 41, file.size());
-    EXPECT_TRUE(std::equal(data.begin(), data.end(), file.begin() + header));
+    for (unsigned options : {0u, (unsigned)CX_PACK_BEST}) {
+        TempDir dir;
+        EntryInfo r;
+        ASSERT_EQ(0, PackBytes(dir, "NOISE.BIN", data, &r, options));
+        EXPECT_EQ(1u, r.method) << options;
+        EXPECT_EQ(data.size(), r.packedSize) << options;
+        EXPECT_EQ(data.size(), r.unpackedSize) << options;
+        EXPECT_EQ(Crc(data), r.checkValue) << options;
+        // Header, the file itself, end record: nothing of the packing attempt stays.
+        Bytes file = ReadFileBytes(PackedPath(dir));
+        size_t header = 8 + 9 + 33;
+        ASSERT_EQ(header + data.size() + 41, file.size()) << options;
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), file.begin() + header)) << options;
+    }
 }
 
 TEST(Pack, ArchiveExtensionsAreStoredUnpacked) {
@@ -73,17 +75,19 @@ TEST(Pack, LongRunPacksSmallAndExpandsBack) {
 TEST(Pack, SameInputGivesSameBytes) {
     Bytes data = ReadFileBytes(CorpusFile("notepad.exe"));
     ASSERT_FALSE(data.empty());
-    TempDir a, b;
-    EntryInfo ra, rb;
-    ASSERT_EQ(0, PackBytes(a, "NOTEPAD.EXE", data, &ra));
-    ASSERT_EQ(0, PackBytes(b, "NOTEPAD.EXE", data, &rb));
-    Bytes fa = ReadFileBytes(PackedPath(a)), fb = ReadFileBytes(PackedPath(b));
-    // The time stamps of the two input files may differ; the data may not.
-    size_t header = 8 + 11 + 33;
-    ASSERT_EQ(fa.size(), fb.size());
-    EXPECT_TRUE(std::equal(fa.begin() + header, fa.end() - 41, fb.begin() + header));
-    EXPECT_EQ(ra.checkValue, rb.checkValue);
-    EXPECT_EQ(Crc(Bytes(fa.begin() + header, fa.end() - 41)), ra.checkValue);
+    for (unsigned options : {0u, (unsigned)CX_PACK_BEST}) {
+        TempDir a, b;
+        EntryInfo ra, rb;
+        ASSERT_EQ(0, PackBytes(a, "NOTEPAD.EXE", data, &ra, options));
+        ASSERT_EQ(0, PackBytes(b, "NOTEPAD.EXE", data, &rb, options));
+        Bytes fa = ReadFileBytes(PackedPath(a)), fb = ReadFileBytes(PackedPath(b));
+        // The time stamps of the two input files may differ; the data may not.
+        size_t header = 8 + 11 + 33;
+        ASSERT_EQ(fa.size(), fb.size()) << options;
+        EXPECT_TRUE(std::equal(fa.begin() + header, fa.end() - 41, fb.begin() + header)) << options;
+        EXPECT_EQ(ra.checkValue, rb.checkValue) << options;
+        EXPECT_EQ(Crc(Bytes(fa.begin() + header, fa.end() - 41)), ra.checkValue) << options;
+    }
 }
 
 TEST(Pack, CallbacksAndReplacingFlag) {
@@ -107,31 +111,33 @@ TEST(Pack, CallbacksAndReplacingFlag) {
 // A stopped packing leaves nothing of the entry: the archive is cut back to
 // where the entry began, ready for the next entry or the end record.
 TEST(Pack, StoppedPackingLeavesNoPartialEntry) {
-    TempDir dir;
-    std::string input = dir.file("BIG.DAT");
     Bytes data = ReadFileBytes(CorpusFile("shell32.dll"));
-    ASSERT_GT(data.size(), 100000u);
-    WriteFileBytes(input, data);
-    std::string archive = dir.file("A.ARQ");
-    int destination = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE | CX_CREATE);
-    cxWrite(destination, "prefix", 6);
-    int source = cxOpenFile(input.c_str(), CX_READ);
-    EntryInfo r;
-    memset(&r, 0, sizeof r);
-    r.source = source;
-    r.destination = destination;
-    strcpy(r.name, "BIG.DAT");
-    CallbackLog log;
-    log.stopAtCode = CXCB_PACK;
-    log.stopAfterCount = 3;
-    InstallCallbackLog(&log);
-    EXPECT_EQ(CX_ESTOPPED, cxPackEntry(&r));
-    InstallCallbackLog(nullptr);
-    EXPECT_TRUE(log.has(CX_ESTOPPED));
-    EXPECT_EQ(6, cxTell(destination));
-    cxCloseFile(source);
-    cxCloseFile(destination);
-    EXPECT_EQ(6, FileSize(archive));
+    ASSERT_GT(data.size(), 1000000u);  // several segments of the near-optimal parse
+    for (unsigned options : {0u, (unsigned)CX_PACK_BEST}) {
+        TempDir dir;
+        std::string input = dir.file("BIG.DAT");
+        WriteFileBytes(input, data);
+        std::string archive = dir.file("A.ARQ");
+        int destination = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE | CX_CREATE);
+        cxWrite(destination, "prefix", 6);
+        int source = cxOpenFile(input.c_str(), CX_READ);
+        EntryInfo r;
+        memset(&r, 0, sizeof r);
+        r.source = source;
+        r.destination = destination;
+        strcpy(r.name, "BIG.DAT");
+        CallbackLog log;
+        log.stopAtCode = CXCB_PACK;
+        log.stopAfterCount = 3;
+        InstallCallbackLog(&log);
+        EXPECT_EQ(CX_ESTOPPED, cxPackEntry(&r, options)) << options;
+        InstallCallbackLog(nullptr);
+        EXPECT_TRUE(log.has(CX_ESTOPPED)) << options;
+        EXPECT_EQ(6, cxTell(destination)) << options;
+        cxCloseFile(source);
+        cxCloseFile(destination);
+        EXPECT_EQ(6, FileSize(archive)) << options;
+    }
 }
 
 TEST(Pack, SlotsMustBeOpen) {
