@@ -56,7 +56,7 @@ TEST_F(Arq, AddTakesPatternsAndReplacesEntries) {
     EXPECT_EQ(std::string::npos, r.out.find("c.log"));
 
     Bytes changed = Sample("src/a.txt", 90, 0, true);
-    r = Run({"a", "p.arq", "src/a.txt"});
+    r = Run({"a", "--best", "p.arq", "src/a.txt"});
     ASSERT_EQ(0, r.status) << r.err;
     r = Run({"x", "p.arq", "A.TXT", "-C", "out"});
     ASSERT_EQ(0, r.status) << r.err;
@@ -99,6 +99,14 @@ TEST_F(Arq, SelfExtractingFile) {
     EXPECT_EQ(one, ReadFileBytes(dir.file("out/ONE.SYS")));
     EXPECT_EQ(two, ReadFileBytes(dir.file("out/TWO.INF")));
 
+    // --best: the same files in no more bytes, read back alike.
+    r = Run({"sfx", "--best", "stub.exe", "best.exe", "one.sys", "two.inf"});
+    ASSERT_EQ(0, r.status) << r.err;
+    EXPECT_LE(ReadFileBytes(dir.file("best.exe")).size(), image.size());
+    ASSERT_EQ(0, Run({"x", "best.exe", "-C", "best"}).status);
+    EXPECT_EQ(one, ReadFileBytes(dir.file("best/ONE.SYS")));
+    EXPECT_EQ(two, ReadFileBytes(dir.file("best/TWO.INF")));
+
     // Adding to it keeps the stub and the archive header in front.
     Sample("three.txt", 100, 0, true);
     ASSERT_EQ(0, Run({"a", "setup.exe", "three.txt"}).status);
@@ -112,6 +120,7 @@ TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     ExpectOneLineFailure(r, "verb");
     EXPECT_EQ(2, r.status);
     ExpectOneLineFailure(Run({"z", "x.arq"}), "unknown verb");
+    ExpectOneLineFailure(Run({"x", "--best", "x.arq"}), "--best");  // only a and sfx pack
     ExpectOneLineFailure(Run({"x", "absent.arq"}), "absent.arq");
     ExpectOneLineFailure(Run({"t", "absent.arq"}), "absent.arq");
     ExpectOneLineFailure(Run({"l", "absent"}), "absent");
