@@ -18,16 +18,8 @@ set -eu
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 rounds=${2:-5}
-arq=$build/arq/arq
-arqexe=$build/win32/arq/arq.exe
-stub=$build/win32/tests/e2e/e2e_testsetup.exe
-for f in "$arq" "$arqexe" "$stub"; do
-  [ -f "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
-done
-if ! command -v makensis >/dev/null; then
-  echo "installing makensis (Debian package nsis) for the comparison..." >&2
-  apt-get install -y --no-install-recommends nsis >/dev/null || { echo "cannot install nsis" >&2; exit 1; }
-fi
+. bench/bench_common.sh
+bench_tools "$build"
 
 work=$build/bench-install
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -50,25 +42,9 @@ bytes() { du -cb "$1"/*.dll | tail -1 | cut -f1; }
 "$arq" sfx "$stub" "$work/small.exe" "$work"/small/*.dll
 "$arq" sfx --best "$stub" "$work/best.exe" "$work"/large/*.dll
 cp "$arqexe" "$work/arq.exe"
-# nsis PAYLOAD: an NSIS installer of the payload's files (none: its stub
-# alone), silent, into the directory given with /D=.
-nsis() {
-  {
-    echo "Name bench"
-    echo "OutFile \"$work/nsis-$1.exe\""
-    echo "InstallDir \"C:\\bench\\nsis\""
-    echo "RequestExecutionLevel user"
-    echo "SilentInstall silent"
-    echo "Section"
-    echo "  SetOutPath \"\$INSTDIR\""
-    [ "$1" = empty ] || for f in "$work/$1"/*.dll; do echo "  File \"$f\""; done
-    echo "SectionEnd"
-  } >"$work/$1.nsi"
-  makensis -V1 "$work/$1.nsi" >/dev/null
-}
-nsis large
-nsis small
-nsis empty
+nsis_installer "$work/nsis-large.exe" "$work"/large/*.dll
+nsis_installer "$work/nsis-small.exe" "$work"/small/*.dll
+nsis_installer "$work/nsis-empty.exe"
 
 echo "preparing the prefix..." >&2
 tests/wine-run "$WINEPREFIX" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1

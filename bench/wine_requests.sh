@@ -18,13 +18,8 @@ set -eu
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 payload=${2:-small}
-arq=$build/arq/arq
-arqexe=$build/win32/arq/arq.exe
-stub=$build/win32/tests/e2e/e2e_testsetup.exe
-for f in "$arq" "$arqexe" "$stub"; do
-  [ -f "$f" ] || { echo "missing $f: build first" >&2; exit 1; }
-done
-command -v makensis >/dev/null || apt-get install -y --no-install-recommends nsis >/dev/null
+. bench/bench_common.sh
+bench_tools "$build"
 
 work=$build/bench-requests
 traces=$build/bench-requests-traces
@@ -47,18 +42,7 @@ cp "$(ls "$work"/files/*.dll | head -1)" "$work/one/"
 cp "$arqexe" "$work/arq.exe"
 for set in files one; do
   "$arq" sfx "$stub" "$work/setup-$set.exe" "$work/$set"/*.dll
-  {
-    echo "Name bench"
-    echo "OutFile \"$work/nsis-$set.exe\""
-    echo "InstallDir \"C:\\bench\\nsis\""
-    echo "RequestExecutionLevel user"
-    echo "SilentInstall silent"
-    echo "Section"
-    echo "  SetOutPath \"\$INSTDIR\""
-    for f in "$work/$set"/*.dll; do echo "  File \"$f\""; done
-    echo "SectionEnd"
-  } >"$work/$set.nsi"
-  makensis -V1 "$work/$set.nsi" >/dev/null
+  nsis_installer "$work/nsis-$set.exe" "$work/$set"/*.dll
 done
 
 echo "preparing the prefix..." >&2

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "codec_util.h"
+#include "packer.h"
 
 namespace {
 
@@ -137,6 +138,40 @@ TEST(Pack, StoppedPackingLeavesNoPartialEntry) {
         cxCloseFile(source);
         cxCloseFile(destination);
         EXPECT_EQ(6, FileSize(archive)) << options;
+    }
+}
+
+// The near-optimal parse chooses blocks by the bits blockBits counts: they
+// must be the bits the block encoder writes, for every kind of code (one
+// symbol, literals alone, every length and position).
+TEST(Pack, BlockBitsAreTheBitsWritten) {
+    using namespace cxpack;
+    ASSERT_TRUE(cxCrcReady());
+    Bytes noise = RandomBytes(20001, 31);
+    struct Mix {
+        const char* what;
+        unsigned items, literals;  // literals: one in how many items (1: all)
+        bool oneSymbol;
+    } mixes[] = {{"one item", 1, 1, false},          {"one literal repeated", 5000, 1, true},
+                 {"literals", 3000, 1, false},       {"one match repeated", 4000, 0, true},
+                 {"matches and literals", 20000, 3, false}};
+    for (const Mix& mix : mixes) {
+        TempDir dir;
+        Packer* pk = (Packer*)calloc(1, sizeof(Packer));
+        pk->destination = cxOpenFile(dir.file("OUT").c_str(), CX_WRITE | CX_CREATE);
+        pk->unpackedCount = 1u << 30;  // every byte may go out
+        ASSERT_TRUE(startEncoder(pk, 1 << 17, 1 << 17)) << mix.what;
+        for (unsigned i = 0; i < mix.items; i++) {
+            unsigned n = mix.oneSymbol ? 0 : noise[i];
+            if (mix.literals && (mix.oneSymbol || i % mix.literals == 0)) outputItem(pk, n, 0);
+            else outputItem(pk, 256 + n % 254, mix.oneSymbol ? 7 : (n << 5 | noise[i + 1]) & 0x1FFF);
+        }
+        uint32_t bits = blockBits(pk);
+        endEncoder(pk);  // the block, then seven zero bits that push out its last byte
+        EXPECT_FALSE(pk->notSmaller) << mix.what;
+        EXPECT_EQ((bits + 7) / 8, pk->packedCount) << mix.what << ", " << bits << " bits";
+        cxCloseFile(pk->destination);
+        free(pk);
     }
 }
 

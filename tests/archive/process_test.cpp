@@ -274,6 +274,16 @@ TEST(ProcessAdd, AddsReplacesAndKeepsEntriesWhoseFileIsMissing) {
     ASSERT_EQ(0, RunOne(archive, CX_ARC_READONLY, kExtract, "*", out));
     EXPECT_EQ(Bytes({'c', 'h', 'a', 'n', 'g', 'e', 'd'}), ReadFileBytes(out + "/ONE.TXT"));
     EXPECT_EQ(RandomBytes(5000, 3), ReadFileBytes(out + "/TWO.BIN"));
+
+    // An archive opened with CX_ARC_BEST packs what it adds with the
+    // near-optimal parse: smaller, and read back alike.
+    Bytes licence = ReadFileBytes(TextFile("/usr/share/common-licenses/GPL-3"));
+    ASSERT_TRUE(WriteFileBytes(src + "/gpl.txt", licence));
+    ASSERT_EQ(0, RunOne(dir.file("default.arq"), 0, kAdd, src + "/gpl.txt"));
+    ASSERT_EQ(0, RunOne(dir.file("best.arq"), CX_ARC_BEST, kAdd, src + "/gpl.txt"));
+    EXPECT_LT(FileSize(dir.file("best.arq")), FileSize(dir.file("default.arq")));
+    ASSERT_EQ(0, RunOne(dir.file("best.arq"), CX_ARC_READONLY, kExtract, "*", out));
+    EXPECT_EQ(licence, ReadFileBytes(out + "/GPL.TXT"));
 }
 
 TEST(ProcessAdd, AStoppedPackingLeavesNoPartialEntry) {

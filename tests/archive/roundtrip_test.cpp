@@ -98,6 +98,24 @@ TEST(RoundTrip, MixedStructures) {
     for (unsigned parse : kParses) EXPECT_TRUE(RoundTrip(dense, "DENSE.BIN", nullptr, parse)) << parse;
 }
 
+// Shapes a parse meets at its edges: every byte value in turn, runs of every
+// length up to past the longest match, short periods, one byte value.
+TEST(RoundTrip, Patterns) {
+    Bytes ascending, runs, period3, zeros(70000, 0), pairs;
+    for (int k = 0; k < 40; k++)
+        for (int c = 0; c < 256; c++) ascending.push_back((uint8_t)c);
+    for (unsigned length = 1; length <= 300; length++) runs.insert(runs.end(), length, (uint8_t)length);
+    for (int k = 0; k < 30000; k++) period3.push_back((uint8_t)"abc"[k % 3]);
+    for (int k = 0; k < 30000; k++) pairs.push_back((uint8_t)(k % 2 ? 0xFF : k % 7));
+    for (unsigned parse : kParses) {
+        for (const Bytes* data : {&ascending, &runs, &period3, &zeros, &pairs}) {
+            EntryInfo r;
+            EXPECT_TRUE(RoundTrip(*data, "SHAPE.BIN", &r, parse)) << parse << " " << data->size();
+            EXPECT_LT(r.packedSize, data->size() / 4) << parse << " " << data->size();
+        }
+    }
+}
+
 // Several packed entries in one archive read back one after the other.
 TEST(RoundTrip, ArchiveOfSeveralEntries) {
     TempDir dir;
