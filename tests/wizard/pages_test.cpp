@@ -33,38 +33,20 @@ void ExpectWelcomePage(const Page& page, LANGID language)
     EXPECT_EQ(page.bar, 0);
 }
 
-// The list part of a run's open drop-down list.
-struct OpenList {
-    DWORD process;
-    HWND list;
-};
-BOOL CALLBACK FindOpenList(HWND window, LPARAM param)
-{
-    OpenList* open = (OpenList*)param;
-    char name[16];
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == open->process && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
-        lstrcmpiA(name, "ComboLBox") == 0)
-        open->list = window;
-    return !open->list;
-}
-
 using Pages = WizardTest;
 
 // The language list opens with every language in sight, none scrolled away.
 TEST_F(Pages, LanguageListShowsAllItsEntries)
 {
     ASSERT_NO_FATAL_FAILURE(BeginTestBuild());
-    SendMessageA(run_.Item(ID_LANGUAGES), CB_SHOWDROPDOWN, TRUE, 0);
-    OpenList open = {run_.processId(), NULL};
-    ASSERT_TRUE(WaitUntil([&] { return !EnumWindows(FindOpenList, (LPARAM)&open) || open.list; }));
+    HWND list = run_.OpenLanguageList();
+    ASSERT_TRUE(list);
     RECT shown;
-    GetClientRect(open.list, &shown);
-    LRESULT count = SendMessageA(open.list, LB_GETCOUNT, 0, 0);
-    LRESULT item = SendMessageA(open.list, LB_GETITEMHEIGHT, 0, 0);
+    GetClientRect(list, &shown);
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    LRESULT item = SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
     EXPECT_EQ(count, g_Languages.count);
-    EXPECT_EQ(SendMessageA(open.list, LB_GETTOPINDEX, 0, 0), 0);
+    EXPECT_EQ(SendMessageA(list, LB_GETTOPINDEX, 0, 0), 0);
     EXPECT_GE(shown.bottom, count * item) << count << " entries of " << item << " pixels";
     SendMessageA(run_.Item(ID_LANGUAGES), CB_SHOWDROPDOWN, FALSE, 0);
     CancelRun();
