@@ -5,7 +5,8 @@
 // and Cancel but in English), distinct on each page, and the button names
 // that the click texts quote, and the spacing before ? ! and :.
 // With the image's dialog template, every text of a language this system
-// can show fits the control that shows it, in the wizard's fonts.
+// can show fits the control that shows it, in the wizard's fonts; the
+// icon's images keep to their masks.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -339,6 +340,40 @@ TEST(SetupDialog, EveryTextFitsItsControlInTheWizardsFonts)
     FreeLibrary(setup);
     if (!checked)
         GTEST_SKIP() << "no language of the tables is written in code page " << GetACP();
+}
+
+// Each image of icon 101, 16 and 32 pixels in 16 and 256 colours, is black
+// where its mask is transparent: any other colour there is XORed onto the
+// screen as a stray pixel.
+BOOL CALLBACK CheckIconImage(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param)
+{
+    const BITMAPINFOHEADER* header =
+        (const BITMAPINFOHEADER*)LockResource(LoadResource(module, FindResourceA(module, name, type)));
+    int size = header->biWidth, bits = header->biBitCount;
+    const RGBQUAD* palette = (const RGBQUAD*)(header + 1);
+    const BYTE* colours = (const BYTE*)(palette + (1 << bits));
+    const BYTE* mask = colours + (size * bits + 31) / 32 * 4 * size;
+    for (int y = 0; y < size; ++y) {
+        for (int x = 0; x < size; ++x) {
+            BYTE packed = colours[(size * bits + 31) / 32 * 4 * y + x * bits / 8];
+            RGBQUAD colour = palette[bits == 8 ? packed : x % 2 ? packed & 15 : packed >> 4];
+            bool transparent = mask[(size + 31) / 32 * 4 * y + x / 8] & (0x80 >> x % 8);
+            EXPECT_TRUE(!transparent || (colour.rgbRed | colour.rgbGreen | colour.rgbBlue) == 0)
+                << size << " pixels, " << bits << " bits: " << x << "," << y;
+        }
+    }
+    ((std::set<int>*)param)->insert(size * 100 + bits);
+    return TRUE;
+}
+
+TEST(SetupIcon, IsDrawnAt16And32PixelsWithNothingOutsideItsMask)
+{
+    HMODULE setup = LoadLibraryExA(g_SetupPath.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_TRUE(setup != NULL);
+    std::set<int> images;
+    EnumResourceNamesA(setup, (LPCSTR)RT_ICON, CheckIconImage, (LONG_PTR)&images);
+    FreeLibrary(setup);
+    EXPECT_EQ(images, (std::set<int>{1604, 1608, 3204, 3208}));
 }
 
 }  // namespace
