@@ -30,7 +30,7 @@ seconds() { local s=$((SECONDS - $1)); [ $s -lt 60 ] && echo "$s s" || echo "$((
 # percentages start again in the Windows sub-build; parallel jobs may print
 # them a little out of order), its percentage and the file it is at.
 follow() {
-  local what=$1 log=$2 line at="" part=1 last=0 percent
+  local verb=$1 log=$2 line at part=1 last=0 percent
   while IFS= read -r line; do
     printf '%s\n' "$line" >>"$log"
     [ -t 1 ] || continue
@@ -38,26 +38,26 @@ follow() {
       percent=${BASH_REMATCH[1]}
       [ $((percent + 50)) -lt "$last" ] && part=2
       last=$percent
-      at=" part $part of 2, $percent%: ${BASH_REMATCH[2]##*[/ ]}"
+      at="part $part of 2, $percent%: ${BASH_REMATCH[2]##*[/ ]}"
     else
-      at=": ${line##*/}"
+      at=$line
     fi
-    printf '\r\033[K%.78s' "$what$at"
+    printf '\r\033[K%.79s' "$verb: $at"
   done
 }
-# step WHAT LOG COMMAND...: runs the command with its output in LOG and one
-# line on the screen; a failure shows the whole output and ends the job.
+# step VERB WHAT LOG COMMAND...: runs the command with its output in LOG and
+# one line on the screen; a failure shows the whole output and ends the job.
 step() {
-  local what=$1 log=$2 start=$SECONDS
-  shift 2
+  local verb=$1 what=$2 log=$3 start=$SECONDS
+  shift 3
   : >"$log"
-  [ -t 1 ] || echo "$what ..."
-  if "$@" </dev/null 2>&1 | follow "$what" "$log"; then
+  [ -t 1 ] || echo "$verb $what ..."
+  if "$@" </dev/null 2>&1 | follow "$verb" "$log"; then
     [ -t 1 ] && printf '\r\033[K'
-    echo "$what: done in $(seconds "$start") (its output: $log)"
+    echo "$verb $what: done in $(seconds "$start") (its output: $log)"
   else
     [ -t 1 ] && printf '\r\033[K'
-    echo "$what: FAILED after $(seconds "$start"). Its output ($log):"
+    echo "$verb $what: FAILED after $(seconds "$start"). Its output ($log):"
     cat "$log"
     exit 1
   fi
@@ -67,8 +67,8 @@ build() {
   cmake --build build --target mainjob -j"$(nproc)"
 }
 
-step "Checking the Debian packages" "$out/packages.log" bash scripts/deps.sh
-step "Building setup.exe, its uninstaller and the programs that run them" "$out/build.log" build
+step Checking "the Debian packages" "$out/packages.log" bash scripts/deps.sh
+step Building "setup.exe, its uninstaller and the programs that run them" "$out/build.log" build
 setup=$PWD/build/win32/tlmrinst/setup.exe
 showrun=$PWD/build/win32/tests/e2e/e2e_showrun.exe
 walk=$PWD/build/win32/tests/wizard/wizard_walk.exe
