@@ -99,11 +99,13 @@ int main(int argc, char** argv)
     printf("result: %s\n", StatusInWords(end.exitCode, false).c_str());
     // Only the restart page ends a run that needs a restart: its button was Reboot.
     if (pressedLast && end.exitCode >> 20 == 2)
-        printf("Reboot was pressed: the wizard itself asked Windows to restart (\"Forcing reboot of the system\";\n"
-               "under Wine the restart's work is done while programs keep running) and told the installer not to\n"
-               "restart a second time, hence \"Reboot supressed, already requested during this run\". The exit code\n"
-               "keeps \"restart needed\": message id 3, \"restarting\", is set only when the installer restarts\n"
-               "Windows after the wizard has closed (Cancel on the restart page, then Yes).\n");
+        printf("Reboot was pressed: the wizard itself asked Windows to restart (under Wine the restart's work is\n"
+               "done while programs keep running) and told the installer not to restart a second time. The exit\n"
+               "code keeps \"restart needed\": message id 3, \"restarting\", is set only when the installer restarts\n"
+               "Windows after the wizard has closed (Cancel on the restart page, then Yes).\n%s\n",
+               end.log.find("Reboot supressed, already requested") != std::string::npos
+                   ? "So the log ends with \"Reboot supressed, already requested during this run\"."
+                   : "On the 95 family the wizard closes the log before its restart request: the log ends there.");
     if (end.logExists)
         printf("log %s:\n%s", LogPathOf(program).c_str(), end.log.c_str());
     else
