@@ -870,13 +870,10 @@ int16_t packWithState(EntryInfo* record, unsigned options) {
 }  // namespace
 }  // namespace cxpack
 
-using cxpack::slotOpen;
-using cxpack::takeStatus;
-
 int16_t cxPackEntry(EntryInfo* record, unsigned options) {
-    if (!slotOpen(record->source) || !slotOpen(record->destination)) return CX_ESLOT;
+    if (!cxpack::slotOpen(record->source) || !cxpack::slotOpen(record->destination)) return CX_ESLOT;
     bool tooLarge = false;
-    if (!takeStatus(record, &tooLarge)) return CX_ESLOT;
+    if (!cxpack::takeStatus(record, &tooLarge)) return CX_ESLOT;
     int32_t header = cxTell(record->destination);
     if (header < 0) return CX_EFAIL;
     // Sizes are 32-bit fields and archive offsets 32-bit signed: a file of

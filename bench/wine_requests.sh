@@ -133,5 +133,4 @@ for name in fresh upgrade nsis arq; do
       if (line != "" && ("step extract" in all)) printf "         by step:%s\n", line
     }' "$work/tally.one" "$work/tally.all"
 done
-echo "(get_process_vm_counters are the test installer's memory samples, not the engine's; each step's"
-echo "first request is the close of the event that names it)"
+echo "(each step's first request is the close of the event that names it)"
