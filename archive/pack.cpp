@@ -52,6 +52,7 @@ const unsigned kHashBase = 2 * kDic;      // child-list heads start here
 const unsigned kNextSize = kHashBase + kNodeCount + 255 * 16 + 1;  // 28,912
 const uint16_t kPending = 0x8000;         // position not yet passed upward
 const unsigned kOutputBuffer = 16 * 1024;
+const unsigned kEntryHeaderFixed = 8 + 33;  // an entry header's lead and body, without the name
 
 // ---- bit writer --------------------------------------------------------------
 
@@ -493,49 +494,57 @@ inline unsigned hashOf(unsigned q, unsigned c) { return q + (c << 4) + kHashBase
 
 inline unsigned child(Packer* pk, unsigned q, unsigned c) {
     assert(isInnerOrRoot(q) && c < 256);
-    unsigned r = pk->next[hashOf(q, c)];
-    pk->parent[0] = (uint16_t)q;  // sentinel: the list ends at node 0
+    uint16_t* parent = pk->parent;
+    const uint16_t* next = pk->next;
+    unsigned r = next[hashOf(q, c)];
+    parent[0] = (uint16_t)q;  // sentinel: the list ends at node 0
 #ifndef NDEBUG
     unsigned steps = 0;
-    while (pk->parent[r] != q) {
-        r = pk->next[r];
+    while (parent[r] != q) {
+        r = next[r];
         assert(++steps < 2 * kDic);  // every list ends at node 0
     }
     assert(r == 0 || edgeByte(pk, q, r) == c);  // a shared slot holds other parents' children
 #else
-    while (pk->parent[r] != q) r = pk->next[r];
+    while (parent[r] != q) r = next[r];
 #endif
     return r;
 }
 
 inline void makeChild(Packer* pk, unsigned q, unsigned c, unsigned r) {
     assert(isInnerOrRoot(q) && r != 0 && r < 2 * kDic);
+    uint16_t* next = pk->next;
+    uint16_t* previous = pk->previous;
     unsigned h = hashOf(q, c);
-    unsigned t = pk->next[h];
-    pk->next[h] = (uint16_t)r;
-    pk->next[r] = (uint16_t)t;
-    pk->previous[t] = (uint16_t)r;
-    pk->previous[r] = (uint16_t)h;
+    unsigned t = next[h];
+    next[h] = (uint16_t)r;
+    next[r] = (uint16_t)t;
+    previous[t] = (uint16_t)r;
+    previous[r] = (uint16_t)h;
     pk->parent[r] = (uint16_t)q;
     pk->childCount[q]++;
 }
 
 // Takes node 'n' out of the child list it is in.
 void unlink(Packer* pk, unsigned n) {
-    unsigned t = pk->previous[n];
-    unsigned u = pk->next[n];
-    pk->next[t] = (uint16_t)u;
-    pk->previous[u] = (uint16_t)t;
+    uint16_t* next = pk->next;
+    uint16_t* previous = pk->previous;
+    unsigned t = previous[n];
+    unsigned u = next[n];
+    next[t] = (uint16_t)u;
+    previous[u] = (uint16_t)t;
 }
 
 // Puts node 'n' into node 'old's place in old's child list.
 void takePlace(Packer* pk, unsigned old, unsigned n) {
-    unsigned t = pk->previous[old];
-    pk->previous[n] = (uint16_t)t;
-    pk->next[t] = (uint16_t)n;
-    t = pk->next[old];
-    pk->next[n] = (uint16_t)t;
-    pk->previous[t] = (uint16_t)n;
+    uint16_t* next = pk->next;
+    uint16_t* previous = pk->previous;
+    unsigned t = previous[old];
+    previous[n] = (uint16_t)t;
+    next[t] = (uint16_t)n;
+    t = next[old];
+    next[n] = (uint16_t)t;
+    previous[t] = (uint16_t)n;
 }
 
 // A new internal node above 'old' at the current match length.
@@ -558,21 +567,23 @@ void split(Packer* pk, unsigned old) {
 void insertNode(Packer* pk) {
     unsigned q, r, t;
     const uint8_t* text = pk->text;
+    const uint8_t* level = pk->level;
+    const uint16_t* parent = pk->parent;
     unsigned pos = pk->pos;
     if (pk->matchLength >= 4) {
         // The string one position on shares all but one byte with the last
         // match: start from the node that holds that shorter prefix.
         pk->matchLength--;
         r = (pk->matchPosition + 1) | kDic;
-        while ((q = pk->parent[r]) == 0) r = pk->next[r];
-        while (pk->level[q] >= pk->matchLength) {
+        while ((q = parent[r]) == 0) r = pk->next[r];
+        while (level[q] >= pk->matchLength) {
             r = q;
-            q = pk->parent[q];
+            q = parent[q];
         }
         t = q;
         while (pk->position[t] & kPending) {
             setPosition(pk, t, pos);
-            t = pk->parent[t];
+            t = parent[t];
         }
         if (t < kDic) setPosition(pk, t, pos | kPending);
     } else {
@@ -586,23 +597,24 @@ void insertNode(Packer* pk) {
         }
         pk->matchLength = 2;
     }
+    unsigned length = pk->matchLength;
     for (;;) {
-        unsigned limit;
+        unsigned limit, from;
         if (r >= kDic) {
             limit = kMaxMatch;
-            pk->matchPosition = r;
+            from = r;
         } else {
-            limit = pk->level[r];
-            pk->matchPosition = pk->position[r] & ~kPending;
+            limit = level[r];
+            from = pk->position[r] & ~kPending;
         }
-        if (pk->matchPosition >= pos) pk->matchPosition -= kDic;
+        if (from >= pos) from -= kDic;
+        pk->matchPosition = from;
         // The search skips the bytes it already knows to match: the node's
         // position must lead to a string with the same prefix, in the window.
-        assert(pos - pk->matchPosition <= kDic);
-        assert(memcmp(text + pos, text + pk->matchPosition, pk->matchLength) == 0);
-        const uint8_t* a = text + pos + pk->matchLength;
-        const uint8_t* b = text + pk->matchPosition + pk->matchLength;
-        unsigned length = pk->matchLength;
+        assert(pos - from <= kDic);
+        assert(memcmp(text + pos, text + from, length) == 0);
+        const uint8_t* a = text + pos + length;
+        const uint8_t* b = text + from + length;
         while (length < limit) {
             if (*a != *b) {
                 pk->matchLength = length;
@@ -613,17 +625,18 @@ void insertNode(Packer* pk) {
             a++;
             b++;
         }
-        pk->matchLength = length;
         if (length >= kMaxMatch) break;
         setPosition(pk, r, pos);
         q = r;
         r = child(pk, q, *a);
         if (r == 0) {
+            pk->matchLength = length;
             makeChild(pk, q, *a, pos);
             return;
         }
-        pk->matchLength++;
+        length++;
     }
+    pk->matchLength = length;
     // A full-length match: the new position takes the old leaf's place.
     takePlace(pk, r, pos);
     pk->parent[pos] = (uint16_t)q;
@@ -634,10 +647,11 @@ void insertNode(Packer* pk) {
 // Removes the leaf that the current position's number held one window ago.
 void deleteNode(Packer* pk) {
     unsigned pos = pk->pos;
-    if (pk->parent[pos] == 0) return;
+    uint16_t* parent = pk->parent;
+    unsigned r = parent[pos];
+    if (r == 0) return;
     unlink(pk, pos);
-    unsigned r = pk->parent[pos];
-    pk->parent[pos] = 0;
+    parent[pos] = 0;
     if (r >= kDic || --pk->childCount[r] > 1) return;
     assert(pk->childCount[r] == 1);
 
@@ -879,7 +893,7 @@ int16_t cxPackEntry(EntryInfo* record, unsigned options) {
     // Sizes are 32-bit fields and archive offsets 32-bit signed: a file of
     // 4 GiB or more, or one that could take the archive past 2 GB (an entry
     // is never longer than its file and header), cannot be recorded.
-    uint64_t worst = (uint64_t)header + 8 + 33 + strlen(record->name) + record->unpackedSize;
+    uint64_t worst = (uint64_t)header + cxpack::kEntryHeaderFixed + strlen(record->name) + record->unpackedSize;
     if (tooLarge || worst > 0x7FFFFFFFu) {
         cxNotify(record, CX_ETOOLARGE, 0);
         return CX_ETOOLARGE;
