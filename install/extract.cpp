@@ -4,7 +4,8 @@
 // the entry's destination directory and hands its path to the engine; it
 // forwards byte progress to the product, and turns the engine's error events
 // into status words and ends the run. An entry the engine cannot expand
-// (unknown method) counts as damage: it would leave an empty image.
+// (unknown method) counts as damage: it would leave an empty image; so does
+// a second entry for a table entry already extracted.
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
@@ -13,7 +14,6 @@
 #include "cx.h"
 #include "install.h"
 #include "log.h"
-#include "syscalls.h"
 #include "text.h"
 
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index)
@@ -62,15 +62,21 @@ static int16_t NameImage(EntryInfo* record)
     }
     if (!IsImageApplicable(entry))
         return 1;
-    g_Engine.currentContext->states[index].extracted = 1;
+    // A second entry of one name would take the first one's image over and
+    // leave that image behind: an archive that holds one is damaged.
+    ImageState* state = &g_Engine.currentContext->states[index];
+    if (state->extracted) {
+        LOG("Archive entry %s is packed twice", record->name);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ECHECK);
+        record->stopCode = CX_STOP;
+        return 1;
+    }
+    state->extracted = 1;
     g_Engine.currentIndex = index;
     LOG("Extract from: %s", record->name);
 
     char image[MAX_PATH];
-    if (!g_Sys.GetTempFileNameA(GetInstallDir(entry->dirId), "QNB", 0, image)) {
-        DWORD error = GetLastError();
-        LOG("GetTempFileName failed 0x%08lX", error);
-        STATUS(MSG_TEMP_FILE_FAILED, error);
+    if (!MakeTempFile(GetInstallDir(entry->dirId), image)) {
         record->stopCode = CX_STOP;
         return 1;
     }

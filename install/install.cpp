@@ -353,11 +353,22 @@ BOOL BuildInstallPath(char* output, const char* fileName, DWORD dirId, const cha
 BOOL FileExists(const char* pattern)
 {
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    HANDLE search = g_Sys.FindFirstFileA(pattern, &found);
     if (search == INVALID_HANDLE_VALUE)
         return FALSE;
     FindClose(search);
     return TRUE;
+}
+
+BOOL LookForFile(const char* pattern, BOOL* exists)
+{
+    *exists = FileExists(pattern);
+    DWORD error = GetLastError();
+    if (*exists || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES)
+        return TRUE;
+    LOG("FindFirstFile %s failed 0x%08lX", pattern, error);
+    STATUS(MSG_OPEN_FAILED, error);
+    return FALSE;
 }
 
 // ---------------------------------------------------------------- environment

@@ -156,6 +156,9 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
     flipped[entries[1].data + entries[1].packed / 2] ^= 0x10;
     std::string unknownMethod = sound;
     unknownMethod[entries[2].body + 22] = 7;
+    std::string twice = sound.substr(0, entries[2].header) +
+                        sound.substr(entries[1].header, entries[2].header - entries[1].header) +
+                        sound.substr(entries[2].header);
     std::vector<Case> cases = {
         {"a stored byte changed", flipped, CX_ECHECK, "cxTestFile failure 0xFFFFFFF9 on TWO.TXT", false},
         {"cut inside the first entry's header", sound.substr(0, entries[0].header + 5), CX_EHEADER,
@@ -168,6 +171,7 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
          "cxNextEntry failure 0xFFFFFFFA", false},
         {"an entry of unknown method", unknownMethod, CX_ECHECK, "Callback error 0x00000008, lVal 0x00000000",
          true},
+        {"an entry packed twice", twice, CX_ECHECK, "Archive entry TWO.TXT is packed twice", true},
     };
     for (const Case& damage : cases) {
         SCOPED_TRACE(damage.what);
