@@ -10,10 +10,10 @@
 // walk repeats over the calls of its roll-back. After each run:
 //   - a failed run names the failure the failing call reports (message id,
 //     module, qualifier) and its log holds that failure's line;
-//   - no image and no safekeeping copy is left behind;
+//   - no image, copy, backup or record of the run is left behind;
 //   - every file that was there before, backups included, is back with its
 //     old bytes and attributes, or, for the entries that are never
-//     restored, its old bytes are in its .BAK; no other backup is left;
+//     restored, its old bytes are in its .BAK;
 //   - the pending renames (the Session Manager's value, WININIT.INI) and the
 //     move record file are byte for byte as before;
 //   - where the failing call belongs to the roll-back itself, every other
@@ -212,12 +212,6 @@ protected:
     {
         Snapshot after = world->Take();
         std::string problems;
-        for (const auto& file : after.files) {
-            std::string name = file.first.substr(file.first.find_last_of('\\') + 1);
-            bool image = name.rfind("QNB", 0) == 0 && name != "QNBINIT.TMP";
-            if ((image || name.rfind("CX", 0) == 0) && !named.count(file.first) && !before.files.count(file.first))
-                problems += "left behind: " + file.first + "\n";
-        }
         for (const auto& file : before.files) {
             const std::string& path = file.first;
             if ((rollBackFault && named.count(path)) || path == kWithoutBackup)
@@ -236,20 +230,19 @@ protected:
                 continue;
             problems += (now == after.files.end() ? "gone: " : "changed: ") + path + "\n";
         }
-        // A target never restored may keep its old bytes in its backup.
-        std::set<std::string> oldBytesKept;
+        // Nothing else is left: no image, copy, backup or record, apart
+        // from a new file placed at once, a directory made, and the backup
+        // of a target never restored that holds its old bytes.
+        std::set<std::string> mayStay = {"TARGET\\FRESH.DLL", "TARGET\\NEWDIR\\"};
         for (const char* never : kNeverRestored) {
             std::string path = never;
             std::string itsBackup = path.substr(0, path.rfind('.')) + ".BAK";
             if (after.files.count(itsBackup) && after.files[itsBackup] == before.files.at(path))
-                oldBytesKept.insert(itsBackup);
+                mayStay.insert(itsBackup);
         }
-        for (const auto& file : after.files) {
-            const std::string& path = file.first;
-            bool backup = path.size() > 4 && path.compare(path.size() - 4, 4, ".BAK") == 0;
-            if (backup && !before.files.count(path) && !named.count(path) && !oldBytesKept.count(path))
-                problems += "backup left: " + path + "\n";
-        }
+        for (const auto& file : after.files)
+            if (!before.files.count(file.first) && !named.count(file.first) && !mayStay.count(file.first))
+                problems += "left behind: " + file.first + "\n";
         // A new file stays or is gone; it never becomes an old backup, and a
         // replacement that waited for the restart leaves nothing.
         auto fresh = after.files.find("TARGET\\FRESH.DLL");
