@@ -101,13 +101,21 @@ static BOOL RestoreAttributes(const ImageFile* entry, const ImageState* state)
         return TRUE;
     if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
-    LOG("Restore %s attributes 0x%08lX", target, state->existing.attributes);
+    LOG("Setting %s attributes back to 0x%08lX", target, state->existing.attributes);
     if (g_Sys.SetFileAttributesA(target, state->existing.attributes))
         return TRUE;
     DWORD error = GetLastError();
     LOG("Unable to set %s attributes 0x%08lX", target, error);
     STATUS(MSG_ATTRIBUTES_FAILED, error);
     return FALSE;
+}
+
+// An earlier backup that cannot be put back stays where it was set aside;
+// the log says where, with the error that kept it there.
+static void KeepEarlierBackup(ImageState* state, DWORD error)
+{
+    LOG("Earlier backup kept at %s 0x%08lX", state->earlierBackup, error);
+    state->earlierBackup[0] = 0;
 }
 
 // This run's backup goes, and the earlier backup it replaced comes back.
@@ -123,16 +131,17 @@ static BOOL DropBackup(const ImageFile* entry, ImageState* state)
         if (error != ERROR_FILE_NOT_FOUND) {
             LOG("DeleteFile %s failed 0x%08lX", backup, error);
             STATUS(MSG_DELETE_FAILED, error);
+            if (state->earlierBackup[0])
+                KeepEarlierBackup(state, error);
             return FALSE;
         }
     }
     if (!state->earlierBackup[0])
         return TRUE;
     LOG("Restore %s to %s", state->earlierBackup, backup);
-    if (!RenameReported(state->earlierBackup, backup))
-        return FALSE;
+    BOOL result = RenameReported(state->earlierBackup, backup);
     state->earlierBackup[0] = 0;
-    return TRUE;
+    return result;
 }
 
 // A full pass puts back what the installation of one entry changed. A
@@ -147,6 +156,9 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
     if (overwritten && state->backedUp && !(entry->flags & kNeverRestored)) {
         overwritten = !RestoreBackup(entry);
         result = !overwritten;
+        // The backup holds the target's old bytes now, the only copy of them.
+        if (overwritten && state->earlierBackup[0])
+            KeepEarlierBackup(state, GetLastError());
     }
     if (!overwritten) {
         if (!RestoreAttributes(entry, state))
@@ -160,9 +172,9 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
 }
 
 // The copies kept for a roll-back. A full pass puts the earlier run's
-// pending file back from its copy; then the copies that are left go: the
-// earlier backup that this run's backup now replaces for good, and the
-// pending file's copy.
+// pending file back from its copy; then the copies that are left go: an
+// earlier backup that this run's backup replaces for good (after a success,
+// or beside a target never restored), and the pending file's copy.
 static BOOL SettleCopies(ImageState* state, BOOL full)
 {
     BOOL result = TRUE;

@@ -113,6 +113,7 @@ BOOL CopyOver(const char* source, const char* target)
     DWORD error = GetLastError();
     LOG("CopyFile %s to %s 0x%08lX", source, target, error);
     STATUS(MSG_COPY_FAILED, error);
+    SetLastError(error);  // for a caller that names what the failure kept
     return FALSE;
 }
 

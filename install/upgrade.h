@@ -154,7 +154,7 @@ BOOL MakeTempFile(const char* directory, char* path);
 // ("MoveFile %s to %s 0x%08lX") and reported as status 2075.
 BOOL RenameReported(const char* source, const char* target);
 // Copies source over target; a failure is logged ("CopyFile %s to %s
-// 0x%08lX") and reported as status 2066.
+// 0x%08lX") and reported as status 2066; the last error is still the copy's.
 BOOL CopyOver(const char* source, const char* target);
 // Deletes path; a failure is logged with failureLine (a format taking the
 // path and the error) and reported as status 2070.

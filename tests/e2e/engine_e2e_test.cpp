@@ -101,7 +101,7 @@ const std::vector<Step> kRestartSteps = {
      {"Move delayed from ", "Move immediate from ", "Starting image file cleanup pass - full cleanup", "!Restore ",
       "Deleting MoveFileRecord at ", "95|Deleting WININIT.INI at ",
       "NT|Attempting PendingFileRenameOperations value restore"}},
-    {"RA", "/silent /leavelog", "", {}, 2, {{"qnb*.tmp", "RA/DRV.SYS"}},
+    {"RA", "/silent /leavelog", "", {}, 2, {{"drv.bak", "=drv old"}, {"stale.bak", "=stale"}, {"qnb*.tmp", "RA/DRV.SYS"}},
      {"Move/delete operations are NOT currently pending", "Backup %Tdrv.sys to %Tdrv.BAK",
       "Move delayed from %Tstale.sys to NULL(DELETE)", "!Move immediate", "Finished, files upgraded and reboot needed",
       "hook RegisterUninstaller", "Reboot supressed, silent install",
