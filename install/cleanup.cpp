@@ -38,18 +38,11 @@ static BOOL DeleteStandIn(const ImageFile* entry)
     if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
     WIN32_FIND_DATAA found;
-    HANDLE search = g_Sys.FindFirstFileA(target, &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND)
-            return TRUE;
-        LOG("FindFirstFile %s failed 0x%08lX", target, error);
-        STATUS(MSG_OPEN_FAILED, error);
+    BOOL exists = FALSE;
+    if (!LookForFile(target, &exists, &found))
         return FALSE;
-    }
-    FindClose(search);
     // Anything written there since is not ours to remove.
-    if (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0)
+    if (!exists || found.nFileSizeLow != 0 || found.nFileSizeHigh != 0)
         return TRUE;
     LOG("Deleting empty stand-in %s", target);
     return DeleteReported(target, "DeleteFile %s failed 0x%08lX");

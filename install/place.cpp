@@ -71,7 +71,7 @@ BOOL AppendMoveRecord(const char* source, const char* target)
         return FALSE;
     DWORD length = MoveRecordLength(source, target);
     BOOL existed = FALSE;
-    if (!LookForFile(path, &existed))
+    if (!LookForFile(path, &existed, NULL))
         return FALSE;
     FileBuffer buffer;
     if (!LoadFileBuffer(path, length, &buffer))
@@ -162,7 +162,7 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
     if (!BuildEnginePath(path, entry->targetName, entry->dirId, NULL))
         return FALSE;
     BOOL exists = FALSE;
-    if (!LookForFile(path, &exists))
+    if (!LookForFile(path, &exists, NULL))
         return FALSE;
     if (exists)
         return TRUE;
@@ -183,7 +183,7 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
 static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, const char* backup)
 {
     BOOL exists = FALSE;
-    if (!LookForFile(backup, &exists))
+    if (!LookForFile(backup, &exists, NULL))
         return FALSE;
     if (!exists)
         return TRUE;

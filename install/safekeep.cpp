@@ -44,7 +44,7 @@ BOOL RenamesPending(BOOL* pending)
     *pending = FALSE;
     if (g_System.is95Family) {
         char path[MAX_PATH];
-        return WininitPath(path) && LookForFile(path, pending);
+        return WininitPath(path) && LookForFile(path, pending, NULL);
     }
     // A key that cannot be opened or a value that cannot be read: nothing
     // is pending.
@@ -199,7 +199,7 @@ static BOOL RestoreFile(const char* path, const SavedRecord* saved, const char* 
     if (saved->saved)
         return WriteSavedFile(path, saved);
     BOOL exists = FALSE;
-    if (!LookForFile(path, &exists))
+    if (!LookForFile(path, &exists, NULL))
         return FALSE;
     if (!exists)
         return TRUE;
@@ -295,7 +295,7 @@ BOOL FindMoveRecord(const char* target, char* source, char* recordTarget, BOOL* 
     *found = FALSE;
     char path[MAX_PATH];
     BOOL exists = FALSE;
-    if (!MoveRecordPath(path) || !LookForFile(path, &exists))
+    if (!MoveRecordPath(path) || !LookForFile(path, &exists, NULL))
         return FALSE;
     if (!exists)
         return TRUE;

@@ -32,7 +32,7 @@ static BOOL DeleteLeftover(const char* name, DWORD dirId, const char* line)
     BOOL exists = FALSE;
     if (!BuildInstallPath(path, name, dirId, ".TMP"))
         return TRUE;
-    if (!LookForFile(path, &exists))
+    if (!LookForFile(path, &exists, NULL))
         return FALSE;
     if (!exists)
         return TRUE;
