@@ -114,7 +114,7 @@ int32_t CallbackLog::lastValue(int code) const {
 
 static CallbackLog* activeLog;
 
-static int16_t logCallback(EntryInfo* record, int16_t code, int32_t value) {
+static int16_t logCallback(EntryInfo* record, CxEvent code, int32_t value) {
     if (!activeLog) return 0;
     activeLog->events.push_back({code, value});
     if (activeLog->stopAtCode == code && activeLog->count(code) >= activeLog->stopAfterCount)

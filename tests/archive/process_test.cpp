@@ -123,7 +123,7 @@ TEST(ProcessExtract, ProtectedEntriesAreLeftUntouchedUnlessTheCallbackClearsTheF
 
 int16_t overwriteAnswer;
 int overwriteAsked;
-int16_t AskOverwrite(EntryInfo*, int16_t, int32_t) {
+int16_t AskOverwrite(EntryInfo*, CxEvent, int32_t) {
     ++overwriteAsked;
     return overwriteAnswer;
 }
