@@ -226,6 +226,9 @@ int16_t cxCheckPattern(const char* pattern);
 // its path (static buffer), or null when none can be made.
 const char* cxTempName(const char* directory, const char* prefix);
 int16_t cxCopyFile(const char* source, const char* destination);
+// Free bytes of the drive or file system that holds path (which need not
+// exist yet); -1 when the system cannot tell.
+int64_t cxFreeSpace(const char* path);
 int16_t cxRatio(const EntryInfo* record);
 char cxSpinChar(void);
 const char* cxFormatNumber(int32_t value);  // static buffer

@@ -305,14 +305,13 @@ bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
 
 namespace {
 
-// Path of name in the place (heap), or null.
-char* pathIn(const CxPlace* place, const char* name) {
+// Path of name in the place; false when it does not fit a Windows path.
+bool pathIn(const CxPlace* place, const char* name, char* path) {
     size_t length = strlen(place->path);
-    char* path = (char*)cxAlloc(length + strlen(name) + 1);
-    if (!path) return nullptr;
+    if (length + strlen(name) >= MAX_PATH) return false;
     memcpy(path, place->path, length);
     strcpy(path + length, name);
-    return path;
+    return true;
 }
 
 // The entry's time (seconds since 1970, UTC) on an open file.
@@ -387,8 +386,8 @@ FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
     if (place->fd < 0) return nullptr;
     for (int tries = 0; tries < kNameTries; ++tries) {
         freshName(prefix, name);
-        char* path = pathIn(place, name);
-        if (!path) return nullptr;
+        char path[MAX_PATH];
+        if (!pathIn(place, name, path)) return nullptr;
         HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         // A name that exists (a file, a directory, anything) is taken.
@@ -401,10 +400,8 @@ FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
                 else CloseHandle(handle);
                 DeleteFileA(path);
             }
-            cxFree(path);
             return file;
         }
-        cxFree(path);
         if (!taken) {
             errno = EACCES;
             cxNoteSystemError();
@@ -415,27 +412,23 @@ FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
 }
 
 bool cxPlatExistsIn(const CxPlace* place, const char* name, bool* writable) {
-    if (place->fd < 0) return false;
-    char* path = pathIn(place, name);
-    DWORD attributes = path ? GetFileAttributesA(path) : INVALID_FILE_ATTRIBUTES;
-    cxFree(path);
+    char path[MAX_PATH];
+    if (place->fd < 0 || !pathIn(place, name, path)) return false;
+    DWORD attributes = GetFileAttributesA(path);
     *writable = !(attributes & FILE_ATTRIBUTE_READONLY);
     return attributes != INVALID_FILE_ATTRIBUTES;
 }
 
 bool cxPlatRemoveIn(const CxPlace* place, const char* name) {
-    char* path = pathIn(place, name);
-    bool removed = path && DeleteFileA(path);
-    cxFree(path);
-    return removed;
+    char path[MAX_PATH];
+    return pathIn(place, name, path) && DeleteFileA(path);
 }
 
 int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, const char* final,
                         const CxStamp* stamp) {
-    char* from = pathIn(place, temp);
-    char* to = pathIn(place, final);
-    int16_t result = CX_ENOMEM;
-    if (from && to) {
+    char from[MAX_PATH], to[MAX_PATH];
+    int16_t result = CX_EFAIL;
+    if (pathIn(place, temp, from) && pathIn(place, final, to)) {
         // A file that is open cannot be renamed here: it is closed first.
         if (!stampAndClose(file, from, stamp)) {
             result = CX_EWRITE;
@@ -450,8 +443,6 @@ int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, cons
         file = nullptr;
     }
     if (file) fclose(file);
-    cxFree(from);
-    cxFree(to);
     return result;
 }
 

@@ -91,6 +91,11 @@ int16_t cxCopyFile(const char* source, const char* destination) {
     return result;
 }
 
+int64_t cxFreeSpace(const char* path) {
+    int drive;
+    return path ? cxPlatFreeBytes(path, &drive) : -1;
+}
+
 int16_t cxRatio(const EntryInfo* record) {
     if (record->unpackedSize == 0) return 100;
     uint64_t ratio = (uint64_t)record->packedSize * 100 / record->unpackedSize;

@@ -142,3 +142,13 @@ Bytes BitWriter::finish() {
     if (count_) put(8 - count_, 0);
     return bytes_;
 }
+
+void OneSymbolBlock(BitWriter* w, unsigned count, unsigned literal, unsigned position) {
+    w->put(16, count);
+    w->put(5, 0);
+    w->put(5, 0);  // code-length code: symbol 0
+    w->put(9, 0);
+    w->put(9, literal);
+    w->put(4, 0);
+    w->put(4, position);
+}
