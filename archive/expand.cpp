@@ -18,6 +18,7 @@
 //
 // All state of one expansion (bit reader, tables, window, input buffer) is
 // one Expander, allocated for the entry and passed by pointer.
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -397,9 +398,7 @@ bool expandChunk(Expander* ex, unsigned n) {
     const uint8_t* next = ex->in.next;
     const uint8_t* end = ex->in.end;
     uint16_t blockLeft = ex->blockLeft;
-    uint8_t* window = ex->window;
-    const uint32_t* table = ex->litLenTable;
-    const uint32_t* smallTable = ex->smallTable;
+    uint8_t* const window = ex->window;  // at fixed offsets from ex, as the tables
     const uint32_t produced = ex->produced;
     unsigned r = 0;
     bool ok = true;
@@ -442,7 +441,7 @@ bool expandChunk(Expander* ex, unsigned n) {
         // At least kMatchBits: a literal/length code, a position code and
         // its extra bits.
         uint32_t top = (uint32_t)(bits >> 32);
-        uint32_t entry = table[top >> (32 - kLitBits)];
+        uint32_t entry = ex->litLenTable[top >> (32 - kLitBits)];
         unsigned c = entry & 0xFFFF;
         unsigned used = entry >> 16;
         if (c >= kLitLen) {
@@ -462,7 +461,7 @@ bool expandChunk(Expander* ex, unsigned n) {
 
         unsigned length = c - 253;
         top = (uint32_t)(bits >> 32);
-        entry = smallTable[top >> (32 - kSmallBits)];
+        entry = ex->smallTable[top >> (32 - kSmallBits)];
         unsigned j = entry & 0xFFFF;
         used = entry >> 16;
         if (j >= kPositions) {
@@ -633,13 +632,17 @@ int16_t expandEntry(EntryInfo* record, bool discard) {
         return CX_ECHECK;
     }
 
-    // Zero-filled, so that output never depends on memory left by others.
-    Expander* ex = (Expander*)cxAllocZero(sizeof(Expander));
+    Expander* ex = (Expander*)cxAlloc(sizeof(Expander));
     if (!ex) {
         if (record->method == CX_METHOD_STORED) cxNotifyFailure(record, CX_ENOMEM, 0);
         skipRest(record, record->packedSize);
         return CX_ENOMEM;
     }
+    // The tables and the input are written before they are read; the state
+    // and the window start zero-filled, so that output never depends on
+    // memory left by others.
+    memset(ex, 0, offsetof(Expander, litLenLengths));
+    memset(ex->window, 0, kWindow);
     ex->discard = discard;
     ex->check = 0xFFFFFFFFu;
     int16_t result = record->method == CX_METHOD_STORED ? copyStored(ex, record) : expandPacked(ex, record);
