@@ -71,16 +71,20 @@ char* directoryOf(const char* path) {
     return directory;
 }
 
+void freeOperation(CxOperation* op) {
+    cxFree(op->pattern);
+    cxFree(op->patternRaw);
+    cxFree(op->directory);
+    cxFree(op->directoryRaw);
+    cxFree(op->entryName);
+    cxFree(op);
+}
+
 void freeOperations(void) {
     CxOperation* op = cxArchive.operations;
     while (op) {
         CxOperation* next = op->next;
-        cxFree(op->pattern);
-        cxFree(op->patternRaw);
-        cxFree(op->directory);
-        cxFree(op->directoryRaw);
-        cxFree(op->entryName);
-        cxFree(op);
+        freeOperation(op);
         op = next;
     }
     cxArchive.operations = nullptr;
@@ -130,12 +134,7 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
         ok = op->directory && op->directoryRaw;
     }
     if (!ok) {
-        cxFree(op->pattern);
-        cxFree(op->patternRaw);
-        cxFree(op->directory);
-        cxFree(op->directoryRaw);
-        cxFree(op->entryName);
-        cxFree(op);
+        freeOperation(op);
         return CX_ENOMEM;
     }
     cxUpper(op->pattern);

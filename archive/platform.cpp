@@ -137,6 +137,14 @@ char* placePath(const char* base, const char* below, size_t* belowAt) {
     return path;
 }
 
+// Starts a place: its path, and with create the base's missing levels.
+bool startPlace(const char* base, const char* below, bool create, CxPlace* place, size_t* belowAt) {
+    place->fd = -1;
+    place->path = placePath(base, below, belowAt);
+    if (place->path && create && *base) makeLevels(base);
+    return place->path != nullptr;
+}
+
 // Calls level(start, length) for each level of below; stops at the first
 // that returns anything but CX_OK and returns that.
 template <typename Level>
@@ -153,6 +161,19 @@ int16_t eachLevel(const char* below, Level level) {
     return CX_OK;
 }
 
+
+}  // namespace
+
+void cxPlatClosePlace(CxPlace* place) {
+#ifndef _WIN32
+    if (place->fd >= 0) close(place->fd);
+#endif
+    cxFree(place->path);
+    place->path = nullptr;
+    place->fd = -1;
+}
+
+namespace {
 
 #ifndef _WIN32
 // Directory part of a native path ("." when there is none).
@@ -345,10 +366,7 @@ bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
                         size_t* linkEnd) {
     size_t belowAt = 0;
-    place->fd = -1;
-    place->path = placePath(base, below, &belowAt);
-    if (!place->path) return CX_ENOMEM;
-    if (create && *base) makeLevels(base);
+    if (!startPlace(base, below, create, place, &belowAt)) return CX_ENOMEM;
     // Each level below the base must be a directory of its own, not a
     // junction leading elsewhere.
     bool missing = false;
@@ -374,12 +392,6 @@ int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlac
     if (missing && !create) return CX_OK;
     if (result == CX_OK) place->fd = 0;  // open: every level is there
     return result;
-}
-
-void cxPlatClosePlace(CxPlace* place) {
-    cxFree(place->path);
-    place->path = nullptr;
-    place->fd = -1;
 }
 
 FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
@@ -579,12 +591,9 @@ bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
                         size_t* linkEnd) {
     size_t belowAt = 0;
-    place->fd = -1;
-    place->path = placePath(base, below, &belowAt);
-    if (!place->path) return CX_ENOMEM;
+    if (!startPlace(base, below, create, place, &belowAt)) return CX_ENOMEM;
     char native[kPathMax];
     if (*base && !nativeForm(base, native)) return CX_EFAIL;
-    if (create && *base) makeLevels(base);
     int fd = open(*base ? native : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) {
         if (!create && errno == ENOENT) return CX_OK;
@@ -629,13 +638,6 @@ int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlac
     }
     close(fd);
     return result == CX_ENOFILE ? (int16_t)CX_OK : result;  // missing: nothing below exists yet
-}
-
-void cxPlatClosePlace(CxPlace* place) {
-    if (place->fd >= 0) close(place->fd);
-    cxFree(place->path);
-    place->path = nullptr;
-    place->fd = -1;
 }
 
 FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
