@@ -403,7 +403,7 @@ TEST(AllocationWalk, EveryAllocationMayFail) {
     for (int i = 0; i < 30000; ++i) text.push_back((uint8_t)("lorem ipsum dolor "[i % 18] ^ (i / 4000)));
     ASSERT_TRUE(WriteFileBytes(dir.file("TEXT.TXT"), text));
     ASSERT_TRUE(WriteFileBytes(dir.file("NEW.TXT"), Bytes(text.begin(), text.begin() + 9000)));
-    ASSERT_TRUE(WriteArchive(dir.file("PROC.ARQ"), Entries({"A.TXT", "B.BIN"})));
+    ASSERT_TRUE(WriteArchive(dir.file("PROC.ARQ"), Entries({"A.TXT", "B.BIN", "NEW.TXT"})));
     Bytes proc = ReadFileBytes(dir.file("PROC.ARQ"));
     ASSERT_TRUE(WriteFileBytes(dir.file("REF.ARQ"), RunWalked(dir, proc).packed));
     Walked ref = RunWalked(dir, proc);
