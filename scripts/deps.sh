@@ -10,6 +10,8 @@ for p in cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev z
          locales fonts-wqy-microhei fonts-ipafont-gothic; do
   have "$p" || need+=("$p")
 done
+# Authenticode signing of setup.exe (and its test).
+for p in osslsigncode openssl; do have "$p" || need+=("$p"); done
 [ -d /usr/src/googletest ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
