@@ -104,10 +104,10 @@ bool isLevelSeparator(char c) {
 }
 
 // Creates every missing directory of path, level by level from the left;
-// errors are left to whoever uses the path next.
-void makeLevels(const char* path) {
+// errors are left to whoever uses the path next. False when out of memory.
+bool makeLevels(const char* path) {
     char* copy = cxDup(path);
-    if (!copy) return;
+    if (!copy) return false;
     for (char* p = copy + 1;; ++p) {
         bool end = *p == 0;
         if (!end && (!isLevelSeparator(*p) || p[-1] == ':' || isLevelSeparator(p[-1]))) continue;
@@ -118,6 +118,7 @@ void makeLevels(const char* path) {
         if (end) break;
     }
     cxFree(copy);
+    return true;
 }
 
 // The place's path: base, a separator when base needs one, below, and a
@@ -141,8 +142,7 @@ char* placePath(const char* base, const char* below, size_t* belowAt) {
 bool startPlace(const char* base, const char* below, bool create, CxPlace* place, size_t* belowAt) {
     place->fd = -1;
     place->path = placePath(base, below, belowAt);
-    if (place->path && create && *base) makeLevels(base);
-    return place->path != nullptr;
+    return place->path && (!create || !*base || makeLevels(base));
 }
 
 // Calls level(start, length) for each level of below; stops at the first
@@ -160,7 +160,6 @@ int16_t eachLevel(const char* below, Level level) {
     }
     return CX_OK;
 }
-
 
 }  // namespace
 
