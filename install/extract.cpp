@@ -14,6 +14,7 @@
 #include "cx.h"
 #include "install.h"
 #include "log.h"
+#include "outcome.h"
 #include "text.h"
 
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index)
@@ -86,28 +87,7 @@ static int16_t NameImage(EntryInfo* record)
     return 0;
 }
 
-// The engine's error events, with the qualifier each one is reported with.
-// An entry of unknown method (event 8) is skipped by the engine, which
-// would leave an empty image: for an installer that is a damaged archive.
-struct ErrorEvent {
-    int16_t code;
-    LONG qualifier;
-};
-static const ErrorEvent kErrorEvents[] = {
-    {CX_EDISK, CX_EDISK},     {CX_ESHORT, CX_ESHORT},     {CX_EPROTECTED, CX_EPROTECTED},
-    {CX_ETEMP, CX_ETEMP},     {CX_ECHECK, CX_ECHECK},     {CX_ENOMEM, CX_ENOMEM},
-    {CXCB_READONLY, CXCB_READONLY}, {CXCB_RENAME, CXCB_RENAME}, {CXCB_UNKNOWN, CX_ECHECK},
-};
-
-static const ErrorEvent* ErrorEventOf(int16_t code)
-{
-    for (DWORD i = 0; i < sizeof kErrorEvents / sizeof kErrorEvents[0]; ++i)
-        if (kErrorEvents[i].code == code)
-            return &kErrorEvents[i];
-    return NULL;
-}
-
-int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value)
+int16_t ExtractCallback(EntryInfo* record, CxEvent code, int32_t value)
 {
     if (!g_Engine.currentContext)
         return 0;
@@ -126,7 +106,7 @@ int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value)
         g_Engine.currentIndex = -1;
         return 0;
     }
-    const ErrorEvent* error = ErrorEventOf(code);
+    const EngineOutcome* error = ExtractionFailure(code);
     if (!error)
         return 0;
     LOG("Callback error 0x%08lX, lVal 0x%08lX", (LONG)code, (LONG)value);

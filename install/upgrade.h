@@ -173,7 +173,8 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
 
 // Image creation: the archive engine's event callback and the table look-up.
 struct EntryInfo;
-int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value);
+enum CxEvent : int16_t;
+int16_t ExtractCallback(EntryInfo* record, CxEvent code, int32_t value);
 // The first entry of the context being extracted whose archive name is the
 // record's name; *index (may be null) is its index, or -1.
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index);

@@ -217,27 +217,6 @@ TEST_P(Images, OutputsThatCannotBeMadeFailThePass)
         CreateDirectoryA(world->Dir(DIR_SYSTEM16).c_str(), NULL);
         Restart();
     }
-    // The archive engine's own temporary output cannot be created: the only
-    // sign of it is the processing run's result.
-    {
-        std::string next = cxTempName(g_Dirs.path[DIR_SYSTEM32], "CX");
-        ASSERT_FALSE(next.empty());
-        int number = atoi(next.c_str() + next.size() - 9);
-        // The next name goes to the first entry's directory; a directory of
-        // that name cannot be opened as the output file.
-        char blocked[MAX_PATH];
-        wsprintfA(blocked, "%sCX%05u.$$$", g_Dirs.path[DIR_TARGET], number + 1);
-        CreateDirectoryA(blocked, NULL);
-        TestContext context(FourEntries(), kTestArchive);
-        EXPECT_FALSE(CreateImages(context.get()));
-        RemoveDirectoryA(blocked);
-        EXPECT_EQ((DWORD)MSG_DECOMPRESS_FAILED, STATUS_MESSAGE(g_Status.word));
-        EXPECT_EQ((DWORD)(LONG)CX_EFAIL, g_Status.qualifier);
-        CleanupImages(context.get(), TRUE);
-        std::string log = TakeLog();
-        EXPECT_TRUE(HasLine(log, "cxProcess failure 0xFFFFFFFF")) << log;
-        EXPECT_EQ("", Leftovers()) << log;
-    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Images, ::testing::Values(FAMILY_95, FAMILY_NT),
