@@ -162,8 +162,10 @@ bool findMatches(Best* b, unsigned span) {
         }
         if (used + count > b->matchCapacity) {
             uint32_t capacity = b->matchCapacity * 2;
-            Match* grown = (Match*)realloc(b->matches, capacity * sizeof(Match));
+            Match* grown = (Match*)cxAlloc(capacity * sizeof(Match));
             if (!grown) return false;
+            memcpy(grown, b->matches, used * sizeof(Match));
+            cxFree(b->matches);
             b->matches = grown;
             b->matchCapacity = capacity;
         }
@@ -419,20 +421,20 @@ bool packSegment(Best* b, unsigned span, bool lastSegment) {
 }
 
 void releaseBest(Best* b) {
-    free(b->text);
-    free(b->head);
-    free(b->smaller);
-    free(b->larger);
-    free(b->matchStart);
-    free(b->matches);
-    free(b->cost);
-    free(b->from);
-    free(b->path);
-    free(b->segmentPath);
-    free(b->blockPath);
-    free(b->pathAt);
-    free(b->cumulative);
-    free(b->cuts);
+    cxFree(b->text);
+    cxFree(b->head);
+    cxFree(b->smaller);
+    cxFree(b->larger);
+    cxFree(b->matchStart);
+    cxFree(b->matches);
+    cxFree(b->cost);
+    cxFree(b->from);
+    cxFree(b->path);
+    cxFree(b->segmentPath);
+    cxFree(b->blockPath);
+    cxFree(b->pathAt);
+    cxFree(b->cumulative);
+    cxFree(b->cuts);
 }
 
 // Arrays for segments of the file's size, up to kSegment (a file that grows
@@ -443,21 +445,21 @@ bool allocBest(Best* b, uint32_t fileSize) {
     unsigned span = b->span;
     unsigned grids = span / kGrid + 2;
     b->matchCapacity = span * 4;
-    b->text = (uint8_t*)calloc(kDic + span, 1);
+    b->text = (uint8_t*)cxAllocZero(kDic + span);
     b->hashBits = b->segment < 65536 ? 12 : kHashBits;
-    b->head = (uint32_t*)calloc((size_t)1 << b->hashBits, sizeof(uint32_t));
-    b->smaller = (uint32_t*)calloc(kTreeSize, sizeof(uint32_t));
-    b->larger = (uint32_t*)calloc(kTreeSize, sizeof(uint32_t));
-    b->matchStart = (uint32_t*)malloc((span + 1) * sizeof(uint32_t));
-    b->matches = (Match*)malloc(b->matchCapacity * sizeof(Match));
-    b->cost = (uint32_t*)malloc((span + 1) * sizeof(uint32_t));
-    b->from = (Step*)malloc((span + 1) * sizeof(Step));
-    b->path = (Step*)malloc(span * sizeof(Step));
-    b->segmentPath = (Step*)malloc(span * sizeof(Step));
-    b->blockPath = (Step*)malloc(span * sizeof(Step));
-    b->pathAt = (uint32_t*)malloc(span * sizeof(uint32_t));
-    b->cumulative = (uint32_t*)malloc((size_t)(grids + 1) * kSymbols * sizeof(uint32_t));
-    b->cuts = (uint32_t*)malloc((grids + 1) * sizeof(uint32_t));
+    b->head = (uint32_t*)cxAllocZero(((size_t)1 << b->hashBits) * sizeof(uint32_t));
+    b->smaller = (uint32_t*)cxAllocZero(kTreeSize * sizeof(uint32_t));
+    b->larger = (uint32_t*)cxAllocZero(kTreeSize * sizeof(uint32_t));
+    b->matchStart = (uint32_t*)cxAlloc((span + 1) * sizeof(uint32_t));
+    b->matches = (Match*)cxAlloc(b->matchCapacity * sizeof(Match));
+    b->cost = (uint32_t*)cxAlloc((span + 1) * sizeof(uint32_t));
+    b->from = (Step*)cxAlloc((span + 1) * sizeof(Step));
+    b->path = (Step*)cxAlloc(span * sizeof(Step));
+    b->segmentPath = (Step*)cxAlloc(span * sizeof(Step));
+    b->blockPath = (Step*)cxAlloc(span * sizeof(Step));
+    b->pathAt = (uint32_t*)cxAlloc(span * sizeof(uint32_t));
+    b->cumulative = (uint32_t*)cxAlloc((size_t)(grids + 1) * kSymbols * sizeof(uint32_t));
+    b->cuts = (uint32_t*)cxAlloc((grids + 1) * sizeof(uint32_t));
     return b->text && b->head && b->smaller && b->larger && b->matchStart && b->matches && b->cost && b->from &&
            b->path && b->segmentPath && b->blockPath && b->pathAt && b->cumulative && b->cuts;
 }
@@ -493,7 +495,7 @@ int16_t packBest(Packer* pk, EntryInfo* record) {
     }
     if (result == CX_OK) endEncoder(pk);
     else {
-        free(pk->items);
+        cxFree(pk->items);
         pk->items = nullptr;
     }
     releaseBest(&b);

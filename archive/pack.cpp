@@ -52,7 +52,6 @@ const unsigned kHashBase = 2 * kDic;      // child-list heads start here
 const unsigned kNextSize = kHashBase + kNodeCount + 255 * 16 + 1;  // 28,912
 const uint16_t kPending = 0x8000;         // position not yet passed upward
 const unsigned kOutputBuffer = 16 * 1024;
-const unsigned kEntryHeaderFixed = 8 + 33;  // an entry header's lead and body, without the name
 
 // ---- bit writer --------------------------------------------------------------
 
@@ -341,7 +340,7 @@ void encodeBlock(Packer* pk) {
 }  // namespace
 
 bool startEncoder(Packer* pk, unsigned size, unsigned smallest) {
-    while (!(pk->items = (uint8_t*)malloc(size))) {
+    while (!(pk->items = (uint8_t*)cxAlloc(size))) {
         size = size / 10 * 9;
         if (size < smallest) return false;
     }
@@ -362,7 +361,7 @@ void endEncoder(Packer* pk) {
         encodeBlock(pk);
         putBits(pk, 7, 0);  // pushes the last partial byte out
     }
-    free(pk->items);
+    cxFree(pk->items);
     pk->items = nullptr;
 }
 
@@ -432,7 +431,7 @@ bool allocFinder(Packer* pk) {
     size_t words = kNodeCount + 2 * (2 * kDic) + kNextSize;
     size_t bytes = words * 2 + kTextSize + 2 * kNodeCount;
     // Zero-filled, so nothing the search looks at depends on old memory.
-    uint8_t* block = (uint8_t*)calloc(bytes, 1);
+    uint8_t* block = (uint8_t*)cxAllocZero(bytes);
     if (!block) return false;
     pk->block = block;
     uint16_t* w = (uint16_t*)block;
@@ -454,7 +453,7 @@ bool allocFinder(Packer* pk) {
 }
 
 void freeFinder(Packer* pk) {
-    free(pk->block);
+    cxFree(pk->block);
     pk->block = nullptr;
 }
 
@@ -787,7 +786,7 @@ int16_t storeFile(Packer* pk, EntryInfo* record) {
         if (++chunks % 2 == 0) cxNotify(record, CXCB_PACK, (int32_t)done);
         if ((uint32_t)got < want) break;
     }
-    free(buffer);
+    cxFree(buffer);
     // Sizes are what was copied, so the entry stays consistent even when
     // the file changed under us.
     record->unpackedSize = record->packedSize = done;
@@ -838,7 +837,7 @@ int16_t packDriver(Packer* pk, EntryInfo* record, unsigned options) {
     if (!pk->notSmaller) {
         int16_t result = packFile(pk, record, options);
         if (result < 0) {
-            cxNotify(record, result, 0);
+            cxNotifyFailure(record, result, 0);
             return result;
         }
     }
@@ -871,13 +870,13 @@ int16_t packDriver(Packer* pk, EntryInfo* record, unsigned options) {
 
 // One packed file's state, zero-filled; the driver's result.
 int16_t packWithState(EntryInfo* record, unsigned options) {
-    Packer* pk = (Packer*)calloc(1, sizeof(Packer));
+    Packer* pk = (Packer*)cxAllocZero(sizeof(Packer));
     if (!pk) {
         cxNotify(record, CX_ENOMEM, 0);
         return CX_ENOMEM;
     }
     int16_t result = packDriver(pk, record, options);
-    free(pk);
+    cxFree(pk);
     return result;
 }
 
@@ -893,7 +892,7 @@ int16_t cxPackEntry(EntryInfo* record, unsigned options) {
     // Sizes are 32-bit fields and archive offsets 32-bit signed: a file of
     // 4 GiB or more, or one that could take the archive past 2 GB (an entry
     // is never longer than its file and header), cannot be recorded.
-    uint64_t worst = (uint64_t)header + cxpack::kEntryHeaderFixed + strlen(record->name) + record->unpackedSize;
+    uint64_t worst = (uint64_t)header + CX_HEADER_FIXED + strlen(record->name) + record->unpackedSize;
     if (tooLarge || worst > 0x7FFFFFFFu) {
         cxNotify(record, CX_ETOOLARGE, 0);
         return CX_ETOOLARGE;

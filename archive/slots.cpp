@@ -58,6 +58,32 @@ void turn(Slot* s, LastAccess next) {
 
 }  // namespace
 
+int16_t cxSlotAdopt(FILE* file, const char* path) {
+    int slot = 0;
+    while (slot < CX_SLOTS && slots[slot].file) ++slot;
+    if (slot == CX_SLOTS) return CX_ESLOTS;
+    char* name = cxDup(path);
+    char* original = cxDup(path);
+    if (!name || !original) {
+        cxFree(name);
+        cxFree(original);
+        return CX_ENOMEM;
+    }
+    cxUpper(name);
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false};
+    return (int16_t)slot;
+}
+
+FILE* cxSlotDetach(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return nullptr;
+    FILE* file = s->file;
+    cxFree(s->name);
+    cxFree(s->path);
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false};
+    return file;
+}
+
 int16_t cxOpenFile(const char* path, int mode) {
     if (!path || !*path) return CX_EARG;
     const char* how = runtimeMode(mode);
@@ -68,23 +94,9 @@ int16_t cxOpenFile(const char* path, int mode) {
         cxNoteSystemError();
         return CX_EFAIL;
     }
-    int slot = 0;
-    while (slot < CX_SLOTS && slots[slot].file) ++slot;
-    if (slot == CX_SLOTS) {
-        fclose(file);
-        return CX_ESLOTS;
-    }
-    char* name = cxDup(path);
-    char* original = cxDup(path);
-    if (!name || !original) {
-        free(name);
-        free(original);
-        fclose(file);
-        return CX_ENOMEM;
-    }
-    cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE, false};
-    return (int16_t)slot;
+    int16_t slot = cxSlotAdopt(file, path);
+    if (slot < 0) fclose(file);
+    return slot;
 }
 
 // Buffered bytes reach the file only here, so a full disk may first show
@@ -93,13 +105,11 @@ int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
     int16_t result = CX_OK;
-    if (fclose(s->file) != 0 && s->wrote) {
+    bool wrote = s->wrote;
+    if (fclose(cxSlotDetach(slot)) != 0 && wrote) {
         cxNoteSystemError();
         result = CX_EWRITE;
     }
-    free(s->name);
-    free(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false};
     return result;
 }
 

@@ -136,8 +136,26 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
     }
 }
 
+// Directories at the names a counter would give the engine's temporary
+// files, in Temp (which any user can write) and beside the targets: made,
+// or removed again.
+void PlantCounterNames(const Family& family, bool plant)
+{
+    for (const std::string& dir : {TempDir(), SystemDir(), DriversDir(family)}) {
+        for (int n = 1; n <= 10; ++n) {
+            char name[16];
+            snprintf(name, sizeof name, "CX%05d.$$$", n);
+            if (plant)
+                CreateDirectoryA((dir + name).c_str(), NULL);
+            else
+                RemoveDirectoryA((dir + name).c_str());
+        }
+    }
+}
+
 // An installed driver of an older version is kept as dravelon.BAK; the
-// uninstaller removes that backup with the driver.
+// uninstaller removes that backup with the driver. Names planted where the
+// engine's temporary files go stop nothing.
 TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
 {
     for (const Family& family : kFamilies) {
@@ -146,7 +164,9 @@ TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
         const std::string old = Contents(g_Product.drivers + "drv52999.sys");
         ASSERT_TRUE(CopyFileA((g_Product.drivers + "drv52999.sys").c_str(), DriverPath(family).c_str(), FALSE));
 
+        PlantCounterNames(family, true);
         RunResult run = RunSetup(family.version, "/silent");
+        PlantCounterNames(family, false);
         EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
         EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), old);
         EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
