@@ -206,6 +206,34 @@ TEST_F(StatusLog, DefaultPathIsProgramNameInTheTempDirectoryInUpperCase)
     CloseLog(FALSE);
 }
 
+// A log name that is a second name of another file (a hard link) or a
+// device is not written into: a fresh log starts under a numbered name.
+TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
+{
+    std::string victim = dir.file("hosts");
+    WriteFileText(victim, "127.0.0.1 localhost\r\n");
+    ASSERT_TRUE(CreateHardLinkA(dir.file("Linked.log").c_str(), victim.c_str(), NULL));
+    WriteFileText(dir.file("LINKED1.LOG"), "someone else's");
+    const struct {
+        const char* name;
+        const char* fresh;
+    } kPlanted[] = {{"Linked.log", "LINKED2.LOG"}, {"nul.log", "NUL1.LOG"}};
+    for (const auto& planted : kPlanted) {
+        SCOPED_TRACE(planted.name);
+        OpenLog(dir.file(planted.name).c_str());
+        ASSERT_NE((HANDLE)NULL, g_Log.handle);
+        std::string expected = dir.file(planted.fresh);
+        AsciiUpperCase(&expected[0]);
+        EXPECT_EQ(expected, g_Log.path);
+        EXPECT_FALSE(g_Log.preExisting);
+        EXPECT_TRUE(CloseLog(TRUE));
+        std::string fresh = ReadFileText(dir.file(planted.fresh));
+        EXPECT_NE(std::string::npos, fresh.find(" refused (")) << fresh;
+    }
+    EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
+    EXPECT_EQ("someone else's", ReadFileText(dir.file("LINKED1.LOG")));
+}
+
 // A log path that does not fit leaves the log closed; no cut path is created.
 TEST_F(StatusLog, LogPathThatDoesNotFitLeavesTheLogClosed)
 {
