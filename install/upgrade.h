@@ -44,6 +44,7 @@ struct FileInfo {
     char description[256];
     char versionText[256];
     char company[32];
+    char product[32];
     DWORD fileVersionMS;
     DWORD fileVersionLS;
     DWORD productVersionMS;

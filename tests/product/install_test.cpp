@@ -135,28 +135,53 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
     }
 }
 
-// An installed driver of an older version is kept as dravelon.BAK; the
-// uninstaller removes that backup with the driver.
+// An installed driver of an older version is kept as dravelon.BAK. The
+// uninstaller removes Telmura's driver and an earlier Telmura's backup, puts
+// back another driver of that name, and keeps a driver that is not
+// Telmura's (put there after the installation).
 TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
 {
-    for (const Family& family : kFamilies) {
-        SCOPED_TRACE(family.version);
-        RemoveTelmura();
-        const std::string old = Contents(g_Product.drivers + "drv52999.sys");
-        ASSERT_TRUE(CopyFileA((g_Product.drivers + "drv52999.sys").c_str(), DriverPath(family).c_str(), FALSE));
+    const struct {
+        const char* earlier;   // the driver installed before setup ran
+        const char* replaced;  // what replaced Telmura's driver before the uninstall, "" nothing
+        const char* left;      // the driver after the uninstall, "" none
+        bool everyFamily;
+    } kRows[] = {
+        {"drv52999.sys", "", "", true},
+        {"drv10004.sys", "", "drv10004.sys", false},
+        {"", "drv10004.sys", "drv10004.sys", false},
+    };
+    for (const auto& row : kRows) {
+        for (const Family& family : kFamilies) {
+            if (!row.everyFamily && family.version != kFamilies[1].version && family.version != kFamilies[5].version)
+                continue;
+            SCOPED_TRACE(std::string(family.version) + " " + row.earlier + " " + row.replaced);
+            RemoveTelmura();
+            if (row.earlier[0]) {
+                ASSERT_TRUE(
+                    CopyFileA((g_Product.drivers + row.earlier).c_str(), DriverPath(family).c_str(), FALSE));
+            }
 
-        RunResult run = RunSetup(family.version, "/silent");
-        EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
-        EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), old);
-        EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
-        EXPECT_TRUE(KeyExists(kUninstallKey));
+            RunResult run = RunSetup(family.version, "/silent");
+            EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
+            if (row.earlier[0]) {
+                EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), Contents(g_Product.drivers + row.earlier));
+            }
+            EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
+            EXPECT_TRUE(KeyExists(kUninstallKey));
+            if (row.replaced[0]) {
+                ASSERT_TRUE(
+                    CopyFileA((g_Product.drivers + row.replaced).c_str(), DriverPath(family).c_str(), FALSE));
+            }
 
-        ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
-        RunResult removal = RunProgram(SystemDir() + "tlmrunin.exe", "/silent");
-        EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
-        EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK"));
-        EXPECT_FALSE(FileExistsAt(DriverPath(family)));
-        ASSERT_TRUE(Restart());
+            ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
+            RunResult removal = RunProgram(SystemDir() + "tlmrunin.exe", "/silent");
+            EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
+            EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK"));
+            EXPECT_EQ(FileExistsAt(DriverPath(family)), row.left[0] != 0);
+            EXPECT_EQ(VersionFacts(DriverPath(family)), row.left[0] ? VersionFacts(g_Product.drivers + row.left) : "");
+            ASSERT_TRUE(Restart());
+        }
     }
 }
 

@@ -86,6 +86,7 @@ struct Box {
 struct AnsweredRun {
     RunResult run;
     std::vector<Box> boxes;
+    std::string wizardCoveredBy;  // title of another program's window seen over the wizard
 };
 AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, const std::vector<int>& answers,
                          HANDLE token = NULL);

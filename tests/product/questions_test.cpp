@@ -1,3 +1,5 @@
+// QueryFullProcessImageNameA: Wine has it, whatever version it reports.
+#define _WIN32_WINNT 0x0600
 // Visual runs of setup.exe: the checks and questions before the wizard, and
 // the message after it, answered as a user would, on each family. The
 // answers go to the message boxes; a wizard dialog, when one comes, is taken
@@ -121,6 +123,19 @@ DWORD ReadmeEditor()
     return process;
 }
 
+// The file a process was started from, in lower case.
+std::string ImageOf(DWORD id)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    char path[MAX_PATH] = "";
+    DWORD size = MAX_PATH;
+    if (process && !QueryFullProcessImageNameA(process, 0, path, &size))
+        path[0] = 0;
+    if (process)
+        CloseHandle(process);
+    return LowerCase(path);
+}
+
 void EndProcess(DWORD id)
 {
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
@@ -133,7 +148,8 @@ void EndProcess(DWORD id)
 
 // With everything installed, the answer Yes leads through the wizard to the
 // message that nothing needed installing; the readme beside setup.exe opens
-// in the text editor, and without one no editor starts.
+// in the Windows directory's text editor (not in a notepad.exe put beside
+// setup.exe) behind the wizard, and without one no editor starts.
 TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 {
     for (const Family& family : {kFamilies[1], kFamilies[5]}) {
@@ -152,14 +168,22 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 
         std::string shipped = g_Paths.setup.substr(0, g_Paths.setup.find_last_of('\\') + 1) + "tlmrinst.txt";
         ASSERT_TRUE(CopyFileA(shipped.c_str(), readme.c_str(), FALSE));
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        std::string notepad = std::string(windows) + "\\notepad.exe";
+        std::string planted = g_Paths.work + "notepad.exe";
+        ASSERT_TRUE(CopyFileA(notepad.c_str(), planted.c_str(), FALSE));
         AnsweredRun withReadme = Ask(family, "", {IDYES, IDOK});
         EXPECT_EQ(withReadme.boxes.size(), 2u);
+        EXPECT_EQ(withReadme.wizardCoveredBy, "") << "the wizard is not in front";
         DWORD editor = 0;
         for (DWORD start = GetTickCount(); !editor && GetTickCount() - start < 20000; Sleep(100))
             editor = ReadmeEditor();
         EXPECT_NE(editor, 0u) << "no window shows the readme";
+        EXPECT_EQ(ImageOf(editor), LowerCase(notepad));
         EndProcess(editor);
         DeleteFileA(readme.c_str());
+        DeleteFileA(planted.c_str());
         RemoveTelmura();
     }
 }
