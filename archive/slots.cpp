@@ -1,6 +1,8 @@
 // The 20 file slots every engine operation reads and writes through. A slot
 // keeps the open runtime file, an upper-case copy of its name (what callers
 // see and compare) and the name as given (what the file system is asked for).
+// A slot may also lend a stream its caller opened and keeps (cxOpenStream):
+// closing the slot then leaves the stream open.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,7 +18,8 @@ struct Slot {
     char* name;  // upper case
     char* path;  // as given
     LastAccess last;
-    bool wrote;  // bytes were handed to the runtime, which may still hold them
+    bool wrote;     // bytes were handed to the runtime, which may still hold them
+    bool borrowed;  // the caller's stream: flushed at the close, never closed
 };
 
 Slot slots[CX_SLOTS];
@@ -83,7 +86,23 @@ int16_t cxOpenFile(const char* path, int mode) {
         return CX_ENOMEM;
     }
     cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE, false};
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false};
+    return (int16_t)slot;
+}
+
+int16_t cxOpenStream(FILE* stream, const char* name) {
+    if (!stream || !name || !*name) return CX_EARG;
+    int slot = 0;
+    while (slot < CX_SLOTS && slots[slot].file) ++slot;
+    if (slot == CX_SLOTS) return CX_ESLOTS;
+    Slot lent = {stream, cxDup(name), cxDup(name), ACCESS_NONE, false, true};
+    if (!lent.name || !lent.path) {
+        free(lent.name);
+        free(lent.path);
+        return CX_ENOMEM;
+    }
+    cxUpper(lent.name);
+    slots[slot] = lent;
     return (int16_t)slot;
 }
 
@@ -93,13 +112,13 @@ int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
     int16_t result = CX_OK;
-    if (fclose(s->file) != 0 && s->wrote) {
+    if ((s->borrowed ? fflush(s->file) : fclose(s->file)) != 0 && s->wrote) {
         cxNoteSystemError();
         result = CX_EWRITE;
     }
     free(s->name);
     free(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false};
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false};
     return result;
 }
 

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <stdint.h>
+#include <stdio.h>
 
 // ImageFile.flags
 enum {
@@ -62,6 +63,8 @@ struct ImageState {
     LONG cleaned;
     FileInfo existing;
     FileInfo image;
+    BYTE* scriptText;  // a registry script's bytes, held from extraction to parse
+    DWORD scriptSize;
 };
 
 // ProgressRecord.code
@@ -159,8 +162,23 @@ BOOL BacksUpTarget(const ImageFile* entry, const ImageState* state);
 // failure of the pass (status 2050), never a cut path naming another file.
 BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);
 
-// Image creation: the archive engine's event callback and the table look-up.
+// The archive, opened once (reading only, nobody else writing, renaming or
+// deleting it) for both walks of image creation; CreateImages opens it when
+// it is not yet open and lets it go when it is done. A visual run opens it
+// before the wizard shows.
+BOOL HoldArchive(UpgradeContext* context);
+void ReleaseArchive(void);
+// A C runtime stream over an open file ("rb" or "w+b"), or NULL with a
+// status (the file is closed then). Closing the stream closes the file.
+FILE* StreamOfHandle(HANDLE file, const char* mode);
+
+// The registry script of the table entry at index, expanded during the test
+// walk into memory (state->scriptText); FALSE with a status.
 struct EntryInfo;
+BOOL HoldRegistryScript(EntryInfo* entry, LONG index);
+void ReleaseRegistryScript(ImageState* state);
+
+// Image creation: the archive engine's event callback and the table look-up.
 int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value);
 // The first entry of the context being extracted whose archive name is the
 // record's name; *index (may be null) is its index, or -1.

@@ -454,6 +454,52 @@ std::pair<DWORD, std::string> ScriptValue(const char* name)
     return value;
 }
 
+// A user's program that watches Temp and writes its own registry script
+// over every QNB*.TMP file that appears there, until it is stopped.
+class ScriptSwapper {
+  public:
+    ScriptSwapper() : stop_(CreateEventA(NULL, TRUE, FALSE, NULL))
+    {
+        thread_ = CreateThread(NULL, 0, Watch, this, 0, NULL);
+    }
+    ~ScriptSwapper()
+    {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, INFINITE);
+        CloseHandle(thread_);
+        CloseHandle(stop_);
+    }
+    static constexpr const char* kScript =
+        "[HKEY_LOCAL_MACHINE]\r\nREGKEY = SOFTWARE\\Vornak\\E2E\r\nPwned = REG_SZ:C:\\evil.exe\r\n";
+
+  private:
+    static DWORD WINAPI Watch(void* self)
+    {
+        const std::string temp = TempDir();
+        while (WaitForSingleObject(((ScriptSwapper*)self)->stop_, 1) == WAIT_TIMEOUT) {
+            WIN32_FIND_DATAA found;
+            HANDLE search = FindFirstFileA((temp + "QNB*.TMP").c_str(), &found);
+            if (search == INVALID_HANDLE_VALUE)
+                continue;
+            do {
+                std::string path = temp + found.cFileName, bytes;
+                if (!ReadWholeFile(path, &bytes) || bytes == kScript)
+                    continue;
+                HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                                          OPEN_EXISTING, 0, NULL);
+                DWORD written;
+                if (file != INVALID_HANDLE_VALUE && WriteFile(file, kScript, strlen(kScript), &written, NULL))
+                    SetEndOfFile(file);
+                if (file != INVALID_HANDLE_VALUE)
+                    CloseHandle(file);
+            } while (FindNextFileA(search, &found));
+            FindClose(search);
+        }
+        return 0;
+    }
+    HANDLE stop_, thread_;
+};
+
 TEST_P(Engine, RegistryScript)
 {
     const Family& family = GetParam();
@@ -466,18 +512,22 @@ TEST_P(Engine, RegistryScript)
     RegSetValueExA(key, "Kept", 0, REG_SZ, (const BYTE*)"old", 4);
     RegCloseKey(key);
     std::string target = LowerCase(sequence.target());
-    sequence.Run({"REG", "/silent /leavelog", "", {}, 1, {{"core.dll", "REG/CORE.DLL"}},
-                  {"Parsing registry file ", "REGKEY(4)=SOFTWARE\\Vornak\\E2E", "OPTIONAL(14) exists, skipping",
-                   "Starting image file cleanup pass - partial cleanup"}},
-                 0);
+    {
+        ScriptSwapper swapper;
+        sequence.Run({"REG", "/silent /leavelog", "", {}, 1, {{"core.dll", "REG/CORE.DLL"}},
+                      {"Parsing registry file reg.inf", "REGKEY(4)=SOFTWARE\\Vornak\\E2E",
+                       "OPTIONAL(14) exists, skipping", "Starting image file cleanup pass - partial cleanup"}},
+                     0);
+    }
+    EXPECT_EQ(ScriptValue("Pwned").first, 0u) << "a script swapped in Temp was parsed";
     EXPECT_EQ(ScriptValue("Target"), std::make_pair((DWORD)REG_SZ, target + "core.dll" + std::string(1, '\0')));
     EXPECT_EQ(ScriptValue("Count"), std::make_pair((DWORD)REG_DWORD, std::string("\x10\0\0\0", 4)));
     EXPECT_EQ(ScriptValue("Bytes"), std::make_pair((DWORD)REG_BINARY, std::string("\1\2\0\0", 4)));
     EXPECT_EQ(ScriptValue("Family"),
               std::make_pair((DWORD)REG_SZ, std::string(family.is95 ? "95" : "NT") + std::string(1, '\0')));
     EXPECT_EQ(ScriptValue("Kept"), std::make_pair((DWORD)REG_SZ, std::string("old", 4)));
-    // The script's image in the Temp directory is gone.
-    EXPECT_EQ(CountMessages(LogLines(sequence.log()), "Immediate delete " + LowerCase(TempDir()) + "QNB"), 1)
+    // The script was never an image in the Temp directory.
+    EXPECT_EQ(CountMessages(LogLines(sequence.log()), "Immediate delete " + LowerCase(TempDir())), 0)
         << sequence.log();
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, kScriptKey);
 }
