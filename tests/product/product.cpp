@@ -195,6 +195,19 @@ std::string WininitText()
     return ReadWholeFile(std::string(windows) + "\\wininit.ini", &text) ? text : std::string();
 }
 
+std::string DamagedSetup()
+{
+    std::string image, damaged = g_Paths.work + "damaged.bin";
+    // The entry's name follows its length (12, 0); its data follows the
+    // 33-byte body of the header.
+    size_t name = ReadWholeFile(g_Paths.setup, &image) ? image.find(std::string("\x0c\x00" "DRAVELON.SYS", 14))
+                                                       : std::string::npos;
+    if (name == std::string::npos)
+        return "";
+    image[name + 2 + 12 + 33 + 100] ^= 0x01;
+    return WriteWholeFile(damaged, image) ? damaged : "";
+}
+
 std::string Contents(const std::string& path)
 {
     std::string text;
@@ -399,8 +412,9 @@ static void Press(HWND dialog, int id)
 }
 
 AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, const std::vector<int>& answers,
-                         HANDLE token)
+                         HANDLE token, const std::function<void()>& onWizard)
 {
+    bool wizardSeen = false;
     AnsweredRun result;
     std::string command = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup;
@@ -443,6 +457,9 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 answered.insert(window);
                 Press(window, box.pressed);
             } else if (main) {
+                if (!wizardSeen && onWizard)
+                    onWizard();
+                wizardSeen = true;
                 if (result.wizardCoveredBy.empty())
                     result.wizardCoveredBy = CoveringWindow(window);
                 // The wizard: its main button, once its page is ready for it.
