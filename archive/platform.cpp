@@ -250,6 +250,10 @@ char cxPlatSeparator(void) {
     return '\\';
 }
 
+size_t cxPlatCharSize(const char* text) {
+    return IsDBCSLeadByte((BYTE)text[0]) && text[1] ? 2 : 1;
+}
+
 #else  // POSIX
 
 int32_t cxPlatFreeBytes(const char* path, int* drive) {
@@ -394,6 +398,11 @@ bool cxPlatSameFile(const char* first, const char* second) {
 
 char cxPlatSeparator(void) {
     return '/';
+}
+
+size_t cxPlatCharSize(const char* text) {
+    (void)text;
+    return 1;
 }
 
 #endif

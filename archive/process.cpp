@@ -46,7 +46,7 @@ bool isSeparator(char c) {
 // Part of path after its last separator or drive colon.
 const char* baseName(const char* path) {
     const char* base = path;
-    for (const char* p = path; *p; ++p) {
+    for (const char* p = path; *p; p += cxPlatCharSize(p)) {
         if (isSeparator(*p) || *p == ':') base = p + 1;
     }
     return base;
@@ -146,12 +146,15 @@ int16_t copyEntry(EntryInfo* record, int32_t dataStart) {
 void makeDirectories(const char* path) {
     char* copy = cxDup(path);
     if (!copy) return;
-    for (char* p = copy + 1; *p; ++p) {
-        if (!isSeparator(*p) || p[-1] == ':' || isSeparator(p[-1])) continue;
-        char keep = *p;
-        *p = 0;
-        if (!cxPlatExists(copy)) cxPlatMakeDir(copy);
-        *p = keep;
+    char before = cxPlatCharSize(copy) == 2 ? 0 : *copy;  // the character before p (0: a double-byte one)
+    for (char* p = copy + cxPlatCharSize(copy); *p; p += cxPlatCharSize(p)) {
+        char at = *p;
+        if (isSeparator(at) && before != ':' && !isSeparator(before)) {
+            *p = 0;
+            if (!cxPlatExists(copy)) cxPlatMakeDir(copy);
+            *p = at;
+        }
+        before = cxPlatCharSize(p) == 2 ? 0 : at;
     }
     free(copy);
 }
