@@ -48,54 +48,45 @@ std::string Hex8(DWORD value)
     return text;
 }
 
-static std::string ChangeCase(std::string text, char first, char last, int shift)
-{
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (IsDBCSLeadByte((BYTE)text[i]) && i + 1 < text.size())
-            ++i;
-        else if (text[i] >= first && text[i] <= last)
-            text[i] = (char)(text[i] + shift);
-    }
-    return text;
-}
-
 std::string LowerCase(std::string text)
 {
-    return ChangeCase(text, 'A', 'Z', 'a' - 'A');
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = (char)(c - 'A' + 'a');
+    return text;
 }
 
 std::string UpperCase(std::string text)
 {
-    return ChangeCase(text, 'a', 'z', 'A' - 'a');
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = (char)(c - 'a' + 'A');
+    return text;
 }
 
-static std::string Ansi(const wchar_t* text)
+static std::string Ansi(const std::wstring& text)
 {
     char out[MAX_PATH];
-    int length = WideCharToMultiByte(CP_ACP, 0, text, -1, out, sizeof out, NULL, NULL);
-    return length > 0 ? std::string(out, length - 1) : std::string();
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out, sizeof out, NULL, NULL);
+    return std::string(out, length > 0 ? length - 1 : 0);
 }
 
 std::string BecomeEastAsianUser()
 {
+    // Code page, user name, target characters.
     static const struct {
         UINT codePage;
-        const wchar_t *profile, *temp, *target;
-    } kUsers[] = {
-        {932, L"C:\\\u30BF\u30CA\u30BF", L"C:\\\u30BF\u30CA\u30AB\\Temp", L"\u30BD\u8868"},
-        {950, L"C:\\\u6797", L"C:\\\u6797\\Temp", L"\u8A31\u529F"},
-        {936, L"C:\\\u8607", L"C:\\\u8607\\Temp", L"\u6DFA"},
-    };
+        const wchar_t *user, *target;
+    } kUsers[] = {{932, L"\u30BF\u30CA\u30AB", L"\u30BD\u8868"}, {950, L"\u6797", L"\u8A31\u529F"}, {936, L"\u8607", L"\u6DFA"}};
     for (const auto& user : kUsers) {
         if (user.codePage != GetACP())
             continue;
-        std::wstring temp = user.temp;
-        CreateDirectoryW(user.profile, NULL);
-        CreateDirectoryW(temp.substr(0, temp.rfind(L'\\')).c_str(), NULL);
-        CreateDirectoryW(user.temp, NULL);
-        SetEnvironmentVariableA("USERPROFILE", Ansi(user.profile).c_str());
-        SetEnvironmentVariableA("TEMP", Ansi(user.temp).c_str());
-        SetEnvironmentVariableA("TMP", Ansi(user.temp).c_str());
+        std::wstring profile = std::wstring(L"C:\\") + user.user, temp = profile + L"\\Temp";
+        CreateDirectoryW(profile.c_str(), NULL);
+        CreateDirectoryW(temp.c_str(), NULL);
+        SetEnvironmentVariableA("USERPROFILE", Ansi(profile).c_str());
+        SetEnvironmentVariableA("TEMP", Ansi(temp).c_str());
+        SetEnvironmentVariableA("TMP", Ansi(temp).c_str());
         return Ansi(user.target);
     }
     return "";

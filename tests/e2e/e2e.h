@@ -55,16 +55,14 @@ std::string TempDir();  // with one trailing backslash
 bool ReadWholeFile(const std::string& path, std::string* contents);
 bool WriteWholeFile(const std::string& path, const std::string& contents);
 bool FileExistsAt(const std::string& path);
-// ASCII letters only, never the second byte of a double-byte character.
 std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
 
 // On a Japanese or Chinese system (ANSI code page 932, 950 or 936) this
 // program and every program it starts become a user whose name is written
-// in that script, with profile and Temp under it: C:\タナタ and C:\タナカ\Temp,
-// C:\林 and C:\林\Temp, C:\蘇 and C:\蘇\Temp (second bytes J, i, L, K are
-// letters). Returns characters whose second bytes are backslashes (ソ表,
-// 許功, 淺) for target directories; "" on any other system.
+// in that script, with profile and Temp under it: C:\タナカ\Temp, C:\林\Temp,
+// C:\蘇\Temp (second bytes i, J, L, K are letters). Returns characters whose
+// second bytes are backslashes (ソ表, 許功, 淺) for targets; "" elsewhere.
 std::string BecomeEastAsianUser();
 
 // Log lines without their CR LF; message() is the text after "NAME0123: ".

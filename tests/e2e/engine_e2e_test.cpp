@@ -163,17 +163,12 @@ class Sequence {
     // name cut inside a double-byte character.
     std::string CutTargets() const
     {
-        const std::string parent = "C:\\e2e\\";  // every target's
-        std::string name = target_.substr(parent.size(), target_.size() - parent.size() - 1), cut;
+        std::string cut, root = "C:\\e2e\\", name = target_.substr(root.size(), target_.size() - root.size() - 1);
         WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((parent + "*").c_str(), &found);
-        if (search == INVALID_HANDLE_VALUE)
-            return "";
-        do {
-            std::string other = found.cFileName;
-            if (other.size() < name.size() && name.compare(0, other.size(), other) == 0 && other.size() > 1)
-                cut += parent + other + " ";
-        } while (FindNextFileA(search, &found));
+        HANDLE search = FindFirstFileA((root + "*").c_str(), &found);
+        for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
+            if (strlen(found.cFileName) > 1 && name.size() > strlen(found.cFileName) && name.find(found.cFileName) == 0)
+                cut += root + found.cFileName + " ";
         FindClose(search);
         return cut;
     }
@@ -480,50 +475,29 @@ std::pair<DWORD, std::string> ScriptValue(const char* name)
     return value;
 }
 
-// A user's program that watches Temp and writes its own registry script
-// over every QNB*.TMP file that appears there, until it is stopped.
-class ScriptSwapper {
-  public:
-    ScriptSwapper() : stop_(CreateEventA(NULL, TRUE, FALSE, NULL))
-    {
-        thread_ = CreateThread(NULL, 0, Watch, this, 0, NULL);
-    }
-    ~ScriptSwapper()
-    {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, INFINITE);
-        CloseHandle(thread_);
-        CloseHandle(stop_);
-    }
-    static constexpr const char* kScript =
-        "[HKEY_LOCAL_MACHINE]\r\nREGKEY = SOFTWARE\\Vornak\\E2E\r\nPwned = REG_SZ:C:\\evil.exe\r\n";
-
-  private:
+// A user's program that writes its own registry script over every
+// QNB*.TMP file in Temp as long as it lives.
+const char kPwnedScript[] = "[HKEY_LOCAL_MACHINE]\r\nREGKEY = SOFTWARE\\Vornak\\E2E\r\nPwned = REG_SZ:evil\r\n";
+struct ScriptSwapper {
+    volatile bool stop = false;
+    HANDLE thread = CreateThread(NULL, 0, Watch, this, 0, NULL);
+    ~ScriptSwapper() { stop = true, WaitForSingleObject(thread, INFINITE), CloseHandle(thread); }
     static DWORD WINAPI Watch(void* self)
     {
-        const std::string temp = TempDir();
-        while (WaitForSingleObject(((ScriptSwapper*)self)->stop_, 1) == WAIT_TIMEOUT) {
-            WIN32_FIND_DATAA found;
-            HANDLE search = FindFirstFileA((temp + "QNB*.TMP").c_str(), &found);
-            if (search == INVALID_HANDLE_VALUE)
-                continue;
-            do {
-                std::string path = temp + found.cFileName, bytes;
-                if (!ReadWholeFile(path, &bytes) || bytes == kScript)
-                    continue;
-                HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                                          OPEN_EXISTING, 0, NULL);
+        for (WIN32_FIND_DATAA found; !((ScriptSwapper*)self)->stop; Sleep(1)) {
+            HANDLE search = FindFirstFileA((TempDir() + "QNB*.TMP").c_str(), &found);
+            for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found)) {
+                HANDLE file = CreateFileA((TempDir() + found.cFileName).c_str(), GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
                 DWORD written;
-                if (file != INVALID_HANDLE_VALUE && WriteFile(file, kScript, strlen(kScript), &written, NULL))
+                if (file != INVALID_HANDLE_VALUE && WriteFile(file, kPwnedScript, sizeof kPwnedScript - 1, &written, NULL))
                     SetEndOfFile(file);
-                if (file != INVALID_HANDLE_VALUE)
-                    CloseHandle(file);
-            } while (FindNextFileA(search, &found));
+                CloseHandle(file);
+            }
             FindClose(search);
         }
         return 0;
     }
-    HANDLE stop_, thread_;
 };
 
 TEST_P(Engine, RegistryScript)

@@ -141,47 +141,40 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
 // Telmura's (put there after the installation).
 TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
 {
-    const struct {
-        const char* earlier;   // the driver installed before setup ran
-        const char* replaced;  // what replaced Telmura's driver before the uninstall, "" nothing
-        const char* left;      // the driver after the uninstall, "" none
-        bool everyFamily;
-    } kRows[] = {
-        {"drv52999.sys", "", "", true},
-        {"drv10004.sys", "", "drv10004.sys", false},
-        {"", "drv10004.sys", "drv10004.sys", false},
+    // The driver installed before, what replaced Telmura's before the
+    // uninstall, the driver left after it.
+    struct Case {
+        Family family;
+        const char *earlier, *replaced, *left;
     };
-    for (const auto& row : kRows) {
-        for (const Family& family : kFamilies) {
-            if (!row.everyFamily && family.version != kFamilies[1].version && family.version != kFamilies[5].version)
-                continue;
-            SCOPED_TRACE(std::string(family.version) + " " + row.earlier + " " + row.replaced);
-            RemoveTelmura();
-            if (row.earlier[0]) {
-                ASSERT_TRUE(
-                    CopyFileA((g_Product.drivers + row.earlier).c_str(), DriverPath(family).c_str(), FALSE));
-            }
+    std::vector<Case> cases;
+    for (const Family& family : kFamilies)
+        cases.push_back({family, "drv52999.sys", "", ""});
+    for (const Family& family : {kFamilies[1], kFamilies[5]}) {
+        cases.push_back({family, "drv10004.sys", "", "drv10004.sys"});
+        cases.push_back({family, "", "drv10004.sys", "drv10004.sys"});
+    }
+    for (const Case& c : cases) {
+        const Family& family = c.family;
+        SCOPED_TRACE(std::string(family.version) + " " + c.earlier + " " + c.replaced);
+        RemoveTelmura();
+        // An empty name copies nothing.
+        const std::string old = Contents(g_Product.drivers + c.earlier);
+        CopyFileA((g_Product.drivers + c.earlier).c_str(), DriverPath(family).c_str(), FALSE);
 
-            RunResult run = RunSetup(family.version, "/silent");
-            EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
-            if (row.earlier[0]) {
-                EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), Contents(g_Product.drivers + row.earlier));
-            }
-            EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
-            EXPECT_TRUE(KeyExists(kUninstallKey));
-            if (row.replaced[0]) {
-                ASSERT_TRUE(
-                    CopyFileA((g_Product.drivers + row.replaced).c_str(), DriverPath(family).c_str(), FALSE));
-            }
+        RunResult run = RunSetup(family.version, "/silent");
+        EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
+        EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), c.earlier[0] ? old : "<missing>");
+        EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
+        EXPECT_TRUE(KeyExists(kUninstallKey));
+        CopyFileA((g_Product.drivers + c.replaced).c_str(), DriverPath(family).c_str(), FALSE);
 
-            ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
-            RunResult removal = RunProgram(SystemDir() + "tlmrunin.exe", "/silent");
-            EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
-            EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK"));
-            EXPECT_EQ(FileExistsAt(DriverPath(family)), row.left[0] != 0);
-            EXPECT_EQ(VersionFacts(DriverPath(family)), row.left[0] ? VersionFacts(g_Product.drivers + row.left) : "");
-            ASSERT_TRUE(Restart());
-        }
+        ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
+        RunResult removal = RunProgram(SystemDir() + "tlmrunin.exe", "/silent");
+        EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
+        EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK"));
+        EXPECT_EQ(VersionFacts(DriverPath(family)), c.left[0] ? VersionFacts(g_Product.drivers + c.left) : "");
+        ASSERT_TRUE(Restart());
     }
 }
 
