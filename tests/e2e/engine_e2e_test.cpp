@@ -159,15 +159,16 @@ class Sequence {
 
     std::string Differences() const { return CompareDirectory(model_, ReadDirectory(target_, model_)); }
 
-    // Directories beside the target whose names begin its own: the target's
-    // name cut inside a double-byte character.
+    // Directories beside the target whose names are its own cut inside its
+    // double-byte characters.
     std::string CutTargets() const
     {
         std::string cut, root = "C:\\e2e\\", name = target_.substr(root.size(), target_.size() - root.size() - 1);
         WIN32_FIND_DATAA found;
         HANDLE search = FindFirstFileA((root + "*").c_str(), &found);
         for (BOOL more = search != INVALID_HANDLE_VALUE; more; more = FindNextFileA(search, &found))
-            if (strlen(found.cFileName) > 1 && name.size() > strlen(found.cFileName) && name.find(found.cFileName) == 0)
+            if (strlen(found.cFileName) + g_TargetPart.size() >= name.size() && name.size() > strlen(found.cFileName) &&
+                name.find(found.cFileName) == 0)
                 cut += root + found.cFileName + " ";
         FindClose(search);
         return cut;
@@ -512,13 +513,11 @@ TEST_P(Engine, RegistryScript)
     RegSetValueExA(key, "Kept", 0, REG_SZ, (const BYTE*)"old", 4);
     RegCloseKey(key);
     std::string target = LowerCase(sequence.target());
-    {
-        ScriptSwapper swapper;
-        sequence.Run({"REG", "/silent /leavelog", "", {}, 1, {{"core.dll", "REG/CORE.DLL"}},
-                      {"Parsing registry file reg.inf", "REGKEY(4)=SOFTWARE\\Vornak\\E2E",
-                       "OPTIONAL(14) exists, skipping", "Starting image file cleanup pass - partial cleanup"}},
-                     0);
-    }
+    ScriptSwapper swapper;
+    sequence.Run({"REG", "/silent /leavelog", "", {}, 1, {{"core.dll", "REG/CORE.DLL"}},
+                  {"Parsing registry file ", "REGKEY(4)=SOFTWARE\\Vornak\\E2E", "OPTIONAL(14) exists, skipping",
+                   "Starting image file cleanup pass - partial cleanup"}},
+                 0);
     EXPECT_EQ(ScriptValue("Pwned").first, 0u) << "a script swapped in Temp was parsed";
     EXPECT_EQ(ScriptValue("Target"), std::make_pair((DWORD)REG_SZ, target + "core.dll" + std::string(1, '\0')));
     EXPECT_EQ(ScriptValue("Count"), std::make_pair((DWORD)REG_DWORD, std::string("\x10\0\0\0", 4)));

@@ -152,7 +152,7 @@ const char kProductScript[] =
 
 TEST_F(Registry, ProductScriptWritesTheServiceKeyOnTheNTFamilyOnly)
 {
-    ImageFile entry = {"tlmrinst.inf", "tlmrinst.inf", "", "tlmrinst", DIR_TEMP,
+    ImageFile entry = {"tlmrinst.inf", "tlmrinst.inf", "QNB1A", "tlmrinst", DIR_TEMP,
                        IMG_REGISTRY_SCRIPT | IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP, 0};
     ImageState state = ImageState();
     UpgradeContext context = {"setup.exe", 0, 1, &entry, &state, NULL};
@@ -201,8 +201,8 @@ TEST_F(Registry, EveryEntryGetsProgressUntilAScriptFails)
     SetFamily(ON_NT);
     const DWORD everywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
     ImageFile entries[] = {{"a.sys", "a.sys", "QNB1", "a", DIR_TEMP, everywhere, 0},
-                           {"one.inf", "one.inf", "", "one", DIR_TEMP, IMG_REGISTRY_SCRIPT | everywhere, 0},
-                           {"two.inf", "two.inf", "", "two", DIR_TEMP, IMG_REGISTRY_SCRIPT | everywhere, 0}};
+                           {"one.inf", "one.inf", "QNB2", "one", DIR_TEMP, IMG_REGISTRY_SCRIPT | everywhere, 0},
+                           {"two.inf", "two.inf", "QNB3", "two", DIR_TEMP, IMG_REGISTRY_SCRIPT | everywhere, 0}};
     ImageState states[3] = {};
     static std::vector<LONG> seen;
     ProgressCallback progress = [](ProgressRecord* record) -> BOOL {
@@ -240,8 +240,6 @@ TEST_F(Registry, EveryEntryGetsProgressUntilAScriptFails)
         EXPECT_EQ(row.seen, seen);
         std::string text = ReadFileText(log);
         EXPECT_NE(std::string::npos, text.find(std::string(row.line) + "\r\n")) << text;
-        ReleaseRegistryScript(&states[1]);
-        ReleaseRegistryScript(&states[2]);
     }
 }
 
@@ -331,7 +329,7 @@ TEST_F(Registry, ScriptRules)
          {{"A", Sz("a")}, {"B", kMissing}}},
         {"an empty script", ON_NT, NO_FAULT, "", 0, 0, {}, {}},
     };
-    std::string path = "script.inf";
+    std::string path = dir.file("script.inf");
     for (const ScriptCase& c : cases) {
         SCOPED_TRACE(c.what);
         RemoveTestKeys();

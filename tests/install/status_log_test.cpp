@@ -214,21 +214,13 @@ TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
     WriteFileText(victim, "127.0.0.1 localhost\r\n");
     ASSERT_TRUE(CreateHardLinkA(dir.file("Linked.log").c_str(), victim.c_str(), NULL));
     WriteFileText(dir.file("LINKED1.LOG"), "someone else's");
-    const struct {
-        const char* name;
-        const char* fresh;
-    } kPlanted[] = {{"Linked.log", "LINKED2.LOG"}, {"nul.log", "NUL1.LOG"}};
-    for (const auto& planted : kPlanted) {
-        SCOPED_TRACE(planted.name);
-        OpenLog(dir.file(planted.name).c_str());
-        ASSERT_NE((HANDLE)NULL, g_Log.handle);
-        std::string expected = dir.file(planted.fresh);
+    for (auto planted : {std::make_pair("Linked.log", "LINKED2.LOG"), std::make_pair("nul.log", "NUL1.LOG")}) {
+        OpenLog(dir.file(planted.first).c_str());
+        std::string expected = dir.file(planted.second);
         AsciiUpperCase(&expected[0]);
         EXPECT_EQ(expected, g_Log.path);
-        EXPECT_FALSE(g_Log.preExisting);
-        EXPECT_TRUE(CloseLog(TRUE));
-        std::string fresh = ReadFileText(dir.file(planted.fresh));
-        EXPECT_NE(std::string::npos, fresh.find(" refused (")) << fresh;
+        EXPECT_TRUE(CloseLog(TRUE) && !g_Log.preExisting);
+        EXPECT_NE(std::string::npos, ReadFileText(expected).find(" refused (")) << planted.first;
     }
     EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
     EXPECT_EQ("someone else's", ReadFileText(dir.file("LINKED1.LOG")));

@@ -210,13 +210,19 @@ TEST_F(Install, NewerUninstallerAloneNeedsNoRestart)
 // as it was.
 TEST_F(Install, DamagedSetupWritesNothing)
 {
-    std::string damaged = DamagedSetup();
-    ASSERT_NE(damaged, "");
+    std::string image;
+    ASSERT_TRUE(ReadWholeFile(g_Paths.setup, &image));
+    // The entry's name follows its length (12, 0); its data follows the
+    // 33-byte body of the header.
+    size_t name = image.find(std::string("\x0c\x00" "DRAVELON.SYS", 14));
+    ASSERT_NE(name, std::string::npos);
+    image[name + 2 + 12 + 33 + 100] ^= 0x01;
+    ASSERT_TRUE(WriteWholeFile(g_Paths.work + "damaged.bin", image));
 
     Snapshot before = TakeSnapshot();
     for (const Family& family : kFamilies) {
         SCOPED_TRACE(family.version);
-        std::string copy = PrepareProgram(damaged, "damaged.exe", family.version);
+        std::string copy = PrepareProgram(g_Paths.work + "damaged.bin", "damaged.exe", family.version);
         DeleteFileA(LogPathOf(copy).c_str());
         RunResult run = RunProgram(copy, "/silent");
         EXPECT_EQ(Hex8(run.exitCode & 0xFFFF0000), Hex8(0x81520000)) << run.log;

@@ -195,19 +195,6 @@ std::string WininitText()
     return ReadWholeFile(std::string(windows) + "\\wininit.ini", &text) ? text : std::string();
 }
 
-std::string DamagedSetup()
-{
-    std::string image, damaged = g_Paths.work + "damaged.bin";
-    // The entry's name follows its length (12, 0); its data follows the
-    // 33-byte body of the header.
-    size_t name = ReadWholeFile(g_Paths.setup, &image) ? image.find(std::string("\x0c\x00" "DRAVELON.SYS", 14))
-                                                       : std::string::npos;
-    if (name == std::string::npos)
-        return "";
-    image[name + 2 + 12 + 33 + 100] ^= 0x01;
-    return WriteWholeFile(damaged, image) ? damaged : "";
-}
-
 std::string Contents(const std::string& path)
 {
     std::string text;
@@ -394,15 +381,13 @@ static const int kWizardMainButton = 1004;
 static std::string CoveringWindow(HWND window)
 {
     RECT own, other, both;
-    GetWindowRect(window, &own);
     DWORD process = 0, covering = 0;
+    GetWindowRect(window, &own);
     GetWindowThreadProcessId(window, &process);
-    for (HWND above = GetWindow(window, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV)) {
-        GetWindowThreadProcessId(above, &covering);
-        if (covering != process && IsWindowVisible(above) && GetWindowRect(above, &other) &&
-            IntersectRect(&both, &own, &other))
+    for (HWND above = GetWindow(window, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV))
+        if (GetWindowThreadProcessId(above, &covering) && covering != process && IsWindowVisible(above) &&
+            GetWindowRect(above, &other) && IntersectRect(&both, &own, &other))
             return TextOf(above);
-    }
     return "";
 }
 

@@ -102,9 +102,6 @@ HANDLE TokenWithoutAdministrators();
 std::string RegistryValue(const std::string& key, const std::string& name, DWORD* type = NULL);
 bool KeyExists(const std::string& key);
 
-// A copy of setup.exe with one byte of the DRAVELON.SYS entry's data flipped.
-std::string DamagedSetup();
-
 // A file's bytes ("<missing>" when it cannot be read).
 std::string Contents(const std::string& path);
 // "FILE-VERSION PRODUCT-VERSION COMPANY: DESCRIPTION" from a file's version

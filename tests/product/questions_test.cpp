@@ -30,13 +30,12 @@ class Questions : public ProductTest {
   protected:
     // A copy of setup.exe named ask_VERSION.exe, run visually.
     AnsweredRun Ask(const Family& family, const std::string& arguments, const std::vector<int>& answers,
-                    HANDLE token = NULL, const std::function<void(const std::string& copy)>& onWizard = nullptr)
+                    HANDLE token = NULL, const std::function<void()>& onWizard = nullptr)
     {
         std::string copy = PrepareProgram(g_Paths.setup, std::string("ask_") + family.version + ".exe", family.version);
         EXPECT_FALSE(copy.empty());
         DeleteFileA(LogPathOf(copy).c_str());
-        AnsweredRun answered =
-            RunAnswering(copy, arguments, answers, token, onWizard ? [&] { onWizard(copy); } : std::function<void()>());
+        AnsweredRun answered = RunAnswering(copy, arguments, answers, token, onWizard);
         EXPECT_TRUE(answered.run.started && !answered.run.timedOut);
         EXPECT_EQ(InconsistentStatusLine(answered.run.log), "");
         DeleteFileA(LogPathOf(copy).c_str());
@@ -130,10 +129,8 @@ std::string ImageOf(DWORD id)
     HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
     char path[MAX_PATH] = "";
     DWORD size = MAX_PATH;
-    if (process && !QueryFullProcessImageNameA(process, 0, path, &size))
-        path[0] = 0;
-    if (process)
-        CloseHandle(process);
+    QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
     return LowerCase(path);
 }
 
@@ -162,10 +159,13 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 
         std::string readme = g_Paths.work + "tlmrinst.txt";
         DeleteFileA(readme.c_str());
-        std::string damaged = DamagedSetup();
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        std::string notepad = std::string(windows) + "\\notepad.exe";
+        std::string copy = g_Paths.work + "ask_" + family.version + ".exe";
         bool replaced = false;
-        AnsweredRun plain = Ask(family, "", {IDYES, IDOK}, NULL, [&](const std::string& copy) {
-            replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) && CopyFileA(damaged.c_str(), copy.c_str(), FALSE);
+        AnsweredRun plain = Ask(family, "", {IDYES, IDOK}, NULL, [&] {
+            replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) && CopyFileA(notepad.c_str(), copy.c_str(), FALSE);
         });
         EXPECT_FALSE(replaced) << "setup.exe was replaced while the wizard waited";
         EXPECT_EQ(Hex8(plain.run.exitCode & 0xFFF00000), Hex8(0)) << plain.run.log;
@@ -176,9 +176,6 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 
         std::string shipped = g_Paths.setup.substr(0, g_Paths.setup.find_last_of('\\') + 1) + "tlmrinst.txt";
         ASSERT_TRUE(CopyFileA(shipped.c_str(), readme.c_str(), FALSE));
-        char windows[MAX_PATH];
-        GetWindowsDirectoryA(windows, MAX_PATH);
-        std::string notepad = std::string(windows) + "\\notepad.exe";
         std::string planted = g_Paths.work + "notepad.exe";
         ASSERT_TRUE(CopyFileA(notepad.c_str(), planted.c_str(), FALSE));
         AnsweredRun withReadme = Ask(family, "", {IDYES, IDOK});
