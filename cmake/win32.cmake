@@ -32,3 +32,11 @@ add_subdirectory(tests/e2e)
 add_subdirectory(tests/lang)
 add_subdirectory(tests/product)
 add_subdirectory(tests/wizard)
+
+# What the main job runs (scripts/run.sh): setup.exe as shipped with its
+# uninstaller, the program that runs it and reports, and the one that walks
+# its wizard. No tests, fuzz targets or benchmarks.
+add_custom_target(mainjob)
+if(TARGET shipped_setup AND TARGET wizard_walk)
+  add_dependencies(mainjob shipped_setup e2e_showrun wizard_walk)
+endif()

@@ -545,6 +545,13 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
 
 // ---------------------------------------------------------------- restart
 
+static BOOL s_RebootRequested;
+
+BOOL RebootRequested(void)
+{
+    return s_RebootRequested;
+}
+
 BOOL ForceReboot(void)
 {
     LOG("Forcing reboot of the system");
@@ -579,5 +586,6 @@ BOOL ForceReboot(void)
         STATUS(MSG_REBOOT_REQUEST, error);
         return FALSE;
     }
+    s_RebootRequested = TRUE;
     return TRUE;
 }

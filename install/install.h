@@ -97,5 +97,7 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended);
 
 // Asks the system to restart (with the shutdown privilege on the NT family).
 BOOL ForceReboot(void);
+// Whether a restart request of this run was accepted.
+BOOL RebootRequested(void);
 
 #endif

@@ -80,6 +80,10 @@ void DecideRestart(void)
     if (g_Options.silent) {
         RegisterUninstaller();
         LOG("Reboot supressed, silent install");
+    } else if (RebootRequested()) {
+        // The wizard's Reboot button restarted the system and set NOREBOOT
+        // so that it is not restarted twice: the user did ask for it.
+        LOG("Reboot supressed, already requested during this run");
     } else if (g_Options.noReboot) {
         LOG("Reboot supressed, user requested no reboot");
     } else {

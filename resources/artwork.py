@@ -184,7 +184,9 @@ def side_picture():
 
 
 def disc_alone(size, ground):
+    """The disc on a ground given in 8-bit (r, g, b)."""
     disc = Disc(size / 2.0, size / 2.0, size / 2.0 - 0.5)
+    ground = tuple(c / 255.0 for c in ground)
 
     def paint(x, y):
         return disc.colour(x, y) or ground
@@ -204,6 +206,43 @@ def coverage(size):
             row.append(hits * 2 >= SAMPLES * SAMPLES)
         rows.append(row)
     return rows
+
+
+WHITE, LIGHT_GREY, DARK_GREY = (255, 255, 255), (192, 192, 192), (128, 128, 128)
+
+
+def disc_in_vga(size):
+    """The disc in the colours of a 16-colour display, drawn pixel by pixel
+    rather than reduced from the shaded one, which would break its shading
+    into a pie of greys: light grey with a dark grey rim, white glints where
+    the light falls, a white ring round the hole and a dark edge to it.
+    Returns the rows and where the disc is (its mask)."""
+    r = size / 2.0
+    pixel = 1.0 / r
+    hole = 0.14 if size <= 16 else 0.16
+    glints = 0.6 if size <= 16 else 0.8  # wider where a thin one would be a staircase
+    rows, mask = [], []
+    for py in range(size):
+        row, opaque = [], []
+        for px in range(size):
+            dx, dy = px + 0.5 - r, py + 0.5 - r
+            d = math.hypot(dx, dy) / r
+            glint = math.cos(2 * (math.atan2(dy, dx) + math.pi / 4))
+            if d > 1.0 - pixel or d < hole + pixel:
+                colour = DARK_GREY
+            elif d < 0.36 - pixel * 0.2:
+                colour = WHITE
+            elif d < 0.36 + pixel * 0.8:  # where the data begins
+                colour = LIGHT_GREY
+            elif glint > glints and d < 1.0 - 1.5 * pixel:
+                colour = WHITE
+            else:
+                colour = LIGHT_GREY
+            row.append(colour)
+            opaque.append(hole <= d <= 1.0)
+        rows.append(row)
+        mask.append(opaque)
+    return rows, mask
 
 
 # ---------------------------------------------------------------- palettes
@@ -312,15 +351,21 @@ def and_mask(mask):
 
 
 def write_icon(path, sizes):
-    """Each size in 16 colours (any display) and in 256 (a richer one)."""
+    """Each size in 16 colours (any display) and in 256 (a richer one).
+    Where the mask makes a pixel transparent its colour is black: the screen
+    is ANDed with the mask and XORed with the colour, so any other colour
+    there would show as a stray pixel on every background."""
     images = []
     for size in sizes:
-        mask = coverage(size)
-        # Edge pixels blend with the rim's colour, not with a ground that
-        # the mask hides anyway.
-        rows = disc_alone(size, (115, 122, 140))
-        for bits in (4, 8):
-            palette = VGA if bits == 4 else median_cut([c for r in rows for c in r], 256)
+        # Edge pixels of the shaded disc blend with the rim's colour, not
+        # with a ground that the mask hides anyway.
+        shaded = (disc_alone(size, (115, 122, 140)), coverage(size))
+        for bits, (rows, mask) in ((4, disc_in_vga(size)), (8, shaded)):
+            rows = [[c if shown else (0, 0, 0) for c, shown in zip(row, opaque)] for row, opaque in zip(rows, mask)]
+            if bits == 4:
+                palette = VGA
+            else:
+                palette = sorted(set(median_cut([c for row in rows for c in row], 255) + [(0, 0, 0)]))
             images.append((size, bits, dib(rows, palette, bits, 2) + and_mask(mask)))
     offset = 6 + 16 * len(images)
     with open(path, "wb") as f:

@@ -7,9 +7,11 @@ need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok installed"; }
 for p in cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev zlib1g-dev \
          mingw-w64 g++-mingw-w64-i686 wine wine32 wine64 xvfb xdotool imagemagick \
-         locales fonts-wqy-microhei fonts-ipafont-gothic; do
+         locales fonts-wine fonts-wqy-microhei fonts-ipafont-gothic; do
   have "$p" || need+=("$p")
 done
+# Authenticode signing of setup.exe (and its test).
+for p in osslsigncode openssl; do have "$p" || need+=("$p"); done
 [ -d /usr/src/googletest ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"

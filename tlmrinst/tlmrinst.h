@@ -22,7 +22,8 @@ enum {
     STR_REMOVE_QUESTION = 23,     // the uninstaller's confirmation
     STR_REMOVED = 24,             // everything is gone
     STR_REMOVED_AT_RESTART = 25,  // the driver goes at the next restart
-    STR_REMOVE_FAILED = 26        // format: failure text, then the four-part code
+    STR_REMOVE_FAILED = 26,       // format: failure text, then the four-part code
+    STR_REMOVE_NEEDS_ADMIN = 27   // the uninstaller's own text for 2055
 };
 
 // Compares the installed driver of the running family with the product

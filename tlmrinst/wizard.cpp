@@ -11,6 +11,7 @@
 #include <commctrl.h>
 
 #include "cx.h"
+#include "fonts.h"
 #include "hooks.h"
 #include "install.h"
 #include "language.h"
@@ -400,60 +401,35 @@ static void PressButton(BOOL main)
 
 // ---------------------------------------------------------------- fonts
 
-static BOOL IsEastAsian(LANGID language)
-{
-    WORD primary = PRIMARYLANGID(language);
-    return primary == LANG_CHINESE || primary == LANG_JAPANESE || primary == LANG_KOREAN;
-}
-
 static void SetControlFont(int id, HFONT font)
 {
     SendMessageA(Control(id), WM_SETFONT, (WPARAM)font, FALSE);
 }
 
-// The dialog's font, enlarged and in the system font's character set, so the
-// East Asian texts are drawn whole and legible.
-static void CreateEastAsianFont(const LOGFONTA* dialogFont)
+// The texts, the version, the list and the buttons of an East Asian
+// language in its own dialog face; the dialog's font serves the others.
+static void CreateTextFont(const LOGFONTA* dialogFont)
 {
-    LOGFONTA font = *dialogFont;
-    LOGFONTA system;
-    if (GetObjectA(GetStockObject(SYSTEM_FONT), sizeof system, &system)) {
-        font.lfCharSet = system.lfCharSet;
-        font.lfFaceName[0] = 0;
-    }
-    font.lfPitchAndFamily = VARIABLE_PITCH;
-    font.lfQuality = PROOF_QUALITY;
-    font.lfHeight = font.lfHeight / 3 * 4;
-    font.lfWeight = FW_NORMAL;
+    LOGFONTA font;
+    if (!TextFontFor(SelectedLanguage(), dialogFont, &font))
+        return;
     s_Wizard.cjkFont = CreateFontIndirectA(&font);
     if (!s_Wizard.cjkFont)
         return;
-    static const int kControls[] = {IDC_WELCOME, IDC_PROMPT, IDC_LANGUAGES, IDC_STATUS, IDC_BACK, IDC_MAIN, IDCANCEL};
+    static const int kControls[] = {IDC_WELCOME, IDC_PROMPT, IDC_LANGUAGES, IDC_STATUS,
+                                    IDC_BACK,    IDC_MAIN,   IDCANCEL,      IDC_VERSION};
     for (int id : kControls)
         SetControlFont(id, s_Wizard.cjkFont);
 }
 
-// The product name in a large bold face: a Japanese one for Japanese users.
+// The product name, large and bold.
 static void CreateTitleFont(const LOGFONTA* dialogFont)
 {
-    LOGFONTA font = *dialogFont;
-    if (PRIMARYLANGID(GetUserDefaultLangID()) == LANG_JAPANESE) {
-        font.lfCharSet = SHIFTJIS_CHARSET;
-        CopyText(font.lfFaceName, "MS Mincho", sizeof font.lfFaceName);
-        font.lfPitchAndFamily = VARIABLE_PITCH;
-    } else {
-        font.lfCharSet = ANSI_CHARSET;
-        CopyText(font.lfFaceName, "Times New Roman Bold", sizeof font.lfFaceName);
-        font.lfPitchAndFamily = VARIABLE_PITCH | FF_ROMAN;
-    }
-    font.lfQuality = PROOF_QUALITY;
-    font.lfHeight = font.lfHeight + font.lfHeight / 2 - 2;
-    font.lfWeight = FW_BOLD;
+    LOGFONTA font;
+    TitleFontFrom(dialogFont, &font);
     s_Wizard.titleFont = CreateFontIndirectA(&font);
-    if (!s_Wizard.titleFont)
-        return;
-    SetControlFont(IDC_TITLE, s_Wizard.titleFont);
-    SetControlFont(IDC_VERSION, (HFONT)GetStockObject(SYSTEM_FONT));
+    if (s_Wizard.titleFont)
+        SetControlFont(IDC_TITLE, s_Wizard.titleFont);
 }
 
 static void DeleteFonts(void)
@@ -480,6 +456,18 @@ static void PlaceWindow(HWND window)
     MoveWindow(window, x, y, width, height, FALSE);
 }
 
+// The language list opens with all its entries in sight: the list part
+// below the selection field is as tall as they are, and its border.
+static void FitLanguageList(HWND list, int count)
+{
+    RECT field;
+    LRESULT item = SendMessageA(list, CB_GETITEMHEIGHT, 0, 0);
+    if (!GetWindowRect(list, &field) || item == CB_ERR)
+        return;
+    int height = field.bottom - field.top + count * (int)item + 2 * GetSystemMetrics(SM_CYEDGE);
+    SetWindowPos(list, NULL, 0, 0, field.right - field.left, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 static void InitWizard(HWND window)
 {
     s_Wizard.window = window;
@@ -489,8 +477,7 @@ static void InitWizard(HWND window)
     LOGFONTA dialogFont;
     HFONT font = (HFONT)SendMessageA(window, WM_GETFONT, 0, 0);
     if (font && GetObjectA(font, sizeof dialogFont, &dialogFont)) {
-        if (IsEastAsian(SelectedLanguage()))
-            CreateEastAsianFont(&dialogFont);
+        CreateTextFont(&dialogFont);
         CreateTitleFont(&dialogFont);
     }
 
@@ -505,6 +492,7 @@ static void InitWizard(HWND window)
     HWND list = Control(IDC_LANGUAGES);
     for (int i = 0; i < g_Languages.count; ++i)
         SendMessageA(list, CB_ADDSTRING, 0, (LPARAM)LoadStringInLanguage(STR_LANGUAGE_NAME, g_Languages.ids[i]));
+    FitLanguageList(list, g_Languages.count);
     GoToState(STATE_LANGUAGE);
 }
 

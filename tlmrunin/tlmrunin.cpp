@@ -300,8 +300,10 @@ static void ShowOutcome(void)
              MB_OK | MB_ICONINFORMATION);
         return;
     }
+    // The installer's text for missing rights speaks of the setup wizard.
+    UINT textId = message == MSG_NOT_ADMIN ? (UINT)STR_REMOVE_NEEDS_ADMIN : message;
     char failure[LOCAL_TEXT_SIZE];
-    CopyText(failure, LoadStringInLanguage(message, s_Language), sizeof failure);
+    CopyText(failure, LoadStringInLanguage(textId, s_Language), sizeof failure);
     if (!failure[0])
         CopyText(failure, LoadStringInLanguage(MSG_INTERNAL_ERROR, s_Language), sizeof failure);
     char text[2 * LOCAL_TEXT_SIZE + 64];

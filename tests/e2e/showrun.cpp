@@ -1,14 +1,18 @@
 // Runs an installer and reports what the shell cannot see under Wine: the
-// whole 32-bit exit code (a Unix exit status keeps only 8 bits) and the log
-// the run left in the temporary directory, which is removed afterwards.
-//   showrun [--timeout=SECONDS] PROGRAM [ARGUMENTS...]
+// whole 32-bit exit code (a Unix exit status keeps only 8 bits), in words,
+// and the log the run left in the temporary directory, which is removed
+// afterwards.
+//   showrun [--timeout=SECONDS] [--uninstaller] PROGRAM [ARGUMENTS...]
 // A Unix path of the program maps to drive Z:. A program still running
 // after the time-out (a wizard waiting for a user) is ended, and so said.
+// With --uninstaller the progress ids read as a removal's.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <string>
+
+#include "status_words.h"
 
 static std::string WindowsPath(std::string path)
 {
@@ -22,12 +26,17 @@ int main(int argc, char** argv)
 {
     int first = 1;
     DWORD timeoutMs = INFINITE;
-    if (argc > 1 && strncmp(argv[1], "--timeout=", 10) == 0) {
-        timeoutMs = (DWORD)strtoul(argv[1] + 10, NULL, 10) * 1000;
-        first = 2;
+    bool uninstaller = false;
+    for (; first < argc && strncmp(argv[first], "--", 2) == 0; ++first) {
+        if (strncmp(argv[first], "--timeout=", 10) == 0)
+            timeoutMs = (DWORD)strtoul(argv[first] + 10, NULL, 10) * 1000;
+        else if (strcmp(argv[first], "--uninstaller") == 0)
+            uninstaller = true;
+        else
+            break;
     }
     if (argc <= first) {
-        fprintf(stderr, "usage: showrun [--timeout=SECONDS] PROGRAM [ARGUMENTS...]\n");
+        fprintf(stderr, "usage: showrun [--timeout=SECONDS] [--uninstaller] PROGRAM [ARGUMENTS...]\n");
         return 2;
     }
     std::string program = WindowsPath(argv[first]);
@@ -53,8 +62,7 @@ int main(int argc, char** argv)
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
     if (ended)
-        printf("exit status 0x%08lX (message id %lu, module %lu, line %lu)\n", code, code >> 20, (code >> 16) & 0xF,
-           code & 0xFFFF);
+        printf("result: %s\n", StatusInWords(code, uninstaller).c_str());
 
     // The log: temporary directory + upper-case base name + ".LOG".
     char temp[MAX_PATH];

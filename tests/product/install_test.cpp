@@ -1,6 +1,7 @@
 // setup.exe as shipped, run silently on each Windows family: a fresh
 // installation, the run after the restart, the uninstaller; upgrades over
-// an older driver and a newer uninstaller alone; a damaged setup.exe.
+// an older driver and a newer uninstaller alone; a damaged setup.exe; a
+// signed one.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -237,6 +238,28 @@ TEST_F(Install, DamagedSetupWritesNothing)
         ExpectNoLeftovers();
         DeleteFileA(LogPathOf(copy).c_str());
     }
+}
+
+// setup.exe signed with Authenticode, the signature appended after the
+// archive, and the same with one packed byte flipped (sign_check.sh, where
+// the flipped file fails the signature check): the installer's own check
+// refuses that one (2069) and installs the signed one as setup.exe.
+TEST_F(Install, SignedSetupInstallsAndRefusesAFlippedByte)
+{
+    const Family& xp = kFamilies[5];
+    std::string damaged = PrepareProgram(g_Product.signedCopies + "damaged.exe", "signed_damaged.exe", xp.version);
+    RunResult refused = RunProgram(damaged, "/silent");
+    EXPECT_EQ(Hex8(refused.exitCode & 0xFFFF0000), Hex8(0x81520000)) << refused.log;
+    EXPECT_GE(FindMessage(LogLines(refused.log), "cxTestFile failure 0xFFFFFFF9 on DRAVELON.SYS"), 0) << refused.log;
+    EXPECT_FALSE(FileExistsAt(DriverPath(xp)));
+    DeleteFileA(LogPathOf(damaged).c_str());
+
+    std::string copy = PrepareProgram(g_Product.signedCopies + "signed.exe", "signed.exe", xp.version);
+    RunResult run = RunProgram(copy, "/silent");
+    EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
+    EXPECT_TRUE(Contents(DriverPath(xp)) == Packed(xp.build)) << "the driver differs from the packed one";
+    EXPECT_TRUE(Contents(SystemDir() + "tlmrunin.exe") == Packed("TLMRUNIN.EXE")) << "so does the uninstaller";
+    ExpectServiceValues();
 }
 
 }  // namespace

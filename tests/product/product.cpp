@@ -33,6 +33,8 @@ void ParseProductArguments(int argc, char** argv)
             g_Product.stage = AsDirectory(WindowsPath(arg.substr(8)));
         else if (arg.rfind("--drivers=", 0) == 0)
             g_Product.drivers = AsDirectory(WindowsPath(arg.substr(10)));
+        else if (arg.rfind("--signed=", 0) == 0)
+            g_Product.signedCopies = AsDirectory(WindowsPath(arg.substr(9)));
     }
 }
 

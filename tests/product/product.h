@@ -21,6 +21,7 @@
 struct ProductPaths {
     std::string stage;    // --stage=: the five files as packed in setup.exe
     std::string drivers;  // --drivers=: test drivers drvVERSION.sys of other versions
+    std::string signedCopies;  // --signed=: setup.exe signed (signed.exe), and with a flipped packed byte (damaged.exe)
 };
 extern ProductPaths g_Product;
 void ParseProductArguments(int argc, char** argv);

@@ -19,7 +19,8 @@ const char kDiscUpgradeQuestion[] =
     "A disc has been inserted that requires the Vornak Telmura. This setup wizard will upgrade the Vornak Telmura "
     "for Windows.  Do you wish to continue?";
 const char kUnsupported[] =
-    "Sorry, you can not install the Vornak Telmura on this platform. Telmura is for Windows or later.";
+    "Sorry, you can not install the Vornak Telmura on this platform. Telmura is for Windows 95, Windows NT 4.0 or "
+    "later.";
 const char kNoRights[] =
     "This setup wizard requires Administrator rights in order to run.  Please log off, log on as a user with local "
     "Administrator rights, and then run this setup wizard again.";

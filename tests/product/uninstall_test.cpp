@@ -147,9 +147,9 @@ TEST_F(Uninstall, NeedsAdministratorRightsOnNT)
     wsprintfA(code, "%03lX-%lX-%04lX-%08lX.", visual.run.exitCode >> 20, (visual.run.exitCode >> 16) & 0xF,
               visual.run.exitCode & 0xFFFF, 0ul);
     EXPECT_EQ(visual.boxes[0].text,
-              "An error occurred while removing Telmura:\nThis setup wizard requires Administrator rights in order "
-              "to run.  Please log off, log on as a user with local Administrator rights, and then run this setup "
-              "wizard again.\nThe error code is " + std::string(code));
+              "An error occurred while removing Telmura:\nRemoving the Vornak Telmura requires Administrator rights.  "
+              "Please log off, log on as a user with local Administrator rights, and then start the removal "
+              "again.\nThe error code is " + std::string(code));
     EXPECT_TRUE(FileExistsAt(DriverPath(family)));
     EXPECT_TRUE(KeyExists("SYSTEM\\CurrentControlSet\\Services\\Dravelon"));
     DeleteFileA(LogPathOf(uninstaller).c_str());

@@ -174,6 +174,29 @@ void WizardRun::ChooseLanguage(int index) const
     PostMessageA(wizard_, WM_COMMAND, MAKEWPARAM(ID_LANGUAGES, CBN_SELCHANGE), (LPARAM)list);
 }
 
+static BOOL CALLBACK FindOpenList(HWND window, LPARAM param)
+{
+    WindowSearch* search = (WindowSearch*)param;
+    char name[16];
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->processId && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
+        lstrcmpiA(name, "ComboLBox") == 0)
+        search->found = window;
+    return !search->found;
+}
+
+HWND WizardRun::OpenLanguageList() const
+{
+    SendMessageA(Item(ID_LANGUAGES), CB_SHOWDROPDOWN, TRUE, 0);
+    WindowSearch search = {process_.dwProcessId, NULL, NULL, NULL};
+    WaitUntil([&] {
+        EnumWindows(FindOpenList, (LPARAM)&search);
+        return search.found != NULL;
+    });
+    return search.found;
+}
+
 HWND WizardRun::FindBox() const
 {
     WindowSearch search = {process_.dwProcessId, wizard_, NULL, NULL};

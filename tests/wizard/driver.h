@@ -58,6 +58,8 @@ class WizardRun {
     void PressCloseBox() const;
     // Chooses the list entry at index, as a user's pick from the list does.
     void ChooseLanguage(int index) const;
+    // Opens the language list; its list part, NULL when none appears.
+    HWND OpenLanguageList() const;
 
     // A message box of this run (owned by owner when given) that appears
     // within timeoutMs; NULL when none does.

@@ -1,6 +1,7 @@
 // setup.exe's first two pages on the system's own language: under a
 // Japanese or Chinese locale in that language, with the enlarged East Asian
-// font on the texts, the list and the buttons; elsewhere in the dialog's font.
+// font of that system's dialogs on the texts, the version, the list and the
+// buttons; elsewhere in the dialog's font. Every text face is proportional.
 #include "wizard_tests.h"
 
 #include "language.h"
@@ -15,26 +16,28 @@ namespace {
 struct SystemLanguage {
     const char* locale;
     LANGID language;
-    bool eastAsian;
+    const char* textFace;  // the East Asian dialog face; NULL: the dialog's font
 };
 const SystemLanguage kLanguages[] = {
-    {"en_US", 0x0409, false},
-    {"ja_JP", 0x0411, true},
-    {"zh_TW", 0x0404, true},
-    {"zh_CN", 0x0804, true},
+    {"en_US", 0x0409, NULL},
+    {"ja_JP", 0x0411, "MS UI Gothic"},
+    {"zh_TW", 0x0404, "PMingLiU"},
+    {"zh_CN", 0x0804, "SimSun"},
 };
 
 struct Font {
     long height = 0, weight = 0;
-    int charset = -1;
+    int charset = -1, proportional = -1;
     std::string face;
     bool operator==(const Font& other) const
     {
-        return height == other.height && weight == other.weight && charset == other.charset && face == other.face;
+        return height == other.height && weight == other.weight && charset == other.charset &&
+               proportional == other.proportional && face == other.face;
     }
 };
 
-// The "font ID HEIGHT WEIGHT CHARSET FACE" lines of the test build's log.
+// The "font ID HEIGHT WEIGHT CHARSET PROPORTIONAL FACE" lines of the test
+// build's log.
 std::map<int, Font> LoggedFonts(const std::string& log)
 {
     std::map<int, Font> fonts;
@@ -43,8 +46,8 @@ std::map<int, Font> LoggedFonts(const std::string& log)
         int id = 0;
         Font font;
         char face[64] = "";
-        if (sscanf(message.c_str(), "font %d %ld %ld %d %63[^\r\n]", &id, &font.height, &font.weight, &font.charset,
-                   face) >= 4) {
+        if (sscanf(message.c_str(), "font %d %ld %ld %d %d %63[^\r\n]", &id, &font.height, &font.weight,
+                   &font.charset, &font.proportional, face) >= 5) {
             font.face = face;
             fonts[id] = font;
         }
@@ -86,22 +89,24 @@ TEST_F(Languages, FirstPagesInTheSystemLanguageAndItsFont)
     RunResult end = run_.Finish();
     EXPECT_EQ(StatusMessage(end.exitCode), 2049u);
 
-    // The texts, the list and the buttons have the enlarged East Asian font
-    // in the system font's character set, or the dialog's own font; the
-    // title a large bold face (Japanese for a Japanese user); the version
-    // the system font.
+    // The texts, the version, the list and the buttons have the enlarged
+    // dialog face of an East Asian system in the system font's character
+    // set, or the dialog's own font; the title the same large bold face in
+    // every language.
     std::map<int, Font> fonts = LoggedFonts(end.log);
     ASSERT_EQ(fonts.size(), 10u) << end.log;
     const Font& dialog = fonts[0];
     const Font& text = fonts[ID_WELCOME];
-    for (int id : {(int)ID_PROMPT, (int)ID_LANGUAGES, (int)ID_STATUS, (int)ID_BACK, (int)ID_MAIN, IDCANCEL})
+    for (int id : {(int)ID_PROMPT, (int)ID_LANGUAGES, (int)ID_STATUS, (int)ID_BACK, (int)ID_MAIN, IDCANCEL,
+                   (int)ID_VERSION})
         EXPECT_TRUE(fonts[id] == text) << id;
-    if (system->eastAsian) {
+    EXPECT_EQ(text.proportional, 1) << text.face;
+    if (system->textFace) {
         LOGFONTA systemFont;
         ASSERT_TRUE(GetObjectA(GetStockObject(SYSTEM_FONT), sizeof systemFont, &systemFont));
         EXPECT_EQ(text.height, dialog.height / 3 * 4);
         EXPECT_EQ(text.charset, systemFont.lfCharSet);
-        EXPECT_EQ(text.face, "");
+        EXPECT_EQ(text.face, system->textFace);
         EXPECT_EQ(text.weight, 400);
     } else {
         EXPECT_TRUE(text == dialog);
@@ -109,8 +114,8 @@ TEST_F(Languages, FirstPagesInTheSystemLanguageAndItsFont)
     const Font& title = fonts[ID_TITLE];
     EXPECT_EQ(title.weight, 700);
     EXPECT_EQ(title.height, dialog.height + dialog.height / 2 - 2);
-    EXPECT_EQ(title.face, language == 0x0411 ? "MS Mincho" : "Times New Roman Bold");
-    EXPECT_EQ(fonts[ID_VERSION].face, "System");
+    EXPECT_EQ(title.face, "Tahoma");
+    EXPECT_EQ(title.proportional, 1);
 }
 
 // The error page of a long failure text: the whole message with its code,
@@ -134,15 +139,13 @@ TEST_F(Languages, ErrorPageShowsTheWholeMessage)
     std::string text = Local(2071, language);
     wsprintfA(expected, Local(13, language).c_str(), text.c_str(), 2071ul, 0ul, end.exitCode & 0xFFFF, 5ul);
     EXPECT_EQ(page.status, expected);
-    // A message that does not fit the field takes the welcome text's room:
-    // the Japanese one, in four lines of the enlarged font. The English one
-    // fits as it is.
+    // A message that does not fit the field takes the welcome text's room;
+    // in the present fonts each fits the field as it is (the string tables'
+    // fitting check measures them all).
     bool grown = field.top < templateField.top;
     EXPECT_EQ(field.bottom, templateField.bottom);
     EXPECT_EQ(page.welcomeShown, !grown);
-    if (language == 0x0411 || language == 0x0409) {
-        EXPECT_EQ(grown, language == 0x0411);
-    }
+    EXPECT_FALSE(grown);
 }
 
 }  // namespace

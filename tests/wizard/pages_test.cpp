@@ -35,6 +35,23 @@ void ExpectWelcomePage(const Page& page, LANGID language)
 
 using Pages = WizardTest;
 
+// The language list opens with every language in sight, none scrolled away.
+TEST_F(Pages, LanguageListShowsAllItsEntries)
+{
+    ASSERT_NO_FATAL_FAILURE(BeginTestBuild());
+    HWND list = run_.OpenLanguageList();
+    ASSERT_TRUE(list);
+    RECT shown;
+    GetClientRect(list, &shown);
+    LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+    LRESULT item = SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+    EXPECT_EQ(count, g_Languages.count);
+    EXPECT_EQ(SendMessageA(list, LB_GETTOPINDEX, 0, 0), 0);
+    EXPECT_GE(shown.bottom, count * item) << count << " entries of " << item << " pixels";
+    SendMessageA(run_.Item(ID_LANGUAGES), CB_SHOWDROPDOWN, FALSE, 0);
+    CancelRun();
+}
+
 // Another language relabels the window at once; Next and Back keep it, and
 // the list keeps its selection.
 TEST_F(Pages, LanguageChoiceRelabelsAtOnceAndSurvivesNextAndBack)

@@ -8,7 +8,7 @@
 
 namespace {
 
-// The wizard, and a question box over it when there is one.
+// The wizard, and a question box or the open list over it when there is one.
 void Picture(const WizardRun& run, const std::string& name, HWND box = NULL)
 {
     Sleep(700);  // painted
@@ -63,6 +63,11 @@ TEST_F(Screens, EveryPage)
         // Paused while the files are put in place: the bar past half-way.
         ASSERT_NO_FATAL_FAILURE(BeginTestBuild({"WIZARD_PAUSE=258"}));
         Picture(run_, "1-language");
+        if (english) {
+            HWND list = run_.OpenLanguageList();
+            Picture(run_, "1-language-list", list);
+            SendMessageA(run_.Item(ID_LANGUAGES), CB_SHOWDROPDOWN, FALSE, 0);
+        }
         ASSERT_NO_FATAL_FAILURE(Next(language));
         Picture(run_, "2-welcome");
         if (english) {

@@ -17,8 +17,9 @@
 //       calling the wizard's progress callback, which pumps the dialog's
 //       messages, until "TelmuraWizardTestResume" is signalled
 // A message "TelmuraWizardTestFonts" posted to the wizard logs the font of
-// the dialog and of each control ("font ID HEIGHT WEIGHT CHARSET FACE", ID 0
-// for the dialog), read where they are set: in this process.
+// the dialog and of each control ("font ID HEIGHT WEIGHT CHARSET PROPORTIONAL
+// FACE", ID 0 for the dialog, PROPORTIONAL 1 when the face the system chose
+// for it is), read where they are set: in this process.
 // Every progress report is logged with the bar position read back from the
 // dialog's progress bar ("progress CODE INDEX bar POSITION", -1 without a
 // wizard window).
@@ -132,12 +133,25 @@ static BOOL ApplyAskedFailure(void)
 static UINT s_ReportFonts;
 static HHOOK s_MessageHook;
 
+// A set bit TMPF_FIXED_PITCH means a proportional font.
+static int Proportional(HWND window, HFONT font)
+{
+    TEXTMETRICA metrics;
+    HDC dc = GetDC(window);
+    HGDIOBJ old = SelectObject(dc, font);
+    BOOL measured = GetTextMetricsA(dc, &metrics);
+    SelectObject(dc, old);
+    ReleaseDC(window, dc);
+    return measured && (metrics.tmPitchAndFamily & TMPF_FIXED_PITCH) ? 1 : 0;
+}
+
 static void LogFont(HWND window, int id)
 {
     LOGFONTA font;
     HFONT handle = (HFONT)SendMessageA(window, WM_GETFONT, 0, 0);
     if (handle && GetObjectA(handle, sizeof font, &font))
-        LOG("font %d %ld %ld %d %s", id, font.lfHeight, font.lfWeight, font.lfCharSet, font.lfFaceName);
+        LOG("font %d %ld %ld %d %d %s", id, font.lfHeight, font.lfWeight, font.lfCharSet,
+            Proportional(window, handle), font.lfFaceName);
     else
         LOG("font %d none", id);
 }

@@ -2,8 +2,9 @@
 // says what each page shows: Next on the language page, Install on the
 // welcome page, then the main button (OK or Reboot) of the page the
 // installation ends on, or OK in the message that nothing needed installing.
-// At the end it prints the exit code as a status word and the run's log,
-// which it removes.
+// At the end it prints the exit code in words (and, after Reboot, why the
+// log says the restart was not made again) and the run's log, which it
+// removes.
 //   wizard_walk [--shots=FOLDER] PROGRAM [ARGUMENTS...]
 // With --shots each page is also pictured, through the request file that
 // the calling script serves (scripts/run.sh).
@@ -11,6 +12,7 @@
 #include <string.h>
 
 #include "driver.h"
+#include "status_words.h"
 
 static std::string s_Shots;
 
@@ -73,6 +75,7 @@ int main(int argc, char** argv)
     g_Paths.work = program.substr(0, program.find_last_of('\\') + 1);
 
     WizardRun run;
+    bool pressedLast = false;  // OK or Reboot on the page the installation ended on
     if (run.Start(program, arguments)) {
         ShowPage(run, "language page", "1-language");
         PressMain(run);
@@ -81,6 +84,7 @@ int main(int argc, char** argv)
         if (IsWindow(run.wizard())) {
             ShowPage(run, "last page", "3-last");
             PressMain(run);
+            pressedLast = true;
         }
         if (HWND box = run.WaitForBox(NULL, 3000)) {
             printf("--- message: %s\n", OneLine(WizardRun::BoxText(box)).c_str());
@@ -92,8 +96,16 @@ int main(int argc, char** argv)
     RunResult end = run.Finish(600000);
     if (end.timedOut)
         printf("still running after 10 minutes: ended it\n");
-    printf("exit status 0x%08lX (message id %lu, module %lu, line %lu)\n", end.exitCode, end.exitCode >> 20,
-           (end.exitCode >> 16) & 0xF, end.exitCode & 0xFFFF);
+    printf("result: %s\n", StatusInWords(end.exitCode, false).c_str());
+    // Only the restart page ends a run that needs a restart: its button was Reboot.
+    if (pressedLast && end.exitCode >> 20 == 2)
+        printf("Reboot was pressed: the wizard itself asked Windows to restart (under Wine the restart's work is\n"
+               "done while programs keep running) and told the installer not to restart a second time. The exit\n"
+               "code keeps \"restart needed\": message id 3, \"restarting\", is set only when the installer restarts\n"
+               "Windows after the wizard has closed (Cancel on the restart page, then Yes).\n%s\n",
+               end.log.find("Reboot supressed, already requested") != std::string::npos
+                   ? "So the log ends with \"Reboot supressed, already requested during this run\"."
+                   : "On the 95 family the wizard closes the log before its restart request: the log ends there.");
     if (end.logExists)
         printf("log %s:\n%s", LogPathOf(program).c_str(), end.log.c_str());
     else
