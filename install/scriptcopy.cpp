@@ -104,18 +104,22 @@ BOOL HoldRegistryScript(EntryInfo* entry, LONG index)
     LOG("Extract from: %s", entry->name);
     LOG("Extract to: %s", path);
 
-    // The walk goes on from the entry's first data byte.
+    // The walk goes on from the entry's first data byte. The engine's events
+    // are not the extraction's: the bar moves with the bytes once the walk
+    // has added them all up, and this expansion's failure is reported here.
     int32_t data = cxTell(entry->source);
     int32_t destination = entry->destination;
+    UpgradeContext* context = g_Engine.currentContext;
+    g_Engine.currentContext = NULL;
     int16_t result = cxOpenStream(stream, path);
     if (result >= 0) {
         entry->destination = result;
-        g_Engine.currentIndex = index;
         int16_t expanded = cxExpandEntry(entry);
         result = cxCloseFile(entry->destination);
         if (expanded < 0)
             result = expanded;
     }
+    g_Engine.currentContext = context;
     entry->destination = destination;
     if (result >= 0 && cxSeek(entry->source, data, SEEK_SET) != data)
         result = CX_EFAIL;
@@ -124,6 +128,10 @@ BOOL HoldRegistryScript(EntryInfo* entry, LONG index)
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)result);
     }
     BOOL held = result >= 0 && ReadBack(file, path, entry->unpackedSize, state);
+    if (held) {
+        g_Engine.bytesDone += entry->unpackedSize;
+        LOG("Finished: %ld bytes", entry->unpackedSize);
+    }
     fclose(stream);
     // The 95 family does not delete a file when it is closed.
     g_Sys.DeleteFileA(path);
