@@ -11,6 +11,7 @@ CxArchiveState emptyState(void) {
     CxArchiveState state = CxArchiveState();
     state.slot = -1;
     state.tempSlot = -1;
+    state.place.fd = -1;
     return state;
 }
 
@@ -37,7 +38,7 @@ char* archiveName(const char* path) {
     }
     // A name whose only dot starts it (".profile") or doubles another has none.
     bool hasExtension = dot < length && dot > base && path[dot - 1] != '.';
-    char* name = (char*)malloc(length + 5);
+    char* name = (char*)cxAlloc(length + 5);
     if (!name) return nullptr;
     memcpy(name, path, length);
     strcpy(name + length, hasExtension ? "" : ".arq");
@@ -53,27 +54,37 @@ bool endsWithArq(const char* name) {
     return strcmp(tail, ".ARQ") == 0;
 }
 
-// Directory part of path, its separator included ("" when there is none).
-char* directoryOf(const char* path) {
+// The file name at the end of path.
+const char* fileNameOf(const char* path) {
     size_t length = strlen(path);
     while (length > 0 && !isSeparator(path[length - 1])) --length;
-    char* directory = (char*)malloc(length + 1);
+    return path + length;
+}
+
+// Directory part of path, its separator included ("" when there is none).
+char* directoryOf(const char* path) {
+    size_t length = (size_t)(fileNameOf(path) - path);
+    char* directory = (char*)cxAlloc(length + 1);
     if (!directory) return nullptr;
     memcpy(directory, path, length);
     directory[length] = 0;
     return directory;
 }
 
+void freeOperation(CxOperation* op) {
+    cxFree(op->pattern);
+    cxFree(op->patternRaw);
+    cxFree(op->directory);
+    cxFree(op->directoryRaw);
+    cxFree(op->entryName);
+    cxFree(op);
+}
+
 void freeOperations(void) {
     CxOperation* op = cxArchive.operations;
     while (op) {
         CxOperation* next = op->next;
-        free(op->pattern);
-        free(op->patternRaw);
-        free(op->directory);
-        free(op->directoryRaw);
-        free(op->entryName);
-        free(op);
+        freeOperation(op);
         op = next;
     }
     cxArchive.operations = nullptr;
@@ -82,9 +93,10 @@ void freeOperations(void) {
 
 void resetState(void) {
     freeOperations();
-    free(cxArchive.path);
-    free(cxArchive.realPath);
-    free(cxArchive.tempPath);
+    cxFree(cxArchive.path);
+    cxFree(cxArchive.realPath);
+    cxFree(cxArchive.tempPath);
+    cxPlatClosePlace(&cxArchive.place);
     cxArchive = emptyState();
 }
 
@@ -92,7 +104,7 @@ void resetState(void) {
 char* directoryWithSeparator(const char* directory) {
     size_t length = strlen(directory);
     bool add = length > 0 && !isSeparator(directory[length - 1]);
-    char* copy = (char*)malloc(length + 2);
+    char* copy = (char*)cxAlloc(length + 2);
     if (!copy) return nullptr;
     memcpy(copy, directory, length);
     if (add) copy[length++] = '\\';
@@ -106,8 +118,8 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
               const char* entryName = nullptr) {
     if (!pattern || !*pattern) return CX_EARG;
     if (!cxArchive.open) return CX_ENOARCHIVE;
-    if (!exact && cxCheckPattern(pattern) != 0) return CX_EARG;
-    CxOperation* op = (CxOperation*)calloc(1, sizeof(CxOperation));
+    if (!exact && (cxCheckPattern(pattern) != 0 || strlen(fileNameOf(pattern)) >= CX_MATCH_MAX)) return CX_EARG;
+    CxOperation* op = (CxOperation*)cxAllocZero(sizeof(CxOperation));
     if (!op) return CX_ENOMEM;
     op->type = type;
     op->exact = exact;
@@ -122,12 +134,7 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
         ok = op->directory && op->directoryRaw;
     }
     if (!ok) {
-        free(op->pattern);
-        free(op->patternRaw);
-        free(op->directory);
-        free(op->directoryRaw);
-        free(op->entryName);
-        free(op);
+        freeOperation(op);
         return CX_ENOMEM;
     }
     cxUpper(op->pattern);
@@ -142,6 +149,55 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
     return CX_OK;
 }
 
+// The temporary archive: a new file in the archive's own directory, made
+// there exclusively under an unpredictable name.
+int16_t openTempArchive(void) {
+    char* directory = directoryOf(cxArchive.realPath);
+    size_t linkEnd;
+    int16_t opened = CX_ENOMEM;
+    if (directory) opened = cxPlatOpenPlace(directory, "", false, &cxArchive.place, &linkEnd);
+    cxFree(directory);
+    FILE* file = opened == CX_OK ? cxPlatCreateIn(&cxArchive.place, "CX", cxArchive.tempName) : nullptr;
+    if (!file) return CX_ETEMP;
+    size_t length = strlen(cxArchive.place.path);
+    cxArchive.tempPath = (char*)cxAlloc(length + strlen(cxArchive.tempName) + 1);
+    int16_t slot = CX_ENOMEM;
+    if (cxArchive.tempPath) {
+        memcpy(cxArchive.tempPath, cxArchive.place.path, length);
+        strcpy(cxArchive.tempPath + length, cxArchive.tempName);
+        slot = cxSlotAdopt(file, cxArchive.tempPath);
+    }
+    if (slot < 0) {
+        fclose(file);
+        cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
+        return CX_ETEMP;
+    }
+    cxArchive.tempSlot = slot;
+    return CX_OK;
+}
+
+// Puts the rewritten archive in the old one's place, with the old one's
+// permissions (an executable stays executable), or removes it when nothing
+// changed. One that cannot be put in place is kept only when the old
+// archive is gone, as it then holds the only copy.
+int16_t putTempArchive(void) {
+    FILE* file = cxSlotDetach(cxArchive.tempSlot);
+    cxArchive.tempSlot = -1;
+    if (!cxArchive.modified) {
+        fclose(file);
+        cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
+        return CX_OK;
+    }
+    CxFileStat old;
+    CxStamp stamp = {0x81B6, 0, false, false};  // a new file's
+    if (cxPlatStat(cxArchive.realPath, &old)) stamp = CxStamp{old.mode, 0, false, true};
+    int16_t placed =
+        cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, fileNameOf(cxArchive.realPath), &stamp);
+    if (placed == CX_OK) return CX_OK;
+    if (cxPlatExists(cxArchive.realPath)) cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
+    return CX_EWRITE;
+}
+
 }  // namespace
 
 int16_t cxOpenArchive(char* path, int flags) {
@@ -154,12 +210,12 @@ int16_t cxOpenArchive(char* path, int flags) {
     cxUpper(path);
     if (!realPath) return CX_ENOMEM;
     if (!*path) {
-        free(realPath);
+        cxFree(realPath);
         return CX_EARG;
     }
     char* upperPath = cxDup(realPath);
     if (!upperPath) {
-        free(realPath);
+        cxFree(realPath);
         return CX_ENOMEM;
     }
     cxUpper(upperPath);
@@ -170,8 +226,8 @@ int16_t cxOpenArchive(char* path, int flags) {
         if (prefix == CX_ENOFILE) {
             prefix = 0;  // no such file yet: a new archive is made
         } else if (prefix < 0) {
-            free(realPath);
-            free(upperPath);
+            cxFree(realPath);
+            cxFree(upperPath);
             return (int16_t)prefix;
         }
     }
@@ -190,23 +246,18 @@ int16_t cxOpenArchive(char* path, int flags) {
     cxArchive.slot = slot;
 
     if (!cxArchive.readOnly) {
-        char* directory = directoryOf(realPath);
-        const char* temp = directory ? cxTempName(directory, "CX") : nullptr;
-        free(directory);
-        cxArchive.tempPath = temp ? cxDup(temp) : nullptr;
-        int tempSlot = cxArchive.tempPath ? cxOpenFile(cxArchive.tempPath, CX_CREATE | CX_WRITE) : -1;
-        if (tempSlot < 0) {
+        if (openTempArchive() != CX_OK) {
             cxCloseFile(slot);
             resetState();
             return CX_ETEMP;
         }
-        cxArchive.tempSlot = tempSlot;
         cxSeek(slot, 0, SEEK_SET);
-        int16_t copied = prefix > 0 ? cxCopyBytes(slot, tempSlot, (uint32_t)prefix, nullptr) : (int16_t)CX_OK;
+        int16_t copied =
+            prefix > 0 ? cxCopyBytes(slot, cxArchive.tempSlot, (uint32_t)prefix, nullptr) : (int16_t)CX_OK;
         if (copied < 0) {
             cxCloseFile(slot);
-            cxCloseFile(tempSlot);
-            cxPlatRemove(cxArchive.tempPath);
+            cxCloseFile(cxArchive.tempSlot);
+            cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
             resetState();
             return copied;
         }
@@ -226,8 +277,8 @@ int16_t cxOpenArchiveStream(FILE* stream, const char* name) {
     char* upperPath = cxDup(name);
     int16_t slot = realPath && upperPath ? cxOpenStream(stream, name) : (int16_t)CX_ENOMEM;
     if (slot < 0) {
-        free(realPath);
-        free(upperPath);
+        cxFree(realPath);
+        cxFree(upperPath);
         return slot;
     }
     cxUpper(upperPath);
@@ -275,37 +326,12 @@ int16_t cxCloseArchive(void) {
     int16_t result = CX_OK;
     if (cxArchive.realPath) {
         cxCloseFile(cxArchive.slot);
-        // The rewritten archive is only as good as its last buffered bytes:
-        // when they cannot be written, the old archive stays.
-        if (cxArchive.tempSlot >= 0 && cxCloseFile(cxArchive.tempSlot) < 0 && cxArchive.modified) {
-            cxArchive.modified = false;
-            result = CX_EWRITE;
-        }
-        if (cxArchive.modified) {
-            // The new archive takes the old one's permissions (an executable
-            // stays executable).
-            CxFileStat old;
-            bool hadMode = cxPlatStat(cxArchive.realPath, &old);
-            cxPlatRemove(cxArchive.realPath);
-            // On failure the temporary archive keeps the new contents; the
-            // caller is told instead of being left to believe it worked.
-            if (!cxPlatRename(cxArchive.tempPath, cxArchive.realPath)) {
-                result = CX_EWRITE;
-            } else if (hadMode) {
-                cxPlatSetMode(cxArchive.realPath, old.mode);
-            }
-        } else if (!cxArchive.readOnly && cxArchive.tempPath) {
-            cxPlatRemove(cxArchive.tempPath);
-        }
+        if (cxArchive.tempSlot >= 0) result = putTempArchive();
         // An archive left empty (a new one that received nothing) is removed;
         // a read-only open never changes the file system.
         CxFileStat status;
         if (!cxArchive.readOnly && cxPlatStat(cxArchive.realPath, &status) && status.size == 0) {
             cxPlatRemove(cxArchive.realPath);
-        }
-        if (cxArchive.tempPath && cxPlatExists(cxArchive.tempPath) &&
-            !(cxArchive.modified && result < 0)) {
-            cxPlatRemove(cxArchive.tempPath);
         }
     }
     resetState();
@@ -323,7 +349,7 @@ int16_t cxTestFile(EntryInfo* record) {
     uint8_t* buffer = (uint8_t*)cxAllocHalving(&size);
     if (!buffer) return CX_ENOMEM;
     if (!cxCrcReady()) {
-        free(buffer);
+        cxFree(buffer);
         return CX_ENOMEM;
     }
     cxNotify(record, CXCB_TEST, 0);
@@ -334,7 +360,7 @@ int16_t cxTestFile(EntryInfo* record) {
         uint32_t want = record->packedSize - done < size ? record->packedSize - done : size;
         int32_t got = cxRead(record->source, buffer, want);
         if (got != (int32_t)want) {
-            free(buffer);
+            cxFree(buffer);
             cxSeek(record->source, start, SEEK_SET);
             return CX_EREAD;
         }
@@ -342,12 +368,12 @@ int16_t cxTestFile(EntryInfo* record) {
         done += want;
         cxNotify(record, CXCB_TEST, (int32_t)done);
         if (record->stopCode == CX_STOP) {
-            free(buffer);
+            cxFree(buffer);
             cxSeek(record->source, start, SEEK_SET);
             return CX_ESTOPPED;
         }
     }
-    free(buffer);
+    cxFree(buffer);
     cxSeek(record->source, start, SEEK_SET);
     uint32_t value = ~running;
     cxNotify(record, CXCB_TESTED, (int32_t)value);
@@ -364,11 +390,11 @@ int16_t cxCheckArchive(const char* path) {
         if (offset < 0) offset = 0;
     }
     if (!cxPlatExists(name)) {
-        free(name);
+        cxFree(name);
         return CX_ENOFILE;
     }
     int slot = cxOpenFile(name, CX_READ);
-    free(name);
+    cxFree(name);
     if (slot < 0) return CX_ESLOT;
     EntryInfo record;
     memset(&record, 0, sizeof record);

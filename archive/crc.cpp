@@ -91,7 +91,7 @@ static uint32_t* crcTables;  // 8 x 256 words; table 0 is the classic one
 
 bool cxCrcReady(void) {
     if (crcTables) return true;
-    uint32_t* t = (uint32_t*)malloc(8 * 256 * sizeof(uint32_t));
+    uint32_t* t = (uint32_t*)cxAlloc(8 * 256 * sizeof(uint32_t));
     if (!t) return false;
     for (uint32_t n = 0; n < 256; n++) {
         uint32_t c = n;
@@ -111,7 +111,7 @@ bool cxCrcReady(void) {
 }
 
 void cxCrcRelease(void) {
-    free(crcTables);
+    cxFree(crcTables);
     crcTables = nullptr;
 }
 

@@ -18,36 +18,48 @@
 #define CX_NAME_MAX 272        // EntryInfo.name, terminator included
 #define CX_ENTRY_NAME_MAX 254  // longest name an entry header may carry
 
-// Result codes.
-enum {
+// Three kinds of code, each its own type so that one cannot be passed for
+// another: results of operations (CxError), events given to the event
+// callback (CxEvent) and the stop codes a callback sets in a record (CxStop).
+// Operations return int16_t: 0 (or a slot number, offset or count) on
+// success, else a CxError.
+#define CX_ERROR_LIST(X)                                                                      \
+    X(EFAIL, -1)       /* file cannot be opened, extraction failed, seek failed, short copy */ \
+    X(ENOMEM, -3)      /* out of memory */                                                     \
+    X(ENOFILE, -4)     /* archive file cannot be opened or does not exist */                  \
+    X(ENOARCHIVE, -5)  /* no archive open, or the file holds no archive */                    \
+    X(EHEADER, -6)     /* damaged entry header */                                             \
+    X(ECHECK, -7)      /* check value mismatch (or damaged stream) */                         \
+    X(ESLOT, -8)       /* slot not open, or file cannot be opened for the archive */          \
+    X(EVERSION, -9)    /* entry needs a newer engine */                                       \
+    X(EEND, -10)       /* end record reached */                                               \
+    X(EOPEN, -11)      /* an archive is already open */                                       \
+    X(EREAD, -12)      /* read error */                                                       \
+    X(EWRITE, -13)     /* write error */                                                      \
+    X(EARG, -14)       /* invalid argument */                                                 \
+    X(ETEMP, -15)      /* temporary archive cannot be created or is not open */               \
+    X(ESLOTS, -17)     /* all 20 slots in use */                                              \
+    X(EPROTECTED, -29) /* protected entry left untouched (event only) */                      \
+    X(ESTOPPED, -30)   /* stopped by a callback */                                            \
+    X(ESHORT, -31)     /* packed output shorter than recorded */                              \
+    X(ENOTSUP, -32)    /* not supported */                                                    \
+    X(EDISK, -33)      /* not enough free disk space */                                       \
+    X(EUNSAFE, -34)    /* entry name leads outside the destination (event; entry skipped) */  \
+    X(ETOOLARGE, -35)  /* a file of 4 GiB or more, or an archive that would pass 2 GB */       \
+    X(ETOOLONG, -36)   /* output path longer than a record holds (event; entry skipped) */    \
+    X(ELINK, -37)      /* output path passes through a symbolic link below the destination   \
+                          (event, value = length of the path up to the link; entry skipped) */
+
+enum CxError : int16_t {
     CX_OK = 0,
-    CX_EFAIL = -1,        // file cannot be opened, extraction failed, seek failed, short copy
-    CX_ENOMEM = -3,       // out of memory
-    CX_ENOFILE = -4,      // archive file cannot be opened or does not exist
-    CX_ENOARCHIVE = -5,   // no archive open, or the file holds no archive
-    CX_EHEADER = -6,      // damaged entry header
-    CX_ECHECK = -7,       // check value mismatch (or damaged stream)
-    CX_ESLOT = -8,        // slot not open, or file cannot be opened for the archive
-    CX_EVERSION = -9,     // entry needs a newer engine
-    CX_EEND = -10,        // end record reached
-    CX_EOPEN = -11,       // an archive is already open
-    CX_EREAD = -12,       // read error
-    CX_EWRITE = -13,      // write error
-    CX_EARG = -14,        // invalid argument
-    CX_ETEMP = -15,       // temporary archive cannot be created or is not open
-    CX_ESLOTS = -17,      // all 20 slots in use
-    CX_EPROTECTED = -29,  // protected entry left untouched (callback code only)
-    CX_ESTOPPED = -30,    // stopped by a callback
-    CX_ESHORT = -31,      // packed output shorter than recorded
-    CX_ENOTSUP = -32,     // not supported
-    CX_EDISK = -33,       // not enough free disk space
-    CX_EUNSAFE = -34,     // entry name leads outside the destination (callback code; entry skipped)
-    CX_ETOOLARGE = -35,   // a file of 4 GiB or more, or an archive that would pass 2 GB
-    CX_ETOOLONG = -36     // output path longer than a record holds (callback code; entry skipped)
+#define CX_ERROR_CODE(name, value) CX_##name = value,
+    CX_ERROR_LIST(CX_ERROR_CODE)
+#undef CX_ERROR_CODE
 };
 
-// Event callback codes (negative result codes are passed as codes too).
-enum {
+// Event callback codes. A failure is reported to the callback as the event
+// of the same (negative) code: CXCB_ECHECK for CX_ECHECK.
+enum CxEvent : int16_t {
     CXCB_PACK = 1,          // file about to be packed as a new entry; then packing progress
     CXCB_DELETED = 2,       // entry deleted
     CXCB_EXPAND = 3,        // expansion or stored-copy progress
@@ -70,8 +82,21 @@ enum {
     CXCB_SEARCH = 50,       // signature search progress
     CXCB_OPENED = 51,       // archive opened
     CXCB_CLOSED = 52,       // archive closed
-    CXCB_ADDED = 53         // files of one add pattern packed; value = count
+    CXCB_ADDED = 53,        // files of one add pattern packed; value = count
+#define CX_ERROR_EVENT(name, value) CXCB_##name = value,
+    CX_ERROR_LIST(CX_ERROR_EVENT)
+#undef CX_ERROR_EVENT
 };
+
+// The event that reports a failed operation's result (a CxError) on.
+inline CxEvent cxFailureEvent(int16_t error) {
+    return (CxEvent)error;
+}
+
+// Stop codes: a callback asks the engine to stop by setting the record's
+// stop code to CX_STOP; the engine sets CX_STOP_ERROR when it stops after
+// an error.
+enum CxStop : int16_t { CX_GO_ON = 0, CX_STOP = 30, CX_STOP_ERROR = 31 };
 
 // cxSetCallback codes.
 #define CX_CALLBACK_EVENT 100
@@ -97,10 +122,6 @@ enum {
 #define CX_ORIGIN_KEEPCASE 3
 #define CX_FLAG_PROTECTED 4
 
-// Stop codes a callback may set in EntryInfo.stopCode.
-#define CX_STOP 30
-#define CX_STOP_ERROR 31
-
 // One entry header in memory; also what every callback receives.
 struct EntryInfo {
     int32_t source;        // slot read from, -1 none
@@ -121,12 +142,23 @@ struct EntryInfo {
     uint32_t spare;
     uint32_t extraLength;
     uint8_t reserved[5];
-    int16_t stopCode;      // 0, or CX_STOP / CX_STOP_ERROR
+    CxStop stopCode;
     char name[CX_NAME_MAX];
 };
 
-// Event and overwrite callbacks: callback(record, code, value).
-typedef int16_t (*CxCallback)(EntryInfo* record, int16_t code, int32_t value);
+// Event and overwrite callbacks: callback(record, event, value).
+typedef int16_t (*CxCallback)(EntryInfo* record, CxEvent event, int32_t value);
+
+// Every allocation of the engine goes through one allocator: malloc and free
+// unless a caller sets another (a test that fails the n-th allocation).
+// allocate returns null when it cannot; release is given only blocks that
+// allocate returned.
+struct CxAllocator {
+    void* (*allocate)(size_t size, void* context);
+    void (*release)(void* block, void* context);
+    void* context;
+};
+void cxSetAllocator(const CxAllocator* allocator);  // null: malloc and free
 
 // What cxStat reports of a slot's file.
 struct CxFileStat {
@@ -196,8 +228,15 @@ int16_t cxPackEntry(EntryInfo* record);
 // Utilities.
 int16_t cxMatchName(char* pattern, char* name);  // upper-cases both in place
 int16_t cxCheckPattern(const char* pattern);
-const char* cxTempName(const char* directory, const char* prefix);  // static buffer, or null
+// Creates a new empty file in directory, exclusively and never through a
+// link, named by the prefix (at most 3 characters, "CX" when empty),
+// unpredictable letters and digits up to 8 characters, and ".$$$"; returns
+// its path (static buffer), or null when none can be made.
+const char* cxTempName(const char* directory, const char* prefix);
 int16_t cxCopyFile(const char* source, const char* destination);
+// Free bytes of the drive or file system that holds path (which need not
+// exist yet); -1 when the system cannot tell.
+int64_t cxFreeSpace(const char* path);
 int16_t cxRatio(const EntryInfo* record);
 char cxSpinChar(void);
 const char* cxFormatNumber(int32_t value);  // static buffer

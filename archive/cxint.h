@@ -4,17 +4,40 @@
 
 #include "cx.h"
 
-// ---- engine.cpp: callbacks and buffers --------------------------------
+#include <stdio.h>
+
+// ---- engine.cpp: callbacks, allocation and buffers -------------------------
 // Calls the event callback when one is set; returns its result, else 0.
-int16_t cxNotify(EntryInfo* record, int16_t code, int32_t value);
+int16_t cxNotify(EntryInfo* record, CxEvent event, int32_t value);
+// Reports a failure through the callback as the event of its code.
+inline int16_t cxNotify(EntryInfo* record, CxError error, int32_t value) {
+    return cxNotify(record, cxFailureEvent(error), value);
+}
+// The same for a result held as a number (a CxError returned by a step).
+inline int16_t cxNotifyFailure(EntryInfo* record, int16_t error, int32_t value) {
+    return cxNotify(record, cxFailureEvent(error), value);
+}
 // Calls the overwrite callback; without one, existing files are overwritten (returns 1).
 int16_t cxAskOverwrite(EntryInfo* record);
 bool cxHasCallback(void);
 // Keeps errno of a failed file operation for cxSystemError.
 void cxNoteSystemError(void);
+// Every allocation of the engine: through the allocator of cxSetAllocator.
+void* cxAlloc(size_t size);
+void* cxAllocZero(size_t size);  // zero-filled
+void cxFree(void* block);         // null is allowed
 // Allocates *size bytes, halving *size while the allocation fails and it is
 // at least 512. Returns null (and leaves *size below 512) when none succeeds.
 void* cxAllocHalving(uint32_t* size);
+
+// ---- the entry header's fixed parts ------------------------------------------
+// Lead: signature (4), version made by (1), version needed (1), name length
+// (2). Body: time (4), mode (2), owner (2), group (2), packed size (4),
+// unpacked size (4), check value (4), method, origin, flags and spare byte
+// (1 each), reserved (5), extra length (2).
+enum { CX_LEAD_SIZE = 8, CX_BODY_SIZE = 33, CX_HEADER_FIXED = CX_LEAD_SIZE + CX_BODY_SIZE };
+static_assert(CX_LEAD_SIZE == 4 + 1 + 1 + 2, "entry lead layout");
+static_assert(CX_BODY_SIZE == 4 + 2 + 2 + 2 + 4 + 4 + 4 + 4 * 1 + 5 + 2, "entry body layout");
 
 // ---- crc.cpp: CRC-32 as zlib computes it -------------------------------
 // Builds the table when needed; false when it cannot be allocated.
@@ -24,10 +47,7 @@ void cxCrcRelease(void);
 // complement at the end.
 uint32_t cxCrcUpdate(uint32_t running, const void* data, size_t length);
 
-// ---- expand.cpp ---------------------------------------------------------
-void cxExpandRelease(void);  // releases the literal/length table (cxTerm)
-
-// ---- pack.cpp -------------------------------------------------------------
+// ---- pack.cpp ---------------------------------------------------------------
 // Set by the add pass when the archive already holds an entry of the same
 // name; the pack driver reports CXCB_REPLACE instead of CXCB_PACK and clears it.
 extern bool cxReplacingEntry;
@@ -37,26 +57,39 @@ extern bool cxReplacingEntry;
 int16_t cxSkipEntryData(EntryInfo* record);
 
 // ---- platform.cpp: all that differs between Windows and POSIX ---------------
-// Free bytes of the drive (Windows) or file system (POSIX) holding path,
-// saturated at 2,147,483,647; -1 when the system cannot report them.
-// *drive receives the drive number (0 = A; 0 on POSIX).
-int32_t cxPlatFreeBytes(const char* path, int* drive);
+// Free bytes of the drive (Windows) or file system (POSIX) holding path; -1
+// when the system cannot report them. *drive receives the drive number
+// (0 = A; 0 on POSIX).
+int64_t cxPlatFreeBytes(const char* path, int* drive);
 // True when path lies on a removable drive (never on POSIX).
 bool cxPlatIsRemovable(const char* path);
 // Status of a file by name; false when it does not exist.
 bool cxPlatStat(const char* path, CxFileStat* status);
-// Sets mode (a clear owner-write bit 0x80 makes it read-only) and times.
+// What a file put in place is given: its mode (a clear owner-write bit 0x80
+// makes it read-only; exactMode keeps every permission bit, else the
+// user's file-creation mask withholds its bits) and, withTime, its times.
+struct CxStamp {
+    uint16_t mode;
+    uint32_t time;
+    bool withTime;
+    bool exactMode;
+};
+// Sets mode and times by name; only for a file in a folder no other user
+// can write (a name can be swapped for a link between two calls).
 bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time);
-// Sets the permission bits alone (POSIX; nothing to do on Windows).
-bool cxPlatSetMode(const char* path, uint16_t mode);
+// Gives a file written by name its stamp: on the open file where the
+// system allows it, then closes it. False when buffered bytes could not be
+// written (the file is closed all the same).
+bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp);
 bool cxPlatMakeDir(const char* path);
 bool cxPlatIsWritable(const char* path);
 // Absolute form of path (native separators); false on failure.
 bool cxPlatFullPath(const char* path, char* out, size_t outSize);
 bool cxPlatCurrentDir(char* out, size_t outSize);
 // Calls visit(name, context) for each regular file of directory, in listing
-// order; directories are passed over. False when the directory cannot be read.
-bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
+// order; directories are passed over. CX_OK; CX_EFAIL when the directory
+// cannot be read, CX_ENOMEM.
+int16_t cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
                    void* context);
 // The native directory separator ('\\' on Windows, '/' on POSIX).
 char cxPlatSeparator(void);
@@ -66,8 +99,42 @@ char cxPlatSeparator(void);
 size_t cxPlatCharSize(const char* text);
 
 
+// A directory that files are created in and put in place within. On POSIX
+// it is held open, and every level below its base was opened without
+// following a link, so no link planted in the folder, before or during the
+// work, can send a file elsewhere.
+struct CxPlace {
+    int fd;      // POSIX: the open directory; -1 when not open (and on Windows)
+    char* path;  // the directory as a prefix of paths: "" or ending with a separator
+};
+// Opens base (links followed: the caller named it; missing levels are made
+// when create is set), then each level of below ("a\\b", may be empty)
+// without following links. A missing level is made when create is set;
+// otherwise the place is left unopened (fd -1) and CX_OK returned. CX_ELINK
+// when a level of below is a symbolic link (or junction): *linkEnd is then
+// the length of base and below up to that level's end. CX_EFAIL when a level
+// cannot be made or opened (cxSystemError says why), CX_ENOMEM.
+int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
+                        size_t* linkEnd);
+void cxPlatClosePlace(CxPlace* place);
+// Creates a new file in the place, exclusively and never through a link,
+// named prefix, unpredictable letters and digits, ".$$$" (name receives it;
+// room for 13 characters). A name that exists is taken: another is tried.
+FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name);
+// Whether name exists in the place (a link counts as itself, never as what
+// it names) and whether it may be written over.
+bool cxPlatExistsIn(const CxPlace* place, const char* name, bool* writable);
+bool cxPlatRemoveIn(const CxPlace* place, const char* name);
+// Gives the open file 'temp' of the place its stamp (may be null), puts it
+// in the place of 'final' (replacing what is there) and closes it. CX_OK;
+// CX_EWRITE when buffered bytes could not be written (nothing is moved);
+// CX_EFAIL when it cannot be put in place, or when what came to 'final' was
+// not this file (another program replaced the temporary file first; what it
+// put there is removed). The temporary file is left to the caller on failure.
+int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, const char* final,
+                        const CxStamp* stamp);
+
 // ---- additions: file-system paths and slot paths ----------------------------
-#include <stdio.h>
 // Opens a file by the caller's path (turned into the native form) with a C
 // runtime mode; null on failure.
 FILE* cxPlatOpen(const char* path, const char* mode);
@@ -78,6 +145,13 @@ bool cxPlatExists(const char* path);
 // The path a slot was opened with, unchanged (the real name on a
 // case-sensitive file system); null when the slot is not open.
 const char* cxSlotPath(int slot);
+// A file opened elsewhere (a temporary file made in a place) becomes a slot;
+// the slot's name is path. The slot number, or CX_ESLOTS, CX_ENOMEM (the
+// file is then still the caller's).
+int16_t cxSlotAdopt(FILE* file, const char* path);
+// Frees the slot without closing its file, which is returned (null when the
+// slot is not open).
+FILE* cxSlotDetach(int slot);
 // Cuts the slot's file at its current position (after a shorter rewrite).
 bool cxTruncate(int slot);
 bool cxPlatTruncate(FILE* file);
@@ -103,6 +177,9 @@ void cxNameClear(CxNameMap* map);
 
 // ---- additions: archive state shared by archive.cpp and process.cpp -----------
 enum { CX_OP_DONE = 0, CX_OP_ADD = 1, CX_OP_DELETE = 2, CX_OP_EXTRACT = 3 };
+// Patterns queued (their base names) are shorter than this: they are
+// matched in buffers of this size, which no allocation can fail.
+enum { CX_MATCH_MAX = 1024 };
 struct CxOperation {
     char* pattern;       // upper-case copy; an exact operation's entry name
     char* patternRaw;    // as given: an add pattern's directory is listed by it;
@@ -125,6 +202,8 @@ struct CxArchiveState {
     char* realPath;      // the same name in the caller's letter case
     int slot;
     char* tempPath;
+    CxPlace place;       // the archive's directory, where the temporary archive is
+    char tempName[16];   // the temporary archive's name in it
     int tempSlot;
     CxOperation* operations;
     CxOperation* lastOperation;  // where the next one is appended

@@ -1,5 +1,5 @@
-// Engine set-up: the check-value and expander tables, the two callbacks and
-// the buffer allocation every module uses.
+// Engine set-up: the check-value table, the two callbacks, and the one
+// allocator every allocation of the engine goes through.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -10,6 +10,34 @@ static CxCallback eventCallback;
 static CxCallback overwriteCallback;
 static int systemError;
 
+static void* allocateByMalloc(size_t size, void*) {
+    return malloc(size);
+}
+
+static void releaseByFree(void* block, void*) {
+    free(block);
+}
+
+static CxAllocator allocator = {allocateByMalloc, releaseByFree, nullptr};
+
+void cxSetAllocator(const CxAllocator* given) {
+    allocator = given ? *given : CxAllocator{allocateByMalloc, releaseByFree, nullptr};
+}
+
+void* cxAlloc(size_t size) {
+    return allocator.allocate(size ? size : 1, allocator.context);
+}
+
+void* cxAllocZero(size_t size) {
+    void* block = cxAlloc(size);
+    if (block) memset(block, 0, size);
+    return block;
+}
+
+void cxFree(void* block) {
+    if (block) allocator.release(block, allocator.context);
+}
+
 int16_t cxInit(void) {
     // A table that cannot be allocated now is built on its first use.
     cxCrcReady();
@@ -18,7 +46,6 @@ int16_t cxInit(void) {
 
 int16_t cxTerm(void) {
     cxCrcRelease();
-    cxExpandRelease();
     return CX_OK;
 }
 
@@ -38,14 +65,14 @@ int16_t cxSetTempDir(const char* directory) {
     return CX_ENOTSUP;
 }
 
-int16_t cxNotify(EntryInfo* record, int16_t code, int32_t value) {
+int16_t cxNotify(EntryInfo* record, CxEvent event, int32_t value) {
     if (!eventCallback) return 0;
-    return eventCallback(record, code, value);
+    return eventCallback(record, event, value);
 }
 
 int16_t cxAskOverwrite(EntryInfo* record) {
     if (!overwriteCallback) return 1;
-    return overwriteCallback(record, 0, 0);
+    return overwriteCallback(record, (CxEvent)0, 0);
 }
 
 bool cxHasCallback(void) {
@@ -54,7 +81,7 @@ bool cxHasCallback(void) {
 
 void* cxAllocHalving(uint32_t* size) {
     while (*size >= 512) {
-        void* block = malloc(*size);
+        void* block = cxAlloc(*size);
         if (block) return block;
         *size /= 2;
     }
@@ -69,7 +96,7 @@ void cxUpper(char* text) {
 
 char* cxDup(const char* text) {
     size_t length = strlen(text) + 1;
-    char* copy = (char*)malloc(length);
+    char* copy = (char*)cxAlloc(length);
     if (copy) memcpy(copy, text, length);
     return copy;
 }

@@ -15,6 +15,10 @@
 // it has produced that size with a whole packed byte still unread, or when
 // it ends inside a block or a match. The compressor writes none of these.
 // cxTestEntry expands to nowhere with the same checks.
+//
+// All state of one expansion (bit reader, tables, window, input buffer) is
+// one Expander, allocated for the entry and passed by pointer.
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -33,10 +37,21 @@ const unsigned kLitBits = 12;             // literal/length table index width
 const unsigned kSmallBits = 8;            // position/code-length table width
 const unsigned kInput = 16384;            // packed bytes read per file read
 
+// Bit budgets of the reader. A refill loads whole bytes while one more
+// fits, so it leaves at least kRefillBits; one match, the largest item a
+// decode step takes, needs kMatchBits: its length code, its position code
+// and the position's extra bits (symbol 13: 12 bits).
+const int kReaderBits = 64;
+const int kRefillBits = kReaderBits - 8;
+const unsigned kMaxCodeBits = 16;
+const unsigned kMaxExtraBits = kPositions - 2;
+const int kMatchBits = (int)(2 * kMaxCodeBits + kMaxExtraBits);
+static_assert(kMatchBits == 44 && kMatchBits <= kRefillBits, "a refill holds one whole match");
+// For counts 0..63, adding the whole bytes that fit is count | 56.
+static_assert(kReaderBits == 64 && kRefillBits == 56, "count | kRefillBits is the refilled count");
+
 // Bit reader: 'bits' holds the next 'count' stream bits at its top; below
-// them are either zeros or the stream's next bits. A refill gives at least
-// 56 bits, enough for a literal/length code, a position code and its extra
-// bits (16 + 16 + 12).
+// them are either zeros or the stream's next bits.
 struct BitIn {
     uint64_t bits;
     int count;
@@ -56,68 +71,68 @@ struct Expander {
     uint64_t zeroBits;  // zero bits put behind the stream's last byte
     bool damaged;
     bool discard;       // test only: nothing is written
+    uint8_t litLenLengths[kLitLen];
+    uint8_t smallLengths[kCodeLengths];
+    // Table entries: a symbol in the low 16 bits and, for codes that fit the
+    // table, the code length above them; or a node number (length field 0).
+    uint32_t litLenTable[1 << kLitBits];
+    uint32_t smallTable[1 << kSmallBits];
+    uint16_t zeroBranch[kNodes], oneBranch[kNodes];
+    uint8_t window[kWindow];  // the output chunk and the history
+    uint8_t input[kInput];
 };
-
-Expander ex;
-uint8_t input[kInput];
-uint8_t litLenLengths[kLitLen];
-uint8_t smallLengths[kCodeLengths];
-// Table entries: a symbol in the low 16 bits and, for codes that fit the
-// table, the code length above them; or a node number (length field 0).
-uint32_t* litLenTable;  // 4,096 entries, kept until cxTerm
-uint32_t smallTable[1 << kSmallBits];
-uint16_t zeroBranch[kNodes], oneBranch[kNodes];
 
 // Reads the next packed bytes from the file into the input buffer; false
 // when none are left (the stream then goes on with zero bits).
-bool loadInput(BitIn& in) {
-    if (ex.unread == 0) return false;
-    uint32_t want = ex.unread < kInput ? ex.unread : kInput;
-    int32_t got = cxRead(ex.slot, input, want);
+bool loadInput(Expander* ex, BitIn& in) {
+    if (ex->unread == 0) return false;
+    uint32_t want = ex->unread < kInput ? ex->unread : kInput;
+    int32_t got = cxRead(ex->slot, ex->input, want);
     if (got <= 0) {
-        ex.unread = 0;  // the file ended early; the check value will tell
+        ex->unread = 0;  // the file ended early; the check value will tell
         return false;
     }
-    ex.unread -= (uint32_t)got;
-    ex.check = cxCrcUpdate(ex.check, input, (size_t)got);
-    in.next = input;
-    in.end = input + got;
+    ex->unread -= (uint32_t)got;
+    ex->check = cxCrcUpdate(ex->check, ex->input, (size_t)got);
+    in.next = ex->input;
+    in.end = ex->input + got;
     return true;
 }
 
 // Takes and returns the reader by value so the caller's copy can stay in
 // registers.
-__attribute__((noinline)) BitIn refillSlow(BitIn in) {
-    while (in.count <= 56) {
-        if (in.next == in.end && !loadInput(in)) {
+__attribute__((noinline)) BitIn refillSlow(Expander* ex, BitIn in) {
+    while (in.count <= kRefillBits) {
+        if (in.next == in.end && !loadInput(ex, in)) {
             // No more stored bytes: the bits below are zero already, and
             // the stream goes on with zeros, which are counted so that a
             // stream that uses them can be told from one that does not.
-            ex.zeroBits += (uint64_t)(64 - in.count);
-            in.count = 64;
+            ex->zeroBits += (uint64_t)(kReaderBits - in.count);
+            in.count = kReaderBits;
             return in;
         }
-        in.bits |= (uint64_t)*in.next++ << (56 - in.count);
+        in.bits |= (uint64_t)*in.next++ << (kReaderBits - 8 - in.count);
         in.count += 8;
     }
     return in;
 }
 
-// Brings the reader to at least 56 bits (64 in the zero tail). With eight
-// input bytes at hand it loads them at once and advances by the whole bytes
-// that fit; the bits of the next byte that also land below 'count' are the
-// stream's own, so loading that byte again later changes nothing.
-inline void refill(BitIn& in) {
+// Brings the reader to at least kRefillBits (all of it in the zero tail).
+// With eight input bytes at hand it loads them at once and advances by the
+// whole bytes that fit; the bits of the next byte that also land below
+// 'count' are the stream's own, so loading that byte again later changes
+// nothing.
+inline void refill(Expander* ex, BitIn& in) {
     if (in.end - in.next >= 8) {
         const uint8_t* p = in.next;
         uint64_t word = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
                         (uint64_t)p[3] << 32 | (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 |
                         (uint64_t)p[6] << 8 | p[7];
         in.bits |= word >> in.count;
-        in.next += (63 - in.count) >> 3;
-        in.count |= 56;
+        in.next += (kReaderBits - 1 - in.count) >> 3;
+        in.count |= kRefillBits;
     } else {
-        in = refillSlow(in);
+        in = refillSlow(ex, in);
     }
 }
 
@@ -128,9 +143,9 @@ inline void drop(BitIn& in, unsigned n) {
     in.count -= (int)n;
 }
 
-// n from 0 to 16.
-inline unsigned getBits(BitIn& in, unsigned n) {
-    if (in.count < 16) refill(in);
+// n from 0 to kMaxCodeBits.
+inline unsigned getBits(Expander* ex, BitIn& in, unsigned n) {
+    if (in.count < (int)kMaxCodeBits) refill(ex, in);
     if (n == 0) return 0;
     unsigned value = peek32(in) >> (32 - n);
     drop(in, n);
@@ -143,7 +158,8 @@ inline unsigned getBits(BitIn& in, unsigned n) {
 // node value below 'symbols' is a symbol, anything else a node. False for a
 // code no packer writes and that could not be decoded safely: an empty or
 // over-full code, or one that needs more nodes than there is room for.
-bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint32_t* table) {
+bool buildTable(Expander* ex, unsigned symbols, const uint8_t* lengths, unsigned width,
+                uint32_t* table) {
     uint32_t count[17] = {0};
     for (unsigned i = 0; i < symbols; i++) {
         if (lengths[i] > 16) return false;
@@ -181,18 +197,18 @@ bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint32
             uint32_t* root = &table[k >> shift];
             if ((*root & 0xFFFF) == 0) {
                 if (freeNode >= kNodes) return false;
-                zeroBranch[freeNode] = oneBranch[freeNode] = 0;
+                ex->zeroBranch[freeNode] = ex->oneBranch[freeNode] = 0;
                 *root = freeNode++;
             }
-            uint16_t* slot = (k & mask) ? &oneBranch[*root] : &zeroBranch[*root];
+            uint16_t* slot = (k & mask) ? &ex->oneBranch[*root] : &ex->zeroBranch[*root];
             k <<= 1;
             for (unsigned i = len - width - 1; i; i--) {
                 if (*slot == 0) {
                     if (freeNode >= kNodes) return false;
-                    zeroBranch[freeNode] = oneBranch[freeNode] = 0;
+                    ex->zeroBranch[freeNode] = ex->oneBranch[freeNode] = 0;
                     *slot = (uint16_t)freeNode++;
                 }
-                slot = (k & mask) ? &oneBranch[*slot] : &zeroBranch[*slot];
+                slot = (k & mask) ? &ex->oneBranch[*slot] : &ex->zeroBranch[*slot];
                 k <<= 1;
             }
             *slot = (uint16_t)ch;
@@ -205,25 +221,25 @@ bool buildTable(unsigned symbols, const uint8_t* lengths, unsigned width, uint32
 // Walks the tree below a table entry that is a node; 'top' holds the code's
 // bits at its top. Returns the symbol, or 'symbols' (and marks the stream
 // damaged) when a walk leaves the tree.
-__attribute__((noinline)) unsigned walkTree(uint32_t top, unsigned j, unsigned width,
+__attribute__((noinline)) unsigned walkTree(Expander* ex, uint32_t top, unsigned j, unsigned width,
                                             unsigned symbols) {
     uint32_t bit = 1u << (31 - width);
-    for (unsigned steps = 16 - width; j >= symbols; steps--) {
+    for (unsigned steps = kMaxCodeBits - width; j >= symbols; steps--) {
         if (steps == 0 || j >= kNodes) {
-            ex.damaged = true;
+            ex->damaged = true;
             return symbols;
         }
-        j = (top & bit) ? oneBranch[j] : zeroBranch[j];
+        j = (top & bit) ? ex->oneBranch[j] : ex->zeroBranch[j];
         bit >>= 1;
     }
     return j;
 }
 
-// Decodes one symbol; the reader must hold at least 16 bits. A walk that
-// leaves the tree marks the stream damaged and yields 'symbols', a value no
-// caller takes for a symbol.
-inline unsigned decode(BitIn& in, const uint32_t* table, unsigned width, unsigned symbols,
-                       const uint8_t* lengths) {
+// Decodes one symbol; the reader must hold at least kMaxCodeBits. A walk
+// that leaves the tree marks the stream damaged and yields 'symbols', a
+// value no caller takes for a symbol.
+inline unsigned decode(Expander* ex, BitIn& in, const uint32_t* table, unsigned width,
+                       unsigned symbols, const uint8_t* lengths) {
     uint32_t top = peek32(in);
     uint32_t entry = table[top >> (32 - width)];
     unsigned j = entry & 0xFFFF;
@@ -231,7 +247,7 @@ inline unsigned decode(BitIn& in, const uint32_t* table, unsigned width, unsigne
         drop(in, entry >> 16);
         return j;
     }
-    j = walkTree(top, j, width, symbols);
+    j = walkTree(ex, top, j, width, symbols);
     if (j >= symbols) return symbols;
     drop(in, lengths[j]);
     return j;
@@ -249,49 +265,51 @@ bool singleSymbol(unsigned symbol, unsigned symbols, uint8_t* lengths, uint32_t*
 // Lengths of the position code or the code-length code: 3-bit values, with
 // 7 extended by a run of 1 bits; after 'special' lengths a 2-bit count of
 // zero lengths follows.
-bool readSmallCode(BitIn& in, unsigned symbols, unsigned countBits, int special) {
-    unsigned n = getBits(in, countBits);
+bool readSmallCode(Expander* ex, BitIn& in, unsigned symbols, unsigned countBits, int special) {
+    uint8_t* smallLengths = ex->smallLengths;
+    unsigned n = getBits(ex, in, countBits);
     if (n == 0) {
-        return singleSymbol(getBits(in, countBits), symbols, smallLengths, smallTable,
+        return singleSymbol(getBits(ex, in, countBits), symbols, smallLengths, ex->smallTable,
                             1u << kSmallBits);
     }
     if (n > symbols) return false;
     unsigned i = 0;
     while (i < n) {
-        refill(in);
+        refill(ex, in);
         uint32_t top = peek32(in);
         unsigned c = top >> 29;
         if (c == 7) {
             for (uint32_t bit = 1u << 28; top & bit; bit >>= 1) {
-                if (++c > 16) return false;
+                if (++c > kMaxCodeBits) return false;
             }
         }
         drop(in, c < 7 ? 3 : c - 3);
         smallLengths[i++] = (uint8_t)c;
         if ((int)i == special) {
-            unsigned zeros = getBits(in, 2);
+            unsigned zeros = getBits(ex, in, 2);
             if (i + zeros > symbols) return false;
             while (zeros--) smallLengths[i++] = 0;
         }
     }
     while (i < symbols) smallLengths[i++] = 0;
-    return buildTable(symbols, smallLengths, kSmallBits, smallTable);
+    return buildTable(ex, symbols, smallLengths, kSmallBits, ex->smallTable);
 }
 
 // Literal/length code lengths, coded with the code-length code.
-bool readLitLenCode(BitIn& in) {
-    unsigned n = getBits(in, 9);
+bool readLitLenCode(Expander* ex, BitIn& in) {
+    uint8_t* litLenLengths = ex->litLenLengths;
+    unsigned n = getBits(ex, in, 9);
     if (n == 0) {
-        return singleSymbol(getBits(in, 9), kLitLen, litLenLengths, litLenTable, 1u << kLitBits);
+        return singleSymbol(getBits(ex, in, 9), kLitLen, litLenLengths, ex->litLenTable, 1u << kLitBits);
     }
     if (n > kLitLen) return false;
     unsigned i = 0;
     while (i < n) {
-        refill(in);
-        unsigned c = decode(in, smallTable, kSmallBits, kCodeLengths, smallLengths);
+        refill(ex, in);
+        unsigned c = decode(ex, in, ex->smallTable, kSmallBits, kCodeLengths, ex->smallLengths);
         if (c >= kCodeLengths) return false;
         if (c <= 2) {
-            unsigned zeros = c == 0 ? 1 : c == 1 ? getBits(in, 4) + 3 : getBits(in, 9) + 20;
+            unsigned zeros = c == 0 ? 1 : c == 1 ? getBits(ex, in, 4) + 3 : getBits(ex, in, 9) + 20;
             if (i + zeros > kLitLen) return false;
             memset(litLenLengths + i, 0, zeros);
             i += zeros;
@@ -300,14 +318,14 @@ bool readLitLenCode(BitIn& in) {
         }
     }
     if (i < kLitLen) memset(litLenLengths + i, 0, kLitLen - i);
-    return buildTable(kLitLen, litLenLengths, kLitBits, litLenTable);
+    return buildTable(ex, kLitLen, litLenLengths, kLitBits, ex->litLenTable);
 }
 
-bool readBlockHeader(BitIn& in) {
-    ex.blockLeft = (uint16_t)getBits(in, 16);
-    if (!readSmallCode(in, kCodeLengths, 5, 3) || !readLitLenCode(in) ||
-        !readSmallCode(in, kPositions, 4, -1)) {
-        ex.damaged = true;
+bool readBlockHeader(Expander* ex, BitIn& in) {
+    ex->blockLeft = (uint16_t)getBits(ex, in, 16);
+    if (!readSmallCode(ex, in, kCodeLengths, 5, 3) || !readLitLenCode(ex, in) ||
+        !readSmallCode(ex, in, kPositions, 4, -1)) {
+        ex->damaged = true;
         return false;
     }
     return true;
@@ -371,68 +389,68 @@ inline void copyMatch(uint8_t* window, unsigned to, unsigned from, unsigned leng
 // Expands the next n bytes (n <= 8,192) into the window, which is also the
 // history: window index r is the output position modulo 8,192. False when
 // the stream is damaged.
-bool expandChunk(uint8_t* window, unsigned n) {
+bool expandChunk(Expander* ex, unsigned n) {
     // The reader, the block count and the tables are plain locals here so
     // they stay in registers; the rare calls that need the reader get it
     // through the expander state.
-    uint64_t bits = ex.in.bits;
-    int count = ex.in.count;
-    const uint8_t* next = ex.in.next;
-    const uint8_t* end = ex.in.end;
-    uint16_t blockLeft = ex.blockLeft;
-    const uint32_t* table = litLenTable;
-    const uint32_t produced = ex.produced;
+    uint64_t bits = ex->in.bits;
+    int count = ex->in.count;
+    const uint8_t* next = ex->in.next;
+    const uint8_t* end = ex->in.end;
+    uint16_t blockLeft = ex->blockLeft;
+    uint8_t* const window = ex->window;  // at fixed offsets from ex, as the tables
+    const uint32_t produced = ex->produced;
     unsigned r = 0;
     bool ok = true;
 
     // A match left over from the previous chunk.
-    while (ex.pending && r < n) {
-        window[r++] = window[ex.copyFrom];
-        ex.copyFrom = (ex.copyFrom + 1) & kWindowMask;
-        ex.pending--;
+    while (ex->pending && r < n) {
+        window[r++] = window[ex->copyFrom];
+        ex->copyFrom = (ex->copyFrom + 1) & kWindowMask;
+        ex->pending--;
     }
 
     while (r < n) {
-        if (count < 44 && end - next >= 8) {
+        if (count < kMatchBits && end - next >= 8) {
             // The refill of the reader, on the locals.
             uint64_t word = (uint64_t)next[0] << 56 | (uint64_t)next[1] << 48 |
                             (uint64_t)next[2] << 40 | (uint64_t)next[3] << 32 |
                             (uint64_t)next[4] << 24 | (uint64_t)next[5] << 16 |
                             (uint64_t)next[6] << 8 | next[7];
             bits |= word >> count;
-            next += (63 - count) >> 3;
-            count |= 56;
+            next += (kReaderBits - 1 - count) >> 3;
+            count |= kRefillBits;
         }
-        if (blockLeft == 0 || count < 44) {
-            ex.in = BitIn{bits, count, next, end};
+        if (blockLeft == 0 || count < kMatchBits) {
+            ex->in = BitIn{bits, count, next, end};
             if (blockLeft == 0) {
-                if (!readBlockHeader(ex.in)) {
+                if (!readBlockHeader(ex, ex->in)) {
                     ok = false;
                     break;
                 }
-                blockLeft = ex.blockLeft;
+                blockLeft = ex->blockLeft;
             }
-            refill(ex.in);
-            bits = ex.in.bits;
-            count = ex.in.count;
-            next = ex.in.next;
-            end = ex.in.end;
+            refill(ex, ex->in);
+            bits = ex->in.bits;
+            count = ex->in.count;
+            next = ex->in.next;
+            end = ex->in.end;
         }
         blockLeft--;  // 16-bit: a block count of 0 stands for 65,536
 
-        // At least 44 bits: a literal/length code (16 at most), a position
-        // code (16) and its extra bits (12).
+        // At least kMatchBits: a literal/length code, a position code and
+        // its extra bits.
         uint32_t top = (uint32_t)(bits >> 32);
-        uint32_t entry = table[top >> (32 - kLitBits)];
+        uint32_t entry = ex->litLenTable[top >> (32 - kLitBits)];
         unsigned c = entry & 0xFFFF;
         unsigned used = entry >> 16;
         if (c >= kLitLen) {
-            c = walkTree(top, c, kLitBits, kLitLen);
+            c = walkTree(ex, top, c, kLitBits, kLitLen);
             if (c >= kLitLen) {
                 ok = false;
                 break;
             }
-            used = litLenLengths[c];
+            used = ex->litLenLengths[c];
         }
         bits <<= used;
         count -= (int)used;
@@ -443,16 +461,16 @@ bool expandChunk(uint8_t* window, unsigned n) {
 
         unsigned length = c - 253;
         top = (uint32_t)(bits >> 32);
-        entry = smallTable[top >> (32 - kSmallBits)];
+        entry = ex->smallTable[top >> (32 - kSmallBits)];
         unsigned j = entry & 0xFFFF;
         used = entry >> 16;
         if (j >= kPositions) {
-            j = walkTree(top, j, kSmallBits, kPositions);
+            j = walkTree(ex, top, j, kSmallBits, kPositions);
             if (j >= kPositions) {
                 ok = false;
                 break;
             }
-            used = smallLengths[j];
+            used = ex->smallLengths[j];
         }
         bits <<= used;
         count -= (int)used;
@@ -468,7 +486,7 @@ bool expandChunk(uint8_t* window, unsigned n) {
         }
         if (distance >= produced + r) {
             // A match reaching back before the first byte.
-            ex.damaged = true;
+            ex->damaged = true;
             ok = false;
             break;
         }
@@ -483,21 +501,21 @@ bool expandChunk(uint8_t* window, unsigned n) {
                 from = (from + 1) & kWindowMask;
                 length--;
             }
-            ex.pending = length;
-            ex.copyFrom = from;
+            ex->pending = length;
+            ex->copyFrom = from;
         }
     }
-    if (ok) ex.in = BitIn{bits, count, next, end};
-    ex.blockLeft = blockLeft;
-    ex.produced += r;
+    if (ok) ex->in = BitIn{bits, count, next, end};
+    ex->blockLeft = blockLeft;
+    ex->produced += r;
     return ok;
 }
 
 // Stream bits taken by the decoder so far: the bytes moved into the reader
 // and the zero bits behind the stream, less the bits still waiting in it.
-uint64_t bitsUsed(uint32_t packedSize) {
-    uint64_t loaded = (uint64_t)(packedSize - ex.unread) - (uint64_t)(ex.in.end - ex.in.next);
-    return loaded * 8 + ex.zeroBits - (uint64_t)ex.in.count;
+uint64_t bitsUsed(const Expander* ex, uint32_t packedSize) {
+    uint64_t loaded = (uint64_t)(packedSize - ex->unread) - (uint64_t)(ex->in.end - ex->in.next);
+    return loaded * 8 + ex->zeroBits - (uint64_t)ex->in.count;
 }
 
 int16_t skipRest(EntryInfo* record, uint32_t left) {
@@ -506,16 +524,9 @@ int16_t skipRest(EntryInfo* record, uint32_t left) {
     return cxSeek(record->source, (int32_t)left, SEEK_CUR) < 0 ? CX_EFAIL : CX_OK;
 }
 
-// Method 1: the stored bytes are the file.
-int16_t copyStored(EntryInfo* record) {
+// Method 1: the stored bytes are the file, copied through the input buffer.
+int16_t copyStored(Expander* ex, EntryInfo* record) {
     cxNotify(record, CXCB_STORED, 0);
-    uint32_t size = 4096;
-    uint8_t* buffer = (uint8_t*)cxAllocHalving(&size);
-    if (!buffer) {
-        cxNotify(record, CX_ENOMEM, 0);
-        skipRest(record, record->packedSize);
-        return CX_ENOMEM;
-    }
     // Never read beyond the entry's own data, whatever the unpacked size says.
     uint32_t total = record->unpackedSize < record->packedSize ? record->unpackedSize
                                                                : record->packedSize;
@@ -527,55 +538,34 @@ int16_t copyStored(EntryInfo* record) {
             result = CX_ESTOPPED;
             break;
         }
-        uint32_t want = total - done < size ? total - done : size;
-        int32_t got = cxRead(record->source, buffer, want);
+        uint32_t want = total - done < kInput ? total - done : kInput;
+        int32_t got = cxRead(record->source, ex->input, want);
         if (got <= 0) break;  // a short file: the check value tells
-        ex.check = cxCrcUpdate(ex.check, buffer, (size_t)got);
+        ex->check = cxCrcUpdate(ex->check, ex->input, (size_t)got);
         done += (uint32_t)got;
-        if (!ex.discard && cxWrite(record->destination, buffer, (uint32_t)got) != got) {
+        if (!ex->discard && cxWrite(record->destination, ex->input, (uint32_t)got) != got) {
             result = CX_EWRITE;
             break;
         }
-        if (++chunks % 8 == 0 && cxHasCallback()) cxNotify(record, CXCB_EXPAND, (int32_t)done);
+        if (++chunks % 2 == 0 && cxHasCallback()) cxNotify(record, CXCB_EXPAND, (int32_t)done);
         if ((uint32_t)got < want) break;
     }
-    free(buffer);
     if (result == CX_OK && record->stopCode == CX_STOP && done < total) result = CX_ESTOPPED;
     skipRest(record, record->packedSize - done);
     if (result != CX_OK) return result;
     // Sizes that disagree in a stored entry mean the header was damaged; a
     // file that ends early means the data was.
-    if (record->unpackedSize != record->packedSize || done < total) ex.damaged = true;
+    if (record->unpackedSize != record->packedSize || done < total) ex->damaged = true;
     cxNotify(record, CXCB_EXTRACTED, 0);
     return CX_OK;
 }
 
 // Method 2.
-int16_t expandPacked(EntryInfo* record) {
-    if (!litLenTable) {
-        litLenTable = (uint32_t*)malloc((1u << kLitBits) * sizeof(uint32_t));
-        if (!litLenTable) {
-            skipRest(record, record->packedSize);
-            return CX_ENOMEM;
-        }
-    }
-    // Zero-filled so that output never depends on memory left by others.
-    uint8_t* window = (uint8_t*)calloc(kWindow, 1);
-    if (!window) {
-        skipRest(record, record->packedSize);
-        return CX_ENOMEM;
-    }
-    ex.slot = record->source;
-    ex.unread = record->packedSize;
-    ex.in.bits = 0;
-    ex.in.count = 0;
-    ex.in.next = ex.in.end = input;
-    ex.blockLeft = 0;
-    ex.pending = 0;
-    ex.copyFrom = 0;
-    ex.produced = 0;
-    ex.zeroBits = 0;
-    refill(ex.in);
+int16_t expandPacked(Expander* ex, EntryInfo* record) {
+    ex->slot = record->source;
+    ex->unread = record->packedSize;
+    ex->in.next = ex->in.end = ex->input;
+    refill(ex, ex->in);
     const uint64_t streamBits = (uint64_t)record->packedSize * 8;
 
     int16_t result = CX_OK;
@@ -588,14 +578,14 @@ int16_t expandPacked(EntryInfo* record) {
         uint32_t left = record->unpackedSize - done;
         unsigned n = left < kWindow ? left : kWindow;
         cxNotify(record, CXCB_EXPAND, (int32_t)done);
-        if (!expandChunk(window, n)) break;
+        if (!expandChunk(ex, n)) break;
         // Checked per chunk, so that a damaged size cannot make the stream
         // run on in its zero tail for gigabytes.
-        if (bitsUsed(record->packedSize) > streamBits) {
-            ex.damaged = true;
+        if (bitsUsed(ex, record->packedSize) > streamBits) {
+            ex->damaged = true;
             break;
         }
-        if (!ex.discard && cxWrite(record->destination, window, n) != (int32_t)n) {
+        if (!ex->discard && cxWrite(record->destination, ex->window, n) != (int32_t)n) {
             result = CX_EWRITE;
             break;
         }
@@ -603,66 +593,65 @@ int16_t expandPacked(EntryInfo* record) {
     }
     // The whole unpacked size came out: the stream must end here, within
     // its last byte, at the end of a block and of a match.
-    if (result == CX_OK && !ex.damaged && done == record->unpackedSize &&
-        (streamBits - bitsUsed(record->packedSize) >= 8 || ex.blockLeft != 0 || ex.pending != 0)) {
-        ex.damaged = true;
+    if (result == CX_OK && !ex->damaged && done == record->unpackedSize &&
+        (streamBits - bitsUsed(ex, record->packedSize) >= 8 || ex->blockLeft != 0 || ex->pending != 0)) {
+        ex->damaged = true;
     }
-    free(window);
-    if (result == CX_OK && !ex.damaged && record->stopCode == CX_STOP && done < record->unpackedSize)
+    if (result == CX_OK && !ex->damaged && record->stopCode == CX_STOP && done < record->unpackedSize)
         result = CX_ESTOPPED;
 
     // The check value covers every stored byte; bytes the stream did not
     // need (none in a sound entry) are read too, which also leaves the
     // source at the end of the entry's data.
-    if (result == CX_OK && !ex.damaged) {
-        while (ex.unread && loadInput(ex.in)) {
+    if (result == CX_OK && !ex->damaged) {
+        while (ex->unread && loadInput(ex, ex->in)) {
         }
     }
-    skipRest(record, ex.unread);
-    if (result == CX_OK && !ex.damaged) cxNotify(record, CXCB_EXTRACTED, 0);
+    skipRest(record, ex->unread);
+    if (result == CX_OK && !ex->damaged) cxNotify(record, CXCB_EXTRACTED, 0);
     return result;
 }
 
-}  // namespace
-
-void cxExpandRelease(void) {
-    free(litLenTable);
-    litLenTable = nullptr;
-}
-
-namespace {
-
 int16_t expandEntry(EntryInfo* record, bool discard) {
-    ex.discard = discard;
-    ex.check = 0xFFFFFFFFu;
-    ex.damaged = false;
     if (!cxCrcReady()) {
         skipRest(record, record->packedSize);
         return CX_ENOMEM;
     }
     if (record->flags & CX_FLAG_PROTECTED) {
-        cxNotify(record, CX_EPROTECTED, 0);
+        cxNotifyFailure(record, CX_EPROTECTED, 0);
         skipRest(record, record->packedSize);
         return CX_OK;
     }
-
-    int16_t result;
     bool known = record->method == CX_METHOD_STORED || record->method == CX_METHOD_PACKED;
-    if (record->method == CX_METHOD_STORED) {
-        result = copyStored(record);
-    } else if (record->method == CX_METHOD_PACKED) {
-        result = expandPacked(record);
-    } else {
+    if (!known) {
         cxNotify(record, CXCB_UNKNOWN, 0);
         skipRest(record, record->packedSize);
-        result = CX_OK;
+        // An unknown method leaves the running value as it started.
+        if (record->checkValue == 0xFFFFFFFFu) return CX_OK;
+        cxNotifyFailure(record, CX_ECHECK, (int32_t)0xFFFFFFFFu);
+        return CX_ECHECK;
     }
-    if (result != CX_OK && result != CX_ECHECK) return result;
 
-    // An unknown method leaves the running value as it started.
-    uint32_t check = known ? ~ex.check : ex.check;
-    if (ex.damaged || check != record->checkValue) {
-        cxNotify(record, CX_ECHECK, (int32_t)check);
+    Expander* ex = (Expander*)cxAlloc(sizeof(Expander));
+    if (!ex) {
+        if (record->method == CX_METHOD_STORED) cxNotifyFailure(record, CX_ENOMEM, 0);
+        skipRest(record, record->packedSize);
+        return CX_ENOMEM;
+    }
+    // The tables and the input are written before they are read; the state
+    // and the window start zero-filled, so that output never depends on
+    // memory left by others.
+    memset(ex, 0, offsetof(Expander, litLenLengths));
+    memset(ex->window, 0, kWindow);
+    ex->discard = discard;
+    ex->check = 0xFFFFFFFFu;
+    int16_t result = record->method == CX_METHOD_STORED ? copyStored(ex, record) : expandPacked(ex, record);
+    uint32_t check = ~ex->check;
+    bool damaged = ex->damaged;
+    cxFree(ex);
+    if (result != CX_OK) return result;
+    if (damaged || check != record->checkValue) {
+        cxNotifyFailure(record, CX_ECHECK, (int32_t)check);
         return CX_ECHECK;
     }
     return CX_OK;
@@ -674,10 +663,10 @@ int16_t cxExpandEntry(EntryInfo* record) {
     if (record->source < 0 || record->destination < 0) return CX_ESLOT;
 
     int drive = 0;
-    int32_t freeBytes = cxPlatFreeBytes(record->name, &drive);
+    int64_t freeBytes = cxPlatFreeBytes(record->name, &drive);
     // -1: the system cannot tell; write errors will then speak.
-    if (freeBytes >= 0 && (uint32_t)freeBytes < record->unpackedSize) {
-        cxNotify(record, CX_EDISK, drive);
+    if (freeBytes >= 0 && freeBytes < (int64_t)record->unpackedSize) {
+        cxNotifyFailure(record, CX_EDISK, drive);
         skipRest(record, record->packedSize);
         return CX_EDISK;
     }

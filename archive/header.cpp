@@ -10,8 +10,6 @@
 // some slack), and the search's chunk size.
 static const int32_t kSearchLimit = 400000;
 static const uint32_t kSearchChunk = 6144;
-static const int kLeadSize = 8;
-static const int kBodySize = 33;
 
 // The signatures are "gW", 4 and then 1 (entry) or 2 (archive header). They
 // are put together at run time from a key the compiler cannot see through,
@@ -49,7 +47,7 @@ static int32_t searchSlot(int slot, uint8_t kind) {
     uint32_t size = (uint32_t)(length - start);
     if (size > kSearchChunk) size = kSearchChunk;
     // A short remainder is below the halving floor; ask for it as it is.
-    uint8_t* buffer = (uint8_t*)(size < 512 ? malloc(size) : cxAllocHalving(&size));
+    uint8_t* buffer = (uint8_t*)(size < 512 ? cxAlloc(size) : cxAllocHalving(&size));
     if (!buffer) return CX_ENOMEM;
 
     uint8_t signature[4];
@@ -82,7 +80,7 @@ static int32_t searchSlot(int slot, uint8_t kind) {
         }
         if (last) break;
     }
-    free(buffer);
+    cxFree(buffer);
     cxSeek(slot, start, SEEK_SET);
     return result;
 }
@@ -111,11 +109,11 @@ int16_t cxReadEntryHeader(EntryInfo* record) {
     int slot = record->source;
     if (slot < 0 || slot >= CX_SLOTS) return CX_ESLOT;
 
-    uint8_t lead[kLeadSize];
+    uint8_t lead[CX_LEAD_SIZE];
     uint8_t signature[4];
     makeSignature(signature, 1);
-    int32_t got = cxRead(slot, lead, kLeadSize);
-    if (got < kLeadSize || memcmp(lead, signature, 4) != 0)
+    int32_t got = cxRead(slot, lead, CX_LEAD_SIZE);
+    if (got < CX_LEAD_SIZE || memcmp(lead, signature, 4) != 0)
         return cxTell(slot) == 0 ? CX_ENOARCHIVE : CX_EHEADER;
 
     record->versionMadeBy = lead[4];
@@ -138,8 +136,8 @@ int16_t cxReadEntryHeader(EntryInfo* record) {
     // The writer never puts a NUL into a name; one here means damage.
     if (memchr(record->name, 0, nameLength)) return CX_EHEADER;
 
-    uint8_t body[kBodySize];
-    if (cxRead(slot, body, kBodySize) != kBodySize) return CX_EHEADER;
+    uint8_t body[CX_BODY_SIZE];
+    if (cxRead(slot, body, CX_BODY_SIZE) != CX_BODY_SIZE) return CX_EHEADER;
     record->time = getLE(body + 0, 4);
     record->mode = (uint16_t)getLE(body + 4, 2);
     record->ownerId = getLE(body + 6, 2);
@@ -188,12 +186,12 @@ int16_t cxWriteEntryHeader(EntryInfo* record) {
     if (nameLength > CX_ENTRY_NAME_MAX) return CX_EARG;
 
     if (record->versionNeeded == 0) record->versionNeeded = CX_VERSION;
-    uint8_t header[kLeadSize + CX_ENTRY_NAME_MAX + kBodySize];
+    uint8_t header[CX_LEAD_SIZE + CX_ENTRY_NAME_MAX + CX_BODY_SIZE];
     makeSignature(header, 1);
     header[4] = CX_VERSION;
     header[5] = (uint8_t)record->versionNeeded;
     putLE(header + 6, nameLength, 2);
-    uint8_t* name = header + kLeadSize;
+    uint8_t* name = header + CX_LEAD_SIZE;
     for (uint32_t i = 0; i < nameLength; i++) {
         char ch = record->name[i];
         name[i] = (uint8_t)(ch == '\\' ? '/' : ch);
@@ -219,7 +217,7 @@ int16_t cxWriteEntryHeader(EntryInfo* record) {
     memcpy(body + 26, record->reserved, 5);
     putLE(body + 31, 0, 2);
 
-    int32_t size = (int32_t)(kLeadSize + nameLength + kBodySize);
+    int32_t size = (int32_t)(CX_LEAD_SIZE + nameLength + CX_BODY_SIZE);
     return cxWrite(slot, header, (uint32_t)size) == size ? CX_OK : CX_EWRITE;
 }
 

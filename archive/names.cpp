@@ -52,7 +52,7 @@ CxNameMap::Item* find(const CxNameMap* map, const char* name) {
 
 bool grow(CxNameMap* map) {
     uint32_t capacity = map->capacity ? map->capacity * 2 : 64;
-    CxNameMap bigger = {(CxNameMap::Item*)calloc(capacity, sizeof(CxNameMap::Item)), capacity, 0};
+    CxNameMap bigger = {(CxNameMap::Item*)cxAllocZero(capacity * sizeof(CxNameMap::Item)), capacity, 0};
     if (!bigger.items) return false;
     for (uint32_t i = 0; i < map->capacity; ++i) {
         if (map->items[i].name) {
@@ -60,7 +60,7 @@ bool grow(CxNameMap* map) {
             ++bigger.count;
         }
     }
-    free(map->items);
+    cxFree(map->items);
     *map = bigger;
     return true;
 }
@@ -89,7 +89,7 @@ bool cxNameHas(const CxNameMap* map, const char* name) {
 }
 
 void cxNameClear(CxNameMap* map) {
-    for (uint32_t i = 0; i < map->capacity; ++i) free(map->items[i].name);
-    free(map->items);
+    for (uint32_t i = 0; i < map->capacity; ++i) cxFree(map->items[i].name);
+    cxFree(map->items);
     *map = CxNameMap{nullptr, 0, 0};
 }

@@ -373,7 +373,7 @@ void encodeBlock(void) {
 
 bool startEncoder(void) {
     unsigned size = kOutputBuffer;
-    while (!(pk.items = (uint8_t*)malloc(size))) {
+    while (!(pk.items = (uint8_t*)cxAlloc(size))) {
         size = size / 10 * 9;
         if (size < 4096) return false;
     }
@@ -394,7 +394,7 @@ void endEncoder(void) {
         encodeBlock();
         putBits(7, 0);  // pushes the last partial byte out
     }
-    free(pk.items);
+    cxFree(pk.items);
     pk.items = nullptr;
 }
 
@@ -428,7 +428,7 @@ bool allocFinder(void) {
     size_t words = kNodeCount + 2 * (2 * kDic) + kNextSize;
     size_t bytes = words * 2 + kTextSize + 2 * kNodeCount;
     // Zero-filled, so nothing the search looks at depends on old memory.
-    uint8_t* block = (uint8_t*)calloc(bytes, 1);
+    uint8_t* block = (uint8_t*)cxAllocZero(bytes);
     if (!block) return false;
     pk.block = block;
     uint16_t* w = (uint16_t*)block;
@@ -450,7 +450,7 @@ bool allocFinder(void) {
 }
 
 void freeFinder(void) {
-    free(pk.block);
+    cxFree(pk.block);
     pk.block = nullptr;
 }
 
@@ -726,7 +726,7 @@ int16_t storeFile(EntryInfo* record) {
         if (++chunks % 2 == 0) cxNotify(record, CXCB_PACK, (int32_t)done);
         if ((uint32_t)got < want) break;
     }
-    free(buffer);
+    cxFree(buffer);
     // Sizes are what was copied, so the entry stays consistent even when
     // the file changed under us.
     record->unpackedSize = record->packedSize = done;
@@ -777,7 +777,7 @@ int16_t packDriver(EntryInfo* record) {
     if (!pk.notSmaller) {
         int16_t result = packFile(record);
         if (result < 0) {
-            cxNotify(record, result, 0);
+            cxNotifyFailure(record, result, 0);
             return result;
         }
     }

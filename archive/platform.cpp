@@ -2,6 +2,7 @@
 // names, free space, removable drives, file status, modes and times,
 // directories and listings. No other engine file knows which system it
 // runs on.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -11,11 +12,15 @@
 
 #ifdef _WIN32
 #include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/utime.h>
 #else
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/random.h>
 #include <sys/statvfs.h>
+#include <time.h>
 #include <unistd.h>
 #include <utime.h>
 #endif
@@ -39,6 +44,143 @@ bool nativeForm(const char* path, char* out) {
     }
     return true;
 }
+
+
+// ---- temporary names -----------------------------------------------------------
+
+// A fresh name is tried this many times before the folder counts as one
+// where no file can be made.
+const int kNameTries = 100;
+
+uint64_t mix64(uint64_t x) {
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// 64 bits that no other user of the machine can foresee: the system's
+// random source, or, where it has none, clocks, ids and a running state.
+uint64_t unpredictable(void) {
+    static uint64_t state;
+    uint64_t value = 0;
+#ifdef _WIN32
+    typedef BOOLEAN(WINAPI * GenRandom)(PVOID, ULONG);  // advapi32 since XP
+    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    GenRandom generate = advapi ? (GenRandom)(void*)GetProcAddress(advapi, "SystemFunction036") : nullptr;
+    if (!generate || !generate(&value, sizeof value)) {
+        LARGE_INTEGER counter;
+        FILETIME now;
+        QueryPerformanceCounter(&counter);
+        GetSystemTimeAsFileTime(&now);
+        value = (uint64_t)counter.QuadPart ^ ((uint64_t)now.dwHighDateTime << 32 | now.dwLowDateTime) ^
+                ((uint64_t)GetCurrentProcessId() << 40) ^ GetTickCount();
+    }
+#else
+    if (getrandom(&value, sizeof value, GRND_NONBLOCK) != (ssize_t)sizeof value) {
+        struct timespec now;
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        value = (uint64_t)now.tv_nsec ^ ((uint64_t)now.tv_sec << 30) ^ ((uint64_t)getpid() << 40);
+    }
+#endif
+    state = mix64(state ^ value ^ (uint64_t)(uintptr_t)&value);
+    return state;
+}
+
+// prefix (at most 3 characters), unpredictable letters and digits up to 8
+// characters, ".$$$": an 8.3 name, the same in any letter case.
+void freshName(const char* prefix, char* name) {
+    static const char symbols[] = "0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ";
+    size_t length = strlen(prefix);
+    if (length > 3) length = 3;
+    memcpy(name, prefix, length);
+    uint64_t bits = unpredictable();
+    for (; length < 8; ++length, bits /= 36) name[length] = symbols[bits % 36];
+    strcpy(name + 8, ".$$$");
+}
+
+bool isLevelSeparator(char c) {
+    return c == '\\' || c == '/';
+}
+
+// Creates every missing directory of path, level by level from the left;
+// errors are left to whoever uses the path next. False when out of memory.
+bool makeLevels(const char* path) {
+    char* copy = cxDup(path);
+    if (!copy || !*copy) {
+        cxFree(copy);
+        return copy != nullptr;
+    }
+    // The character before p (0: a double-byte one, whose second byte may
+    // be a backslash that separates nothing).
+    char before = cxPlatCharSize(copy) == 2 ? 0 : *copy;
+    for (char* p = copy + cxPlatCharSize(copy);; p += cxPlatCharSize(p)) {
+        bool end = *p == 0;
+        if (end || (isLevelSeparator(*p) && before != ':' && !isLevelSeparator(before))) {
+            char keep = *p;
+            *p = 0;
+            if (!cxPlatExists(copy)) cxPlatMakeDir(copy);
+            *p = keep;
+        }
+        if (end) break;
+        before = cxPlatCharSize(p) == 2 ? 0 : *p;
+    }
+    cxFree(copy);
+    return true;
+}
+
+// The place's path: base, a separator when base needs one, below, and a
+// separator when below is not empty. *belowAt receives where below begins.
+char* placePath(const char* base, const char* below, size_t* belowAt) {
+    size_t baseLength = strlen(base), belowLength = strlen(below);
+    char* path = (char*)cxAlloc(baseLength + belowLength + 3);
+    if (!path) return nullptr;
+    memcpy(path, base, baseLength);
+    size_t at = baseLength;
+    if (at > 0 && !isLevelSeparator(base[at - 1]) && base[at - 1] != ':') path[at++] = '\\';
+    *belowAt = at;
+    memcpy(path + at, below, belowLength);
+    at += belowLength;
+    if (belowLength > 0 && !isLevelSeparator(below[belowLength - 1])) path[at++] = '\\';
+    path[at] = 0;
+    return path;
+}
+
+// Starts a place: its path, and with create the base's missing levels.
+bool startPlace(const char* base, const char* below, bool create, CxPlace* place, size_t* belowAt) {
+    place->fd = -1;
+    place->path = placePath(base, below, belowAt);
+    return place->path && (!create || !*base || makeLevels(base));
+}
+
+// Calls level(start, length) for each level of below; stops at the first
+// that returns anything but CX_OK and returns that.
+template <typename Level>
+int16_t eachLevel(const char* below, Level level) {
+    for (size_t start = 0; below[start];) {
+        size_t end = start;
+        while (below[end] && !isLevelSeparator(below[end])) end += cxPlatCharSize(below + end);
+        if (end > start) {
+            int16_t result = level(start, end);
+            if (result != CX_OK) return result;
+        }
+        start = below[end] ? end + 1 : end;
+    }
+    return CX_OK;
+}
+
+}  // namespace
+
+void cxPlatClosePlace(CxPlace* place) {
+#ifndef _WIN32
+    if (place->fd >= 0) close(place->fd);
+#endif
+    cxFree(place->path);
+    place->path = nullptr;
+    place->fd = -1;
+}
+
+namespace {
 
 #ifndef _WIN32
 // Directory part of a native path ("." when there is none).
@@ -134,7 +276,7 @@ bool cxPlatStat(const char* path, CxFileStat* status) {
 
 #ifdef _WIN32
 
-int32_t cxPlatFreeBytes(const char* path, int* drive) {
+int64_t cxPlatFreeBytes(const char* path, int* drive) {
     char root[4] = "A:\\";
     char letter = 0;
     if (path && path[0] && path[1] == ':') {
@@ -151,13 +293,19 @@ int32_t cxPlatFreeBytes(const char* path, int* drive) {
     }
     *drive = letter - 'A';
     root[0] = letter;
+    // The Ex form (95 OSR2 and NT 4 on) sees past 2 GB; the older one may not.
+    typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+    FreeSpaceEx freeSpaceEx =
+        (FreeSpaceEx)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
+    ULARGE_INTEGER available, total, free;
+    if (freeSpaceEx && freeSpaceEx(root, &available, &total, &free))
+        return available.QuadPart > 0x7FFFFFFFFFFFFFFFull ? INT64_MAX : (int64_t)available.QuadPart;
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
     if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
                            &totalClusters)) {
         return -1;
     }
-    unsigned long long bytes = (unsigned long long)freeClusters * sectorsPerCluster * bytesPerSector;
-    return bytes > 0x7FFFFFFFull ? 0x7FFFFFFF : (int32_t)bytes;
+    return (int64_t)freeClusters * sectorsPerCluster * bytesPerSector;
 }
 
 bool cxPlatIsRemovable(const char* path) {
@@ -183,12 +331,138 @@ bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
     return SetFileAttributesA(path, attributes) && ok;
 }
 
-bool cxPlatSetMode(const char* path, uint16_t mode) {
-    // Windows keeps no permission bits beyond the read-only attribute,
-    // which a file that was just rewritten does not have.
-    (void)path;
-    (void)mode;
+namespace {
+
+// Path of name in the place; false when it does not fit a Windows path.
+bool pathIn(const CxPlace* place, const char* name, char* path) {
+    size_t length = strlen(place->path);
+    if (length + strlen(name) >= MAX_PATH) return false;
+    memcpy(path, place->path, length);
+    strcpy(path + length, name);
     return true;
+}
+
+// The entry's time (seconds since 1970, UTC) on an open file.
+void setFileTime(FILE* file, uint32_t time) {
+    uint64_t ticks = ((uint64_t)time + 11644473600ull) * 10000000ull;
+    FILETIME stamp = {(DWORD)ticks, (DWORD)(ticks >> 32)};
+    SetFileTime((HANDLE)_get_osfhandle(_fileno(file)), nullptr, &stamp, &stamp);
+}
+
+// Times are set on the open handle; Windows keeps no permission bits beyond
+// the read-only attribute, which is set by name once the file is closed
+// (the systems this runs on have no links an ordinary user can make).
+bool stampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
+    bool flushed = fflush(file) == 0;
+    if (flushed && stamp && stamp->withTime) setFileTime(file, stamp->time);
+    bool closed = fclose(file) == 0;
+    if (stamp && !(stamp->mode & 0x80)) {
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
+    }
+    return flushed && closed;
+}
+
+}  // namespace
+
+bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
+    return stampAndClose(file, path, stamp);
+}
+
+int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
+                        size_t* linkEnd) {
+    size_t belowAt = 0;
+    if (!startPlace(base, below, create, place, &belowAt)) return CX_ENOMEM;
+    // Each level below the base must be a directory of its own, not a
+    // junction leading elsewhere.
+    bool missing = false;
+    int16_t result = eachLevel(below, [&](size_t, size_t end) -> int16_t {
+        char keep = place->path[belowAt + end];
+        place->path[belowAt + end] = 0;
+        DWORD attributes = GetFileAttributesA(place->path);
+        if (attributes == INVALID_FILE_ATTRIBUTES && create) {
+            CreateDirectoryA(place->path, nullptr);
+            attributes = GetFileAttributesA(place->path);
+        }
+        place->path[belowAt + end] = keep;
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            missing = true;
+            return create ? (int16_t)CX_EFAIL : (int16_t)CX_ENOFILE;
+        }
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+            *linkEnd = belowAt + end;
+            return CX_ELINK;
+        }
+        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
+    });
+    if (missing && !create) return CX_OK;
+    if (result == CX_OK) place->fd = 0;  // open: every level is there
+    return result;
+}
+
+FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
+    if (place->fd < 0) return nullptr;
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        freshName(prefix, name);
+        char path[MAX_PATH];
+        if (!pathIn(place, name, path)) return nullptr;
+        HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        // A name that exists (a file, a directory, anything) is taken.
+        bool taken = handle == INVALID_HANDLE_VALUE && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
+        if (handle != INVALID_HANDLE_VALUE) {
+            int descriptor = _open_osfhandle((intptr_t)handle, _O_BINARY);
+            FILE* file = descriptor >= 0 ? _fdopen(descriptor, "w+b") : nullptr;
+            if (!file) {
+                if (descriptor >= 0) _close(descriptor);
+                else CloseHandle(handle);
+                DeleteFileA(path);
+            }
+            return file;
+        }
+        if (!taken) {
+            errno = EACCES;
+            cxNoteSystemError();
+            return nullptr;
+        }
+    }
+    return nullptr;
+}
+
+bool cxPlatExistsIn(const CxPlace* place, const char* name, bool* writable) {
+    char path[MAX_PATH];
+    if (place->fd < 0 || !pathIn(place, name, path)) return false;
+    DWORD attributes = GetFileAttributesA(path);
+    *writable = !(attributes & FILE_ATTRIBUTE_READONLY);
+    return attributes != INVALID_FILE_ATTRIBUTES;
+}
+
+bool cxPlatRemoveIn(const CxPlace* place, const char* name) {
+    char path[MAX_PATH];
+    return pathIn(place, name, path) && DeleteFileA(path);
+}
+
+int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, const char* final,
+                        const CxStamp* stamp) {
+    char from[MAX_PATH], to[MAX_PATH];
+    int16_t result = CX_EFAIL;
+    if (pathIn(place, temp, from) && pathIn(place, final, to)) {
+        // A file that is open cannot be renamed here: it is closed first.
+        if (!stampAndClose(file, from, stamp)) {
+            result = CX_EWRITE;
+        } else if (MoveFileA(from, to) ||
+                   (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES && DeleteFileA(to) && MoveFileA(from, to))) {
+            result = CX_OK;
+        } else {
+            errno = EACCES;
+            cxNoteSystemError();
+            result = CX_EFAIL;
+        }
+        file = nullptr;
+    }
+    if (file) fclose(file);
+    return result;
 }
 
 bool cxPlatMakeDir(const char* path) {
@@ -211,11 +485,11 @@ bool cxPlatCurrentDir(char* out, size_t outSize) {
     return length > 0 && length < outSize;
 }
 
-bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
-                   void* context) {
+int16_t cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
+                      void* context) {
     char search[MAX_PATH + 4];
     size_t length = strlen(directory);
-    if (length + 5 > sizeof search) return false;
+    if (length + 5 > sizeof search) return CX_EFAIL;
     memcpy(search, directory, length);
     if (length > 0 && directory[length - 1] != '\\' && directory[length - 1] != '/' &&
         directory[length - 1] != ':') {
@@ -225,13 +499,13 @@ bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* 
     WIN32_FIND_DATAA found;
     HANDLE handle = FindFirstFileA(search, &found);
     if (handle == INVALID_HANDLE_VALUE) {
-        return GetLastError() == ERROR_FILE_NOT_FOUND;
+        return GetLastError() == ERROR_FILE_NOT_FOUND ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
     }
     do {
         if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) visit(found.cFileName, context);
     } while (FindNextFileA(handle, &found));
     FindClose(handle);
-    return true;
+    return CX_OK;
 }
 
 bool cxPlatTruncate(FILE* file) {
@@ -256,7 +530,7 @@ size_t cxPlatCharSize(const char* text) {
 
 #else  // POSIX
 
-int32_t cxPlatFreeBytes(const char* path, int* drive) {
+int64_t cxPlatFreeBytes(const char* path, int* drive) {
     *drive = 0;
     char native[kPathMax];
     char directory[kPathMax];
@@ -271,7 +545,7 @@ int32_t cxPlatFreeBytes(const char* path, int* drive) {
         strcpy(directory, parent);
     }
     unsigned long long bytes = (unsigned long long)info.f_bavail * info.f_frsize;
-    return bytes > 0x7FFFFFFFull ? 0x7FFFFFFF : (int32_t)bytes;
+    return bytes > (unsigned long long)INT64_MAX ? INT64_MAX : (int64_t)bytes;
 }
 
 bool cxPlatIsRemovable(const char* path) {
@@ -293,9 +567,145 @@ bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
     return chmod(native, (mode_t)(mode & 0777) & ~mask) == 0 && ok;
 }
 
-bool cxPlatSetMode(const char* path, uint16_t mode) {
+namespace {
+
+// Gives the open file its stamp: times, then the permission bits as
+// stored, less what the user's file-creation mask withholds unless the
+// mode is to be kept exactly (an archive keeps its own permissions; an
+// archive must not make files writable for everyone).
+bool stampOpen(FILE* file, const CxStamp* stamp) {
+    if (fflush(file) != 0) return false;
+    if (!stamp) return true;
+    int descriptor = fileno(file);
+    if (stamp->withTime) {
+        struct timespec times[2] = {{(time_t)stamp->time, 0}, {(time_t)stamp->time, 0}};
+        futimens(descriptor, times);
+    }
+    mode_t bits = (mode_t)(stamp->mode & 07777);
+    if (!stamp->exactMode) {
+        mode_t mask = umask(0);
+        umask(mask);
+        bits = (mode_t)(stamp->mode & 0777) & ~mask;
+    }
+    fchmod(descriptor, bits);
+    return true;
+}
+
+}  // namespace
+
+bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
+    (void)path;
+    bool stamped = stampOpen(file, stamp);
+    return fclose(file) == 0 && stamped;
+}
+
+int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
+                        size_t* linkEnd) {
+    size_t belowAt = 0;
+    if (!startPlace(base, below, create, place, &belowAt)) return CX_ENOMEM;
     char native[kPathMax];
-    return nativeForm(path, native) && chmod(native, (mode_t)(mode & 07777)) == 0;
+    if (*base && !nativeForm(base, native)) return CX_EFAIL;
+    int fd = open(*base ? native : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (!create && errno == ENOENT) return CX_OK;
+        cxNoteSystemError();
+        return CX_EFAIL;
+    }
+    // Each level below the base is opened from the one above it and never
+    // through a link, so a link planted at any level (even while this runs)
+    // is refused instead of followed.
+    char level[kPathMax];
+    int16_t result = eachLevel(below, [&](size_t start, size_t end) -> int16_t {
+        memcpy(level, below + start, end - start);
+        level[end - start] = 0;
+        const int how = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+        int next = openat(fd, level, how);
+        if (next < 0 && errno == ENOENT) {
+            if (!create) return CX_ENOFILE;
+            if (mkdirat(fd, level, 0777) != 0 && errno != EEXIST) {
+                cxNoteSystemError();
+                return CX_EFAIL;
+            }
+            next = openat(fd, level, how);
+        }
+        if (next < 0) {
+            int error = errno;
+            struct stat info;
+            if (fstatat(fd, level, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(info.st_mode)) {
+                *linkEnd = belowAt + end;
+                return CX_ELINK;
+            }
+            errno = error;
+            cxNoteSystemError();
+            return CX_EFAIL;
+        }
+        close(fd);
+        fd = next;
+        return CX_OK;
+    });
+    if (result == CX_OK) {
+        place->fd = fd;
+        return CX_OK;
+    }
+    close(fd);
+    return result == CX_ENOFILE ? (int16_t)CX_OK : result;  // missing: nothing below exists yet
+}
+
+FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
+    if (place->fd < 0) return nullptr;
+    for (int tries = 0; tries < kNameTries; ++tries) {
+        freshName(prefix, name);
+        int descriptor = openat(place->fd, name, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (descriptor < 0) {
+            if (errno == EEXIST) continue;  // taken, by a file, a directory or a link
+            cxNoteSystemError();
+            return nullptr;
+        }
+        FILE* file = fdopen(descriptor, "w+b");
+        if (!file) {
+            close(descriptor);
+            unlinkat(place->fd, name, 0);
+        }
+        return file;
+    }
+    return nullptr;
+}
+
+bool cxPlatExistsIn(const CxPlace* place, const char* name, bool* writable) {
+    struct stat info;
+    if (place->fd < 0 || fstatat(place->fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+    // A link is replaced, never written through: it can always go.
+    *writable = S_ISLNK(info.st_mode) || (info.st_mode & S_IWUSR);
+    return true;
+}
+
+bool cxPlatRemoveIn(const CxPlace* place, const char* name) {
+    return place->fd >= 0 && unlinkat(place->fd, name, 0) == 0;
+}
+
+int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, const char* final,
+                        const CxStamp* stamp) {
+    if (!stampOpen(file, stamp)) {
+        fclose(file);
+        return CX_EWRITE;
+    }
+    // Renamed while still open, so that what arrived can be compared with
+    // this very file: another user who can write the folder may have put
+    // something else at the temporary name.
+    int16_t result = CX_OK;
+    struct stat mine, there;
+    if (renameat(place->fd, temp, place->fd, final) != 0) {
+        cxNoteSystemError();
+        result = CX_EFAIL;
+    } else if (fstat(fileno(file), &mine) != 0 || fstatat(place->fd, final, &there, AT_SYMLINK_NOFOLLOW) != 0 ||
+               mine.st_dev != there.st_dev || mine.st_ino != there.st_ino) {
+        unlinkat(place->fd, final, 0);
+        errno = EPERM;
+        cxNoteSystemError();
+        result = CX_EFAIL;
+    }
+    if (fclose(file) != 0 && result == CX_OK) result = CX_EWRITE;
+    return result;
 }
 
 bool cxPlatMakeDir(const char* path) {
@@ -338,12 +748,12 @@ int compareNames(const void* a, const void* b) {
 }
 }  // namespace
 
-bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
-                   void* context) {
+int16_t cxPlatListDir(const char* directory, void (*visit)(const char* name, void* context),
+                      void* context) {
     char native[kPathMax];
-    if (!nativeForm(*directory ? directory : ".", native)) return false;
+    if (!nativeForm(*directory ? directory : ".", native)) return CX_EFAIL;
     DIR* listing = opendir(native);
-    if (!listing) return false;
+    if (!listing) return CX_EFAIL;
     // Names are collected and sorted so that archives come out the same on
     // every run (readdir order is arbitrary).
     size_t count = 0, room = 0;
@@ -358,11 +768,13 @@ bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* 
         if (stat(full, &info) != 0 || !S_ISREG(info.st_mode)) continue;
         if (count == room) {
             size_t bigger = room ? room * 2 : 32;
-            char** grown = (char**)realloc(names, bigger * sizeof(char*));
+            char** grown = (char**)cxAlloc(bigger * sizeof(char*));
             if (!grown) {
                 ok = false;
                 break;
             }
+            if (count) memcpy(grown, names, count * sizeof(char*));
+            cxFree(names);
             names = grown;
             room = bigger;
         }
@@ -377,10 +789,10 @@ bool cxPlatListDir(const char* directory, void (*visit)(const char* name, void* 
     if (count) qsort(names, count, sizeof(char*), compareNames);
     for (size_t i = 0; i < count; ++i) {
         if (ok) visit(names[i], context);
-        free(names[i]);
+        cxFree(names[i]);
     }
-    free(names);
-    return ok;
+    cxFree(names);
+    return ok ? (int16_t)CX_OK : (int16_t)CX_ENOMEM;
 }
 
 bool cxPlatTruncate(FILE* file) {

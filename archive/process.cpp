@@ -3,6 +3,15 @@
 // archive is deleted, extracted, or copied into the temporary archive as the
 // first matching operation says (entry pass); a changed archive gets its end
 // record.
+//
+// Everything one pass keeps is one Pass, passed by pointer. An allocation
+// that fails anywhere in the pass ends it with CX_ENOMEM and the archive as
+// it was: a pass that went on would skip files or mismatch names silently.
+//
+// An entry is extracted into a new temporary file made exclusively in the
+// output's own directory, which is reached from the destination without
+// following links: an entry whose path below the destination passes through
+// a symbolic link is refused (CX_ELINK), as is any other way out.
 #include <stdlib.h>
 #include <string.h>
 
@@ -15,8 +24,6 @@ namespace {
 const size_t kOutputMax = 268;
 // Offsets in the archive are 32-bit signed: it cannot grow past this.
 const uint32_t kArchiveMax = 0x7FFFFFFFu;
-// Lead and body of an entry header, without the name.
-const uint32_t kHeaderFixed = 8 + 33;
 
 // State of one cxProcess call. Names are looked up in maps so that a pass
 // over n entries with n queued names stays linear.
@@ -28,15 +35,15 @@ struct Pass {
     const CxOperation** patternOps;  // the other extract and delete operations, in order
     int patternCount;
     int notDone;             // operations not marked done
+    bool outOfMemory;        // an allocation failed: the pass ends with CX_ENOMEM
 };
-Pass pass;
 
-void endPass(void) {
-    cxNameClear(&pass.added);
-    cxNameClear(&pass.inArchive);
-    cxNameClear(&pass.exactOps);
-    free(pass.patternOps);
-    pass = Pass();
+void endPass(Pass* pass) {
+    cxNameClear(&pass->added);
+    cxNameClear(&pass->inArchive);
+    cxNameClear(&pass->exactOps);
+    cxFree(pass->patternOps);
+    *pass = Pass();
 }
 
 bool isSeparator(char c) {
@@ -64,28 +71,21 @@ bool startsWithName(const char* text, const char* lead) {
     return *lead == 0;
 }
 
-bool wasAdded(const char* name) {
-    return cxNameHas(&pass.added, name);
-}
-
-void rememberAdded(const char* name) {
-    cxNamePut(&pass.added, name, nullptr);
-}
-
 void setName(EntryInfo* record, const char* name) {
     strncpy(record->name, name, CX_NAME_MAX - 1);
     record->name[CX_NAME_MAX - 1] = 0;
     record->nameLength = (uint32_t)strlen(record->name);
 }
 
-// cxMatchName works in place; both sides are matched as copies.
+// cxMatchName works in place; both sides are matched as copies. Queued
+// patterns are shorter than CX_MATCH_MAX, and so are names of files and
+// entries.
 bool matches(const char* pattern, const char* name) {
-    char* p = cxDup(pattern);
-    char* n = cxDup(name);
-    bool result = p && n && cxMatchName(p, n) == 0;
-    free(p);
-    free(n);
-    return result;
+    char p[CX_MATCH_MAX], n[CX_MATCH_MAX];
+    if (strlen(pattern) >= CX_MATCH_MAX || strlen(name) >= CX_MATCH_MAX) return false;
+    strcpy(p, pattern);
+    strcpy(n, name);
+    return cxMatchName(p, n) == 0;
 }
 
 // A name that may be put below a destination directory: no drive, no
@@ -113,8 +113,8 @@ int16_t copyEntry(EntryInfo* record, int32_t dataStart) {
     if (cxSeek(record->source, dataStart, SEEK_SET) != dataStart) return CX_EFAIL;
     record->destination = cxArchive.tempSlot;
     int32_t at = cxTell(record->destination);
-    if (at < 0 || (uint64_t)at + kHeaderFixed + strlen(record->name) + record->packedSize > kArchiveMax) {
-        cxNotify(record, CX_ETOOLARGE, 0);
+    if (at < 0 || (uint64_t)at + CX_HEADER_FIXED + strlen(record->name) + record->packedSize > kArchiveMax) {
+        cxNotifyFailure(record, CX_ETOOLARGE, 0);
         return CX_ETOOLARGE;
     }
     int16_t result = cxWriteEntryHeader(record);
@@ -136,52 +136,108 @@ int16_t copyEntry(EntryInfo* record, int32_t dataStart) {
         done += want;
         cxNotify(record, CXCB_COPY, (int32_t)done);
     }
-    free(buffer);
+    cxFree(buffer);
     return result;
 }
 
 // ---- extracting one entry ------------------------------------------------
 
-// Creates every missing directory of path, level by level from the left.
-void makeDirectories(const char* path) {
-    char* copy = cxDup(path);
-    if (!copy) return;
-    char before = cxPlatCharSize(copy) == 2 ? 0 : *copy;  // the character before p (0: a double-byte one)
-    for (char* p = copy + cxPlatCharSize(copy); *p; p += cxPlatCharSize(p)) {
-        char at = *p;
-        if (isSeparator(at) && before != ':' && !isSeparator(before)) {
-            *p = 0;
-            if (!cxPlatExists(copy)) cxPlatMakeDir(copy);
-            *p = at;
-        }
-        before = cxPlatCharSize(p) == 2 ? 0 : at;
-    }
-    free(copy);
+// Where an output file goes: a directory named by the caller (followed as
+// named), the levels below it that the entry's name adds (never followed
+// through a link), and the file's name.
+struct Output {
+    char base[kOutputMax + 1];
+    char below[kOutputMax + 1];
+    const char* file;  // in the record's name
+};
+
+// The output's parts. A name the callback of event 44 chose is the
+// caller's own path: all of it but the file name is the base.
+void splitOutput(const CxOperation* op, const char* stored, const EntryInfo* record, Output* out) {
+    size_t directoryLength = strlen(op->directoryRaw);
+    bool chosen = strncmp(record->name, op->directoryRaw, directoryLength) != 0 ||
+                  strcmp(record->name + directoryLength, stored) != 0;
+    out->file = baseName(record->name);
+    size_t baseLength = chosen ? (size_t)(out->file - record->name) : directoryLength;
+    memcpy(out->base, record->name, baseLength);
+    out->base[baseLength] = 0;
+    size_t belowLength = (size_t)(out->file - record->name) - baseLength;
+    memcpy(out->below, record->name + baseLength, belowLength);
+    out->below[belowLength] = 0;
 }
 
-// Puts the finished temporary output in the output's place. On POSIX the
-// rename replaces the old file at once; where it cannot (Windows), the old
-// file is deleted first.
-bool moveIntoPlace(const char* temp, const char* output) {
-    if (cxPlatRename(temp, output)) return true;
-    if (!cxPlatExists(output)) return false;
-    cxPlatRemove(output);
-    return cxPlatRename(temp, output);
+// Expands the entry into a new temporary file of the place and puts it in
+// place as 'file', with the entry's mode and time given to it while it is
+// still open. CX_OK also when it could not be put in place (reported as
+// event 49); CX_EFAIL when the extraction failed.
+int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record, Pass* pass) {
+    char temp[16];
+    FILE* opened = cxPlatCreateIn(place, "CX", temp);
+    size_t length = strlen(place->path);
+    char* tempPath = opened ? (char*)cxAlloc(length + strlen(temp) + 1) : nullptr;
+    int16_t slot = CX_ENOMEM;
+    if (tempPath) {
+        memcpy(tempPath, place->path, length);
+        strcpy(tempPath + length, temp);
+        slot = cxSlotAdopt(opened, tempPath);
+        cxFree(tempPath);
+    }
+    if (slot < 0) {
+        if (opened) {
+            fclose(opened);
+            cxPlatRemoveIn(place, temp);
+        }
+        if (opened && slot == CX_ENOMEM) pass->outOfMemory = true;
+        cxNotifyFailure(record, opened && slot == CX_ENOMEM ? CX_ENOMEM : CX_EFAIL, 0);
+        return CX_EFAIL;
+    }
+    int32_t archiveSlot = record->destination;
+    record->destination = slot;
+    int16_t result = cxExpandEntry(record);
+    record->destination = archiveSlot;
+    FILE* written = cxSlotDetach(slot);
+    if (result < 0) {
+        fclose(written);
+        cxPlatRemoveIn(place, temp);
+        return CX_EFAIL;
+    }
+    CxStamp stamp = {record->mode, record->time, true, false};
+    int16_t placed = cxPlatPlaceFile(place, written, temp, file, &stamp);
+    if (placed == CX_OK) return CX_OK;
+    cxPlatRemoveIn(place, temp);
+    if (placed == CX_EWRITE) {
+        cxNotifyFailure(record, CX_EWRITE, 0);
+        return CX_EFAIL;
+    }
+    cxNotify(record, CXCB_RENAME, 0);
+    return CX_OK;
+}
+
+// Opens the output's directory. CX_OK; else the failure, reported: CX_ELINK
+// (the entry is refused), CX_EFAIL or CX_ENOMEM (the extraction failed).
+int16_t openOutput(const Output* out, bool create, EntryInfo* record, CxPlace* place, Pass* pass) {
+    size_t linkEnd = 0;
+    int16_t opened = cxPlatOpenPlace(out->base, out->below, create, place, &linkEnd);
+    if (opened == CX_ENOMEM) pass->outOfMemory = true;
+    // The place's path is the record's name up to the file name, so the
+    // name up to linkEnd names the link.
+    if (opened != CX_OK) cxNotifyFailure(record, opened, opened == CX_ELINK ? (int32_t)linkEnd : 0);
+    return opened;
 }
 
 // Extracts the entry just read. CX_OK also when the entry was skipped;
 // CX_EFAIL when the extraction failed and processing must end.
-int16_t extractEntry(const CxOperation* op, EntryInfo* record) {
+int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
     const char* stored = cxArchive.paths ? record->name : baseName(record->name);
     char output[kOutputMax + 1];
     size_t directoryLength = strlen(op->directoryRaw);
     size_t storedLength = strlen(stored);
     if (!staysInside(stored)) {
-        cxNotify(record, CX_EUNSAFE, 0);
+        cxNotifyFailure(record, CX_EUNSAFE, 0);
         return CX_OK;
     }
     if (directoryLength + storedLength > kOutputMax) {
-        cxNotify(record, CX_ETOOLONG, 0);
+        cxNotifyFailure(record, CX_ETOOLONG, 0);
         return CX_OK;
     }
     memcpy(output, op->directoryRaw, directoryLength);
@@ -189,64 +245,48 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record) {
     setName(record, output);
     if (cxNotify(record, CXCB_OUTPUT, 0) != 0) return CX_OK;
 
-    if (cxPlatExists(record->name)) {
-        if (cxPlatIsWritable(record->name)) {
-            if (cxAskOverwrite(record) == 0) return CX_OK;
+    Output out;
+    splitOutput(op, output + directoryLength, record, &out);
+    CxPlace place;
+    int16_t opened = openOutput(&out, false, record, &place, pass);
+    if (opened != CX_OK) {
+        cxPlatClosePlace(&place);
+        return opened == CX_ELINK ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
+    }
+    int16_t result = CX_OK;
+    bool writable = true;
+    bool go = true;
+    if (cxPlatExistsIn(&place, out.file, &writable)) {
+        if (writable) {
+            go = cxAskOverwrite(record) != 0;
         } else {
             cxNotify(record, CXCB_READONLY, 0);
-            if (!cxPlatIsWritable(record->name)) {
+            if (cxPlatExistsIn(&place, out.file, &writable) && !writable) {
                 cxNotify(record, CXCB_READONLY, 1);
-                return CX_OK;
+                go = false;
             }
         }
     }
-    if (record->flags & CX_FLAG_PROTECTED) {
+    if (go && (record->flags & CX_FLAG_PROTECTED)) {
         cxNotify(record, CXCB_PROTECTED, 0);
         if (record->flags & CX_FLAG_PROTECTED) {
-            cxNotify(record, CX_EPROTECTED, 0);
-            return CX_OK;
+            cxNotifyFailure(record, CX_EPROTECTED, 0);
+            go = false;
         }
     }
-    if (record->method != CX_METHOD_STORED && record->method != CX_METHOD_PACKED) {
+    if (go && record->method != CX_METHOD_STORED && record->method != CX_METHOD_PACKED) {
         // Nothing could be written, so an existing file is left as it is.
         cxNotify(record, CXCB_UNKNOWN, 0);
-        return CX_OK;
+        go = false;
     }
-
-    makeDirectories(record->name);
-    char* directory = cxDup(record->name);
-    if (!directory) return CX_EFAIL;
-    *(char*)baseName(directory) = 0;
-    const char* tempName = cxTempName(directory, "CX");
-    free(directory);
-    char* temp = tempName ? cxDup(tempName) : nullptr;
-    int slot = temp ? cxOpenFile(temp, CX_CREATE | CX_WRITE) : -1;
-    if (slot < 0) {
-        free(temp);
-        cxNotify(record, CX_EFAIL, 0);
-        return CX_EFAIL;
+    if (go) {
+        cxPlatClosePlace(&place);
+        opened = openOutput(&out, true, record, &place, pass);
+        if (opened == CX_OK) result = expandInPlace(&place, out.file, record, pass);
+        else result = opened == CX_ELINK ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
     }
-    record->destination = slot;
-    int16_t result = cxExpandEntry(record);
-    if (cxCloseFile(slot) < 0 && result == CX_OK) {
-        result = CX_EWRITE;
-        cxNotify(record, CX_EWRITE, 0);
-    }
-    record->destination = cxArchive.tempSlot;
-    if (result < 0) {
-        cxPlatRemove(temp);
-        free(temp);
-        return CX_EFAIL;
-    }
-    if (!moveIntoPlace(temp, record->name)) {
-        cxNotify(record, CXCB_RENAME, 0);
-        cxPlatRemove(temp);
-        free(temp);
-        return CX_OK;
-    }
-    free(temp);
-    cxPlatSetModeTime(record->name, record->mode, record->time);
-    return CX_OK;
+    cxPlatClosePlace(&place);
+    return result;
 }
 
 // ---- the add pass ----------------------------------------------------------
@@ -254,6 +294,7 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record) {
 struct AddContext {
     const CxOperation* op;
     EntryInfo* record;
+    Pass* pass;
     char* directory;    // the pattern's directory part, as given
     const char* namePattern;
     char lead[1024];    // with the paths flag: what is cut off the full path
@@ -264,19 +305,19 @@ struct AddContext {
 
 // Whether the archive already holds an entry of this name. Its names are
 // read once per pass.
-bool archiveHasEntry(const char* name) {
-    if (!pass.inArchiveRead) {
-        pass.inArchiveRead = true;
+bool archiveHasEntry(Pass* pass, const char* name) {
+    if (!pass->inArchiveRead) {
+        pass->inArchiveRead = true;
         EntryInfo entry;
         memset(&entry, 0, sizeof entry);
         entry.source = cxArchive.slot;
         entry.destination = -1;
         if (cxSeek(entry.source, 0, SEEK_SET) != 0) return false;
         for (int16_t r = cxFirstEntry(&entry); r == CX_OK; r = cxNextEntry(&entry)) {
-            cxNamePut(&pass.inArchive, entry.name, nullptr);
+            if (!cxNamePut(&pass->inArchive, entry.name, nullptr)) pass->outOfMemory = true;
         }
     }
-    return cxNameHas(&pass.inArchive, name);
+    return cxNameHas(&pass->inArchive, name);
 }
 
 // Entry name of a file: its base name, or with the paths flag its path
@@ -327,7 +368,7 @@ bool entryName(AddContext* context, const char* filePath, const char* listedName
 // Packs the file open in slot 'source' as entry 'name' into the temporary
 // archive and closes it. On failure nothing of the entry stays: the next
 // entry (or the end record) is written where it began.
-int16_t packOpenFile(EntryInfo* record, int source, const char* name) {
+int16_t packOpenFile(Pass* pass, EntryInfo* record, int source, const char* name) {
     setName(record, name);
     record->source = source;
     record->versionMadeBy = CX_VERSION;
@@ -338,17 +379,23 @@ int16_t packOpenFile(EntryInfo* record, int source, const char* name) {
     cxCloseFile(source);
     record->source = -1;
     cxReplacingEntry = false;
+    // The pass must know the name, or the old entry of that name would be
+    // copied beside the new one.
+    if (result == CX_OK && !cxNamePut(&pass->added, name, nullptr)) {
+        cxNotifyFailure(record, CX_ENOMEM, 0);
+        result = CX_ENOMEM;
+    }
     if (result < 0) {
+        if (result == CX_ENOMEM) pass->outOfMemory = true;
         cxSeek(cxArchive.tempSlot, entryStart, SEEK_SET);
         return result;
     }
-    rememberAdded(name);
     return CX_OK;
 }
 
 // A fresh record for the next file; a stop asked for earlier stays.
 void freshRecord(EntryInfo* record) {
-    int16_t stopCode = record->stopCode;
+    CxStop stopCode = record->stopCode;
     memset(record, 0, sizeof *record);
     record->stopCode = stopCode;
     record->source = -1;
@@ -360,33 +407,37 @@ enum AddOutcome { ADD_PACKED, ADD_PASSED_OVER, ADD_ALREADY_IN, ADD_FAILED };
 // Packs one file as entry 'name': not the archive itself or its temporary
 // archive, and not a name this pass has packed already. A file that cannot
 // be opened is passed over, and said so.
-AddOutcome addFile(EntryInfo* record, const char* filePath, const char* name) {
+AddOutcome addFile(Pass* pass, EntryInfo* record, const char* filePath, const char* name) {
     if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath))
         return ADD_PASSED_OVER;
-    if (wasAdded(name)) return ADD_ALREADY_IN;
-    cxReplacingEntry = archiveHasEntry(name);
+    if (cxNameHas(&pass->added, name)) return ADD_ALREADY_IN;
+    cxReplacingEntry = archiveHasEntry(pass, name);
     int source = cxOpenFile(filePath, CX_READ);
     if (source < 0) {
         setName(record, filePath);
-        cxNotify(record, CX_EFAIL, 0);
+        cxNotifyFailure(record, source == CX_ENOMEM ? CX_ENOMEM : CX_EFAIL, 0);
         cxReplacingEntry = false;
+        if (source == CX_ENOMEM) {
+            pass->outOfMemory = true;
+            return ADD_FAILED;
+        }
         return ADD_PASSED_OVER;
     }
-    return packOpenFile(record, source, name) == CX_OK ? ADD_PACKED : ADD_FAILED;
+    return packOpenFile(pass, record, source, name) == CX_OK ? ADD_PACKED : ADD_FAILED;
 }
 
 // One file of cxAddFile, under the entry name its caller chose.
-void addExactFile(const CxOperation* op, EntryInfo* record) {
+void addExactFile(Pass* pass, const CxOperation* op, EntryInfo* record) {
     freshRecord(record);
     char name[CX_NAME_MAX];
     size_t length = strlen(op->entryName);
     if (length > CX_ENTRY_NAME_MAX) {
         setName(record, op->patternRaw);
-        cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
+        cxNotifyFailure(record, CX_EARG, 0);  // no entry header can carry this name
         return;
     }
     for (size_t i = 0; i <= length; ++i) name[i] = op->entryName[i] == '/' ? '\\' : op->entryName[i];
-    if (addFile(record, op->patternRaw, name) == ADD_PACKED) cxArchive.modified = true;
+    if (addFile(pass, record, op->patternRaw, name) == ADD_PACKED) cxArchive.modified = true;
 }
 
 void endOperation(AddContext* context) {
@@ -395,29 +446,33 @@ void endOperation(AddContext* context) {
     if (record->stopCode == CX_STOP || record->stopCode == CX_STOP_ERROR) {
         cxNotify(record, CXCB_STOPPED, 0);
     }
-    record->stopCode = 0;
+    record->stopCode = CX_GO_ON;
 }
 
 void addOneFile(const char* listedName, void* data) {
     AddContext* context = (AddContext*)data;
-    if (context->ended || !matches(context->namePattern, listedName)) return;
+    if (context->ended || context->pass->outOfMemory || !matches(context->namePattern, listedName)) return;
+    EntryInfo* record = context->record;
     size_t directoryLength = strlen(context->directory);
-    char* filePath = (char*)malloc(directoryLength + strlen(listedName) + 1);
-    if (!filePath) return;
+    char* filePath = (char*)cxAlloc(directoryLength + strlen(listedName) + 1);
+    if (!filePath) {
+        context->pass->outOfMemory = true;
+        cxNotifyFailure(record, CX_ENOMEM, 0);
+        return;
+    }
     strcpy(filePath, context->directory);
     strcat(filePath, listedName);
-    EntryInfo* record = context->record;
     freshRecord(record);
     char name[CX_NAME_MAX];
     bool named = entryName(context, filePath, listedName, name);
     AddOutcome outcome = ADD_PASSED_OVER;
     if (!named && !cxPlatSameFile(filePath, cxArchive.realPath)) {
         setName(record, filePath);
-        cxNotify(record, CX_EARG, 0);  // no entry header can carry this name
+        cxNotifyFailure(record, CX_EARG, 0);  // no entry header can carry this name
     } else if (named) {
-        outcome = addFile(record, filePath, name);
+        outcome = addFile(context->pass, record, filePath, name);
     }
-    free(filePath);
+    cxFree(filePath);
     if (outcome == ADD_FAILED) {
         endOperation(context);
         return;
@@ -426,34 +481,38 @@ void addOneFile(const char* listedName, void* data) {
     // file named by an earlier pattern of this pass is in already and counts.
     if (outcome == ADD_PASSED_OVER) return;
     ++context->count;
-    if (record->stopCode != 0) endOperation(context);
+    if (record->stopCode != CX_GO_ON) endOperation(context);
 }
 
-void addPass(EntryInfo* record, bool* rewriting) {
-    for (CxOperation* op = cxArchive.operations; op; op = op->next) {
+void addPass(Pass* pass, EntryInfo* record, bool* rewriting) {
+    for (CxOperation* op = cxArchive.operations; op && !pass->outOfMemory; op = op->next) {
         if (op->type == CX_OP_DELETE) *rewriting = true;
         if (op->type != CX_OP_ADD) continue;
         if (op->exact) {
             *rewriting = true;
-            addExactFile(op, record);
+            addExactFile(pass, op, record);
             // A stop asked for by a callback ends the whole pass: the files
             // already packed are not put in without the rest.
             if (record->stopCode == CX_STOP) return;
-            record->stopCode = 0;
+            record->stopCode = CX_GO_ON;
             continue;
         }
         AddContext context;
         memset(&context, 0, sizeof context);
         context.op = op;
         context.record = record;
+        context.pass = pass;
         context.directory = cxDup(op->patternRaw);
-        if (context.directory) {
-            char* base = (char*)baseName(context.directory);
-            context.namePattern = op->patternRaw + (base - context.directory);
-            *base = 0;
-            cxPlatListDir(context.directory, addOneFile, &context);
-            free(context.directory);
+        if (!context.directory) {
+            pass->outOfMemory = true;
+            return;
         }
+        char* base = (char*)baseName(context.directory);
+        context.namePattern = op->patternRaw + (base - context.directory);
+        *base = 0;
+        if (cxPlatListDir(context.directory, addOneFile, &context) == CX_ENOMEM) pass->outOfMemory = true;
+        cxFree(context.directory);
+        if (pass->outOfMemory) return;
         setName(record, op->pattern);
         cxNotify(record, CXCB_ADDED, context.count);
         // A pattern that found no file changes nothing: a new archive that
@@ -471,15 +530,15 @@ bool hasWildcard(const char* pattern) {
 
 // Sorts the extract and delete operations for the entry pass; false when
 // out of memory.
-bool preparePass(void) {
-    pass.patternOps = (const CxOperation**)malloc((cxArchive.queued + 1) * sizeof(CxOperation*));
-    if (!pass.patternOps) return false;
+bool preparePass(Pass* pass) {
+    pass->patternOps = (const CxOperation**)cxAlloc((cxArchive.queued + 1) * sizeof(CxOperation*));
+    if (!pass->patternOps) return false;
     for (const CxOperation* op = cxArchive.operations; op; op = op->next) {
-        ++pass.notDone;
+        ++pass->notDone;
         if (op->type != CX_OP_EXTRACT && op->type != CX_OP_DELETE) continue;
         if (!op->exact) {
-            pass.patternOps[pass.patternCount++] = op;
-        } else if (!cxNamePut(&pass.exactOps, op->pattern, (void*)op)) {
+            pass->patternOps[pass->patternCount++] = op;
+        } else if (!cxNamePut(&pass->exactOps, op->pattern, (void*)op)) {
             return false;
         }
     }
@@ -487,32 +546,85 @@ bool preparePass(void) {
 }
 
 // The first operation in queue order that applies to the entry.
-CxOperation* findOperation(const char* name) {
-    CxOperation* found = (CxOperation*)cxNameGet(&pass.exactOps, name);
+CxOperation* findOperation(const Pass* pass, const char* name) {
+    CxOperation* found = (CxOperation*)cxNameGet(&pass->exactOps, name);
     if (found && found->type == CX_OP_DONE) found = nullptr;
     const char* entryName = cxArchive.paths ? baseName(name) : name;
-    for (int i = 0; i < pass.patternCount; ++i) {
-        const CxOperation* op = pass.patternOps[i];
+    for (int i = 0; i < pass->patternCount; ++i) {
+        const CxOperation* op = pass->patternOps[i];
         if (found && found->order < op->order) break;
         if (op->type != CX_OP_DONE && matches(baseName(op->pattern), entryName)) return (CxOperation*)op;
     }
     return found;
 }
 
-void markDone(CxOperation* op) {
+void markDone(Pass* pass, CxOperation* op) {
     op->type = CX_OP_DONE;
-    --pass.notDone;
+    --pass->notDone;
 }
 
-// Ends the pass after an extraction failed: the archive is kept as it was,
-// since a half-written rewrite must not replace it at close.
-int16_t abandonPass(EntryInfo* record) {
+// Ends the pass early with result; the archive is kept as it was, since a
+// half-written rewrite must not replace it at close.
+int16_t abandonPass(Pass* pass, EntryInfo* record, int16_t result) {
     cxArchive.modified = false;
     cxArchive.open = false;
     cxNotify(record, CXCB_END, 0);
-    free(record);
-    endPass();
-    return CX_EFAIL;
+    cxFree(record);
+    endPass(pass);
+    return result;
+}
+
+// Handles one entry whose header was just read; false when the pass must
+// end at once with *result (an extraction failed).
+bool handleEntry(Pass* pass, EntryInfo* record, bool rewriting, int16_t* result) {
+    int tempSlot = cxArchive.readOnly ? -1 : cxArchive.tempSlot;
+    int32_t dataStart = cxTell(record->source);
+    EntryInfo stored = *record;
+    CxOperation* op = findOperation(pass, record->name);
+    int type = op ? op->type : CX_OP_DONE;
+    // An entry whose name the add pass packed anew is replaced.
+    bool copy = rewriting && !cxNameHas(&pass->added, record->name);
+    if (type == CX_OP_DELETE && !cxArchive.readOnly) {
+        if (record->flags & CX_FLAG_PROTECTED) {
+            cxNotify(record, CXCB_PROTECTED, 0);
+            if (record->flags & CX_FLAG_PROTECTED) {
+                cxNotifyFailure(record, CX_EPROTECTED, 0);
+            } else {
+                copy = false;
+            }
+        } else {
+            copy = false;
+        }
+        if (!copy) {
+            cxNotify(record, CXCB_DELETED, 0);
+            cxArchive.modified = true;
+        }
+    } else if (type == CX_OP_EXTRACT) {
+        if (extractEntry(op, record, pass) < 0) {
+            // The failed entry was reported through the callback; the
+            // caller may ask for the other entries all the same, unless
+            // memory ran out.
+            *result = pass->outOfMemory ? CX_ENOMEM : CX_EFAIL;
+            if (pass->outOfMemory || !(cxArchive.flags & CX_ARC_GOON)) return false;
+        }
+        CxStop stopCode = record->stopCode;
+        *record = stored;
+        record->stopCode = stopCode;
+        if (op->exact || !hasWildcard(op->pattern)) markDone(pass, op);
+    }
+    if (copy && tempSlot >= 0) {
+        int16_t copied = copyEntry(record, dataStart);
+        if (copied < 0) {
+            *result = copied;
+            record->stopCode = CX_STOP_ERROR;
+        }
+    }
+    int32_t next = dataStart + (int32_t)stored.packedSize;
+    if (cxSeek(record->source, next, SEEK_SET) != next && record->stopCode == CX_GO_ON) {
+        *result = CX_EFAIL;
+        record->stopCode = CX_STOP_ERROR;
+    }
+    return true;
 }
 
 }  // namespace
@@ -521,30 +633,28 @@ int16_t cxProcess(void) {
     if (!cxArchive.open) return CX_ENOARCHIVE;
     if (!cxSlotName(cxArchive.slot)) return CX_ESLOT;
     if (!cxArchive.readOnly && !cxSlotName(cxArchive.tempSlot)) return CX_ETEMP;
-    EntryInfo* record = (EntryInfo*)calloc(1, sizeof(EntryInfo));
+    EntryInfo* record = (EntryInfo*)cxAllocZero(sizeof(EntryInfo));
     if (!record) return CX_ENOMEM;
     int slot = cxArchive.slot;
     int tempSlot = cxArchive.readOnly ? -1 : cxArchive.tempSlot;
     record->source = slot;
     record->destination = tempSlot;
     cxNotify(record, CXCB_BEGIN, 0);
-    record->stopCode = 0;
+    record->stopCode = CX_GO_ON;
     int16_t result = CX_OK;
     bool rewriting = false;
-    endPass();
-    if (!preparePass()) {
-        free(record);
-        endPass();
-        return CX_ENOMEM;
-    }
+    Pass pass = Pass();
+    if (!preparePass(&pass)) return abandonPass(&pass, record, CX_ENOMEM);
 
-    if (!cxArchive.readOnly) addPass(record, &rewriting);
+    if (!cxArchive.readOnly) addPass(&pass, record, &rewriting);
+    if (pass.outOfMemory) return abandonPass(&pass, record, CX_ENOMEM);
 
     cxSeek(slot, 0, SEEK_SET);
     int32_t first = cxFindEntrySignature(nullptr, slot);
     if (first == CX_ESTOPPED) record->stopCode = CX_STOP;
+    if (first == CX_ENOMEM) return abandonPass(&pass, record, CX_ENOMEM);
     cxSeek(slot, first < 0 ? 0 : first, SEEK_SET);
-    while (record->stopCode == 0) {
+    while (record->stopCode == CX_GO_ON) {
         record->source = slot;
         record->destination = tempSlot;
         int16_t read = cxReadEntryHeader(record);
@@ -557,57 +667,15 @@ int16_t cxProcess(void) {
             }
             break;
         }
-        int32_t dataStart = cxTell(slot);
-        EntryInfo stored = *record;
-        CxOperation* op = findOperation(record->name);
-        int type = op ? op->type : CX_OP_DONE;
-        // An entry whose name the add pass packed anew is replaced.
-        bool copy = rewriting && !wasAdded(record->name);
-        if (type == CX_OP_DELETE && !cxArchive.readOnly) {
-            if (record->flags & CX_FLAG_PROTECTED) {
-                cxNotify(record, CXCB_PROTECTED, 0);
-                if (record->flags & CX_FLAG_PROTECTED) {
-                    cxNotify(record, CX_EPROTECTED, 0);
-                } else {
-                    copy = false;
-                }
-            } else {
-                copy = false;
-            }
-            if (!copy) {
-                cxNotify(record, CXCB_DELETED, 0);
-                cxArchive.modified = true;
-            }
-        } else if (type == CX_OP_EXTRACT) {
-            if (extractEntry(op, record) < 0) {
-                // The failed entry was reported through the callback; the
-                // caller may ask for the other entries all the same.
-                if (!(cxArchive.flags & CX_ARC_GOON)) return abandonPass(record);
-                result = CX_EFAIL;
-            }
-            int16_t stopCode = record->stopCode;
-            *record = stored;
-            record->stopCode = stopCode;
-            if (op->exact || !hasWildcard(op->pattern)) markDone(op);
-        }
-        if (copy && tempSlot >= 0) {
-            int16_t copied = copyEntry(record, dataStart);
-            if (copied < 0) {
-                result = copied;
-                record->stopCode = CX_STOP_ERROR;
-            }
-        }
-        int32_t next = dataStart + (int32_t)stored.packedSize;
-        if (cxSeek(slot, next, SEEK_SET) != next && record->stopCode == 0) {
-            result = CX_EFAIL;
-            record->stopCode = CX_STOP_ERROR;
-        }
+        if (!handleEntry(&pass, record, rewriting, &result)) return abandonPass(&pass, record, result);
+        if (pass.outOfMemory) return abandonPass(&pass, record, CX_ENOMEM);
         if (pass.notDone == 0) break;
     }
 
-    if (record->stopCode != 0 && record->stopCode != CX_STOP) record->stopCode = CX_STOP_ERROR;
-    if (record->stopCode != 0) {
-        cxNotify(record, record->stopCode, 0);
+    if (record->stopCode != CX_GO_ON && record->stopCode != CX_STOP) record->stopCode = CX_STOP_ERROR;
+    if (record->stopCode != CX_GO_ON) {
+        // A stop code is no event: the pass says why it ended.
+        cxNotify(record, record->stopCode == CX_STOP ? CXCB_STOPPED : CXCB_ERROR, 0);
         // A pass that ended early has not copied every entry: the archive
         // stays as it was rather than lose the entries not reached.
         cxArchive.modified = false;
@@ -623,7 +691,7 @@ int16_t cxProcess(void) {
     }
     cxArchive.open = false;
     cxNotify(record, CXCB_END, 0);
-    free(record);
-    endPass();
+    cxFree(record);
+    endPass(&pass);
     return result;
 }

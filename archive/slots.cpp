@@ -61,6 +61,32 @@ void turn(Slot* s, LastAccess next) {
 
 }  // namespace
 
+int16_t cxSlotAdopt(FILE* file, const char* path) {
+    int slot = 0;
+    while (slot < CX_SLOTS && slots[slot].file) ++slot;
+    if (slot == CX_SLOTS) return CX_ESLOTS;
+    char* name = cxDup(path);
+    char* original = cxDup(path);
+    if (!name || !original) {
+        cxFree(name);
+        cxFree(original);
+        return CX_ENOMEM;
+    }
+    cxUpper(name);
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false};
+    return (int16_t)slot;
+}
+
+FILE* cxSlotDetach(int slot) {
+    Slot* s = openSlot(slot);
+    if (!s) return nullptr;
+    FILE* file = s->file;
+    cxFree(s->name);
+    cxFree(s->path);
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false};
+    return file;
+}
+
 int16_t cxOpenFile(const char* path, int mode) {
     if (!path || !*path) return CX_EARG;
     const char* how = runtimeMode(mode);
@@ -71,39 +97,16 @@ int16_t cxOpenFile(const char* path, int mode) {
         cxNoteSystemError();
         return CX_EFAIL;
     }
-    int slot = 0;
-    while (slot < CX_SLOTS && slots[slot].file) ++slot;
-    if (slot == CX_SLOTS) {
-        fclose(file);
-        return CX_ESLOTS;
-    }
-    char* name = cxDup(path);
-    char* original = cxDup(path);
-    if (!name || !original) {
-        free(name);
-        free(original);
-        fclose(file);
-        return CX_ENOMEM;
-    }
-    cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false};
-    return (int16_t)slot;
+    int16_t slot = cxSlotAdopt(file, path);
+    if (slot < 0) fclose(file);
+    return slot;
 }
 
 int16_t cxOpenStream(FILE* stream, const char* name) {
     if (!stream || !name || !*name) return CX_EARG;
-    int slot = 0;
-    while (slot < CX_SLOTS && slots[slot].file) ++slot;
-    if (slot == CX_SLOTS) return CX_ESLOTS;
-    Slot lent = {stream, cxDup(name), cxDup(name), ACCESS_NONE, false, true};
-    if (!lent.name || !lent.path) {
-        free(lent.name);
-        free(lent.path);
-        return CX_ENOMEM;
-    }
-    cxUpper(lent.name);
-    slots[slot] = lent;
-    return (int16_t)slot;
+    int16_t slot = cxSlotAdopt(stream, name);
+    if (slot >= 0) slots[slot].borrowed = true;
+    return slot;
 }
 
 // Buffered bytes reach the file only here, so a full disk may first show
@@ -112,13 +115,12 @@ int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
     int16_t result = CX_OK;
-    if ((s->borrowed ? fflush(s->file) : fclose(s->file)) != 0 && s->wrote) {
+    bool wrote = s->wrote, borrowed = s->borrowed;
+    FILE* file = cxSlotDetach(slot);
+    if ((borrowed ? fflush(file) : fclose(file)) != 0 && wrote) {
         cxNoteSystemError();
         result = CX_EWRITE;
     }
-    free(s->name);
-    free(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false};
     return result;
 }
 

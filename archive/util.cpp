@@ -7,7 +7,6 @@
 #include "cxint.h"
 
 namespace {
-unsigned tempCounter;  // never reset, so names are not handed out twice
 char tempName[1024];
 unsigned spinIndex;
 char numberText[16];
@@ -15,24 +14,23 @@ char numberText[16];
 
 const char* cxTempName(const char* directory, const char* prefix) {
     if (!directory) directory = "";
-    char shortPrefix[4] = "CX";
-    if (prefix && *prefix) {
-        strncpy(shortPrefix, prefix, 3);
-        shortPrefix[3] = 0;
+    CxPlace place;
+    size_t linkEnd;
+    char name[16];
+    FILE* file = nullptr;
+    if (cxPlatOpenPlace(directory, "", false, &place, &linkEnd) == CX_OK)
+        file = cxPlatCreateIn(&place, prefix && *prefix ? prefix : "CX", name);
+    bool fits = file && strlen(place.path) + strlen(name) < sizeof tempName;
+    if (fits) {
+        strcpy(tempName, place.path);
+        strcat(tempName, name);
     }
-    size_t length = strlen(directory);
-    bool separator = length > 0 && directory[length - 1] != '\\' && directory[length - 1] != '/';
-    // directory, separator, prefix (3), five digits and ".$$$", terminator
-    if (length + 1 + 3 + 5 + 4 + 1 > sizeof tempName) return nullptr;
-    while (tempCounter < 65534) {
-        ++tempCounter;
-        snprintf(tempName, sizeof tempName, "%s%s%s%05u.$$$", directory, separator ? "\\" : "",
-                 shortPrefix, tempCounter);
-        FILE* existing = cxPlatOpen(tempName, "rb");
-        if (!existing) return tempName;
-        fclose(existing);
+    if (file) {
+        fclose(file);
+        if (!fits) cxPlatRemoveIn(&place, name);
     }
-    return nullptr;
+    cxPlatClosePlace(&place);
+    return fits ? tempName : nullptr;
 }
 
 int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record) {
@@ -60,7 +58,7 @@ int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record) {
             break;
         }
     }
-    free(buffer);
+    cxFree(buffer);
     if (stopped) return CX_ESTOPPED;
     return total == count ? CX_OK : CX_EFAIL;
 }
@@ -71,9 +69,9 @@ int16_t cxCopyFile(const char* source, const char* destination) {
     if (!cxPlatStat(source, &status)) return CX_ESLOT;
     if (status.tooLarge) return CX_ETOOLARGE;
     int drive;
-    int32_t freeBytes = cxPlatFreeBytes(destination, &drive);
+    int64_t freeBytes = cxPlatFreeBytes(destination, &drive);
     // A system that cannot tell its free space (-1) does not stop the copy.
-    if (freeBytes >= 0 && (uint32_t)freeBytes < status.size) return CX_EDISK;
+    if (freeBytes >= 0 && freeBytes < (int64_t)status.size) return CX_EDISK;
     int in = cxOpenFile(source, CX_READ);
     if (in < 0) return CX_ESLOT;
     int out = cxOpenFile(destination, CX_CREATE | CX_WRITE);
@@ -83,14 +81,19 @@ int16_t cxCopyFile(const char* source, const char* destination) {
     }
     int16_t result = cxCopyBytes(in, out, status.size, nullptr);
     cxCloseFile(in);
-    // Buffered bytes that cannot be written make the copy short as well.
-    if (cxCloseFile(out) < 0 && result == CX_OK) result = CX_EFAIL;
-    if (result < 0) {
-        cxPlatRemove(destination);  // a partial copy is worth nothing
-        return result;
-    }
-    cxPlatSetModeTime(destination, status.mode, status.mtime);
-    return CX_OK;
+    // The copy gets its mode and time while still open; buffered bytes that
+    // cannot be written make it short as well.
+    CxStamp stamp = {status.mode, status.mtime, true, false};
+    if (!cxPlatStampAndClose(cxSlotDetach(out), destination, result == CX_OK ? &stamp : nullptr) &&
+        result == CX_OK)
+        result = CX_EFAIL;
+    if (result < 0) cxPlatRemove(destination);  // a partial copy is worth nothing
+    return result;
+}
+
+int64_t cxFreeSpace(const char* path) {
+    int drive;
+    return path ? cxPlatFreeBytes(path, &drive) : -1;
 }
 
 int16_t cxRatio(const EntryInfo* record) {

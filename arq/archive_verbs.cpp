@@ -1,10 +1,11 @@
 // arq a, d and x. arq chooses the files or the entries itself (collect.cpp,
 // select.cpp); the engine is given their exact names and carries them out
 // in one cxProcess pass.
+#include <stdio.h>
 #include <string.h>
 
 #include <string>
-#include <unordered_set>
+#include <unordered_map>
 #include <vector>
 
 #include "collect.h"
@@ -51,21 +52,108 @@ int finish(const std::string& archive, int16_t processed) {
     return arqTally.failures || arqInterrupted ? 1 : 0;
 }
 
-// The names of the entries the patterns select, in archive order, each
-// once. *walk receives the walk's result (1 after damage was reported).
-std::vector<std::string> selectedNames(const std::string& archive, const ArqCommand& command,
-                                       size_t firstPattern, int* walk) {
-    std::vector<const char*> patterns(command.operands.begin() + firstPattern, command.operands.end());
+// An entry the patterns select, with its sizes.
+struct Selected {
+    std::string name;
+    uint32_t packed;
+    uint32_t unpacked;
+};
+
+// The entries the patterns select, in archive order, each once. *walk
+// receives the walk's result (1 after damage was reported).
+std::vector<Selected> selectedEntries(const std::string& archive, const ArqCommand& command, int* walk) {
+    std::vector<const char*> patterns(command.operands.begin() + 1, command.operands.end());
     ArqSelector selector(patterns);
-    std::vector<std::string> names;
+    std::vector<Selected> entries;
     *walk = arqWalk(archive, [&](EntryInfo* record) {
-        if (selector.selects(record->name) && (names.empty() || names.back() != record->name)) {
-            names.push_back(record->name);
+        if (selector.selects(record->name) && (entries.empty() || entries.back().name != record->name)) {
+            entries.push_back(Selected{record->name, record->packedSize, record->unpackedSize});
         }
         return true;
     });
     if (*walk == 0) selector.reportUnused();
-    return names;
+    return entries;
+}
+
+std::string number(uint64_t value) {
+    char text[32];
+    snprintf(text, sizeof text, "%llu", (unsigned long long)value);
+    return text;
+}
+
+// What one extraction may unpack without -f. The packer shrinks nothing
+// further than a file of one byte value: measured, 1 GiB of it packs into
+// 6,153 bytes, and each further block of 5,240 longest matches (1,341,440
+// bytes) costs 7 bytes, so no real entry passes 195,650:1. A made-up block
+// of 65,536 longest matches in 7 bytes reaches 2,580,000:1. An entry beyond
+// kRatioLimit, two and a half times the real most, is no real data;
+// kTotalLimit bounds an archive of many entries that each stay below it.
+const uint64_t kRatioLimit = 500000;
+const uint64_t kTotalLimit = 16ull << 30;
+
+// Refuses, before anything is written, a run the destination has no room
+// for and, unless -f, one that looks like an archive bomb. False after
+// saying why.
+bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& entries,
+                      const ArqCommand& command) {
+    uint64_t total = 0;
+    const Selected* steepest = nullptr;
+    for (const Selected& entry : entries) {
+        total += entry.unpacked;
+        uint64_t packed = entry.packed ? entry.packed : 1;
+        if (entry.unpacked > kRatioLimit * packed &&
+            (!steepest || (uint64_t)entry.unpacked * (steepest->packed ? steepest->packed : 1) >
+                              (uint64_t)steepest->unpacked * packed))
+            steepest = &entry;
+    }
+    std::string directory = command.directory ? command.directory : ".";
+    int64_t available = cxFreeSpace((directory + "/x").c_str());
+    if (available >= 0 && (uint64_t)available < total) {
+        arqError("%s: not enough free disk space: the entries unpack to %s bytes, %s are free; nothing extracted",
+                 shown(directory).c_str(), number(total).c_str(), number((uint64_t)available).c_str());
+        return false;
+    }
+    if (command.force) return true;
+    if (steepest) {
+        arqError("%s: refused, %s would unpack to %s bytes from %s (%s:1), far beyond what real data packs "
+                 "to; -f extracts it all the same",
+                 shown(archive).c_str(), shown(steepest->name).c_str(), number(steepest->unpacked).c_str(),
+                 number(steepest->packed).c_str(),
+                 number(steepest->unpacked / (steepest->packed ? steepest->packed : 1)).c_str());
+        return false;
+    }
+    if (total > kTotalLimit) {
+        arqError("%s: refused, the entries would unpack to %s bytes, more than 16 GiB; -f extracts them all "
+                 "the same",
+                 shown(archive).c_str(), number(total).c_str());
+        return false;
+    }
+    return true;
+}
+
+// The entries that can be files on Windows: none named as a device, and of
+// entries that would be one file there, only the first. The others are
+// said and left out.
+std::vector<Selected> extractable(const std::vector<Selected>& entries) {
+    std::unordered_map<std::string, std::string> seen;
+    std::vector<Selected> kept;
+    for (const Selected& entry : entries) {
+        std::string device = arqDeviceName(entry.name);
+        if (!device.empty()) {
+            arqError("%s: refused, %s is a device name on Windows; not extracted", shown(entry.name).c_str(),
+                     device.c_str());
+            continue;
+        }
+        auto placed = seen.emplace(arqWindowsKey(entry.name), entry.name);
+        if (!placed.second) {
+            arqError("%s: the same file as %s on Windows (names without regard to case, trailing dots and "
+                     "blanks); not extracted",
+                     shown(entry.name).c_str(), shown(placed.first->second).c_str());
+            continue;
+        }
+        kept.push_back(entry);
+    }
+    return kept;
 }
 
 }  // namespace
@@ -98,10 +186,10 @@ int arqDelete(const ArqCommand& command) {
     std::string archive;
     if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
     int walk = 0;
-    std::vector<std::string> names = selectedNames(archive, command, 1, &walk);
-    if (walk != 0 || names.empty() || arqInterrupted) return 1;  // a damaged archive is not rewritten
+    std::vector<Selected> entries = selectedEntries(archive, command, &walk);
+    if (walk != 0 || entries.empty() || arqInterrupted) return 1;  // a damaged archive is not rewritten
     if (!openArchive(archive, 0)) return 1;
-    for (const std::string& name : names) cxDeleteName(name.c_str());
+    for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
     return finish(archive, cxProcess());
 }
 
@@ -110,20 +198,14 @@ int arqExtract(const ArqCommand& command) {
     if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
     int walk = 0;
     // The entries before damage in the archive are still extracted.
-    std::vector<std::string> names = selectedNames(archive, command, 1, &walk);
-    if (names.empty() || arqInterrupted) return 1;
-    // Names are one name whatever their case: a second entry of the same
-    // name would be one file with the first, so it is said and left.
-    std::unordered_set<std::string> seen;
-    for (const std::string& name : names) {
-        std::string key = name;
-        for (char& c : key) c = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
-        if (!seen.insert(key).second) arqError("%s: a second entry of this name; not extracted", shown(name).c_str());
-    }
+    std::vector<Selected> entries = selectedEntries(archive, command, &walk);
+    if (entries.empty() || arqInterrupted) return 1;
+    entries = extractable(entries);
+    if (entries.empty() || !fitsAndLooksReal(archive, entries, command)) return 1;
     if (!openArchive(archive, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON)) return 1;
     arqKeepExisting(command.keepExisting);
     const char* directory = command.directory ? command.directory : "";
-    for (const std::string& name : names) cxExtractName(name.c_str(), directory);
+    for (const Selected& entry : entries) cxExtractName(entry.name.c_str(), directory);
     int result = finish(archive, cxProcess());
     return walk != 0 ? 1 : result;
 }

@@ -29,16 +29,6 @@ std::string joined(const std::string& directory, const std::string& name) {
     return arqIsSeparator(directory.back()) ? directory + name : directory + "/" + name;
 }
 
-// The key under which two entry names count as the same.
-std::string folded(const std::string& name) {
-    std::string key = name;
-    for (char& c : key) {
-        if (c >= 'a' && c <= 'z') c = (char)(c - 'a' + 'A');
-        if (c == '\\') c = '/';
-    }
-    return key;
-}
-
 std::string entryName(const Collector& c, const std::string& path) {
     if (c.mode != ARQ_KEEP_PATHS) return arqBaseName(path);
     std::string full = arqFullPath(path);
@@ -61,6 +51,12 @@ void addFile(Collector* c, const std::string& path, const ArqFileInfo& info) {
                 info.mtime < 0 ? "1970-01-01 00:00:00 UTC" : "2106-02-07 06:28:15 UTC");
     }
     std::string entry = entryName(*c, path);
+    std::string device = arqDeviceName(entry);
+    if (!device.empty()) {
+        arqError("%s: refused, %s is a device name on Windows; not added", arqShown(path.c_str()).c_str(),
+                 device.c_str());
+        return;
+    }
     if (entry.empty() || entry.size() > CX_ENTRY_NAME_MAX) {
         arqError("%s: the entry name would be %u bytes; at most %d fit", arqShown(path.c_str()).c_str(),
                  (unsigned)entry.size(), CX_ENTRY_NAME_MAX);
@@ -155,15 +151,16 @@ void chooseStrip(Collector* c, const std::string& argument) {
     }
 }
 
-// Two inputs under the same entry name (compared without regard to case)
-// are one file named twice, which is taken once, or a collision, which is
-// refused. False after reporting every collision.
+// Two inputs under one entry name as Windows sees names (without regard to
+// case, trailing dots and blanks) are one file named twice, which is taken
+// once, or a collision, which is refused. False after reporting every
+// collision.
 bool noCollisions(std::vector<ArqInput>* inputs) {
     std::unordered_map<std::string, size_t> seen;
     std::vector<ArqInput> unique;
     bool ok = true;
     for (const ArqInput& input : *inputs) {
-        auto placed = seen.emplace(folded(input.entry), unique.size());
+        auto placed = seen.emplace(arqWindowsKey(input.entry), unique.size());
         if (placed.second) {
             unique.push_back(input);
             continue;
@@ -172,9 +169,10 @@ bool noCollisions(std::vector<ArqInput>* inputs) {
         if (arqSameFile(first.path, input.path)) continue;
         bool sameDirectory = arqSamePath(arqDirectoryPart(arqFullPath(first.path)),
                                          arqDirectoryPart(arqFullPath(input.path)));
-        arqError("%s and %s would both be stored as %s (entry names are compared without regard to case%s)",
+        arqError("%s and %s would both be stored as %s (Windows takes names without regard to case, trailing "
+                 "dots and blanks%s)",
                  arqShown(first.path.c_str()).c_str(), arqShown(input.path.c_str()).c_str(),
-                 arqShown(input.entry.c_str()).c_str(), sameDirectory ? "" : "; -p keeps their paths");
+                 arqWindowsKey(input.entry).c_str(), sameDirectory ? "" : "; -p keeps their paths");
         ok = false;
     }
     inputs->swap(unique);

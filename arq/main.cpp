@@ -25,16 +25,28 @@ const char helpText[] =
     "                                entry is named by the file's name alone; with -p\n"
     "                                by its path below the current directory (or, for\n"
     "                                a file elsewhere, below the named file's parent).\n"
-    "                                Two files whose entry names differ only in case\n"
-    "                                are refused, and nothing is written.\n"
+    "                                Two files whose entry names Windows takes for\n"
+    "                                one (they differ only in case or in trailing\n"
+    "                                dots and blanks) are refused, and nothing is\n"
+    "                                written. A file named as a Windows device (CON,\n"
+    "                                PRN, AUX, NUL, COM1-9, LPT1-9, with or without\n"
+    "                                an extension) is refused; the others are added.\n"
     "  arq d ARCHIVE PATTERN...      delete the entries that match\n"
-    "  arq x [-k] [-C DIR] ARCHIVE [PATTERN...]\n"
+    "  arq x [-k] [-f] [-C DIR] ARCHIVE [PATTERN...]\n"
     "                                extract the entries that match (all by default)\n"
     "                                into DIR (default: the current directory), with\n"
     "                                their stored paths. Existing files are\n"
     "                                overwritten; -k keeps them. A damaged entry is\n"
     "                                reported and the others are still extracted.\n"
-    "                                Names leading outside DIR are refused.\n"
+    "                                Names leading outside DIR, passing through a\n"
+    "                                symbolic link inside DIR, or that Windows takes\n"
+    "                                for a device or for an earlier entry are\n"
+    "                                refused. Nothing is extracted when DIR lacks\n"
+    "                                the free space for all of it, or, without -f,\n"
+    "                                when an entry unpacks to more than 500,000\n"
+    "                                times its packed size or all to more than\n"
+    "                                16 GiB (real data never packs that far: an\n"
+    "                                archive bomb).\n"
     "  arq t ARCHIVE [PATTERN...]    test the entries: each one's check value, and\n"
     "                                each one expanded in full (nothing is written)\n"
     "  arq l ARCHIVE [PATTERN...]    list name, packed and unpacked size, ratio,\n"
@@ -85,7 +97,7 @@ struct VerbRow {
 const VerbRow verbTable[] = {
     {"a", "p", 2, "a needs an archive and at least one file", arqAdd},
     {"d", "", 2, "d needs an archive and at least one pattern", arqDelete},
-    {"x", "kC:", 1, "x needs an archive", arqExtract},
+    {"x", "kfC:", 1, "x needs an archive", arqExtract},
     {"t", "", 1, "t needs an archive", arqTest},
     {"l", "", 1, "l needs an archive", arqList},
     {"sfx", "", 3, "sfx needs a stub, an output and at least one file", arqSfx},
@@ -125,6 +137,8 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             command->keepPaths = true;
         } else if (arg[1] == 'k') {
             command->keepExisting = true;
+        } else if (arg[1] == 'f') {
+            command->force = true;
         }
     }
     if (command->operands.size() < verb.minOperands) return usage(verb.missing);

@@ -54,7 +54,7 @@ void say(bool failure, const char* format, va_list args) {
     if (failure) ++arqTally.failures;
 }
 
-int16_t overwrite(EntryInfo* record, int16_t, int32_t) {
+int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
     if (!keepExisting) return 1;
     ++arqTally.kept;
     arqNote("%s exists; kept (-k)", arqShown(record->name).c_str());
@@ -165,11 +165,11 @@ const char* arqCodeText(int code) {
     }
 }
 
-int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
+int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
     if (arqInterrupted) record->stopCode = CX_STOP;
     std::string shown = arqShown(record->name);
     const char* name = shown.c_str();
-    switch (code) {
+    switch (event) {
     case CXCB_PACK:
     case CXCB_REPLACE:
     case CXCB_EXPAND:
@@ -201,43 +201,48 @@ int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value) {
     case CXCB_RENAME:
         arqError("cannot put the extracted file in place as %s%s", name, arqReason().c_str());
         break;
-    case CX_EPROTECTED:
+    case CXCB_EPROTECTED:
         arqError("%s is a protected entry; left untouched", name);
         break;
-    case CX_EUNSAFE:
+    case CXCB_EUNSAFE:
         arqError("%s: refused, the name leads outside the destination directory", name);
         break;
-    case CX_ETOOLONG:
+    case CXCB_ETOOLONG:
         arqError("%s: refused, the output path is longer than 268 characters", name);
         break;
-    case CX_ETOOLARGE:
-        arqError("%s: %s", name, arqCodeText(code));
+    case CXCB_ELINK: {
+        // value: how much of the output path names the link.
+        std::string link(record->name, (size_t)value < strlen(record->name) ? (size_t)value : 0);
+        arqError("%s: refused, %s is a symbolic link (links inside the destination are not followed)", name,
+                 arqShown(link.c_str()).c_str());
         break;
-    case CX_ECHECK:
-        arqError("%s: %s", name, arqCodeText(code));
+    }
+    case CXCB_ETOOLARGE:
+    case CXCB_ECHECK:
+        arqError("%s: %s", name, arqCodeText(event));
         break;
-    case CX_EDISK:
+    case CXCB_EDISK:
         arqError("%s: not enough free disk space", name);
         break;
-    case CX_ENOMEM:
+    case CXCB_ENOMEM:
         arqError("%s: out of memory", name);
         break;
-    case CX_EFAIL:
+    case CXCB_EFAIL:
         arqError("%s: cannot open%s", name, arqReason().c_str());
         break;
-    case CX_EWRITE:
-    case CX_ESHORT:
+    case CXCB_EWRITE:
+    case CXCB_ESHORT:
         arqError("%s: write error%s", name, arqReason().c_str());
         break;
-    case CX_EARG:
+    case CXCB_EARG:
         arqError("%s: name too long for an archive entry", name);
         break;
     case CXCB_STOPPED:
     case CXCB_ERROR:
-    case CX_ESTOPPED:
+    case CXCB_ESTOPPED:
         break;  // said once by the verb
     default:
-        if (code < 0) arqError("%s: failed with code %d", name, code);
+        if (event < 0) arqError("%s: failed with code %d", name, (int)event);
         break;
     }
     return 0;

@@ -41,7 +41,7 @@ std::string arqReason(int error);
 // Text of an engine result code.
 const char* arqCodeText(int code);
 
-int16_t arqCallback(EntryInfo* record, int16_t code, int32_t value);
+int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value);
 // Overwrite callback: with -k existing files are kept, else overwritten.
 void arqKeepExisting(bool keep);
 

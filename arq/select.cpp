@@ -102,6 +102,45 @@ void arqSignature(uint8_t* out, uint8_t kind) {
     out[3] = kind;
 }
 
+// Calls level(text) for each level of a stored path.
+template <typename Level>
+void eachLevel(const std::string& name, Level level) {
+    size_t start = 0;
+    while (start <= name.size()) {
+        size_t end = start;
+        while (end < name.size() && !separator(name[end])) ++end;
+        level(name.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+std::string withoutTrailingDots(std::string level) {
+    while (!level.empty() && (level.back() == '.' || level.back() == ' ')) level.pop_back();
+    for (char& c : level) c = upper(c);
+    return level;
+}
+
+std::string arqWindowsKey(const std::string& name) {
+    std::string key;
+    bool first = true;
+    eachLevel(name, [&](const std::string& level) {
+        key += (first ? "" : "/") + withoutTrailingDots(level);
+        first = false;
+    });
+    return key;
+}
+
+std::string arqDeviceName(const std::string& name) {
+    std::string device;
+    eachLevel(name, [&](const std::string& level) {
+        std::string stem = withoutTrailingDots(level.substr(0, level.find('.')));
+        bool numbered = stem.size() == 4 && (stem.compare(0, 3, "COM") == 0 || stem.compare(0, 3, "LPT") == 0) &&
+                        stem[3] >= '1' && stem[3] <= '9';
+        if (numbered || stem == "CON" || stem == "PRN" || stem == "AUX" || stem == "NUL") device = stem;
+    });
+    return device;
+}
+
 bool arqHasWildcard(const char* text) {
     return strpbrk(text, "*?[") != nullptr;
 }

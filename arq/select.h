@@ -21,6 +21,15 @@
 bool arqMatch(const char* pattern, const char* name);
 bool arqHasWildcard(const char* text);
 
+// The name Windows gives a stored path: every level without its trailing
+// dots and blanks, in upper case, "/" between levels. Two names with one
+// key are one file there.
+std::string arqWindowsKey(const std::string& name);
+// The device name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9) that a
+// level of name stands for on Windows, with or without an extension; ""
+// when none does.
+std::string arqDeviceName(const std::string& name);
+
 // Patterns of one verb; each remembers whether it selected anything.
 struct ArqSelector {
     std::vector<const char*> patterns;  // none: everything

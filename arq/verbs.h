@@ -8,6 +8,7 @@
 struct ArqCommand {
     bool keepPaths;         // a -p
     bool keepExisting;      // x -k
+    bool force;             // x -f: an archive that looks like a bomb all the same
     const char* directory;  // x -C
     std::vector<const char*> operands;
 };

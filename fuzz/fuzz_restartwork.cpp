@@ -33,25 +33,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     static const char line[] = "C:\\DRV.SYS=C:\\QNB1.TMP\r\n";
-    size_t room = WININIT_RENAME_HEADER_LENGTH + sizeof line - 1;
-    std::vector<uint8_t> buffer(size + room, 0);
+    size_t length = sizeof line - 1;
+    std::vector<uint8_t> buffer(size + WININIT_RENAME_RESERVE + length, 0);
     memcpy(buffer.data(), data, size);
     uint32_t added = 0;
     RenameEdit edit = AddRenameLine(buffer.data(), (uint32_t)size, line, &added);
-    size_t length = sizeof line - 1;
     const uint8_t* out = buffer.data();
+    // What went in: a line end when one was missing, the header for a new
+    // section, and the line.
+    size_t ending = (added == length + 2 || added == WININIT_RENAME_RESERVE + length) ? 2 : 0;
     bool sound = false;
     if (edit == RENAME_LINE_DUPLICATE) {
         sound = added == 0 && memcmp(out, data, size) == 0;
     } else if (edit == RENAME_SECTION_ADDED) {
-        sound = added == room && memcmp(out, data, size) == 0 &&
-                memcmp(out + size, WININIT_RENAME_HEADER, WININIT_RENAME_HEADER_LENGTH) == 0 &&
-                memcmp(out + size + WININIT_RENAME_HEADER_LENGTH, line, length) == 0;
-    } else if (added == length) {
+        const uint8_t* header = out + size + ending;
+        sound = added == ending + WININIT_RENAME_HEADER_LENGTH + length && memcmp(out, data, size) == 0 &&
+                (!ending || memcmp(out + size, "\r\n", 2) == 0) &&
+                memcmp(header, WININIT_RENAME_HEADER, WININIT_RENAME_HEADER_LENGTH) == 0 &&
+                memcmp(header + WININIT_RENAME_HEADER_LENGTH, line, length) == 0;
+    } else if (added == length + ending) {
         // The line went in somewhere, and everything else is as it was.
-        for (size_t at = 0; at + length <= size + added && !sound; ++at)
-            sound = memcmp(out + at, line, length) == 0 && memcmp(out, data, at) == 0 &&
-                    memcmp(out + at + length, data + at, size - at) == 0;
+        for (size_t at = 0; at + added <= size + added && !sound; ++at)
+            sound = (!ending || memcmp(out + at, "\r\n", 2) == 0) && memcmp(out + at + ending, line, length) == 0 &&
+                    memcmp(out, data, at) == 0 && memcmp(out + at + added, data + at, size - at) == 0;
     }
     if (!sound)
         abort();

@@ -2,13 +2,17 @@
 // roll-back. A partial pass, after a successful run that installed
 // something, deletes the images that were not put in place and the work
 // files. A full pass, after a failure or when nothing was installed, deletes
-// every image, copies the backups this run made back over the targets of the
-// entries it may restore, removes the empty files made at new targets of
-// replacements queued for the restart, puts back the file an earlier run
-// queued where this run put a newer one, and has the system's pending-rename
-// records put back as they were before the run. No failure stops the pass:
-// every entry is still handled and the pending-rename records are still
-// dealt with; a partial pass that fails becomes a full one.
+// every image and puts back what the installation changed: the target's
+// bytes from the backup this run made (delete-only entries too), its
+// attributes, the earlier backup this run's backup replaced, the file an
+// earlier run queued where this run put a newer one; it removes the empty
+// files made at new targets of replacements queued for the restart and the
+// backups that are no longer needed, and has the system's pending-rename
+// records put back as they were before the run. What the installation set
+// aside for a roll-back is noted in each entry's state, so the roll-back
+// reads nothing back. No failure stops the pass: every entry is still
+// handled and the pending-rename records are still dealt with; a partial
+// pass that fails to delete an image becomes a full one.
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
@@ -34,12 +38,11 @@ static BOOL DeleteStandIn(const ImageFile* entry)
     if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
     WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(target, &found);
-    if (search == INVALID_HANDLE_VALUE)
-        return TRUE;
-    FindClose(search);
+    BOOL exists = FALSE;
+    if (!LookForFile(target, &exists, &found))
+        return FALSE;
     // Anything written there since is not ours to remove.
-    if (found.nFileSizeLow != 0 || found.nFileSizeHigh != 0)
+    if (!exists || found.nFileSizeLow != 0 || found.nFileSizeHigh != 0)
         return TRUE;
     LOG("Deleting empty stand-in %s", target);
     return DeleteReported(target, "DeleteFile %s failed 0x%08lX");
@@ -54,6 +57,24 @@ static BOOL DeleteImage(const ImageFile* entry)
     return DeleteReported(image, "DeleteFile %s failed 0x%08lX");
 }
 
+// A copy kept for a roll-back that is no longer needed (an earlier backup
+// may be read-only). After a successful run one that cannot be deleted is
+// only logged: it harms nothing, and the installation it served must not be
+// undone for it.
+static BOOL DeleteCopy(const char* path, BOOL full)
+{
+    LOG("Immediate delete %s", path);
+    if (full) {
+        ResetAttributes(path);
+        return DeleteReported(path, "DeleteFile %s failed 0x%08lX");
+    }
+    if (!g_Sys.SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL))
+        LOG("Unable to set %s attributes to normal 0x%08lX, left behind", path, GetLastError());
+    else if (!g_Sys.DeleteFileA(path))
+        LOG("DeleteFile %s failed 0x%08lX, left behind", path, GetLastError());
+    return TRUE;
+}
+
 static BOOL RestoreBackup(const ImageFile* entry)
 {
     char backup[MAX_PATH];
@@ -65,39 +86,108 @@ static BOOL RestoreBackup(const ImageFile* entry)
     return CopyOver(backup, target);
 }
 
-// A second run before the restart put its image in place of the file an
-// earlier run queued, after backing that file up beside it. A full pass puts
-// the earlier run's file back; either pass then removes the backup, unless
-// putting it back failed.
-static BOOL SettlePendingFile(const ImageFile* entry, const ImageState* state, BOOL restore)
+// The attributes the target had before the run, which set them to normal.
+static BOOL RestoreAttributes(const ImageFile* entry, const ImageState* state)
 {
-    // Any chosen replacement that waits for the restart may have met a
-    // pending one, and begun the substitution, also when it failed part way.
-    if (!state->upgrade || !MovesAtRestart(entry) || !state->image.exists)
-        return TRUE;
     char target[MAX_PATH];
-    char shortTarget[MAX_PATH];
-    char pendingSource[MAX_PATH];
-    char pendingTarget[MAX_PATH];
-    char backup[MAX_PATH];
+    if (!state->targetReset)
+        return TRUE;
     if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
-    GetShortPath(target, shortTarget, MAX_PATH, FALSE);
-    // A record file that cannot be read fails a partial pass (the full pass
-    // that follows tries again); a full pass goes on with what it found.
-    BOOL found = FALSE;
-    BOOL readable = FindMoveRecord(shortTarget, pendingSource, pendingTarget, &found);
-    if (!readable && !restore)
+    LOG("Setting %s attributes back to 0x%08lX", target, state->existing.attributes);
+    if (g_Sys.SetFileAttributesA(target, state->existing.attributes))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("Unable to set %s attributes 0x%08lX", target, error);
+    STATUS(MSG_ATTRIBUTES_FAILED, error);
+    return FALSE;
+}
+
+// An earlier backup that cannot be put back stays where it was set aside;
+// the log says where, with the error that kept it there.
+static void KeepEarlierBackup(ImageState* state, DWORD error)
+{
+    LOG("Earlier backup kept at %s 0x%08lX", state->earlierBackup, error);
+    state->earlierBackup[0] = 0;
+}
+
+// This run's backup goes, and the earlier backup it replaced comes back.
+static BOOL DropBackup(const ImageFile* entry, ImageState* state)
+{
+    char backup[MAX_PATH];
+    if (!BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
-    if (!found || !PendingBackupPath(pendingSource, backup) || !FileExists(backup))
-        return readable;
-    if (restore) {
-        LOG("Restore %s to %s", backup, pendingSource);
-        if (!CopyOver(backup, pendingSource))
+    LOG("Immediate delete %s", backup);
+    // A backup copy that failed may not have made the file.
+    if (!g_Sys.DeleteFileA(backup)) {
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND) {
+            LOG("DeleteFile %s failed 0x%08lX", backup, error);
+            STATUS(MSG_DELETE_FAILED, error);
+            if (state->earlierBackup[0])
+                KeepEarlierBackup(state, error);
+            return FALSE;
+        }
+    }
+    if (!state->earlierBackup[0])
+        return TRUE;
+    LOG("Restore %s to %s", state->earlierBackup, backup);
+    BOOL result = RenameReported(state->earlierBackup, backup);
+    state->earlierBackup[0] = 0;
+    return result;
+}
+
+// A full pass puts back what the installation of one entry changed. A
+// target that a move at once overwrote comes back from its backup, unless
+// the entry is never restored; a target that waited for the restart is as
+// it was once the pending renames are put back. A target that is as it was
+// gets its attributes back and needs no backup of this run.
+static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
+{
+    BOOL result = TRUE;
+    BOOL overwritten = state->installed && !MovesAtRestart(entry);
+    if (overwritten && state->backedUp && !(entry->flags & kNeverRestored)) {
+        overwritten = !RestoreBackup(entry);
+        result = !overwritten;
+        // The backup holds the target's old bytes now, the only copy of them.
+        if (overwritten && state->earlierBackup[0])
+            KeepEarlierBackup(state, GetLastError());
+    }
+    if (!overwritten) {
+        if (!RestoreAttributes(entry, state))
+            result = FALSE;
+        if (state->backedUp && !DropBackup(entry, state))
+            result = FALSE;
+    }
+    if (MadeStandIn(entry, state) && !DeleteStandIn(entry))
+        result = FALSE;
+    return result;
+}
+
+// The copies kept for a roll-back. A full pass puts the earlier run's
+// pending file back from its copy; then the copies that are left go: an
+// earlier backup that this run's backup replaces for good (after a success,
+// or beside a target never restored), and the pending file's copy.
+static BOOL SettleCopies(ImageState* state, BOOL full)
+{
+    BOOL result = TRUE;
+    if (state->earlierBackup[0]) {
+        result = DeleteCopy(state->earlierBackup, full);
+        state->earlierBackup[0] = 0;
+    }
+    if (!state->pendingSource[0])
+        return result;
+    char backup[MAX_PATH];
+    if (!PendingBackupPath(state->pendingSource, backup))
+        return FALSE;
+    if (full) {
+        LOG("Restore %s to %s", backup, state->pendingSource);
+        // The copy stays when it could not be put back: it is the only one.
+        if (!CopyOver(backup, state->pendingSource))
             return FALSE;
     }
-    LOG("Immediate delete %s", backup);
-    return DeleteReported(backup, "DeleteFile %s failed 0x%08lX") && readable;
+    state->pendingSource[0] = 0;
+    return DeleteCopy(backup, full) && result;
 }
 
 BOOL CleanupImages(UpgradeContext* context, BOOL full)
@@ -124,32 +214,18 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
                 // An image left behind fails the run: a partial pass turns
                 // into a full one and undoes it all.
                 startAgain = !full;
-                if (startAgain)
-                    continue;
-            }
-            // Only a backup this run made goes back: a ".BAK" of an earlier
-            // run must not replace a file that had none before.
-            if (state->installed && !(entry->flags & kNeverRestored) && BacksUpTarget(entry, state) &&
-                !RestoreBackup(entry))
-                result = FALSE;
-            if (full && MadeStandIn(entry, state) && !DeleteStandIn(entry))
-                result = FALSE;
-        }
-        if (!startAgain) {
-            // A partial pass stops at the first failure: the full pass that
-            // follows still needs the backups it has not reached.
-            BOOL settled = TRUE;
-            for (DWORD i = 0; i < context->count && (settled || full); ++i)
-                if (!SettlePendingFile(&context->images[i], &context->states[i], full))
-                    settled = FALSE;
-            if (!settled) {
-                result = FALSE;
-                startAgain = !full;  // the same holds for a backup left behind
             }
         }
         if (!startAgain)
             break;
         full = TRUE;
+    }
+    // Every entry, extracted or not: a delete-only entry has no image.
+    for (DWORD i = 0; i < context->count; ++i) {
+        if (full && !UndoEntry(&context->images[i], &context->states[i]))
+            result = FALSE;
+        if (!SettleCopies(&context->states[i], full))
+            result = FALSE;
     }
     if (!RestorePendingRenames(STATUS_FAILED(g_Status.word)))
         result = FALSE;

@@ -109,17 +109,17 @@ BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
     if (info->size == INVALID_FILE_SIZE && error != NO_ERROR) {
         LOG("Unable to get %s file size 0x%08lX", path, error);
         STATUS(MSG_FILE_SIZE_FAILED, error);
-        CloseHandle(file);
+        g_Sys.CloseHandle(file);
         return FALSE;
     }
     if (!g_Sys.GetFileTime(file, NULL, NULL, &info->lastWriteTime)) {
         error = GetLastError();
         LOG("Unable to get %s file time 0x%08lX", path, error);
         STATUS(MSG_FILE_SIZE_FAILED, error);
-        CloseHandle(file);
+        g_Sys.CloseHandle(file);
         return FALSE;
     }
-    CloseHandle(file);
+    g_Sys.CloseHandle(file);
     info->attributes = g_Sys.GetFileAttributesA(path);
     if (info->attributes == INVALID_FILE_ATTRIBUTES) {
         error = GetLastError();
@@ -148,7 +148,7 @@ BOOL GetShortPath(const char* path, char* buffer, DWORD size, BOOL create)
             CopyText(buffer, path, size);
             return FALSE;
         }
-        CloseHandle(file);
+        g_Sys.CloseHandle(file);
     }
     DWORD length = g_Sys.GetShortPathNameA(path, buffer, size);
     if (length == 0 || length >= size) {

@@ -5,7 +5,8 @@
 // destination directory and hands its path to the engine; it
 // forwards byte progress to the product, and turns the engine's error events
 // into status words and ends the run. An entry the engine cannot expand
-// (unknown method) counts as damage: it would leave an empty image.
+// (unknown method) counts as damage: it would leave an empty image; so does
+// a second entry for a table entry already extracted.
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
@@ -14,7 +15,7 @@
 #include "cx.h"
 #include "install.h"
 #include "log.h"
-#include "syscalls.h"
+#include "outcome.h"
 #include "text.h"
 
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index)
@@ -63,15 +64,21 @@ static int16_t NameImage(EntryInfo* record)
     }
     if (!IsImageApplicable(entry) || (entry->flags & IMG_REGISTRY_SCRIPT))
         return 1;
-    g_Engine.currentContext->states[index].extracted = 1;
+    // A second entry of one name would take the first one's image over and
+    // leave that image behind: an archive that holds one is damaged.
+    ImageState* state = &g_Engine.currentContext->states[index];
+    if (state->extracted) {
+        LOG("Archive entry %s is packed twice", record->name);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ECHECK);
+        record->stopCode = CX_STOP;
+        return 1;
+    }
+    state->extracted = 1;
     g_Engine.currentIndex = index;
     LOG("Extract from: %s", record->name);
 
     char image[MAX_PATH];
-    if (!g_Sys.GetTempFileNameA(GetInstallDir(entry->dirId), "QNB", 0, image)) {
-        DWORD error = GetLastError();
-        LOG("GetTempFileName failed 0x%08lX", error);
-        STATUS(MSG_TEMP_FILE_FAILED, error);
+    if (!MakeTempFile(GetInstallDir(entry->dirId), image)) {
         record->stopCode = CX_STOP;
         return 1;
     }
@@ -81,28 +88,7 @@ static int16_t NameImage(EntryInfo* record)
     return 0;
 }
 
-// The engine's error events, with the qualifier each one is reported with.
-// An entry of unknown method (event 8) is skipped by the engine, which
-// would leave an empty image: for an installer that is a damaged archive.
-struct ErrorEvent {
-    int16_t code;
-    LONG qualifier;
-};
-static const ErrorEvent kErrorEvents[] = {
-    {CX_EDISK, CX_EDISK},     {CX_ESHORT, CX_ESHORT},     {CX_EPROTECTED, CX_EPROTECTED},
-    {CX_ETEMP, CX_ETEMP},     {CX_ECHECK, CX_ECHECK},     {CX_ENOMEM, CX_ENOMEM},
-    {CXCB_READONLY, CXCB_READONLY}, {CXCB_RENAME, CXCB_RENAME}, {CXCB_UNKNOWN, CX_ECHECK},
-};
-
-static const ErrorEvent* ErrorEventOf(int16_t code)
-{
-    for (DWORD i = 0; i < sizeof kErrorEvents / sizeof kErrorEvents[0]; ++i)
-        if (kErrorEvents[i].code == code)
-            return &kErrorEvents[i];
-    return NULL;
-}
-
-int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value)
+int16_t ExtractCallback(EntryInfo* record, CxEvent code, int32_t value)
 {
     if (!g_Engine.currentContext)
         return 0;
@@ -121,7 +107,7 @@ int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value)
         g_Engine.currentIndex = -1;
         return 0;
     }
-    const ErrorEvent* error = ErrorEventOf(code);
+    const EngineOutcome* error = ExtractionFailure(code);
     if (!error)
         return 0;
     LOG("Callback error 0x%08lX, lVal 0x%08lX", (LONG)code, (LONG)value);

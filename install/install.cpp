@@ -349,14 +349,31 @@ BOOL BuildInstallPath(char* output, const char* fileName, DWORD dirId, const cha
     return TRUE;
 }
 
-BOOL FileExists(const char* pattern)
+static BOOL Find(const char* pattern, WIN32_FIND_DATAA* found)
 {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
+    HANDLE search = g_Sys.FindFirstFileA(pattern, found);
     if (search == INVALID_HANDLE_VALUE)
         return FALSE;
     FindClose(search);
     return TRUE;
+}
+
+BOOL FileExists(const char* pattern)
+{
+    WIN32_FIND_DATAA found;
+    return Find(pattern, &found);
+}
+
+BOOL LookForFile(const char* pattern, BOOL* exists, WIN32_FIND_DATAA* found)
+{
+    WIN32_FIND_DATAA own;
+    *exists = Find(pattern, found ? found : &own);
+    DWORD error = GetLastError();
+    if (*exists || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND || error == ERROR_NO_MORE_FILES)
+        return TRUE;
+    LOG("FindFirstFile %s failed 0x%08lX", pattern, error);
+    STATUS(MSG_OPEN_FAILED, error);
+    return FALSE;
 }
 
 // ---------------------------------------------------------------- environment

@@ -75,6 +75,11 @@ const char* GetInstallDir(DWORD id);
 BOOL BuildInstallPath(char* output, const char* fileName, DWORD dirId, const char* newExtension);
 void NormalizeDirPath(char* text);
 BOOL FileExists(const char* pattern);
+// Whether anything matches pattern, in *exists, and what matched first in
+// *found (may be null). A search that fails for another reason than "not
+// there" is logged and reported (status 2067) and returns FALSE: it must
+// not be taken for an absent file.
+BOOL LookForFile(const char* pattern, BOOL* exists, WIN32_FIND_DATAA* found);
 
 // Environment set-up.
 BOOL InitEnvironment(const char* target);

@@ -54,7 +54,7 @@ static BOOL AddWininitRename(const char* source, const char* target, BOOL* dupli
     if (!WininitPath(path))
         return FALSE;
     FileBuffer buffer;
-    if (!LoadFileBuffer(path, WININIT_RENAME_HEADER_LENGTH + (DWORD)strlen(line), &buffer))
+    if (!LoadFileBuffer(path, WININIT_RENAME_RESERVE + (DWORD)strlen(line), &buffer))
         return FALSE;
     uint32_t added = 0;
     if (AddRenameLine(buffer.data, buffer.size, line, &added) == RENAME_LINE_DUPLICATE) {
@@ -70,7 +70,9 @@ BOOL AppendMoveRecord(const char* source, const char* target)
     if (!MoveRecordPath(path))
         return FALSE;
     DWORD length = MoveRecordLength(source, target);
-    BOOL existed = FileExists(path);
+    BOOL existed = FALSE;
+    if (!LookForFile(path, &existed, NULL))
+        return FALSE;
     FileBuffer buffer;
     if (!LoadFileBuffer(path, length, &buffer))
         return FALSE;
@@ -83,20 +85,28 @@ BOOL AppendMoveRecord(const char* source, const char* target)
     return MoveImage(path, NULL, TRUE, FALSE);
 }
 
-// The file an earlier run queued for the restart is about to be replaced by
-// a newer image: its bytes go to a backup beside it first, so that a
-// roll-back of this run leaves the earlier run's replacement as it was.
-static BOOL BackUpPendingFile(const char* pendingSource)
+// The file an earlier run queued for the restart is replaced by a newer
+// image. Its bytes go to a copy beside it first (its path + ".BAK"), and the
+// entry's state names it, so that a roll-back of this run puts the earlier
+// run's replacement back without reading the record file again.
+static BOOL SubstitutePendingFile(const char* image, const char* pendingSource, ImageState* state)
 {
     char backup[MAX_PATH];
     if (!PendingBackupPath(pendingSource, backup))
         return FALSE;
     LOG("Backup %s to %s", pendingSource, backup);
-    return CopyOver(pendingSource, backup);
+    if (!CopyOver(pendingSource, backup)) {
+        g_Sys.DeleteFileA(backup);  // what a copy that failed part way wrote
+        return FALSE;
+    }
+    if (state)
+        CopyText(state->pendingSource, pendingSource, MAX_PATH);
+    return MoveImmediately(image, pendingSource);
 }
 
-// A replacement or deletion queued for the next restart.
-static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
+// A replacement or deletion queued for the next restart; state (may be
+// null) notes a pending file this run overwrote.
+static BOOL MoveAtRestart(const char* source, const char* target, BOOL record, ImageState* state)
 {
     char shortSource[MAX_PATH];
     char shortTarget[MAX_PATH];
@@ -110,7 +120,7 @@ static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
             return FALSE;
         if (pending) {
             LOG("Duplicate installation - substituting temporary file %s for %s", source, pendingSource);
-            return BackUpPendingFile(pendingSource) && MoveImmediately(source, pendingSource);
+            return SubstitutePendingFile(source, pendingSource, state);
         }
     } else {
         CopyText(shortTarget, "NUL", sizeof shortTarget);
@@ -133,12 +143,17 @@ static BOOL MoveAtRestart(const char* source, const char* target, BOOL record)
     return TRUE;
 }
 
-BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record)
+static BOOL MoveIntoPlace(const char* source, const char* target, BOOL delayed, BOOL record, ImageState* state)
 {
     LOG("Move %s from %s to %s", delayed ? "delayed" : "immediate", source, target ? target : "NULL(DELETE)");
     if (!delayed)
         return MoveImmediately(source, target);
-    return MoveAtRestart(source, target, record);
+    return MoveAtRestart(source, target, record, state);
+}
+
+BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record)
+{
+    return MoveIntoPlace(source, target, delayed, record, NULL);
 }
 
 static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
@@ -146,7 +161,10 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
     char path[MAX_PATH];
     if (!BuildEnginePath(path, entry->targetName, entry->dirId, NULL))
         return FALSE;
-    if (FileExists(path))
+    BOOL exists = FALSE;
+    if (!LookForFile(path, &exists, NULL))
+        return FALSE;
+    if (exists)
         return TRUE;
     LOG("Create directory %s", path);
     if (!g_Sys.CreateDirectoryA(path, NULL)) {
@@ -159,7 +177,31 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
     return TRUE;
 }
 
-static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, ImageState* state)
+// An earlier run's backup is set aside under a temporary name beside the
+// target while this run's backup takes its place: a roll-back puts it back,
+// a successful run deletes it.
+static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, const char* backup)
+{
+    BOOL exists = FALSE;
+    if (!LookForFile(backup, &exists, NULL))
+        return FALSE;
+    if (!exists)
+        return TRUE;
+    char aside[MAX_PATH];
+    if (!MakeTempFile(GetInstallDir(entry->dirId), aside))
+        return FALSE;
+    // The name is kept free for the rename: MoveFileEx, which could replace
+    // the file, is missing on the 95 family.
+    LOG("Setting %s aside as %s", backup, aside);
+    if (!DeleteReported(aside, "DeleteFile %s 0x%08lX") || !RenameReported(backup, aside))
+        return FALSE;
+    CopyText(state->earlierBackup, aside, MAX_PATH);
+    return TRUE;
+}
+
+// Backs the target up and puts the image in its place, or deletes the
+// target, at once or at the next restart.
+static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
 {
     char image[MAX_PATH];
     char target[MAX_PATH];
@@ -168,15 +210,21 @@ static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, Im
         !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
         !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
-    BOOL backupWanted = !(entry->flags & IMG_NO_BACKUP);
-    if (!ResetAttributes(image) || !ResetAttributes(target) || (backupWanted && !ResetAttributes(backup)))
+    if (state->image.exists && !ResetAttributes(image))
         return FALSE;
-    BOOL restart = (entry->flags & IMG_AT_RESTART) != 0;
+    // Facts of a pending file: the target itself is not touched.
+    if (state->existing.exists && !state->existing.pending) {
+        if (!ResetAttributes(target))
+            return FALSE;
+        state->targetReset = 1;
+    }
     BOOL delayed = MovesAtRestart(entry);
-
     BOOL backedUp = BacksUpTarget(entry, state);
     if (backedUp) {
+        if (!SetEarlierBackupAside(entry, state, backup))
+            return FALSE;
         LOG("Backup %s to %s", target, backup);
+        state->backedUp = 1;
         if (!CopyOver(target, backup))
             return FALSE;
     }
@@ -186,7 +234,7 @@ static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, Im
     if (state->image.exists) {
         if (backedUp && !delayed)
             state->installed = 1;
-        if (!MoveImage(image, target, delayed, TRUE))
+        if (!MoveIntoPlace(image, target, delayed, TRUE, state))
             return FALSE;
         state->installed = 1;
     }
@@ -197,12 +245,71 @@ static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, Im
             return FALSE;
         state->installed = 1;
     }
+    return TRUE;
+}
+
+static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, ImageState* state)
+{
+    // An entry chosen through its group for another system has neither an
+    // image nor a file here (its directory may not even exist): it only
+    // counts for the status.
+    if ((state->image.exists || state->existing.exists) && !PlaceFile(entry, state))
+        return FALSE;
     if (!context->installStarted) {
         context->installStarted = 1;
         STATUS(MSG_INSTALLED, 0);
     }
-    if (restart)
+    if (entry->flags & IMG_AT_RESTART)
         STATUS(MSG_REBOOT_NEEDED, 0);
+    return TRUE;
+}
+
+// The paths a chosen entry writes: its target, and its backup unless it
+// has none. An entry that touches no path (chosen through its group for
+// another system, or a directory of another system) has none.
+static DWORD PathsWritten(const UpgradeContext* context, DWORD i, char paths[2][MAX_PATH])
+{
+    const ImageFile* entry = &context->images[i];
+    const ImageState* state = &context->states[i];
+    BOOL directory = IsImageApplicable(entry) && (entry->flags & IMG_DIRECTORY);
+    if (!state->upgrade || !(directory || state->image.exists || state->existing.exists))
+        return 0;
+    if (!BuildEnginePath(paths[0], entry->targetName, entry->dirId, NULL))
+        return 0;
+    if ((entry->flags & (IMG_NO_BACKUP | IMG_DIRECTORY)) ||
+        !BuildEnginePath(paths[1], entry->backupName, entry->dirId, ".BAK"))
+        return 1;
+    return 2;
+}
+
+static const char* SharedPath(char mine[2][MAX_PATH], DWORD mineCount, char theirs[2][MAX_PATH], DWORD theirCount)
+{
+    for (DWORD a = 0; a < mineCount; ++a)
+        for (DWORD b = 0; b < theirCount; ++b)
+            if (AsciiCompareNoCase(mine[a], theirs[b]) == 0)
+                return mine[a];
+    return NULL;
+}
+
+// Two chosen entries that write one path undo each other: the second backup
+// destroys the first, and a roll-back puts back the wrong bytes. Such a
+// table is refused before anything is touched.
+static BOOL CheckPathsShared(const UpgradeContext* context)
+{
+    char mine[2][MAX_PATH];
+    char theirs[2][MAX_PATH];
+    for (DWORD i = 0; i < context->count; ++i) {
+        DWORD mineCount = PathsWritten(context, i, mine);
+        for (DWORD j = i + 1; j < context->count && mineCount; ++j) {
+            const char* shared = SharedPath(mine, mineCount, theirs, PathsWritten(context, j, theirs));
+            if (shared) {
+                LOG("Entries %s and %s would both write %s", context->images[i].archiveName,
+                    context->images[j].archiveName, shared);
+                STATUS(MSG_INTERNAL_ERROR, ERROR_ALREADY_EXISTS);
+                return FALSE;
+            }
+        }
+    }
     return TRUE;
 }
 
@@ -214,6 +321,8 @@ BOOL InstallImages(UpgradeContext* context)
         return FALSE;
     }
     context->installStarted = 0;
+    if (!CheckPathsShared(context))
+        return FALSE;
     for (DWORD i = 0; i < context->count; ++i) {
         ReportPassProgress(context, PROGRESS_INSTALL, i);
         const ImageFile* entry = &context->images[i];

@@ -1,34 +1,7 @@
 #include "syscalls.h"
 
-// In the order of the table's fields.
 SystemCalls g_Sys = {
-    CreateFileA,
-    ReadFile,
-    WriteFile,
-    SetFilePointer,
-    GetFileSize,
-    GetFileTime,
-    CloseHandle,
-    CopyFileA,
-    DeleteFileA,
-    MoveFileExA,
-    GetTempFileNameA,
-    GetShortPathNameA,
-    GetFileAttributesA,
-    SetFileAttributesA,
-    CreateDirectoryA,
-    GetFileVersionInfoSizeA,
-    GetFileVersionInfoA,
-    VerQueryValueA,
-    VirtualAlloc,
-    HeapAlloc,
-    RegOpenKeyExA,
-    RegCreateKeyExA,
-    RegQueryValueExA,
-    RegSetValueExA,
-    RegDeleteValueA,
-    RegQueryInfoKeyA,
-    RegEnumKeyExA,
-    RegDeleteKeyA,
-    GetDriveTypeA,
+#define SYSCALL_DEFAULT(result, name, parameters, failure) name,
+    SYSTEM_CALLS(SYSCALL_DEFAULT)
+#undef SYSCALL_DEFAULT
 };

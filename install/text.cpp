@@ -102,3 +102,15 @@ void GetProgramBaseName(char* out, DWORD size)
     path[length < MAX_PATH ? length : MAX_PATH] = 0;
     GetBaseName(path, out, size);
 }
+
+DWORD DirectoryLength(const char* path)
+{
+    DWORD length = 0;
+    for (const char* p = path; *p; ++p) {
+        if (IsDBCSLeadByte((BYTE)*p) && p[1])
+            ++p;
+        else if (*p == '\\' || *p == '/' || *p == ':')
+            length = (DWORD)(p - path) + 1;
+    }
+    return length;
+}

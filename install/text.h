@@ -33,6 +33,11 @@ BOOL AppendText(char* dst, const char* src, DWORD size);
 // no extension (from the last '.' of that name on).
 void GetBaseName(const char* path, char* out, DWORD size);
 
+// The length of the directory part of a path: its name starts there, after
+// the last '\\', '/' or ':' (the trail byte of a double-byte character is
+// never taken for one).
+DWORD DirectoryLength(const char* path);
+
 // The base name of the running executable, e.g. "Setup" for C:\X\Setup.exe.
 void GetProgramBaseName(char* out, DWORD size);
 

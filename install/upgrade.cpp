@@ -25,30 +25,16 @@ BOOL IsImageApplicable(const ImageFile* entry)
     return IsPlatformApplicable(entry) && language;
 }
 
-// Restart work queued by an earlier run: WININIT.INI on the 95 family, the
-// Session Manager's PendingFileRenameOperations value on the NT family.
-static BOOL OperationsPending(void)
-{
-    if (g_System.is95Family) {
-        char path[MAX_PATH];
-        return BuildInstallPath(path, "wininit.ini", DIR_WINDOWS, NULL) && FileExists(path);
-    }
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Control\\Session Manager", 0,
-                      KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
-        return FALSE;
-    DWORD size = 0;
-    BOOL pending = RegQueryValueExA(key, "PendingFileRenameOperations", NULL, NULL, NULL, &size) ==
-                   ERROR_SUCCESS;
-    RegCloseKey(key);
-    return pending;
-}
-
 // Deletes a work file of an earlier run when it is there.
 static BOOL DeleteLeftover(const char* name, DWORD dirId, const char* line)
 {
     char path[MAX_PATH];
-    if (!BuildInstallPath(path, name, dirId, ".TMP") || !FileExists(path))
+    BOOL exists = FALSE;
+    if (!BuildInstallPath(path, name, dirId, ".TMP"))
+        return TRUE;
+    if (!LookForFile(path, &exists, NULL))
+        return FALSE;
+    if (!exists)
         return TRUE;
     LOG(line, path);
     return DeleteReported(path, "DeleteFile %s failed 0x%08lX");
@@ -62,7 +48,9 @@ BOOL EngineInit(void)
         return FALSE;
     }
     LOG("Checking for pending more/delete operations");
-    BOOL pending = OperationsPending();
+    BOOL pending = FALSE;
+    if (!RenamesPending(&pending))
+        return FALSE;
     LOG("Move/delete operations are %scurrently pending", pending ? "" : "NOT ");
     // Leftovers may belong to the pending operations: only without any are
     // they stale.
@@ -98,6 +86,26 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
     return FALSE;
 }
 
+BOOL MakeTempFile(const char* directory, char* path)
+{
+    if (g_Sys.GetTempFileNameA(directory, "QNB", 0, path))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("GetTempFileName failed 0x%08lX", error);
+    STATUS(MSG_TEMP_FILE_FAILED, error);
+    return FALSE;
+}
+
+BOOL RenameReported(const char* source, const char* target)
+{
+    if (g_Sys.MoveFileA(source, target))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("MoveFile %s to %s 0x%08lX", source, target, error);
+    STATUS(MSG_MOVE_FAILED, error);
+    return FALSE;
+}
+
 BOOL CopyOver(const char* source, const char* target)
 {
     if (g_Sys.CopyFileA(source, target, FALSE))
@@ -105,6 +113,7 @@ BOOL CopyOver(const char* source, const char* target)
     DWORD error = GetLastError();
     LOG("CopyFile %s to %s 0x%08lX", source, target, error);
     STATUS(MSG_COPY_FAILED, error);
+    SetLastError(error);  // for a caller that names what the failure kept
     return FALSE;
 }
 

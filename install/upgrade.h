@@ -63,6 +63,12 @@ struct ImageState {
     LONG cleaned;
     FileInfo existing;
     FileInfo image;
+    // What the installation changed beside the move itself, noted as it
+    // goes, so that a roll-back reads nothing back from the disk:
+    LONG targetReset;              // the target's attributes were set to normal
+    LONG backedUp;                 // the target was copied (or began to be) to its .BAK
+    char earlierBackup[MAX_PATH];  // an earlier .BAK, set aside while this run's takes its place
+    char pendingSource[MAX_PATH];  // an earlier run's pending file this run overwrote; its copy: + ".BAK"
     BYTE* scriptText;  // a registry script's bytes, held from extraction to parse
     DWORD scriptSize;
 };
@@ -109,20 +115,21 @@ struct EngineState {
 };
 extern EngineState g_Engine;
 
-// The system's pending-rename records as they were before the run: the
-// move record file, WININIT.INI (95 family) or the Session Manager's
-// PendingFileRenameOperations value (NT family). A record is put back only
-// when its state before the run is known: copied, or known to be absent.
+// One of the system's pending-rename records as it was before the run.
+struct SavedRecord {
+    BOOL known;  // read, or found absent
+    BOOL saved;  // it was there: data holds its bytes
+    BYTE* data;  // from the process heap
+    DWORD size;
+    DWORD type;  // the registry value's type
+};
+
+// The system's pending-rename records as they were before the run, kept in
+// memory: the move record file, and WININIT.INI (95 family) or the Session
+// Manager's PendingFileRenameOperations value (NT family).
 struct RenameSafekeeping {
-    char recordBackupPath[MAX_PATH];
-    BOOL recordSaved;    // recordBackupPath holds a copy of the move record file
-    BOOL recordKnown;    // the move record file was copied or found absent
-    char wininitBackupPath[MAX_PATH];
-    BOOL pendingSaved;   // WININIT.INI copied (95) or the value saved (NT)
-    BOOL pendingKnown;   // WININIT.INI or the value was saved or found absent
-    BYTE* pendingValue;  // NT: the saved value, from the process heap
-    DWORD pendingSize;
-    DWORD pendingType;
+    SavedRecord moveRecord;
+    SavedRecord pending;
 };
 extern RenameSafekeeping g_Safekeeping;
 
@@ -144,8 +151,14 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full);
 // and the context; nothing without a progress callback.
 void ReportPassProgress(UpgradeContext* context, DWORD code, DWORD index);
 
+// Creates an empty file of a new temporary name ("QNB", hex digits, ".TMP")
+// in directory; a failure is logged and reported as status 2073.
+BOOL MakeTempFile(const char* directory, char* path);
+// Renames source to target, a name that is free; a failure is logged
+// ("MoveFile %s to %s 0x%08lX") and reported as status 2075.
+BOOL RenameReported(const char* source, const char* target);
 // Copies source over target; a failure is logged ("CopyFile %s to %s
-// 0x%08lX") and reported as status 2066.
+// 0x%08lX") and reported as status 2066; the last error is still the copy's.
 BOOL CopyOver(const char* source, const char* target);
 // Deletes path; a failure is logged with failureLine (a format taking the
 // path and the error) and reported as status 2070.
@@ -179,7 +192,8 @@ BOOL HoldRegistryScript(EntryInfo* entry, LONG index);
 void ReleaseRegistryScript(ImageState* state);
 
 // Image creation: the archive engine's event callback and the table look-up.
-int16_t ExtractCallback(EntryInfo* record, int16_t code, int32_t value);
+enum CxEvent : int16_t;
+int16_t ExtractCallback(EntryInfo* record, CxEvent code, int32_t value);
 // The first entry of the context being extracted whose archive name is the
 // record's name; *index (may be null) is its index, or -1.
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index);
@@ -204,7 +218,9 @@ BOOL PendingBackupPath(const char* pendingSource, char* backup);
 // Pending-rename safekeeping and the move record file.
 BOOL SafeguardPendingRenames(void);
 BOOL RestorePendingRenames(BOOL restore);
-BOOL BackupToTempFile(const char* path, char* backup, BOOL* saved);
+// Whether the restart has work queued: WININIT.INI on the 95 family, the
+// pending value on the NT family. FALSE only when that cannot be told.
+BOOL RenamesPending(BOOL* pending);
 // Looks target (a short path) up in the move record file. *found is TRUE
 // when a replacement of it is queued; source and recordTarget (MAX_PATH
 // bytes each) then hold that record. FALSE, with a status set, when the

@@ -7,7 +7,11 @@
 #include <stdint.h>
 
 #define WININIT_RENAME_HEADER "[RENAME]\r\n"
-enum { WININIT_RENAME_HEADER_LENGTH = 10 };
+enum {
+    WININIT_RENAME_HEADER_LENGTH = 10,
+    // Room an edit needs beyond its line: a line end, then the header.
+    WININIT_RENAME_RESERVE = 2 + WININIT_RENAME_HEADER_LENGTH
+};
 
 enum RenameEdit {
     RENAME_LINE_INSERTED,   // after an existing section header
@@ -16,12 +20,13 @@ enum RenameEdit {
 };
 
 // Adds line (an upper-case "TARGET=SOURCE\r\n") to the file's bytes
-// data[0..size), which must be followed by room for the header and the line.
-// The text is the bytes up to the first zero byte. When it holds the section
-// header (in any letter case), the line goes right behind the header line and
-// the rest moves back unchanged, unless the section already holds the line;
-// otherwise the header and the line are appended behind the file's bytes.
-// *added receives the number of bytes added.
+// data[0..size), which must be followed by WININIT_RENAME_RESERVE bytes and
+// room for the line. The text is the bytes up to the first zero byte. When a
+// line of it is the section header (in any letter case, with blanks around
+// it and any line end), the line goes right behind the header line and the
+// rest moves back unchanged, unless the section already holds the line;
+// otherwise the header and the line are appended behind the file's bytes,
+// on a line of their own. *added receives the number of bytes added.
 RenameEdit AddRenameLine(uint8_t* data, uint32_t size, const char* line, uint32_t* added);
 
 #endif

@@ -51,6 +51,12 @@ void DecideRestart(void);
 // reopens it. TRUE when the request was accepted.
 BOOL RebootWithLogClosed(void);
 
+// Puts every process-wide record of a run back as the program finds it at
+// its start: the log closed (its file kept), status, trace, options, system
+// facts, directories, environment marks and engine state cleared, the
+// engine shut down and the pending-rename safekeeping released.
+void ResetRunState(void);
+
 // Extracts, decides, installs, runs the registry script and cleans up.
 // TRUE when it ended without a failure; callers read the status word.
 BOOL RunInstallSequence(UpgradeContext* context);

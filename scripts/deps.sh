@@ -12,6 +12,8 @@ for p in cmake make g++ clang libclang-rt-14-dev libgtest-dev libbenchmark-dev z
 done
 # Authenticode signing of setup.exe (and its test).
 for p in osslsigncode openssl; do have "$p" || need+=("$p"); done
+# arq's test of a folder another user writes holds arq's renames with it.
+have strace || need+=(strace)
 [ -d /usr/src/googletest ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"

@@ -16,6 +16,7 @@
 #include "install.h"
 #include "language.h"
 #include "log.h"
+#include "outcome.h"
 #include "text.h"
 #include "upgrade.h"
 #include "winmain.h"
@@ -53,12 +54,8 @@ enum {
     STR_CANCEL_BUTTON = 17,
     STR_LANGUAGE_PROMPT = 18,
     STR_BACK_BUTTON = 19,
-    STR_NEXT_BUTTON = 20,
-    STR_DAMAGED_SETUP = 2088
+    STR_NEXT_BUTTON = 20
 };
-
-// Shown for archive results that mean a full disk; no pass reports it.
-enum { MSG_NO_DISK_SPACE = 2080 };
 
 static const char kProductVersion[] = "5.3.0.71";
 static const char kProductKey[] = "SOFTWARE\\Vornak\\Telmura";
@@ -145,33 +142,6 @@ static void RefreshTexts(void)
     SetLocalText(IDCANCEL, STR_CANCEL_BUTTON);
 }
 
-// ---------------------------------------------------------------- error text
-
-// The text shown for a failure: its own where it has one, a more telling one
-// for certain archive engine results, the internal-error text otherwise.
-static UINT ErrorTextId(DWORD message, LONG qualifier)
-{
-    if (message == MSG_DECOMPRESS_FAILED) {
-        switch (qualifier) {
-        case CX_ENOMEM:
-            return MSG_OUT_OF_MEMORY;
-        case CX_ETEMP:
-        case CXCB_RENAME:
-            return MSG_TEMP_FILE_FAILED;
-        case CX_EDISK:
-        case CX_ESHORT:  // the output ran short: a disk that filled up
-            return MSG_NO_DISK_SPACE;
-        case CX_ECHECK:
-            return STR_DAMAGED_SETUP;
-        default:
-            return MSG_DECOMPRESS_FAILED;
-        }
-    }
-    BOOL ownText = message == MSG_INTERNAL_ERROR || message == MSG_SCRIPT_CORRUPT || message == MSG_OUT_OF_MEMORY ||
-                   (message >= 2064 && message <= 2068) || (message >= 2070 && message <= 2087);
-    return ownText ? message : (DWORD)MSG_INTERNAL_ERROR;
-}
-
 // Ends text within size bytes, never inside a double-byte character.
 static void CutToCharacters(char* text, int size)
 {
@@ -254,7 +224,7 @@ static void EnterErrorPage(void)
     DWORD message = STATUS_MESSAGE(word);
     char text[LOCAL_TEXT_SIZE];
     char format[LOCAL_TEXT_SIZE];
-    CopyText(text, LoadLocalString(ErrorTextId(message, (LONG)g_Status.qualifier)), sizeof text);
+    CopyText(text, LoadLocalString(FailureTextId(message, (LONG)g_Status.qualifier)), sizeof text);
     CopyText(format, LoadLocalString(STR_ERROR_FORMAT), sizeof format);
     // The formatter writes at most 1024 characters; the field takes 511.
     char shown[1025];

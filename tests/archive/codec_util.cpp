@@ -114,7 +114,7 @@ int32_t CallbackLog::lastValue(int code) const {
 
 static CallbackLog* activeLog;
 
-static int16_t logCallback(EntryInfo* record, int16_t code, int32_t value) {
+static int16_t logCallback(EntryInfo* record, CxEvent code, int32_t value) {
     if (!activeLog) return 0;
     activeLog->events.push_back({code, value});
     if (activeLog->stopAtCode == code && activeLog->count(code) >= activeLog->stopAfterCount)
@@ -141,4 +141,14 @@ void BitWriter::put(unsigned bits, uint32_t value) {
 Bytes BitWriter::finish() {
     if (count_) put(8 - count_, 0);
     return bytes_;
+}
+
+void OneSymbolBlock(BitWriter* w, unsigned count, unsigned literal, unsigned position) {
+    w->put(16, count);
+    w->put(5, 0);
+    w->put(5, 0);  // code-length code: symbol 0
+    w->put(9, 0);
+    w->put(9, literal);
+    w->put(4, 0);
+    w->put(4, position);
 }

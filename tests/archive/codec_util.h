@@ -9,6 +9,7 @@
 
 #include "cxint.h"
 #include "files_util.h"
+#include "stream_util.h"
 
 // Writes data to dir/name, packs that file with cxPackEntry into a fresh
 // archive file dir/"PACKED.ARQ" (entry at offset 0, followed by an end
@@ -26,27 +27,6 @@ int16_t ExpandAt(const TempDir& dir, const std::string& archive, long offset, By
 // Packs and expands; true when the expansion gave back the same bytes.
 bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record = nullptr);
 
-// The raw bytes of an entry header (name as given, no conversion).
-struct RawHeader {
-    uint8_t versionMadeBy = 0x31;
-    uint8_t versionNeeded = 0x12;
-    std::string name = "FILE.TXT";
-    uint32_t time = 0;
-    uint16_t mode = 0x81B6;
-    uint32_t packedSize = 0;
-    uint32_t unpackedSize = 0;
-    uint32_t checkValue = 0;
-    uint8_t method = 1;
-    uint8_t origin = 16;
-    uint8_t flags = 0;
-    std::vector<uint8_t> extra;
-    int nameLengthOverride = -1;  // writes this length instead of name.size()
-};
-Bytes EncodeHeader(const RawHeader& header);
-void Append(Bytes* to, const Bytes& more);
-
-uint32_t Crc(const Bytes& data);
-
 // Records every event callback; may set the stop code at a given code.
 struct CallbackLog {
     std::vector<std::pair<int, int32_t>> events;
@@ -58,17 +38,5 @@ struct CallbackLog {
 };
 // Installs the log as the event callback (null removes it).
 void InstallCallbackLog(CallbackLog* log);
-
-// A small bit writer for hand-made packed streams (most significant first).
-class BitWriter {
-public:
-    void put(unsigned bits, uint32_t value);
-    Bytes finish();  // pads the last byte with zero bits
-
-private:
-    Bytes bytes_;
-    uint32_t pending_ = 0;
-    unsigned count_ = 0;
-};
 
 #endif

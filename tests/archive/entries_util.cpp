@@ -67,7 +67,7 @@ std::vector<std::string> EntryNames(const std::string& path, int16_t* end, int32
 namespace {
 CallbackLog* current;
 
-int16_t Record(EntryInfo* record, int16_t code, int32_t value) {
+int16_t Record(EntryInfo* record, CxEvent code, int32_t value) {
     if (!current) return 0;
     current->events.push_back(Event{code, value, record ? record->name : ""});
     return current->hook ? current->hook(record, code, value) : 0;

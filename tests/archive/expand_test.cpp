@@ -32,18 +32,6 @@ int16_t ExpandEntryBytes(uint8_t method, const Bytes& data, uint32_t unpacked, B
     return result;
 }
 
-// Block header of one-symbol codes: every symbol of the block is 'literal'
-// and takes no bits; 'position' is the position code's one symbol.
-void OneSymbolBlock(BitWriter* w, unsigned count, unsigned literal, unsigned position) {
-    w->put(16, count);
-    w->put(5, 0);
-    w->put(5, 0);  // code-length code: symbol 0
-    w->put(9, 0);
-    w->put(9, literal);
-    w->put(4, 0);
-    w->put(4, position);
-}
-
 TEST(Expand, OneSymbolBlocksTakeNoBitsPerSymbol) {
     BitWriter w;
     OneSymbolBlock(&w, 3000, 'A', 0);

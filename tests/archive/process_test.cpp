@@ -1,4 +1,6 @@
 // cxProcess: the add, delete and extract passes and the rewritten archive.
+#include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -123,7 +125,7 @@ TEST(ProcessExtract, ProtectedEntriesAreLeftUntouchedUnlessTheCallbackClearsTheF
 
 int16_t overwriteAnswer;
 int overwriteAsked;
-int16_t AskOverwrite(EntryInfo*, int16_t, int32_t) {
+int16_t AskOverwrite(EntryInfo*, CxEvent, int32_t) {
     ++overwriteAsked;
     return overwriteAnswer;
 }
@@ -308,6 +310,134 @@ TEST(ProcessAdd, ArchiveAndTemporaryArchiveAreNotAddedToThemselves) {
     ASSERT_EQ(0, RunOne(dir.file("self.arq"), 0, kAdd, dir.path() + "/*"));
     std::vector<std::string> names = EntryNames(dir.file("self.arq"));
     EXPECT_EQ(std::vector<std::string>({"X.TXT", "OLD"}), names);
+}
+
+// ---- the allocation walk ----------------------------------------------------
+
+// The allocator of the walk: fails the n-th allocation and counts the
+// blocks still live.
+struct Walk {
+    long failAt;  // 0: none fails
+    long made;
+    long live;
+};
+Walk walk;
+void* WalkAllocate(size_t size, void*) {
+    if (++walk.made == walk.failAt) return nullptr;
+    ++walk.live;
+    return malloc(size);
+}
+void WalkRelease(void* block, void*) {
+    --walk.live;
+    free(block);
+}
+
+struct Walked {
+    int16_t pack, test, expand, process, close;
+    Bytes packed, expanded, archive, extracted;
+};
+
+// Packs TEXT.TXT into PACK.ARQ, tests and expands the entry of REF.ARQ, and
+// in one processing pass over PROC.ARQ (made anew from 'proc') adds NEW.TXT,
+// deletes B.BIN and extracts A.TXT into OUT.
+Walked RunWalked(const TempDir& dir, const Bytes& proc) {
+    Walked w;
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    remove(dir.file("PACK.ARQ").c_str());
+    int source = cxOpenFile(dir.file("TEXT.TXT").c_str(), CX_READ);
+    int destination = cxOpenFile(dir.file("PACK.ARQ").c_str(), CX_CREATE | CX_WRITE);
+    record.source = source;
+    record.destination = destination;
+    strcpy(record.name, "TEXT.TXT");
+    w.pack = source < 0 ? source : destination < 0 ? destination : cxPackEntry(&record);
+    cxCloseFile(source);
+    cxCloseFile(destination);
+    w.packed = ReadFileBytes(dir.file("PACK.ARQ"));
+
+    memset(&record, 0, sizeof record);
+    source = cxOpenFile(dir.file("REF.ARQ").c_str(), CX_READ);
+    destination = cxOpenFile(dir.file("OUT.TXT").c_str(), CX_CREATE | CX_WRITE);
+    record.source = source;
+    record.destination = -1;
+    w.test = w.expand = source < 0 ? source : cxFirstEntry(&record);
+    if (w.test == CX_OK) {
+        w.test = cxTestEntry(&record);
+        record.destination = destination;
+        snprintf(record.name, sizeof record.name, "%s", dir.file("OUT.TXT").c_str());
+        w.expand = destination < 0 ? destination : cxExpandEntry(&record);
+    }
+    cxCloseFile(source);
+    cxCloseFile(destination);
+    w.expanded = ReadFileBytes(dir.file("OUT.TXT"));
+
+    WriteFileBytes(dir.file("PROC.ARQ"), proc);
+    std::string path = dir.file("PROC.ARQ");
+    w.process = cxOpenArchive(&path[0], 0);
+    if (w.process == CX_OK) w.process = cxAdd((dir.path() + "/NEW*.TXT").c_str());
+    if (w.process == CX_OK) w.process = cxDelete("B.BIN");
+    if (w.process == CX_OK) w.process = cxExtract("A.TXT", dir.file("OUT").c_str());
+    if (w.process == CX_OK) w.process = cxProcess();
+    w.close = cxCloseArchive();
+    w.archive = ReadFileBytes(dir.file("PROC.ARQ"));
+    w.extracted = ReadFileBytes(dir.file("OUT/A.TXT"));
+    return w;
+}
+
+bool HasTemporaryFile(const std::string& directory) {
+    bool found = false;
+    cxPlatListDir(directory.c_str(), [](const char* name, void* found) {
+        if (strncmp(name, "CX", 2) == 0 && strstr(name, ".$$$")) *(bool*)found = true;
+    }, &found);
+    return found;
+}
+
+// Every allocation of packing, testing, expanding and a whole processing
+// pass fails once, in turn: each run ends with a negative code (or, where a
+// buffer is asked for again at half the size, with the right result), and
+// leaves no block allocated, no temporary file and an archive either as it
+// was or as it should be.
+TEST(AllocationWalk, EveryAllocationMayFail) {
+    TempDir dir;
+    Bytes text;
+    for (int i = 0; i < 30000; ++i) text.push_back((uint8_t)("lorem ipsum dolor "[i % 18] ^ (i / 4000)));
+    ASSERT_TRUE(WriteFileBytes(dir.file("TEXT.TXT"), text));
+    ASSERT_TRUE(WriteFileBytes(dir.file("NEW.TXT"), Bytes(text.begin(), text.begin() + 9000)));
+    ASSERT_TRUE(WriteArchive(dir.file("PROC.ARQ"), Entries({"A.TXT", "B.BIN", "NEW.TXT"})));
+    Bytes proc = ReadFileBytes(dir.file("PROC.ARQ"));
+    ASSERT_TRUE(WriteFileBytes(dir.file("REF.ARQ"), RunWalked(dir, proc).packed));
+    Walked ref = RunWalked(dir, proc);
+    ASSERT_TRUE(ref.pack == 0 && ref.test == 0 && ref.expand == 0 && ref.process == 0 && ref.close == 0);
+    ASSERT_EQ(text, ref.expanded);
+
+    const CxAllocator failing = {WalkAllocate, WalkRelease, nullptr};
+    long refused = 0, recovered = 0;
+    for (long n = 1;; ++n) {
+        cxTerm();  // the check-value table is made inside the walk too
+        walk = Walk{n, 0, 0};
+        cxSetAllocator(&failing);
+        Walked w = RunWalked(dir, proc);
+        cxTerm();
+        cxSetAllocator(nullptr);
+        EXPECT_EQ(0, walk.live) << "allocation " << n;
+        EXPECT_FALSE(HasTemporaryFile(dir.path()) || HasTemporaryFile(dir.file("OUT"))) << n;
+        EXPECT_TRUE(w.pack < 0 || w.packed == ref.packed) << n;
+        EXPECT_TRUE(w.test < 0 || w.test == 0) << n;
+        EXPECT_TRUE(w.expand < 0 || w.expanded == ref.expanded) << n;
+        bool processed = w.process == 0 && w.close == 0;
+        EXPECT_EQ(processed ? ref.archive : proc, w.archive) << n;
+        EXPECT_TRUE(w.extracted.empty() || w.extracted == ref.extracted) << n;
+        remove(dir.file("OUT/A.TXT").c_str());
+        if (n > walk.made) {  // nothing failed: the walk is through
+            EXPECT_TRUE(processed && w.pack == 0 && w.test == 0 && w.expand == 0);
+            printf("allocation walk: %ld allocations, %ld failures reported, %ld absorbed by a smaller buffer\n",
+                   n - 1, refused, recovered);
+            EXPECT_GT(refused, 40);
+            break;
+        }
+        bool negative = w.pack < 0 || w.test < 0 || w.expand < 0 || w.process < 0 || w.close < 0;
+        (negative ? refused : recovered)++;
+    }
 }
 
 }  // namespace

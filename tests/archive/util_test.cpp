@@ -1,6 +1,7 @@
 // Temporary names, whole-file copies, ratio, spinner and number formatting.
 #include <string.h>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -10,30 +11,27 @@
 
 namespace {
 
-TEST(TempName, CountsUpSkipsNamesInUseAndKeepsThePrefixShort) {
+// Each call makes a new empty file under a name no one can foresee; the
+// names a counter would give, planted as directories, are no obstacle.
+TEST(TempName, CreatesNewFilesUnderUnforeseeableNames) {
     TempDir dir;
-    const char* first = cxTempName(dir.path().c_str(), "CX");
-    ASSERT_NE(nullptr, first);
-    std::string name = first;
-    std::string expectedStart = dir.path() + "\\CX";
-    EXPECT_EQ(0u, name.rfind(expectedStart, 0)) << name;
-    EXPECT_EQ(".$$$", name.substr(name.size() - 4));
-    unsigned number = (unsigned)atoi(name.substr(name.size() - 9, 5).c_str());
-    EXPECT_GT(number, 0u);
-
-    // The next number is in use: it is passed over.
-    char taken[32];
-    snprintf(taken, sizeof taken, "QNB%05u.$$$", number + 1);
-    ASSERT_TRUE(WriteFileText(dir.file(taken), "x"));
-    const char* next = cxTempName(dir.path().c_str(), "QNBX");  // cut to "QNB"
-    ASSERT_NE(nullptr, next);
-    char expected[32];
-    snprintf(expected, sizeof expected, "QNB%05u.$$$", number + 2);
-    EXPECT_EQ(dir.path() + "\\" + expected, std::string(next));
-
-    const char* bare = cxTempName("", "");
-    ASSERT_NE(nullptr, bare);
-    EXPECT_EQ(0, strncmp(bare, "CX", 2));
+    for (unsigned n = 1; n <= 20; ++n) {
+        char planted[32];
+        snprintf(planted, sizeof planted, "CX%05u.$$$", n);
+        ASSERT_TRUE(cxPlatMakeDir(dir.file(planted).c_str()));
+    }
+    std::vector<std::string> names;
+    for (const char* prefix : {"CX", "CX", "QNBX"}) {  // the last is cut to "QNB"
+        const char* made = cxTempName(dir.path().c_str(), prefix);
+        ASSERT_NE(nullptr, made);
+        names.push_back(made);
+        std::string name = names.back().substr(dir.path().size() + 1);
+        EXPECT_EQ(12u, name.size()) << name;
+        EXPECT_EQ(0u, name.find(std::string(prefix).substr(0, 3))) << name;
+        EXPECT_EQ(".$$$", name.substr(8));
+        EXPECT_EQ(0, FileSize(dir.file(name))) << name;
+    }
+    EXPECT_NE(names[0], names[1]);
 }
 
 TEST(CopyFile, CopiesBytesModeAndTime) {

@@ -33,9 +33,10 @@ class Arq : public ::testing::Test {
 protected:
     TempDir dir;
 
-    // Runs arq with the arguments (each quoted) in the test's directory.
-    Result Run(const std::vector<std::string>& args) {
-        std::string command = "cd '" + dir.path() + "' && '" ARQ_PATH "'";
+    // Runs arq with the arguments (each quoted) in the test's directory,
+    // under 'wrapper' (a command and its options) when one is given.
+    Result Run(const std::vector<std::string>& args, const std::string& wrapper = "") {
+        std::string command = "cd '" + dir.path() + "' && " + wrapper + " '" ARQ_PATH "'";
         for (const std::string& a : args) command += " '" + a + "'";
         command += " >'" + dir.file(".out") + "' 2>'" + dir.file(".err") + "' </dev/null";
         int raw = system(command.c_str());

@@ -5,6 +5,7 @@
 #include <utime.h>
 
 #include "arq_fixture.h"
+#include "stream_util.h"
 
 namespace {
 
@@ -33,7 +34,7 @@ protected:
     }
 
     bool NoTemporaryFiles(const std::string& sub) {
-        std::string command = "ls '" + dir.file(sub) + "' | grep -q '^CX.*[$][$][$]$'";
+        std::string command = "find '" + dir.file(sub) + "' -type f -name 'CX*[$][$][$]' | grep -q .";
         return system(command.c_str()) != 0;
     }
 };
@@ -248,6 +249,168 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
     Result help = Run({"--help"});
     for (const char* topic : {"overwritten", "-k", "case", "4 GiB", "2 GB", "protected", "neither matches /"})
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
+}
+
+// ---- a folder another user writes ----------------------------------------
+
+// Root extracts into 'shared', a folder the user nobody owns and fills
+// before and while arq runs; 'victim' is root's own folder of mode 0700,
+// which nobody cannot enter but can point links into. Without root (or
+// setpriv) the test plants the same links itself.
+struct Attack {
+    const char* name;
+    const char* plant;   // shell, in the test's directory, as the other user, before arq
+    const char* during;  // shell, as the other user, while arq runs (its renames held 0.3 s)
+    int status;          // -1: either
+    const char* says;    // on standard error
+    const char* kept;    // an entry extracted into shared as a file of its own, or ""
+};
+
+const Attack kAttacks[] = {
+    {"temporary names a counter would give, planted as links into victim",
+     "for n in $(seq -w 1 60); do ln -s ../victim/loot$n \"shared/CX000$n.\\$\\$\\$\"; done", nullptr, 0, "",
+     "PLAIN.TXT"},
+    {"a link to victim inside the destination",
+     "ln -s ../victim shared/LINK", nullptr, 1, "LINK/PWNED: refused, shared/LINK is a symbolic link", "PLAIN.TXT"},
+    {"the output swapped for a link to a file of victim right after it was put in place", "",
+     "until [ -f shared/PLAIN.TXT ] && [ ! -L shared/PLAIN.TXT ]; do :; done; "
+     "ln -s ../victim/secret shared/.swap && mv -T shared/.swap shared/PLAIN.TXT",
+     -1, "", ""},
+};
+
+TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
+    bool asOther = geteuid() == 0 && system("command -v setpriv >/dev/null") == 0;
+    bool canHold = system("command -v strace >/dev/null && strace -qq -o /dev/null true 2>/dev/null") == 0;
+    std::string other = asOther ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+    std::vector<TestEntry> entries(2);
+    entries[0].name = "LINK/PWNED";
+    entries[1].name = "PLAIN.TXT";
+    entries[1].mode = 0x81FF;
+    for (TestEntry& e : entries) e.data = Bytes(4000, 'e');
+    ASSERT_TRUE(WriteArchive(dir.file("a.arq"), entries));
+    ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
+    for (const Attack& attack : kAttacks) {
+        SCOPED_TRACE(attack.name);
+        if (attack.during && !canHold) {
+            printf("skipped without strace: %s\n", attack.name);
+            continue;
+        }
+        ASSERT_EQ(0, system(("cd '" + dir.path() + "' && rm -rf shared victim && mkdir shared victim && chmod 700 victim"
+                             " && echo secret > victim/secret && chmod 600 victim/secret && touch -d @500000000"
+                             " victim/secret" + (asOther ? " && chown 65534:65534 shared" : "")).c_str()));
+        ASSERT_EQ(0, system(("cd '" + dir.path() + "' && " + other + "sh -c '" + attack.plant + "'").c_str()));
+        // The attacker starts first and says when it is done in shared/.done.
+        std::string attacker = std::string("{ ") + other + "timeout 10 sh -c '" +
+                               (attack.during ? attack.during : "") + "; touch shared/.done' & } ; ";
+        std::string hold = "strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 "
+                           "-e inject=rename,renameat,renameat2:delay_exit=300000";
+        Result r = Run({"x", "a.arq", "-C", "shared"}, attack.during ? attacker + hold : "");
+        if (attack.during) {
+            system(("for i in $(seq 100); do [ -e '" + dir.file("shared/.done") + "' ] && break; sleep 0.1; done")
+                       .c_str());
+        }
+        if (attack.status >= 0) EXPECT_EQ(attack.status, r.status) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find(attack.says)) << r.err;
+        struct stat info;
+        ASSERT_EQ(0, stat(dir.file("victim/secret").c_str(), &info));
+        EXPECT_EQ(0600u, info.st_mode & 07777);
+        EXPECT_EQ(500000000, (long)info.st_mtime);
+        EXPECT_EQ("secret\n", Text(dir.file("victim/secret")));
+        std::string listing;
+        system(("ls -A '" + dir.file("victim") + "' > '" + dir.file("victim.ls") + "'").c_str());
+        EXPECT_EQ("secret\n", Text(dir.file("victim.ls")));
+        if (*attack.kept) {
+            ASSERT_EQ(0, lstat(dir.file(std::string("shared/") + attack.kept).c_str(), &info));
+            EXPECT_TRUE(S_ISREG(info.st_mode));
+            EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file(std::string("shared/") + attack.kept)));
+        }
+        EXPECT_TRUE(NoTemporaryFiles("shared"));
+    }
+}
+
+// ---- refused before anything is written --------------------------------------
+
+// One entry of a hand-made archive: its stored bytes and the size it claims.
+Bytes Crafted(const std::string& name, uint8_t method, const Bytes& data, uint32_t unpacked) {
+    RawHeader header;
+    header.name = name;
+    header.method = method;
+    header.packedSize = (uint32_t)data.size();
+    header.unpackedSize = unpacked;
+    header.checkValue = Crc(data);
+    Bytes bytes = EncodeHeader(header);
+    Append(&bytes, data);
+    return bytes;
+}
+
+void WriteCrafted(const std::string& path, Bytes entries) {
+    RawHeader end;
+    end.name = "";
+    Append(&entries, EncodeHeader(end));
+    ASSERT_TRUE(WriteFileBytes(path, entries));
+}
+
+struct Refusal {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    std::vector<const char*> says;
+    const char* never;   // not said
+    const char* made;    // a file there afterwards, or ""
+    const char* absent;  // a file not there afterwards, or ""
+};
+
+TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
+    // 13 bytes: a literal, then 32,768 matches of 256 bytes, each taking no
+    // bits (a block whose codes have one symbol each).
+    BitWriter stream;
+    OneSymbolBlock(&stream, 1, 'A', 0);
+    OneSymbolBlock(&stream, 32768, 509, 0);
+    WriteCrafted(dir.file("bomb.arq"), Crafted("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
+    // More than the free space all told, each entry less; a small one first.
+    int64_t available = cxFreeSpace(dir.file("x").c_str());
+    Bytes full = Crafted("FIRST.TXT", 1, Bytes(10, 'f'), 10);
+    for (int64_t i = 0; i <= available / 4000000000LL + 1; ++i)
+        Append(&full, Crafted("BIG" + std::to_string(i), 1, Bytes(), 4000000000u));
+    WriteCrafted(dir.file("full.arq"), full);
+    // 3.2 GB claimed by a stored entry of 7,000 bytes: room enough, damaged.
+    WriteCrafted(dir.file("big.arq"), Crafted("BIG.BIN", 1, Bytes(7000, 'b'), 3200000000u));
+    Bytes names = Crafted("DUP.", 1, Bytes(5, '1'), 5);
+    Append(&names, Crafted("DUP", 1, Bytes(5, '2'), 5));
+    Append(&names, Crafted("AUX.C", 1, Bytes(5, '3'), 5));
+    WriteCrafted(dir.file("names.arq"), names);
+    for (const char* file : {"dup.", "dup", "con.txt", "ok.txt"}) Sample(file, 100, 0, true);
+
+    const Refusal refusals[] = {
+        {"an entry that unpacks to 645,000 times its size", {"x", "bomb.arq", "-C", "o1"}, 1,
+         {"BOMB.BIN would unpack to 8388609 bytes from 13", "-f extracts it all the same"}, "", "", "o1/BOMB.BIN"},
+        {"the same with -f", {"x", "-f", "bomb.arq", "-C", "o2"}, 0, {}, "", "o2/BOMB.BIN", ""},
+        {"more than the free space, all told", {"x", "full.arq", "-C", "o3"}, 1,
+         {"o3: not enough free disk space: the entries unpack to"}, "", "", "o3/FIRST.TXT"},
+        {"an entry over 2 GB where there is room for it", {"x", "big.arq", "-C", "o4"}, 1,
+         {"BIG.BIN: damaged data"}, "free disk space", "", ""},
+        {"names Windows takes for one file, or for a device", {"x", "names.arq", "-C", "o5"}, 1,
+         {"DUP: the same file as DUP. on Windows", "AUX.C: refused, AUX is a device name on Windows"}, "",
+         "o5/DUP.", "o5/AUX.C"},
+        {"files whose names differ only in trailing dots", {"a", "n.arq", "dup.", "dup"}, 1,
+         {"dup. and dup would both be stored as DUP"}, "", "", "n.arq"},
+        {"a file named as a device", {"a", "c.arq", "con.txt", "ok.txt"}, 1,
+         {"con.txt: refused, CON is a device name on Windows"}, "", "c.arq", ""},
+    };
+    for (const Refusal& refusal : refusals) {
+        SCOPED_TRACE(refusal.name);
+        if (strstr(refusal.name, "over 2 GB") && available < 3300000000LL) {
+            printf("skipped with %lld bytes free: %s\n", (long long)available, refusal.name);
+            continue;
+        }
+        Result r = Run(refusal.args);
+        EXPECT_EQ(refusal.status, r.status) << r.err;
+        for (const char* said : refusal.says) EXPECT_NE(std::string::npos, r.err.find(said)) << r.err;
+        if (*refusal.never) EXPECT_EQ(std::string::npos, r.err.find(refusal.never)) << r.err;
+        if (*refusal.made) EXPECT_TRUE(FileExists(dir.file(refusal.made)));
+        if (*refusal.absent) EXPECT_FALSE(FileExists(dir.file(refusal.absent)));
+    }
+    EXPECT_EQ(8388609, FileSize(dir.file("o2/BOMB.BIN")));
 }
 
 }  // namespace

@@ -147,10 +147,8 @@ TEST_P(Decide, ComparesWithTheReplacementStillPending)
     Place(context, 0, {"v1004.dll", 0, kOld}, {"v1005.dll", 0, kOld});
     // An earlier run queued v2000 to replace app.dll at the restart.
     world->Put(DIR_TARGET, "QNBPEND.TMP", Payload("v2000.dll"));
-    std::string source = g_Dirs.path[DIR_TARGET] + std::string("QNBPEND.TMP");
-    std::string target = g_Dirs.path[DIR_TARGET] + std::string("APP.DLL");
-    std::string record(MoveRecordLength(source.c_str(), target.c_str()), '\0');
-    EncodeMoveRecord((uint8_t*)&record[0], source.c_str(), target.c_str());
+    std::string record = Record(g_Dirs.path[DIR_TARGET] + std::string("QNBPEND.TMP"),
+                                g_Dirs.path[DIR_TARGET] + std::string("APP.DLL"));
     world->Put(DIR_SYSTEM32, "qnbinit.TMP", record);
 
     ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
@@ -160,18 +158,36 @@ TEST_P(Decide, ComparesWithTheReplacementStillPending)
     EXPECT_EQ(record, world->Get(DIR_SYSTEM32, "qnbinit.TMP"));
 }
 
-TEST_P(Decide, DamagedMoveRecordCountsAsNothingPending)
+// A record file that is damaged, or a record that does not name an image
+// beside its target, queues nothing: the target's own facts count.
+TEST_P(Decide, DamagedOrForeignMoveRecordCountsAsNothingPending)
 {
-    TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, "unused");
-    Place(context, 0, {"v1004.dll", 0, kOld}, {"v1005.dll", 0, kOld});
-    std::string damaged("\x00\x00\x00\x00\x01\x00\x00\x00\x01\x00\x00\x00xy", 14);  // record length 0
-    world->Put(DIR_SYSTEM32, "qnbinit.TMP", damaged);
-    ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
-    std::string log = TakeLog();
-    EXPECT_EQ(0, context.state(0).existing.pending);
-    EXPECT_EQ(1, context.state(0).upgrade) << log;
-    EXPECT_EQ(1, CountLinesStarting(log, "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP is damaged at byte 0"))
-        << log;
+    std::string target = g_Dirs.path[DIR_TARGET] + std::string("APP.DLL");
+    std::string elsewhere = g_Dirs.path[DIR_TEMP] + std::string("QNB1.TMP");
+    std::string notImage = g_Dirs.path[DIR_TARGET] + std::string("EVIL.DLL");
+    struct Row {
+        const char* what;
+        std::string record;
+        std::string line;
+    } rows[] = {
+        {"record length 0", std::string("\x00\x00\x00\x00\x01\x00\x00\x00\x01\x00\x00\x00xy", 14),
+         "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP is damaged at byte 0"},
+        {"source in another directory", Record(elsewhere, target), "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP names " + elsewhere},
+        {"source not an image", Record(notImage, target), "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP names " + notImage},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, "unused");
+        Place(context, 0, {"v1004.dll", 0, kOld}, {"v1005.dll", 0, kOld});
+        world->Put(DIR_TARGET, "EVIL.DLL", Payload("v2000.dll"));
+        world->Put(DIR_TEMP, "QNB1.TMP", Payload("v2000.dll"));
+        world->Put(DIR_SYSTEM32, "qnbinit.TMP", row.record);
+        ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
+        std::string log = TakeLog();
+        EXPECT_EQ(0, context.state(0).existing.pending);
+        EXPECT_EQ(1, context.state(0).upgrade) << log;
+        EXPECT_EQ(1, CountLinesStarting(log, row.line)) << log;
+    }
 }
 
 TEST_P(Decide, StopsOnFilesItCannotRead)

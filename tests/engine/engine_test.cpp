@@ -6,6 +6,7 @@
 #include "hooks.h"
 #include "install.h"
 #include "log.h"
+#include "moverecord.h"
 #include "text.h"
 #include "winmain.h"
 
@@ -118,22 +119,18 @@ bool BuildArchive(const std::string& path, const std::vector<std::pair<std::stri
     return ok;
 }
 
+std::string Record(const std::string& source, const std::string& target)
+{
+    std::string record(MoveRecordLength(source.c_str(), target.c_str()), '\0');
+    EncodeMoveRecord((uint8_t*)&record[0], source.c_str(), target.c_str());
+    return record;
+}
+
 // ---------------------------------------------------------------- state
 
 void ResetEngineState(void)
 {
-    if (g_Engine.engineReady)
-        EngineShutdown();
-    CloseLog(TRUE);
-    memset(&g_Log, 0, sizeof g_Log);
-    memset(&g_Status, 0, sizeof g_Status);
-    memset(&g_Trace, 0, sizeof g_Trace);
-    memset(&g_Options, 0, sizeof g_Options);
-    memset(&g_Environment, 0, sizeof g_Environment);
-    memset(&g_Engine, 0, sizeof g_Engine);
-    g_Engine.currentIndex = -1;
-    RestorePendingRenames(FALSE);
-    memset(&g_Safekeeping, 0, sizeof g_Safekeeping);
+    ResetRunState();
     g_Hooks = TestHooks();
 }
 

@@ -59,6 +59,9 @@ extern const char kTestArchive[];
 // Makes an archive at path holding the entries (name, bytes) in this order.
 bool BuildArchive(const std::string& path, const std::vector<std::pair<std::string, std::string>>& entries);
 
+// One record of the move record file.
+std::string Record(const std::string& source, const std::string& target);
+
 // Clears the installer's process-wide state: status, log, options, system
 // facts, environment marks, engine and safekeeping state.
 void ResetEngineState(void);

@@ -46,6 +46,9 @@ TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
     world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"));
     ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v1005.dll")}}));
     TestContext context({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
+    // A run that died after creating the move record file left it empty: it
+    // holds no records, and its deletion at the restart is queued anew.
+    world->Put(DIR_SYSTEM32, "qnbinit.TMP", "");
     ASSERT_TRUE(RunInstallSequence(context.get()));
     std::string log = TakeLog();
     EXPECT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
@@ -73,8 +76,8 @@ TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
     } else {
         // Replace-existing shows as '!' before the target; a deletion has an
         // empty target.
-        std::string expected = std::string("\\??\\") + source + '\0' + "!\\??\\" + target + '\0' + "\\??\\" +
-                               recordPath + '\0' + '\0' + '\0';
+        std::string expected = MultiString({Widen(std::string("\\??\\") + source), Widen(std::string("!\\??\\") + target),
+                                            Widen("\\??\\" + recordPath), L""});
         EXPECT_EQ(Upper(expected), Upper(ReadPendingValue().data));
         EXPECT_FALSE(world->Has(DIR_WINDOWS, "wininit.ini"));
     }
@@ -113,6 +116,38 @@ TEST_P(Install, ARenameLineAlreadyQueuedIsNotQueuedTwice)
     EXPECT_TRUE(HasLine(TakeLog(), "Duplicate [RENAME] line, not changing WININIT.INI"));
     EXPECT_EQ(wininit, world->Get(DIR_WINDOWS, "wininit.ini"));
     EXPECT_FALSE(world->Has(DIR_SYSTEM32, "qnbinit.TMP"));
+}
+
+// Two chosen entries that would write one path, a target or a backup (its
+// name's extension is replaced), are refused before anything is touched.
+TEST_P(Install, EntriesThatShareAPathAreRefused)
+{
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"A.DLL", Payload("v1005.dll")}, {"A.B.DLL", Payload("v1005.dll")},
+                                            {"A2.DLL", Payload("v2000.dll")}}));
+    world->Put(DIR_TARGET, "a.dll", Payload("v1004.dll"));
+    world->Put(DIR_TARGET, "a.b.dll", Payload("v1004.dll"));
+    struct Row {
+        const char* what;
+        TestEntry second;
+        const char* line;
+    } rows[] = {
+        {"one backup", {"a.b.dll", "a.b.dll", "a.b", DIR_TARGET, kEverywhere, 2},
+         "Entries a.dll and a.b.dll would both write c:\\engt\\target\\a.BAK"},
+        {"one target", {"a2.dll", "a.dll", "a2", DIR_TARGET, kEverywhere, 2},
+         "Entries a.dll and a2.dll would both write c:\\engt\\target\\a.dll"},
+    };
+    Snapshot before = world->Take();
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        TestContext context({{"a.dll", "a.dll", "a", DIR_TARGET, kEverywhere, 1}, row.second}, kTestArchive);
+        EXPECT_FALSE(RunInstallSequence(context.get()));
+        std::string log = TakeLog();
+        EXPECT_EQ((DWORD)MSG_INTERNAL_ERROR, STATUS_MESSAGE(g_Status.word)) << log;
+        EXPECT_EQ((DWORD)ERROR_ALREADY_EXISTS, g_Status.qualifier);
+        EXPECT_TRUE(HasLine(log, row.line)) << log;
+        EXPECT_EQ("", CompareSnapshots(before, world->Take())) << log;
+        Restart();
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Install, ::testing::Values(FAMILY_95, FAMILY_NT, FAMILY_2KXP),

@@ -1,15 +1,19 @@
-// The walk over every failure point of an installation. A context that uses
-// every flag is installed over a world that already holds older files,
-// pending renames and a move record file. First the installation runs
+// The walk over every failure point of an installation, as each Windows
+// family. A context that uses every flag is installed over a world that
+// already holds older files (some read-only or hidden), backups of an
+// earlier run, and by family: WININIT.INI (95), other programs' pending
+// renames with characters beyond the code page and a move record file
+// (NT 4), or nothing pending at all (2000/XP). First the installation runs
 // clean, counting the calls of every system-call table entry; then it runs
 // once more for each (entry, n), with the n-th call of that entry failing.
 // A second clean run fails on purpose after the files are in place, and the
 // walk repeats over the calls of its roll-back. After each run:
 //   - a failed run names the failure the failing call reports (message id,
 //     module, qualifier) and its log holds that failure's line;
-//   - no image and no safekeeping copy is left behind;
-//   - every file that was there before is back with its old bytes, or, for
-//     the entries that are never restored, its old bytes are in its .BAK;
+//   - no image, copy, backup or record of the run is left behind;
+//   - every file that was there before, backups included, is back with its
+//     old bytes and attributes, or, for the entries that are never
+//     restored, its old bytes are in its .BAK;
 //   - the pending renames (the Session Manager's value, WININIT.INI) and the
 //     move record file are byte for byte as before;
 //   - where the failing call belongs to the roll-back itself, every other
@@ -50,13 +54,15 @@ const ExpectedFailure kExpected[] = {
     {"GetFileSize", MSG_FILE_SIZE_FAILED, true},  {"GetFileTime", MSG_FILE_SIZE_FAILED, true},
     {"CloseHandle", MSG_CLOSE_FAILED, true},      {"CopyFileA", MSG_COPY_FAILED, true},
     {"DeleteFileA", MSG_DELETE_FAILED, true},     {"MoveFileExA", MSG_MOVE_FAILED, true},
-    {"GetTempFileNameA", MSG_TEMP_FILE_FAILED, true},
+    {"MoveFileA", MSG_MOVE_FAILED, true},         {"SetEndOfFile", MSG_WRITE_FAILED, true},
+    {"FindFirstFileA", MSG_OPEN_FAILED, true},    {"GetTempFileNameA", MSG_TEMP_FILE_FAILED, true},
     {"GetFileAttributesA", MSG_ATTRIBUTES_READ_FAILED, true},
     {"SetFileAttributesA", MSG_ATTRIBUTES_FAILED, true},
     {"CreateDirectoryA", MSG_DIRECTORY_FAILED, true},
     {"VirtualAlloc", MSG_OUT_OF_MEMORY, false},   {"HeapAlloc", MSG_OUT_OF_MEMORY, false},
     {"RegOpenKeyExA", MSG_KEY_OPEN_FAILED, true}, {"RegQueryValueExA", MSG_KEY_QUERY_FAILED, true},
     {"RegSetValueExA", MSG_VALUE_SET_FAILED, true}, {"RegCreateKeyExA", MSG_KEY_CREATE_FAILED, true},
+    {"RegQueryValueExW", MSG_KEY_QUERY_FAILED, true}, {"RegSetValueExW", MSG_VALUE_SET_FAILED, true},
 };
 
 const ExpectedFailure* ExpectedFor(const char* entry)
@@ -68,8 +74,9 @@ const ExpectedFailure* ExpectedFor(const char* entry)
 }
 
 // The table of the walk: every flag, over a world that holds older files.
-std::vector<TestEntry> WalkEntries()
+std::vector<TestEntry> WalkEntries(Family family)
 {
+    DWORD otherFamily = family == FAMILY_95 ? IMG_ON_NT | IMG_ON_2KXP : IMG_ON_95;
     return {
         // Group 1 follows its later version: the obsolete file goes, the
         // directory comes.
@@ -97,22 +104,16 @@ std::vector<TestEntry> WalkEntries()
         {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 17},
         // An earlier run queued QNBPEND.TMP to replace it; this run's is newer.
         {"drv2.sys", "drv2.sys", "drv2", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 18},
+        // Chosen with its group for another family, in a directory this one lacks.
+        {"other.vxd", "vxd95\\other.vxd", "vxd95\\other", DIR_TARGET, otherFamily, 1},
     };
 }
 
 // Targets never copied back from their backup: their old bytes must be in
 // their .BAK when they changed.
-const char* const kNeverRestored[] = {"SYSTEM32\\DRIVERS\\NOW.SYS", "TARGET\\OBSOLETE.DLL"};
+const char* const kNeverRestored[] = {"SYSTEM32\\DRIVERS\\NOW.SYS"};
 // A target without a backup: what it held cannot come back.
 const char kWithoutBackup[] = "SYSTEM32\\HELPER.DLL";
-
-// One record of the move record file.
-std::string Record(const std::string& source, const std::string& target)
-{
-    std::string record(MoveRecordLength(source.c_str(), target.c_str()), '\0');
-    EncodeMoveRecord((uint8_t*)&record[0], source.c_str(), target.c_str());
-    return record;
-}
 
 class Walk : public EngineTest {
 protected:
@@ -141,18 +142,18 @@ protected:
                                             {"DRV2.SYS", Payload("v2000.dll")},
                                             {"README.TXT", "only in the archive"}}));
         // The archive's entries carry the time they were added: now.
-        world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), kOld);
+        world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), kOld, FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN);
         world->Put(DIR_TARGET, "data.txt", "old data", kOld);
         world->Put(DIR_SYSTEM32, "helper.dll", Payload("v1004.dll"), kOld);
-        world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"), kOld);
+        world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"), kOld, FILE_ATTRIBUTE_READONLY);
         world->Put(DIR_DRIVERS, "now.sys", Payload("v1004.dll"), kOld);
-        world->Put(DIR_TARGET, "obsolete.dll", "obsolete", kOld);
+        world->Put(DIR_TARGET, "obsolete.dll", "obsolete", kOld, FILE_ATTRIBUTE_HIDDEN);
         world->Put(DIR_TARGET, "retire.dll", Payload("v1004.dll"), kOld);
         world->Put(DIR_DRIVERS, "stale.sys", "stale", kOld);
         world->Put(DIR_SYSTEM32, "g1.dll", Payload("v1004.dll"), kNew);
         world->Put(DIR_SYSTEM32, "g2.dll", Payload("v1005.dll"), kNew);
         world->Put(DIR_TARGET, "same.dll", Payload("v1004.dll"), kNew);
-        world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run", kOld);
+        world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run", kOld, FILE_ATTRIBUTE_READONLY);
         world->Put(DIR_TARGET, "fresh.BAK", "a backup of an earlier run", kOld);
         world->Put(DIR_DRIVERS, "drv2.sys", Payload("v1004.dll"), kOld);
         world->Put(DIR_DRIVERS, "QNBPEND.TMP", Payload("v1005.dll"), kOld);
@@ -162,16 +163,19 @@ protected:
         if (GetParam() == FAMILY_95) {
             world->Put(DIR_WINDOWS, "wininit.ini", "[rename]\r\nNUL=C:\\ENGT\\TEMP\\EARLIER.TMP\r\n" + pendingTarget + "=" +
                                                        pendingFile + "\r\n");
-        } else {
+        } else if (GetParam() == FAMILY_NT) {
+            // Another program's entry holds characters the code page lacks.
             PendingValue pending;
             pending.exists = true;
             pending.type = REG_MULTI_SZ;
-            pending.data = MultiString({"\\??\\C:\\ENGT\\TEMP\\EARLIER.TMP", "", ("\\??\\" + pendingFile).c_str(),
-                                        ("!\\??\\" + pendingTarget).c_str()});
+            pending.data = MultiString({L"\\??\\C:\\ENGT\\TEMP\\\u65E5\u672C\u0151.TMP", L"",
+                                        Widen("\\??\\" + pendingFile), Widen("!\\??\\" + pendingTarget)});
             WritePendingValue(pending);
         }
-        std::string record = Record("C:\\QNBOLD.TMP", "C:\\OTHER.DLL") + Record(pendingFile, pendingTarget);
-        world->Put(DIR_SYSTEM32, "qnbinit.TMP", record);
+        // With nothing pending (2000/XP) the set-up has removed any record file.
+        if (GetParam() != FAMILY_2KXP)
+            world->Put(DIR_SYSTEM32, "qnbinit.TMP",
+                       Record("C:\\QNBOLD.TMP", "C:\\OTHER.DLL") + Record(pendingFile, pendingTarget));
         before = world->Take();
     }
     void TearDown() override
@@ -208,21 +212,16 @@ protected:
     {
         Snapshot after = world->Take();
         std::string problems;
-        for (const auto& file : after.files) {
-            std::string name = file.first.substr(file.first.find_last_of('\\') + 1);
-            bool image = name.rfind("QNB", 0) == 0 && name != "QNBINIT.TMP";
-            if ((image || name.rfind("CX", 0) == 0) && !named.count(file.first) && !before.files.count(file.first))
-                problems += "left behind: " + file.first + "\n";
-        }
         for (const auto& file : before.files) {
             const std::string& path = file.first;
-            // Backups of earlier runs are overwritten by design.
-            bool backup = path.size() > 4 && path.compare(path.size() - 4, 4, ".BAK") == 0;
-            if ((rollBackFault && named.count(path)) || path == kWithoutBackup || backup)
+            if ((rollBackFault && named.count(path)) || path == kWithoutBackup)
                 continue;
             auto now = after.files.find(path);
-            if (now != after.files.end() && now->second == file.second)
+            if (now != after.files.end() && now->second == file.second) {
+                if (after.attributes[path] != before.attributes.at(path))
+                    problems += "attributes changed: " + path + "\n";
                 continue;
+            }
             bool neverRestored = false;
             for (const char* never : kNeverRestored)
                 neverRestored = neverRestored || path == never;
@@ -231,6 +230,19 @@ protected:
                 continue;
             problems += (now == after.files.end() ? "gone: " : "changed: ") + path + "\n";
         }
+        // Nothing else is left: no image, copy, backup or record, apart
+        // from a new file placed at once, a directory made, and the backup
+        // of a target never restored that holds its old bytes.
+        std::set<std::string> mayStay = {"TARGET\\FRESH.DLL", "TARGET\\NEWDIR\\"};
+        for (const char* never : kNeverRestored) {
+            std::string path = never;
+            std::string itsBackup = path.substr(0, path.rfind('.')) + ".BAK";
+            if (after.files.count(itsBackup) && after.files[itsBackup] == before.files.at(path))
+                mayStay.insert(itsBackup);
+        }
+        for (const auto& file : after.files)
+            if (!before.files.count(file.first) && !named.count(file.first) && !mayStay.count(file.first))
+                problems += "left behind: " + file.first + "\n";
         // A new file stays or is gone; it never becomes an old backup, and a
         // replacement that waited for the restart leaves nothing.
         auto fresh = after.files.find("TARGET\\FRESH.DLL");
@@ -254,7 +266,8 @@ protected:
         std::string problems;
         for (const auto& file : after.files) {
             std::string name = file.first.substr(file.first.find_last_of('\\') + 1);
-            if (name.rfind("QNB", 0) != 0 || name == "QNBINIT.TMP" || named.count(file.first))
+            if (name.rfind("QNB", 0) != 0 || name == "QNBINIT.TMP" || named.count(file.first) ||
+                before.files.count(file.first))
                 continue;
             // An image queued for the restart is named in the move record file.
             if (upperRecord.find(name) == std::string::npos)
@@ -330,7 +343,7 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
 
 TEST_P(Walk, EveryFailurePointRollsBack)
 {
-    TestContext context(WalkEntries(), kTestArchive);
+    TestContext context(WalkEntries(GetParam()), kTestArchive);
 
     // A clean run, to count the calls and to see the installation happen.
     std::string log = Run(context, -1, 0);
@@ -363,9 +376,9 @@ TEST_P(Walk, EveryFailurePointRollsBack)
 
     int walked = 0, held = 0, tolerated = 0;
     std::string report;
+    void (*hook)(void) = g_Hooks.afterInstall;
     for (int pass = 0; pass < 2; ++pass) {
         bool rollBack = pass == 1;
-        void (*hook)(void) = g_Hooks.afterInstall;
         for (int entry = 0; entry < FaultEntryCount(); ++entry) {
             int first = rollBack ? atFailure[entry] + 1 : 1;
             int last = rollBack ? rollBackCounts[entry] : installCounts[entry];
@@ -402,7 +415,7 @@ TEST_P(Walk, EveryFailurePointRollsBack)
     EXPECT_EQ(walked, held);
 }
 
-INSTANTIATE_TEST_SUITE_P(Families, Walk, ::testing::Values(FAMILY_95, FAMILY_NT),
+INSTANTIATE_TEST_SUITE_P(Families, Walk, ::testing::Values(FAMILY_95, FAMILY_NT, FAMILY_2KXP),
                          [](const ::testing::TestParamInfo<Family>& info) { return FamilyName(info.param); });
 
 }  // namespace

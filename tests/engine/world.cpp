@@ -6,7 +6,9 @@
 #include "text.h"
 
 static const char kSessionManager[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-static const char kPendingName[] = "PendingFileRenameOperations";
+static const WCHAR kPendingName[] = L"PendingFileRenameOperations";
+// The attributes a snapshot compares; the others the system keeps itself.
+static const DWORD kKeptAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
 
 PendingValue ReadPendingValue()
 {
@@ -15,11 +17,11 @@ PendingValue ReadPendingValue()
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_QUERY_VALUE, &key) != ERROR_SUCCESS)
         return value;
     DWORD size = 0;
-    if (RegQueryValueExA(key, kPendingName, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
+    if (RegQueryValueExW(key, kPendingName, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
         value.exists = true;
         value.data.resize(size);
         if (size)
-            RegQueryValueExA(key, kPendingName, NULL, &value.type, (BYTE*)&value.data[0], &size);
+            RegQueryValueExW(key, kPendingName, NULL, &value.type, (BYTE*)&value.data[0], &size);
         value.data.resize(size);
     }
     RegCloseKey(key);
@@ -32,21 +34,29 @@ void WritePendingValue(const PendingValue& value)
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManager, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
         return;
     if (value.exists)
-        RegSetValueExA(key, kPendingName, 0, value.type, (const BYTE*)value.data.data(), (DWORD)value.data.size());
+        RegSetValueExW(key, kPendingName, 0, value.type, (const BYTE*)value.data.data(), (DWORD)value.data.size());
     else
-        RegDeleteValueA(key, kPendingName);
+        RegDeleteValueW(key, kPendingName);
     RegCloseKey(key);
 }
 
-std::string MultiString(std::initializer_list<const char*> strings)
+std::wstring Widen(const std::string& text)
 {
-    std::string out;
-    for (const char* s : strings) {
-        out += s;
-        out += '\0';
+    std::wstring wide(text.size(), L'\0');
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), (int)text.size(), &wide[0], (int)wide.size());
+    wide.resize(length > 0 ? length : 0);
+    return wide;
+}
+
+std::string MultiString(std::initializer_list<std::wstring> strings)
+{
+    std::wstring all;
+    for (const std::wstring& s : strings) {
+        all += s;
+        all += L'\0';
     }
-    out += '\0';
-    return out;
+    all += L'\0';
+    return std::string((const char*)all.data(), all.size() * sizeof(WCHAR));
 }
 
 ULONGLONG DayTime(int year, int month, int day)
@@ -98,12 +108,16 @@ static void SetWriteTime(const std::string& path, ULONGLONG writeTime)
     CloseHandle(file);
 }
 
-void World::Put(DWORD id, const std::string& name, const std::string& bytes, ULONGLONG writeTime) const
+void World::Put(DWORD id, const std::string& name, const std::string& bytes, ULONGLONG writeTime,
+                DWORD attributes) const
 {
     std::string path = Path(id, name);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     WriteWhole(path, bytes);
     if (writeTime)
         SetWriteTime(path, writeTime);
+    if (attributes)
+        SetFileAttributesA(path.c_str(), attributes);
 }
 
 std::string World::Get(DWORD id, const std::string& name) const
@@ -130,9 +144,11 @@ static void TakeFiles(const std::string& dir, const std::string& relative, Snaps
         AsciiUpperCase(&key[0]);
         if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             snapshot->files[key + "\\"] = "<dir>";
+            snapshot->attributes[key + "\\"] = 0;
             TakeFiles(dir + name + "\\", key + "\\", snapshot);
         } else {
             snapshot->files[key] = ReadWhole(dir + name);
+            snapshot->attributes[key] = found.dwFileAttributes & kKeptAttributes;
             snapshot->times[key] =
                 (ULONGLONG)found.ftLastWriteTime.dwHighDateTime << 32 | found.ftLastWriteTime.dwLowDateTime;
         }
@@ -166,13 +182,20 @@ void World::Restore(const Snapshot& snapshot) const
     }
     for (const auto& file : snapshot.files) {
         std::string path = root_ + file.first;
-        if (file.second == "<dir>")
+        if (file.second == "<dir>") {
             CreateDirectoryA(path.c_str(), NULL);
-        else if (!now.files.count(file.first) || now.files[file.first] != file.second ||
-                 now.times[file.first] != snapshot.times.at(file.first)) {
+            continue;
+        }
+        DWORD attributes = snapshot.attributes.at(file.first);
+        bool same = now.files.count(file.first) && now.files[file.first] == file.second &&
+                    now.times[file.first] == snapshot.times.at(file.first);
+        if (!same) {
+            SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
             WriteWhole(path, file.second);
             SetWriteTime(path, snapshot.times.at(file.first));
         }
+        if (!same || now.attributes[file.first] != attributes)
+            SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_ARCHIVE);
     }
     WritePendingValue(snapshot.pending);
 }
@@ -196,6 +219,8 @@ std::string CompareSnapshots(const Snapshot& expected, const Snapshot& actual,
             out += "missing " + file.first + "\n";
         else if (it->second != file.second)
             out += "changed " + file.first + ": " + Describe(it->second) + " instead of " + Describe(file.second) + "\n";
+        else if (actual.attributes.at(file.first) != expected.attributes.at(file.first))
+            out += "attributes of " + file.first + " changed\n";
     }
     for (const auto& file : actual.files)
         if (!expected.files.count(file.first) && !(skip && skip(file.first, context)))

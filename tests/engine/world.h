@@ -13,7 +13,8 @@
 
 #include "winfiles.h"
 
-// The pending-rename value of the Session Manager key.
+// The pending-rename value of the Session Manager key, its bytes as the
+// registry holds them (UTF-16 for a REG_MULTI_SZ).
 struct PendingValue {
     bool exists = false;
     DWORD type = 0;
@@ -25,12 +26,15 @@ struct PendingValue {
 };
 PendingValue ReadPendingValue();
 void WritePendingValue(const PendingValue& value);
-// A REG_MULTI_SZ of NUL-terminated strings and a final NUL.
-std::string MultiString(std::initializer_list<const char*> strings);
+// A REG_MULTI_SZ of NUL-terminated strings and a final NUL, as its bytes.
+std::string MultiString(std::initializer_list<std::wstring> strings);
+// A text of the ANSI code page as UTF-16.
+std::wstring Widen(const std::string& text);
 
 struct Snapshot {
     std::map<std::string, std::string> files;  // upper-case path below the root -> bytes
     std::map<std::string, ULONGLONG> times;    // their last-write times (not compared)
+    std::map<std::string, DWORD> attributes;   // read-only, hidden and system
     PendingValue pending;
 };
 
@@ -48,8 +52,10 @@ public:
     std::string Dir(DWORD id) const;  // with a trailing backslash
     std::string Path(DWORD id, const std::string& name) const { return Dir(id) + name; }
 
-    // Writes a file; a zero time leaves the file's own time.
-    void Put(DWORD id, const std::string& name, const std::string& bytes, ULONGLONG writeTime = 0) const;
+    // Writes a file; a zero time leaves the file's own time, zero
+    // attributes its own attributes.
+    void Put(DWORD id, const std::string& name, const std::string& bytes, ULONGLONG writeTime = 0,
+             DWORD attributes = 0) const;
     std::string Get(DWORD id, const std::string& name) const;
     bool Has(DWORD id, const std::string& name) const;
 
@@ -63,7 +69,8 @@ private:
     PendingValue pendingBefore_;
 };
 
-// Differences between two snapshots, one line each ("" when equal), leaving
+// Differences between two snapshots (bytes, attributes, the pending value),
+// one line each ("" when equal), leaving
 // out the paths for which skip returns true.
 std::string CompareSnapshots(const Snapshot& expected, const Snapshot& actual,
                              bool (*skip)(const std::string& path, void* context) = nullptr,

@@ -88,16 +88,7 @@ BOOL CleanupImages(UpgradeContext*, BOOL full)
 
 void ResetInstaller(void)
 {
-    CloseLog(TRUE);
-    memset(&g_Log, 0, sizeof g_Log);
-    memset(&g_Status, 0, sizeof g_Status);
-    memset(&g_Trace, 0, sizeof g_Trace);
-    memset(&g_Options, 0, sizeof g_Options);
-    memset(&g_System, 0, sizeof g_System);
-    memset(&g_Dirs, 0, sizeof g_Dirs);
-    memset(&g_Environment, 0, sizeof g_Environment);
-    memset(&g_Engine, 0, sizeof g_Engine);
-    g_Engine.currentIndex = -1;
+    ResetRunState();
     memset(&s_Context, 0, sizeof s_Context);
 }
 

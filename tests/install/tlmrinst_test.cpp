@@ -19,9 +19,7 @@ class Front : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        memset(&g_Status, 0, sizeof g_Status);
-        memset(&g_System, 0, sizeof g_System);
-        memset(&g_Options, 0, sizeof g_Options);
+        ResetRunState();
         // Visual runs ask their questions in message boxes: the end-to-end
         // tests answer those (tests/product).
         g_Options.silent = TRUE;

@@ -136,10 +136,28 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
     }
 }
 
+// Directories at the names a counter would give the engine's temporary
+// files, in Temp (which any user can write) and beside the targets: made,
+// or removed again.
+void PlantCounterNames(const Family& family, bool plant)
+{
+    for (const std::string& dir : {TempDir(), SystemDir(), DriversDir(family)}) {
+        for (int n = 1; n <= 10; ++n) {
+            char name[16];
+            snprintf(name, sizeof name, "CX%05d.$$$", n);
+            if (plant)
+                CreateDirectoryA((dir + name).c_str(), NULL);
+            else
+                RemoveDirectoryA((dir + name).c_str());
+        }
+    }
+}
+
 // An installed driver of an older version is kept as dravelon.BAK. The
 // uninstaller removes Telmura's driver and an earlier Telmura's backup, puts
 // back another driver of that name, and keeps a driver that is not
-// Telmura's (put there after the installation).
+// Telmura's (put there after the installation). Names planted where the
+// engine's temporary files go stop nothing.
 TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
 {
     // The driver installed before, what replaced Telmura's before the
@@ -163,7 +181,9 @@ TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
         const std::string old = Contents(g_Product.drivers + c.earlier);
         CopyFileA((g_Product.drivers + c.earlier).c_str(), DriverPath(family).c_str(), FALSE);
 
+        PlantCounterNames(family, true);
         RunResult run = RunSetup(family.version, "/silent");
+        PlantCounterNames(family, false);
         EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
         EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), c.earlier[0] ? old : "<missing>");
         EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));

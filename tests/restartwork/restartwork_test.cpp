@@ -101,7 +101,7 @@ TEST(MoveRecord, WalkStopsAtTheFirstDamagedRecord)
 
 std::string AddLine(const std::string& file, const char* line, RenameEdit* edit)
 {
-    std::string buffer = file + std::string(WININIT_RENAME_HEADER_LENGTH + strlen(line), '\0');
+    std::string buffer = file + std::string(WININIT_RENAME_RESERVE + strlen(line), '\0');
     uint32_t added = 99;
     *edit = AddRenameLine((uint8_t*)&buffer[0], (uint32_t)file.size(), line, &added);
     return buffer.substr(0, file.size() + added);
@@ -124,6 +124,16 @@ TEST(Wininit, RenameLineGoesRightBehindTheSectionHeader)
          RENAME_LINE_DUPLICATE},
         {"the line only before the section", std::string(line) + "[RENAME]\r\n",
          std::string(line) + "[RENAME]\r\n" + line, RENAME_LINE_INSERTED},
+        // Another program's last line keeps its end; the header is seen with
+        // any line end and blanks.
+        {"a last line without a line end", "[Other]\r\nC:\\X.VXD=C:\\NEW.VXD",
+         std::string("[Other]\r\nC:\\X.VXD=C:\\NEW.VXD\r\n[RENAME]\r\n") + line, RENAME_SECTION_ADDED},
+        {"a header ending in a line feed alone", "[rename]\nNUL=C:\\OLD.TMP\n",
+         std::string("[rename]\n") + line + "NUL=C:\\OLD.TMP\n", RENAME_LINE_INSERTED},
+        {"a header with blanks around it", " [Rename] \t\r\nx=y\r\n", std::string(" [Rename] \t\r\n") + line + "x=y\r\n",
+         RENAME_LINE_INSERTED},
+        {"a header on the last line", "[boot]\r\n[RENAME]", std::string("[boot]\r\n[RENAME]\r\n") + line,
+         RENAME_LINE_INSERTED},
         // The text ends at a zero byte: a header behind it is not seen.
         {"a zero byte before the header", std::string("ab\0[RENAME]\r\n", 13),
          std::string("ab\0[RENAME]\r\n", 13) + "[RENAME]\r\n" + line, RENAME_SECTION_ADDED},

@@ -3,6 +3,7 @@
 #include "wizard_tests.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 namespace {
 
@@ -178,7 +179,7 @@ TEST_F(Installation, SilentRunReportsProgressWithoutAWindow)
 
 struct Failure {
     const char* name;
-    const char* fail;  // WIZARD_FAIL, or "" for a damaged payload
+    const char* fail;  // WIZARD_FAIL; "" for a damaged payload, "cut" for one cut short
     const char* text;
     const char* code;  // the code's message id and module, then its qualifier
     const char* qualifier;
@@ -187,20 +188,26 @@ struct Failure {
 const Failure kFailures[] = {
     {"damaged payload", "", "The setup file is damaged.  Please obtain a new copy of this setup wizard.", "815-2-",
      "FFFFFFF9"},
+    {"payload cut short", "cut", "The setup file is damaged.  Please obtain a new copy of this setup wizard.",
+     "815-2-", "FFFFFFFA"},
     {"disk full", "2069,-33,upgrade", "There is not enough disk space to complete the installation.", "815-2-",
      "FFFFFFDF"},
     {"platform", "2052,0", "An internal error has occurred.", "804-0-", "00000000"},
     {"rights", "2055,0", "An internal error has occurred.", "807-0-", "00000000"},
 };
 
-// A damaged copy of the test build: one byte of its last packed entry changed.
-std::string DamagedCopy()
+// A damaged copy of the test build: one byte of its last packed entry
+// changed, or its last 3,000 bytes gone as in a partial download.
+std::string DamagedCopy(bool cut)
 {
     std::string copy = PrepareProgram(g_Paths.hooks, "wizard_bad.exe", "winxp");
     std::string bytes;
     if (copy.empty() || !ReadWholeFile(copy, &bytes) || bytes.size() < 10000)
         return "";
-    bytes[bytes.size() - 5000] ^= 0x20;
+    if (cut)
+        bytes.resize(bytes.size() - 3000);
+    else
+        bytes[bytes.size() - 5000] ^= 0x20;
     return WriteWholeFile(copy, bytes) ? copy : "";
 }
 
@@ -211,11 +218,12 @@ TEST_F(Installation, FailuresShowTheirTextAndCode)
         SCOPED_TRACE(failure.name);
         PrepareOutcome(Outcome::Restart);
         WizardRun run;
-        if (*failure.fail) {
+        bool cut = strcmp(failure.fail, "cut") == 0;
+        if (*failure.fail && !cut) {
             std::string copy = PrepareProgram(g_Paths.hooks, "wizard_fail.exe", "winxp");
             ASSERT_TRUE(run.Start(copy, "/leavelog", {std::string("WIZARD_FAIL=") + failure.fail}));
         } else {
-            std::string copy = DamagedCopy();
+            std::string copy = DamagedCopy(cut);
             ASSERT_FALSE(copy.empty());
             ASSERT_TRUE(run.Start(copy, "/leavelog"));
         }
