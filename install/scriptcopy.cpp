@@ -92,8 +92,8 @@ BOOL HoldRegistryScript(EntryInfo* entry, LONG index)
     const ImageFile* image = &g_Engine.currentContext->images[index];
     ImageState* state = &g_Engine.currentContext->states[index];
     if (state->scriptText) {
-        LOG("%s is packed twice", entry->name);
-        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_EHEADER);
+        LOG("Archive entry %s is packed twice", entry->name);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ECHECK);
         return FALSE;
     }
     char path[MAX_PATH];
