@@ -270,6 +270,31 @@ int16_t cxOpenArchive(char* path, int flags) {
     return CX_OK;
 }
 
+int16_t cxOpenArchiveStream(FILE* stream, const char* name) {
+    if (!stream || !name || !*name) return CX_EARG;
+    if (cxArchive.open || cxArchive.realPath) return CX_EOPEN;
+    char* realPath = cxDup(name);
+    char* upperPath = cxDup(name);
+    int16_t slot = realPath && upperPath ? cxOpenStream(stream, name) : (int16_t)CX_ENOMEM;
+    if (slot < 0) {
+        cxFree(realPath);
+        cxFree(upperPath);
+        return slot;
+    }
+    cxUpper(upperPath);
+    resetState();
+    cxArchive.path = upperPath;
+    cxArchive.realPath = realPath;
+    cxArchive.flags = CX_ARC_READONLY | CX_ARC_ASGIVEN;
+    cxArchive.readOnly = true;
+    cxArchive.slot = slot;
+    cxArchive.open = true;
+    EntryInfo record;
+    memset(&record, 0, sizeof record);
+    cxNotify(&record, CXCB_OPENED, 0);
+    return CX_OK;
+}
+
 int16_t cxExtract(const char* pattern, const char* directory) {
     if (!directory) return CX_EARG;
     return queue(CX_OP_EXTRACT, pattern, directory);

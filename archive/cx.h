@@ -7,6 +7,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
+#include <stdio.h>
 
 // Engine version 3.1, written into every entry header.
 #define CX_VERSION 0x31
@@ -179,6 +180,9 @@ int16_t cxSetTempDir(const char* directory);
 
 // File slots.
 int16_t cxOpenFile(const char* path, int mode);
+// A slot over a stream the caller opened (binary) and keeps: closing the
+// slot flushes it and leaves it open. name is the slot's name.
+int16_t cxOpenStream(FILE* stream, const char* name);
 int16_t cxCloseFile(int slot);
 int32_t cxRead(int slot, void* buffer, uint32_t count);
 int32_t cxWrite(int slot, const void* buffer, uint32_t count);
@@ -191,6 +195,10 @@ const char* cxSlotName(int slot);                      // upper-case path, null 
 
 // Archives.
 int16_t cxOpenArchive(char* path, int flags);  // upper-cases path in place
+// The archive in a stream the caller opened for reading and keeps (as
+// cxOpenStream), opened read-only as CX_ARC_READONLY | CX_ARC_ASGIVEN would;
+// name is the archive's name.
+int16_t cxOpenArchiveStream(FILE* stream, const char* name);
 int16_t cxExtract(const char* pattern, const char* directory);
 int16_t cxAdd(const char* pattern);
 int16_t cxDelete(const char* pattern);

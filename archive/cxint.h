@@ -89,6 +89,10 @@ int16_t cxPlatListDir(const char* directory, void (*visit)(const char* name, voi
                    void* context);
 // The native directory separator ('\\' on Windows, '/' on POSIX).
 char cxPlatSeparator(void);
+// Bytes of the character at text: 2 on Windows for a double-byte character
+// of the ANSI code page (its second byte may be a letter or '\\'), else 1.
+// UTF-8 never puts an ASCII byte inside a character, so POSIX counts bytes.
+size_t cxPlatCharSize(const char* text);
 
 
 // A directory that files are created in and put in place within. On POSIX

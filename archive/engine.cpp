@@ -89,7 +89,7 @@ void* cxAllocHalving(uint32_t* size) {
 }
 
 void cxUpper(char* text) {
-    for (; *text; ++text) {
+    for (; *text; text += cxPlatCharSize(text)) {
         if (*text >= 'a' && *text <= 'z') *text = (char)(*text - 'a' + 'A');
     }
 }

@@ -16,14 +16,24 @@ inline unsigned char fold(char c) {
     return c == '/' ? (unsigned char)'\\' : (unsigned char)c;
 }
 
+// The second byte of a double-byte character is never folded.
 uint32_t hashName(const char* name) {
     uint32_t hash = 2166136261u;  // FNV-1a
-    for (; *name; ++name) hash = (hash ^ fold(*name)) * 16777619u;
+    for (; *name; ++name) {
+        bool whole = cxPlatCharSize(name) == 2;
+        hash = (hash ^ fold(*name)) * 16777619u;
+        if (whole) hash = (hash ^ (unsigned char)*++name) * 16777619u;
+    }
     return hash;
 }
 
 bool sameFolded(const char* a, const char* b) {
     while (*a && fold(*a) == fold(*b)) {
+        if (cxPlatCharSize(a) == 2) {
+            if (a[1] != b[1]) return false;
+            ++a;
+            ++b;
+        }
         ++a;
         ++b;
     }

@@ -107,15 +107,23 @@ bool isLevelSeparator(char c) {
 // errors are left to whoever uses the path next. False when out of memory.
 bool makeLevels(const char* path) {
     char* copy = cxDup(path);
-    if (!copy) return false;
-    for (char* p = copy + 1;; ++p) {
+    if (!copy || !*copy) {
+        cxFree(copy);
+        return copy != nullptr;
+    }
+    // The character before p (0: a double-byte one, whose second byte may
+    // be a backslash that separates nothing).
+    char before = cxPlatCharSize(copy) == 2 ? 0 : *copy;
+    for (char* p = copy + cxPlatCharSize(copy);; p += cxPlatCharSize(p)) {
         bool end = *p == 0;
-        if (!end && (!isLevelSeparator(*p) || p[-1] == ':' || isLevelSeparator(p[-1]))) continue;
-        char keep = *p;
-        *p = 0;
-        if (!cxPlatExists(copy)) cxPlatMakeDir(copy);
-        *p = keep;
+        if (end || (isLevelSeparator(*p) && before != ':' && !isLevelSeparator(before))) {
+            char keep = *p;
+            *p = 0;
+            if (!cxPlatExists(copy)) cxPlatMakeDir(copy);
+            *p = keep;
+        }
         if (end) break;
+        before = cxPlatCharSize(p) == 2 ? 0 : *p;
     }
     cxFree(copy);
     return true;
@@ -151,7 +159,7 @@ template <typename Level>
 int16_t eachLevel(const char* below, Level level) {
     for (size_t start = 0; below[start];) {
         size_t end = start;
-        while (below[end] && !isLevelSeparator(below[end])) ++end;
+        while (below[end] && !isLevelSeparator(below[end])) end += cxPlatCharSize(below + end);
         if (end > start) {
             int16_t result = level(start, end);
             if (result != CX_OK) return result;
@@ -516,6 +524,10 @@ char cxPlatSeparator(void) {
     return '\\';
 }
 
+size_t cxPlatCharSize(const char* text) {
+    return IsDBCSLeadByte((BYTE)text[0]) && text[1] ? 2 : 1;
+}
+
 #else  // POSIX
 
 int64_t cxPlatFreeBytes(const char* path, int* drive) {
@@ -798,6 +810,11 @@ bool cxPlatSameFile(const char* first, const char* second) {
 
 char cxPlatSeparator(void) {
     return '/';
+}
+
+size_t cxPlatCharSize(const char* text) {
+    (void)text;
+    return 1;
 }
 
 #endif

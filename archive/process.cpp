@@ -53,7 +53,7 @@ bool isSeparator(char c) {
 // Part of path after its last separator or drive colon.
 const char* baseName(const char* path) {
     const char* base = path;
-    for (const char* p = path; *p; ++p) {
+    for (const char* p = path; *p; p += cxPlatCharSize(p)) {
         if (isSeparator(*p) || *p == ':') base = p + 1;
     }
     return base;

@@ -1,6 +1,8 @@
 // The 20 file slots every engine operation reads and writes through. A slot
 // keeps the open runtime file, an upper-case copy of its name (what callers
 // see and compare) and the name as given (what the file system is asked for).
+// A slot may also lend a stream its caller opened and keeps (cxOpenStream):
+// closing the slot then leaves the stream open.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -16,7 +18,8 @@ struct Slot {
     char* name;  // upper case
     char* path;  // as given
     LastAccess last;
-    bool wrote;  // bytes were handed to the runtime, which may still hold them
+    bool wrote;     // bytes were handed to the runtime, which may still hold them
+    bool borrowed;  // the caller's stream: flushed at the close, never closed
 };
 
 Slot slots[CX_SLOTS];
@@ -70,7 +73,7 @@ int16_t cxSlotAdopt(FILE* file, const char* path) {
         return CX_ENOMEM;
     }
     cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE, false};
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false};
     return (int16_t)slot;
 }
 
@@ -80,7 +83,7 @@ FILE* cxSlotDetach(int slot) {
     FILE* file = s->file;
     cxFree(s->name);
     cxFree(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false};
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false};
     return file;
 }
 
@@ -99,14 +102,22 @@ int16_t cxOpenFile(const char* path, int mode) {
     return slot;
 }
 
+int16_t cxOpenStream(FILE* stream, const char* name) {
+    if (!stream || !name || !*name) return CX_EARG;
+    int16_t slot = cxSlotAdopt(stream, name);
+    if (slot >= 0) slots[slot].borrowed = true;
+    return slot;
+}
+
 // Buffered bytes reach the file only here, so a full disk may first show
 // at the close: that is a write error too.
 int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
     int16_t result = CX_OK;
-    bool wrote = s->wrote;
-    if (fclose(cxSlotDetach(slot)) != 0 && wrote) {
+    bool wrote = s->wrote, borrowed = s->borrowed;
+    FILE* file = cxSlotDetach(slot);
+    if ((borrowed ? fflush(file) : fclose(file)) != 0 && wrote) {
         cxNoteSystemError();
         result = CX_EWRITE;
     }

@@ -1,13 +1,14 @@
 # Small PE files that carry a version resource and nothing that runs: the
 # payloads of the engine's tests and the product's driver stand-ins.
 #   telmura_versioned_pe(NAME <target> OUTPUT <file name> VERSION a.b.c.d
-#                        COMPANY <text> DESCRIPTION <text> [DRIVER])
+#                        COMPANY <text> DESCRIPTION <text> [PRODUCT <text>] [DRIVER])
 # builds <file name> into the current binary directory. DRIVER marks the
 # version resource as a driver's; the file is a DLL image either way.
+# PRODUCT gives the resource a product name.
 set(TELMURA_VERSIONED_PE_DIR ${CMAKE_CURRENT_LIST_DIR})
 
 function(telmura_versioned_pe)
-  cmake_parse_arguments(PE "DRIVER" "NAME;OUTPUT;VERSION;COMPANY;DESCRIPTION" "" ${ARGN})
+  cmake_parse_arguments(PE "DRIVER" "NAME;OUTPUT;VERSION;COMPANY;DESCRIPTION;PRODUCT" "" ${ARGN})
   string(REPLACE "." "," PE_VERSION_COMMAS "${PE_VERSION}")
   if(PE_DRIVER)
     set(PE_FILETYPE "VFT_DRV")
@@ -15,6 +16,10 @@ function(telmura_versioned_pe)
   else()
     set(PE_FILETYPE "VFT_DLL")
     set(PE_SUBTYPE "0")
+  endif()
+  set(PE_PRODUCT_VALUE "")
+  if(PE_PRODUCT)
+    set(PE_PRODUCT_VALUE "VALUE \"ProductName\", \"${PE_PRODUCT}\"")
   endif()
   set(rc ${CMAKE_CURRENT_BINARY_DIR}/${PE_NAME}_version.rc)
   configure_file(${TELMURA_VERSIONED_PE_DIR}/versioned_pe.rc.in ${rc} @ONLY)

@@ -204,6 +204,7 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
         for (DWORD i = 0; i < context->count && !startAgain; ++i) {
             const ImageFile* entry = &context->images[i];
             ImageState* state = &context->states[i];
+            ReleaseRegistryScript(state);
             BOOL workFile = (entry->flags & (IMG_WORK_FILE | IMG_REGISTRY_SCRIPT)) != 0;
             if (!state->extracted || state->cleaned || !(full || !state->installed || workFile))
                 continue;

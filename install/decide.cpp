@@ -36,6 +36,7 @@ static void ReadVersionStrings(const BYTE* block, FileInfo* info)
         {"FileDescription", info->description, sizeof info->description},
         {"FileVersion", info->versionText, sizeof info->versionText},
         {"CompanyName", info->company, sizeof info->company},
+        {"ProductName", info->product, sizeof info->product},
     };
     for (const Field& field : fields) {
         char query[64];

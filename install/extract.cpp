@@ -1,7 +1,8 @@
 // The archive engine's event callback during image creation. For each entry
 // about to be extracted it looks the name up in the context's table, skips
-// what is not wanted, creates the image ("QNB" plus hex digits, ".TMP") in
-// the entry's destination directory and hands its path to the engine; it
+// what is not wanted (the registry script too: the test walk holds it in
+// memory), creates the image ("QNB" plus hex digits, ".TMP") in the entry's
+// destination directory and hands its path to the engine; it
 // forwards byte progress to the product, and turns the engine's error events
 // into status words and ends the run. An entry the engine cannot expand
 // (unknown method) counts as damage: it would leave an empty image; so does
@@ -61,7 +62,7 @@ static int16_t NameImage(EntryInfo* record)
         LOG("Skipping archive only file %s", record->name);
         return 1;
     }
-    if (!IsImageApplicable(entry))
+    if (!IsImageApplicable(entry) || (entry->flags & IMG_REGISTRY_SCRIPT))
         return 1;
     // A second entry of one name would take the first one's image over and
     // leave that image behind: an archive that holds one is damaged.

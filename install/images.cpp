@@ -3,7 +3,13 @@
 // twice: once to test every entry's check value and add up the bytes to
 // extract, and, only when every entry passed, once to extract each entry of
 // an applicable table entry into a fresh temporary image in that entry's own
-// destination directory (ExtractCallback names the images).
+// destination directory (ExtractCallback names the images). The registry
+// script is no image: the test walk expands it into memory (scriptcopy.cpp).
+//
+// Both walks read one open file: the archive is opened once, reading only,
+// without letting anyone write, rename or delete it, and kept so until both
+// walks are done. Another file put in its place meanwhile is never read. A
+// visual run opens it before the wizard shows (HoldArchive).
 //
 // The test walk must end at the archive's end record: any other end (a
 // damaged header, an installer cut short) fails the pass, so a partial
@@ -12,20 +18,67 @@
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <string.h>
 
 #include "cx.h"
 #include "install.h"
 #include "log.h"
+#include "syscalls.h"
 #include "text.h"
 
-// Tests every entry of the archive and adds up the bytes to extract.
+// The archive being read, open from HoldArchive to the end of image creation.
+static FILE* s_Archive;
+
+BOOL HoldArchive(UpgradeContext* context)
+{
+    if (s_Archive)
+        return TRUE;
+    HANDLE file = g_Sys.CreateFileA(context->archivePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        DWORD error = GetLastError();
+        LOG("CreateFile %s failed 0x%08lX", context->archivePath, error);
+        STATUS(MSG_OPEN_FAILED, error);
+        return FALSE;
+    }
+    s_Archive = StreamOfHandle(file, "rb");
+    return s_Archive != NULL;
+}
+
+void ReleaseArchive(void)
+{
+    if (s_Archive)
+        fclose(s_Archive);
+    s_Archive = NULL;
+}
+
+FILE* StreamOfHandle(HANDLE file, const char* mode)
+{
+    int descriptor = _open_osfhandle((intptr_t)file, mode[1] == '+' ? _O_RDWR | _O_BINARY : _O_RDONLY | _O_BINARY);
+    FILE* stream = descriptor < 0 ? NULL : _fdopen(descriptor, mode);
+    if (stream)
+        return stream;
+    LOG("No C runtime stream for an open file");
+    STATUS(MSG_OUT_OF_MEMORY, 0);
+    if (descriptor >= 0)
+        _close(descriptor);
+    else
+        g_Sys.CloseHandle(file);
+    return NULL;
+}
+
+// Tests every entry of the archive and adds up the bytes to extract; the
+// registry script is kept in memory on the way.
 static BOOL TestArchive(UpgradeContext* context)
 {
-    int16_t slot = cxOpenFile(context->archivePath, CX_READ);
-    if (slot < 0) {
-        LOG("cxOpenFile failure 0x%08lX", (LONG)slot);
-        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)slot);
+    int16_t slot = cxOpenStream(s_Archive, context->archivePath);
+    if (slot < 0 || cxSeek(slot, 0, SEEK_SET) != 0) {
+        LOG("cxOpenStream failure 0x%08lX", (LONG)slot);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)(slot < 0 ? slot : CX_EFAIL));
+        if (slot >= 0)
+            cxCloseFile(slot);
         return FALSE;
     }
     EntryInfo entry;
@@ -35,7 +88,8 @@ static BOOL TestArchive(UpgradeContext* context)
     int16_t result = cxFirstEntry(&entry);
     const char* fetch = "cxFirstEntry";
     while (result == CX_OK) {
-        ImageFile* image = FindImageFile(&entry, NULL);
+        LONG index;
+        ImageFile* image = FindImageFile(&entry, &index);
         // Language bits are not looked at: the total may exceed what is
         // extracted.
         if (image && IsPlatformApplicable(image))
@@ -44,6 +98,11 @@ static BOOL TestArchive(UpgradeContext* context)
         if (tested < 0) {
             LOG("cxTestFile failure 0x%08lX on %s", (LONG)tested, entry.name);
             STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)tested);
+            cxCloseFile(slot);
+            return FALSE;
+        }
+        if (image && (image->flags & IMG_REGISTRY_SCRIPT) && IsImageApplicable(image) &&
+            !HoldRegistryScript(&entry, index)) {
             cxCloseFile(slot);
             return FALSE;
         }
@@ -63,10 +122,7 @@ static BOOL TestArchive(UpgradeContext* context)
 
 static void ExtractArchive(UpgradeContext* context)
 {
-    // The archive engine upper-cases the name it is given.
-    char path[MAX_PATH];
-    CopyText(path, context->archivePath, sizeof path);
-    int16_t result = cxOpenArchive(path, CX_ARC_READONLY);
+    int16_t result = cxOpenArchiveStream(s_Archive, context->archivePath);
     if (result < 0) {
         LOG("cxOpenArchive failure 0x%08lX", (LONG)result);
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)result);
@@ -94,7 +150,7 @@ BOOL CreateImages(UpgradeContext* context)
     if (!g_Engine.engineReady || !context->archivePath) {
         LOG("Not initialized!");
         STATUS(MSG_INTERNAL_ERROR, 0);
-    } else if (SafeguardPendingRenames()) {
+    } else if (HoldArchive(context) && SafeguardPendingRenames()) {
         g_Engine.currentContext = context;
         g_Engine.currentIndex = -1;
         g_Engine.bytesDone = 0;
@@ -102,6 +158,7 @@ BOOL CreateImages(UpgradeContext* context)
         if (TestArchive(context))
             ExtractArchive(context);
     }
+    ReleaseArchive();
     g_Engine.currentContext = NULL;
     if (STATUS_FAILED(g_Status.word)) {
         LOG("Image file creation failed 0x%08lX", g_Status.word);

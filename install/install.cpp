@@ -166,12 +166,16 @@ void ProbeSystem(void)
 
 void NormalizeDirPath(char* text)
 {
-    char* p = text;
-    for (; *p; ++p)
+    // A slash is never the second byte of a double-byte character; a
+    // backslash may be, and only a backslash of its own ends the text.
+    char* last = NULL;
+    for (char* p = text; *p; p = (char*)NextChar(p)) {
         if (*p == '/')
             *p = '\\';
-    if (p != text && p[-1] == '\\')
-        p[-1] = 0;
+        last = p;
+    }
+    if (last && *last == '\\')
+        *last = 0;
 }
 
 static const char* const kDirNames[DIR_COUNT] = {"", "Temp", "Target", "Windows", "System16", "System32",
@@ -226,7 +230,7 @@ BOOL DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, cha
     } else {
         fits16 = CopyText(system16, system32, MAX_PATH);
         NormalizeDirPath(system16);
-        char* last = strrchr(system16, '\\');
+        char* last = (char*)FindLastOf(system16, "\\");
         if (last)
             *last = 0;
         fits16 = fits16 && AppendText(system16, "\\system\\", MAX_PATH);
@@ -290,15 +294,13 @@ static void SplitPath(const char* path, PathParts* parts)
         parts->drive[1] = ':';
         path += 2;
     }
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\' || *p == '/')
-            name = p + 1;
+    const char* separator = FindLastOf(path, "\\/");
+    const char* name = separator ? separator + 1 : path;
     DWORD dirLength = (DWORD)(name - path);
     if (dirLength >= MAX_PATH)
         dirLength = MAX_PATH - 1;
     memcpy(parts->dir, path, dirLength);
-    const char* dot = strrchr(name, '.');
+    const char* dot = FindLastOf(name, ".");
     if (!dot)
         dot = name + strlen(name);
     DWORD nameLength = (DWORD)(dot - name);
@@ -325,17 +327,14 @@ BOOL BuildInstallPath(char* output, const char* fileName, DWORD dirId, const cha
     // without doubling the separator: Target \ and the name \x\y.sys would
     // otherwise give \\x\y.sys, a network path.
     const char* ownDir = file.dir;
-    size_t leading = strlen(directory);
-    if (leading && (directory[leading - 1] == '\\' || directory[leading - 1] == '/') &&
-        (ownDir[0] == '\\' || ownDir[0] == '/'))
+    if (EndsWithSeparator(directory) && (ownDir[0] == '\\' || ownDir[0] == '/'))
         ++ownDir;
     AppendText(directory, ownDir, sizeof directory);
 
     char path[4 * MAX_PATH] = "";
     AppendText(path, file.drive, sizeof path);
     AppendText(path, directory, sizeof path);
-    size_t length = strlen(directory);
-    if (length && directory[length - 1] != '\\' && directory[length - 1] != '/')
+    if (directory[0] && !EndsWithSeparator(directory))
         AppendText(path, "\\", sizeof path);
     AppendText(path, file.name, sizeof path);
     if (file.ext[0] && file.ext[0] != '.')

@@ -104,6 +104,51 @@ static BOOL DefaultLogPath(char* out, DWORD size)
            AppendText(out, ".LOG", size);
 }
 
+// A log is written into only when it is a file of its own: a disk file
+// with one name. Another name of the same file (a hard link planted in the
+// shared Temp folder) or a device would receive what this run writes.
+static BOOL IsOwnLogFile(HANDLE file, DWORD* links, DWORD* type)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    *links = 0;
+    *type = GetFileType(file);
+    if (*type != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info))
+        return FALSE;
+    *links = info.nNumberOfLinks;
+    return info.nNumberOfLinks == 1 && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// A log file that did not exist, created under the log path with a number
+// added to its base name (SETUP1.LOG, SETUP2.LOG, ...); the path becomes
+// the new file's. INVALID_HANDLE_VALUE when none could be made.
+static HANDLE CreateFreshLog(char* path, DWORD size)
+{
+    char stem[MAX_PATH];
+    CopyText(stem, path, sizeof stem);
+    const char* separator = FindLastOf(stem, "\\/:");
+    char* dot = (char*)FindLastOf(separator ? separator + 1 : stem, ".");
+    char extension[MAX_PATH] = "";
+    if (dot) {
+        CopyText(extension, dot, sizeof extension);
+        *dot = 0;
+    }
+    for (DWORD number = 1; number < 100; ++number) {
+        char candidate[MAX_PATH + 16];
+        wsprintfA(candidate, "%s%lu%s", stem, number, extension);
+        if (!CopyText(path, candidate, size))
+            break;
+        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (file == INVALID_HANDLE_VALUE)
+            continue;
+        DWORD links, type;
+        if (IsOwnLogFile(file, &links, &type))
+            return file;
+        CloseHandle(file);
+    }
+    path[0] = 0;
+    return INVALID_HANDLE_VALUE;
+}
+
 void OpenLog(const char* path)
 {
     // A path that does not fit is not cut: a cut path names another file.
@@ -124,6 +169,15 @@ void OpenLog(const char* path)
     if (file == INVALID_HANDLE_VALUE)
         return;
     BOOL existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    DWORD links, type;
+    BOOL refused = !IsOwnLogFile(file, &links, &type);
+    if (refused) {
+        CloseHandle(file);
+        file = CreateFreshLog(g_Log.path, sizeof g_Log.path);
+        if (file == INVALID_HANDLE_VALUE)
+            return;
+        existed = FALSE;
+    }
     // Without a position at the end, a line would overwrite what the file
     // holds: such a log is closed at once, untouched, and the run goes on
     // without one.
@@ -139,6 +193,8 @@ void OpenLog(const char* path)
     FormatNow(stamp);
     LOG("%s", kBanner);
     LOG("Starting %s installer on %s", name, stamp);
+    if (refused)
+        LOG("Log file %s refused (%lu links, file type %lu), logging to %s", logPath, links, type, g_Log.path);
 }
 
 BOOL LogMessage(const char* format, ...)

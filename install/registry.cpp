@@ -1,9 +1,9 @@
 // The registry module: the registry script interpreter and the key creation
 // step that chains down a key path.
 //
-// A registry script is a work file of the product's table, extracted beside
-// the others. The interpreter reads it whole, treats it line by line (the
-// text handling is regscript.cpp's) and writes keys and values under the
+// A registry script is an entry of the product's table that image creation
+// holds in memory (scriptcopy.cpp). The interpreter treats that copy line
+// by line (the text handling is regscript.cpp's) and writes keys and values under the
 // root that the last root-key section line chose, skipping lines meant for
 // the other Windows family. The first malformed line or failing registry
 // call stops the script with a status; what was written before it stays.
@@ -222,7 +222,7 @@ static BOOL TreatLine(ScriptState* state)
     return TRUE;
 }
 
-BOOL ParseRegistryFile(const char* path)
+BOOL ParseRegistryText(const char* name, const BYTE* text, DWORD size)
 {
     ScriptState state;
     memset(&state, 0, sizeof state);
@@ -230,25 +230,17 @@ BOOL ParseRegistryFile(const char* path)
     state.sectionFlags = SECTION_INITIAL;
     state.lineNumber = 1;
     BOOL succeeded = FALSE;
-
-    FileBuffer script;
-    BOOL loaded = LoadFileBuffer(path, 1, &script);
-    if (loaded) {
-        ScriptCursor cursor = {(const char*)script.data, (const char*)script.data + script.size};
-        for (;; ++state.lineNumber) {
-            if (!ReadScriptLine(&cursor, state.line)) {
-                succeeded = TRUE;
-                break;
-            }
-            if (!TreatLine(&state))
-                break;
+    ScriptCursor cursor = {(const char*)text, (const char*)text + size};
+    for (;; ++state.lineNumber) {
+        if (!ReadScriptLine(&cursor, state.line)) {
+            succeeded = TRUE;
+            break;
         }
+        if (!TreatLine(&state))
+            break;
     }
-
     CloseScriptKey(&state);
-    if (loaded)
-        StoreFileBuffer(&script, 0);
-    LOG("%s registry parse %s", path, succeeded ? "succeeded" : "failed");
+    LOG("%s registry parse %s", name, succeeded ? "succeeded" : "failed");
     return succeeded;
 }
 
@@ -262,13 +254,17 @@ BOOL RunRegistryScript(UpgradeContext* context)
     for (DWORD i = 0; i < context->count; ++i) {
         ReportPassProgress(context, PROGRESS_REGISTRY, i);
         const ImageFile* image = &context->images[i];
-        if (!(image->flags & IMG_REGISTRY_SCRIPT))
+        ImageState* state = &context->states[i];
+        if (!(image->flags & IMG_REGISTRY_SCRIPT) || !IsImageApplicable(image))
             continue;
-        // A path too long to build comes back empty, and loading it fails.
-        char path[MAX_PATH];
-        BuildInstallPath(path, image->imageName, image->dirId, ".TMP");
-        LOG("Parsing registry file %s", path);
-        if (!ParseRegistryFile(path))
+        if (!state->scriptText) {
+            LOG("Registry file %s is not in the archive", image->archiveName);
+            continue;
+        }
+        LOG("Parsing registry file %s", image->archiveName);
+        BOOL parsed = ParseRegistryText(image->archiveName, state->scriptText, state->scriptSize);
+        ReleaseRegistryScript(state);
+        if (!parsed)
             return FALSE;
     }
     return TRUE;

@@ -11,11 +11,12 @@
 // closed whether or not the step succeeded. A newly created key is logged.
 HKEY CreateRegistryKey(const char* subkey, HKEY parent, BOOL closeParent, LONG* error);
 
-// Interprets one registry script file (RunRegistryScript, in upgrade.h, runs
-// every script image of a context). TRUE when the end of the text was
-// reached; the first malformed line or failing registry call stops it with
-// a status, leaving what was written before it in the registry.
-BOOL ParseRegistryFile(const char* path);
+// Interprets one registry script, size bytes of text named name in the log
+// (RunRegistryScript, in upgrade.h, runs every script a context holds).
+// TRUE when the end of the text was reached; the first malformed line or
+// failing registry call stops it with a status, leaving what was written
+// before it in the registry.
+BOOL ParseRegistryText(const char* name, const BYTE* text, DWORD size);
 
 // Deletes root\path with every key below it, deepest keys first. TRUE when
 // the key was there and every subkey could be visited.

@@ -9,6 +9,10 @@
 
 #include <string.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 // ---------------------------------------------------------------- lines
 
 bool IsScriptSpace(char c)
@@ -46,15 +50,39 @@ static char UpperChar(char c)
     return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
 }
 
+// A byte that begins a double-byte character of the system's code page; a
+// UTF-8 character never holds an ASCII byte, so other hosts have none.
+static bool IsLeadByte(const char* p)
+{
+#ifdef _WIN32
+    return IsDBCSLeadByte((BYTE)*p) && p[1];
+#else
+    (void)p;
+    return false;
+#endif
+}
+
+// Copies text with a to z made upper case, stopping at its end or at stop.
+static void CopyUpper(char* out, const char* text, const char* stop)
+{
+    while (*text && text != stop) {
+        if (IsLeadByte(text) && text + 1 != stop) {
+            *out++ = *text++;
+            *out++ = *text++;
+        } else {
+            *out++ = UpperChar(*text++);
+        }
+    }
+}
+
 ScriptLineKind ClassifyScriptLine(const char* line, char* upper)
 {
     upper[0] = 0;
     if (line[0] == 0 || line[0] == ';')
         return LINE_COMMENT;
-    size_t i = 0;
-    for (; line[i] && i < SCRIPT_LINE_SIZE - 1; ++i)
-        upper[i] = UpperChar(line[i]);
-    upper[i] = 0;
+    size_t length = strnlen(line, SCRIPT_LINE_SIZE - 1);
+    CopyUpper(upper, line, line + length);
+    upper[length] = 0;
     if (upper[0] == '[')
         return LINE_SECTION;
     return strstr(upper, "REGKEY") ? LINE_KEY : LINE_VALUE;
@@ -116,8 +144,7 @@ ValueSplit SplitValueLine(char* line, ScriptValue* value)
         --nameEnd;
     *nameEnd = 0;
     *colon = 0;
-    for (char* p = type; *p; ++p)
-        *p = UpperChar(*p);
+    CopyUpper(type, type, NULL);
     value->name = strcmp(line, "@") == 0 ? "" : line;
     value->typeWord = type;
     value->data = colon + 1;

@@ -1,6 +1,8 @@
 // The text of a registry script: line reading, the section table, key and
 // value lines, numbers and the directory macros. Plain C++ on bytes, with no
-// system calls and no logging, so it builds on any host and can be fuzzed:
+// system calls (but, on Windows, the ANSI code page's lead-byte test: case
+// is never changed inside a double-byte character) and no logging, so it
+// builds on any host and can be fuzzed:
 // each function returns what it found and the interpreter (registry.cpp)
 // decides what that means for the registry and the log.
 #ifndef INSTALL_REGSCRIPT_H
@@ -59,7 +61,8 @@ enum ScriptLineKind {
 };
 
 // The kind of a line of ReadScriptLine; upper (SCRIPT_LINE_SIZE bytes)
-// receives the line with a to z made upper case (empty for a comment).
+// receives the line with a to z made upper case (empty for a comment), the
+// second bytes of double-byte characters as they are.
 ScriptLineKind ClassifyScriptLine(const char* line, char* upper);
 
 // The section table's row whose name is the whole upper-case line, or NULL.

@@ -1,31 +1,68 @@
 #include "text.h"
 
+const char* NextChar(const char* p)
+{
+    return (IsDBCSLeadByte((BYTE)*p) && p[1]) ? p + 2 : p + 1;
+}
+
+const char* FindLastOf(const char* text, const char* set)
+{
+    const char* last = NULL;
+    for (const char* p = text; *p; p = NextChar(p))
+        for (const char* s = set; *s; ++s)
+            if (*p == *s)
+                last = p;
+    return last;
+}
+
+BOOL EndsWithSeparator(const char* text)
+{
+    const char* last = NULL;
+    for (const char* p = text; *p; p = NextChar(p))
+        last = p;
+    return last && (*last == '\\' || *last == '/');
+}
+
+static void ChangeCase(char* text, char first, char last, int shift)
+{
+    for (char* p = text; *p; p = (char*)NextChar(p))
+        if (*p >= first && *p <= last)
+            *p = (char)(*p + shift);
+}
+
 void AsciiUpperCase(char* text)
 {
-    for (; *text; ++text)
-        if (*text >= 'a' && *text <= 'z')
-            *text = (char)(*text - 'a' + 'A');
+    ChangeCase(text, 'a', 'z', 'A' - 'a');
 }
 
 void AsciiLowerCase(char* text)
 {
-    for (; *text; ++text)
-        if (*text >= 'A' && *text <= 'Z')
-            *text = (char)(*text - 'A' + 'a');
+    ChangeCase(text, 'A', 'Z', 'a' - 'A');
 }
 
-static char LowerChar(char c)
+static int LowerChar(char c)
 {
-    return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+    return (c >= 'A' && c <= 'Z') ? (unsigned char)(c - 'A' + 'a') : (unsigned char)c;
 }
 
 int AsciiCompareNoCase(const char* a, const char* b)
 {
-    while (*a && LowerChar(*a) == LowerChar(*b)) {
+    for (;;) {
+        // A double-byte character is compared byte for byte: its second byte
+        // is no letter. The strings agree so far, so b is at a character too.
+        if (NextChar(a) == a + 2) {
+            if (a[0] != b[0] || a[1] != b[1])
+                return a[0] != b[0] ? (unsigned char)a[0] - (unsigned char)b[0]
+                                    : (unsigned char)a[1] - (unsigned char)b[1];
+            a += 2;
+            b += 2;
+            continue;
+        }
+        if (!*a || LowerChar(*a) != LowerChar(*b))
+            return LowerChar(*a) - LowerChar(*b);
         ++a;
         ++b;
     }
-    return (unsigned char)LowerChar(*a) - (unsigned char)LowerChar(*b);
 }
 
 BOOL CopyText(char* dst, const char* src, DWORD size)
@@ -51,15 +88,9 @@ BOOL AppendText(char* dst, const char* src, DWORD size)
 
 void GetBaseName(const char* path, char* out, DWORD size)
 {
-    const char* name = path;
-    for (const char* p = path; *p; ++p)
-        if (*p == '\\' || *p == '/' || *p == ':')
-            name = p + 1;
-    CopyText(out, name, size);
-    char* dot = NULL;
-    for (char* p = out; *p; ++p)
-        if (*p == '.')
-            dot = p;
+    const char* separator = FindLastOf(path, "\\/:");
+    CopyText(out, separator ? separator + 1 : path, size);
+    char* dot = (char*)FindLastOf(out, ".");
     if (dot)
         *dot = 0;
 }

@@ -1,6 +1,10 @@
-// Small text helpers shared by the installer modules. Case conversion touches
-// the ASCII letters only, whatever the code page, and every copy is bounded
-// by the size of its destination.
+// Small text helpers shared by the installer modules. Text is in the
+// system's ANSI code page, which may be a double-byte one (Japanese, Chinese,
+// Korean): the second byte of such a character can be an ASCII letter or a
+// backslash. Case conversion touches the ASCII letters only and every search
+// for a separator or a dot looks at whole characters, so neither ever
+// changes or splits a double-byte character. Every copy is bounded by the
+// size of its destination.
 #ifndef INSTALL_TEXT_H
 #define INSTALL_TEXT_H
 
@@ -9,6 +13,15 @@
 void AsciiUpperCase(char* text);
 void AsciiLowerCase(char* text);
 int AsciiCompareNoCase(const char* a, const char* b);
+
+// The character after the one at p: two bytes on for the lead byte of a
+// double-byte character (unless the text ends after it), else one.
+const char* NextChar(const char* p);
+// The last character of text that is one of the single-byte characters in
+// set, or NULL when there is none.
+const char* FindLastOf(const char* text, const char* set);
+// TRUE when the last character of text is '\' or '/'.
+BOOL EndsWithSeparator(const char* text);
 
 // Copies src into dst (room for size bytes, terminator included); returns
 // FALSE when src had to be cut.

@@ -153,5 +153,6 @@ void EngineShutdown(void)
 {
     if (g_Engine.engineReady)
         cxTerm();
+    ReleaseArchive();
     g_Engine.engineReady = FALSE;
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <stdint.h>
+#include <stdio.h>
 
 // ImageFile.flags
 enum {
@@ -44,6 +45,7 @@ struct FileInfo {
     char description[256];
     char versionText[256];
     char company[32];
+    char product[32];
     DWORD fileVersionMS;
     DWORD fileVersionLS;
     DWORD productVersionMS;
@@ -67,6 +69,8 @@ struct ImageState {
     LONG backedUp;                 // the target was copied (or began to be) to its .BAK
     char earlierBackup[MAX_PATH];  // an earlier .BAK, set aside while this run's takes its place
     char pendingSource[MAX_PATH];  // an earlier run's pending file this run overwrote; its copy: + ".BAK"
+    BYTE* scriptText;  // a registry script's bytes, held from extraction to parse
+    DWORD scriptSize;
 };
 
 // ProgressRecord.code
@@ -171,8 +175,23 @@ BOOL BacksUpTarget(const ImageFile* entry, const ImageState* state);
 // failure of the pass (status 2050), never a cut path naming another file.
 BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);
 
-// Image creation: the archive engine's event callback and the table look-up.
+// The archive, opened once (reading only, nobody else writing, renaming or
+// deleting it) for both walks of image creation; CreateImages opens it when
+// it is not yet open and lets it go when it is done. A visual run opens it
+// before the wizard shows.
+BOOL HoldArchive(UpgradeContext* context);
+void ReleaseArchive(void);
+// A C runtime stream over an open file ("rb" or "w+b"), or NULL with a
+// status (the file is closed then). Closing the stream closes the file.
+FILE* StreamOfHandle(HANDLE file, const char* mode);
+
+// The registry script of the table entry at index, expanded during the test
+// walk into memory (state->scriptText); FALSE with a status.
 struct EntryInfo;
+BOOL HoldRegistryScript(EntryInfo* entry, LONG index);
+void ReleaseRegistryScript(ImageState* state);
+
+// Image creation: the archive engine's event callback and the table look-up.
 enum CxEvent : int16_t;
 int16_t ExtractCallback(EntryInfo* record, CxEvent code, int32_t value);
 // The first entry of the context being extracted whose archive name is the

@@ -143,14 +143,21 @@ const char* ProductTargetDir(void)
     return "";
 }
 
+// How long the wizard waits for the readme's window to be ready, so that it
+// comes up in front of it; an editor that takes longer is not waited for.
+static const DWORD kReadmeWaitMs = 10000;
+
 // Opens the readme beside the running program in the system's text editor,
-// at the top-left corner of the desktop, without waiting for it.
+// at the top-left corner of the desktop. The editor is the Windows
+// directory's notepad.exe, named in full: a search would find a notepad.exe
+// that anyone put beside setup.exe first, and run it with the installer's
+// rights. The wizard comes up once the editor's window is ready for input.
 static void ShowReadme(void)
 {
     char path[MAX_PATH + 16];
     DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
     path[length < MAX_PATH ? length : 0] = 0;
-    char* slash = strrchr(path, '\\');
+    char* slash = (char*)FindLastOf(path, "\\");
     if (slash)
         *slash = 0;
     AppendText(path, "\\tlmrinst.txt", sizeof path);
@@ -159,8 +166,13 @@ static void ShowReadme(void)
         return;
     CloseHandle(file);
 
-    char command[MAX_PATH + 32];
-    wsprintfA(command, "notepad %s", path);
+    char editor[MAX_PATH + 16];
+    length = GetWindowsDirectoryA(editor, MAX_PATH);
+    editor[length < MAX_PATH ? length : 0] = 0;
+    if (!editor[0] || !AppendText(editor, EndsWithSeparator(editor) ? "notepad.exe" : "\\notepad.exe", sizeof editor))
+        return;
+    char command[2 * MAX_PATH + 48];
+    wsprintfA(command, "\"%s\" \"%s\"", editor, path);
     RECT desktop;
     GetWindowRect(GetDesktopWindow(), &desktop);
     STARTUPINFOA startup;
@@ -170,7 +182,8 @@ static void ShowReadme(void)
     startup.dwX = (DWORD)desktop.left;
     startup.dwY = (DWORD)desktop.top;
     PROCESS_INFORMATION process;
-    if (CreateProcessA(NULL, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+    if (CreateProcessA(editor, command, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        WaitForInputIdle(process.hProcess, kReadmeWaitMs);
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
@@ -178,6 +191,9 @@ static void ShowReadme(void)
 
 void ProductInteractive(void)
 {
+    // The installer's own file is held from now on: the payload installed
+    // is the one of the file the user started.
+    HoldArchive(ProductUpgradeContext());
     ShowReadme();
     if (ShowWizard() == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
         AskUser(STR_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);

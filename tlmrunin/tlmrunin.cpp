@@ -1,11 +1,14 @@
 // TLMRUNIN.EXE, the Telmura uninstaller, built from the installation
 // library. It removes what the installer wrote and nothing else: the
 // driver's service key (NT family), the driver build of the running family
-// and the backup an upgrade left beside it, the product key, and, once all
-// of that is gone, the uninstall entry and the uninstaller itself. A driver
-// file that cannot be deleted now (a loaded driver) is deleted at the next
-// restart, and so is the running uninstaller. After a failure the uninstall
-// entry and the uninstaller stay, so the removal can be tried again.
+// when it is Telmura's (its version resource names Vornak's Telmura), the
+// product key, and, once all of that is gone, the uninstall entry and the
+// uninstaller itself. The backup an upgrade made of the driver it replaced
+// goes when it is an earlier Telmura; any other driver is put back in its
+// place. A driver file that cannot be deleted or replaced now (a loaded
+// driver) is at the next restart, and the running uninstaller is deleted
+// then. After a failure the uninstall entry and the uninstaller stay, so
+// the removal can be tried again.
 //
 // Unless /silent, it asks first, in the language the user chose in the
 // wizard (English when none was stored or the system cannot show it), and
@@ -49,8 +52,8 @@ struct ProductFile {
 static const ProductFile kDriverFiles[] = {
     {"dravelon.vxd", DIR_DRIVERS, ON_95},
     {"dravelon.sys", DIR_DRIVERS, ON_NT},
-    {"dravelon.BAK", DIR_DRIVERS, ON_ALL},  // the driver an upgrade replaced
 };
+static const ProductFile kDriverBackup = {"dravelon.BAK", DIR_DRIVERS, ON_ALL};  // the driver an upgrade replaced
 static const ProductFile kUninstaller = {"tlmrunin.exe", DIR_SYSTEM32, ON_ALL};
 
 static LANGID s_Language = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
@@ -130,6 +133,15 @@ static BOOL SameFile(const char* a, const char* b)
     return AsciiCompareNoCase(shortA, shortB) == 0;
 }
 
+static BOOL ProductPath(const ProductFile& file, char* path)
+{
+    if (BuildInstallPath(path, file.name, file.dirId, NULL))
+        return TRUE;
+    LOG("Path of %s does not fit", file.name);
+    STATUS(MSG_INTERNAL_ERROR, 0);
+    return FALSE;
+}
+
 // Deletes one of the product's files now, or at the next restart when that
 // fails or the file is the running program.
 static BOOL RemoveFile(const ProductFile& file)
@@ -137,11 +149,8 @@ static BOOL RemoveFile(const ProductFile& file)
     if (!(file.families & RunningFamily()))
         return TRUE;
     char path[MAX_PATH];
-    if (!BuildInstallPath(path, file.name, file.dirId, NULL)) {
-        LOG("Path of %s does not fit", file.name);
-        STATUS(MSG_INTERNAL_ERROR, 0);
+    if (!ProductPath(file, path))
         return FALSE;
-    }
     if (!FileExists(path)) {
         LOG("%s is not there", path);
         return TRUE;
@@ -157,6 +166,60 @@ static BOOL RemoveFile(const ProductFile& file)
         s_DeferredDriver = TRUE;
     }
     return MoveImage(path, NULL, TRUE, FALSE);
+}
+
+// Whether path is a build of Telmura, by its version resource. FALSE also
+// for a file that is not there; a file that cannot be read fails the run.
+static BOOL IsTelmura(const char* path, BOOL* telmura)
+{
+    FileInfo info;
+    if (!GatherFileInfo(path, &info, TRUE))
+        return FALSE;
+    *telmura = info.hasVersion && AsciiCompareNoCase(info.company, "Vornak") == 0 &&
+               AsciiCompareNoCase(info.product, "Telmura") == 0;
+    return TRUE;
+}
+
+// Puts the driver an upgrade replaced back in the driver's place, at once
+// or, when the driver cannot be replaced now (loaded), at the next restart.
+static BOOL PutBackEarlierDriver(const char* backup, const char* driver)
+{
+    if (!ResetAttributes(driver))
+        return FALSE;
+    if (g_Sys.CopyFileA(backup, driver, FALSE)) {
+        LOG("Put %s back as %s", backup, driver);
+        return DeleteReported(backup, "DeleteFile %s 0x%08lX");
+    }
+    LOG("CopyFile %s to %s 0x%08lX, putting it back at the next restart", backup, driver, GetLastError());
+    s_DeferredDriver = TRUE;
+    return MoveImage(backup, driver, TRUE, FALSE);
+}
+
+// The driver of the running family and its backup. Telmura's driver is
+// removed and an earlier driver of another maker put back in its place; a
+// driver that is not Telmura's stays, and so does another maker's backup
+// beside it; an earlier Telmura's backup goes.
+static BOOL RemoveDriver(const ProductFile& file)
+{
+    if (!(file.families & RunningFamily()))
+        return TRUE;
+    char driver[MAX_PATH];
+    char backup[MAX_PATH];
+    BOOL driverOurs = FALSE, backupOurs = FALSE;
+    if (!ProductPath(file, driver) || !ProductPath(kDriverBackup, backup) || !IsTelmura(driver, &driverOurs) ||
+        !IsTelmura(backup, &backupOurs))
+        return FALSE;
+    BOOL driverThere = FileExists(driver), backupThere = FileExists(backup);
+    if (driverThere && !driverOurs)
+        LOG("%s is not Telmura, keeping it", driver);
+    if (backupThere && !backupOurs) {
+        if (!driverThere || driverOurs)
+            return PutBackEarlierDriver(backup, driver);
+        LOG("Keeping %s beside it", backup);
+        return TRUE;
+    }
+    BOOL removed = !driverOurs || RemoveFile(file);
+    return (!backupThere || RemoveFile(kDriverBackup)) && removed;
 }
 
 // Deletes a key under HKEY_LOCAL_MACHINE with everything below it.
@@ -203,7 +266,7 @@ static void RemoveProduct(void*)
 {
     BOOL removed = RunningFamily() != ON_NT || RemoveKey(kServiceKey);
     for (const ProductFile& file : kDriverFiles)
-        removed = RemoveFile(file) && removed;
+        removed = RemoveDriver(file) && removed;
     removed = RemoveKey(kProductKey) && removed;
     if (!removed) {
         LOG("Keeping the uninstall entry and the uninstaller for another try");

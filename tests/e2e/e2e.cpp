@@ -64,6 +64,34 @@ std::string UpperCase(std::string text)
     return text;
 }
 
+static std::string Ansi(const std::wstring& text)
+{
+    char out[MAX_PATH];
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, out, sizeof out, NULL, NULL);
+    return std::string(out, length > 0 ? length - 1 : 0);
+}
+
+std::string BecomeEastAsianUser()
+{
+    // Code page, user name, target characters.
+    static const struct {
+        UINT codePage;
+        const wchar_t *user, *target;
+    } kUsers[] = {{932, L"\u30BF\u30CA\u30AB", L"\u30BD\u8868"}, {950, L"\u6797", L"\u8A31\u529F"}, {936, L"\u8607", L"\u6DFA"}};
+    for (const auto& user : kUsers) {
+        if (user.codePage != GetACP())
+            continue;
+        std::wstring profile = std::wstring(L"C:\\") + user.user, temp = profile + L"\\Temp";
+        CreateDirectoryW(profile.c_str(), NULL);
+        CreateDirectoryW(temp.c_str(), NULL);
+        SetEnvironmentVariableA("USERPROFILE", Ansi(profile).c_str());
+        SetEnvironmentVariableA("TEMP", Ansi(temp).c_str());
+        SetEnvironmentVariableA("TMP", Ansi(temp).c_str());
+        return Ansi(user.target);
+    }
+    return "";
+}
+
 static std::string BaseNameOf(const std::string& path)
 {
     size_t slash = path.find_last_of("\\/:");

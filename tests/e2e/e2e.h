@@ -58,6 +58,13 @@ bool FileExistsAt(const std::string& path);
 std::string LowerCase(std::string text);
 std::string UpperCase(std::string text);
 
+// On a Japanese or Chinese system (ANSI code page 932, 950 or 936) this
+// program and every program it starts become a user whose name is written
+// in that script, with profile and Temp under it: C:\タナカ\Temp, C:\林\Temp,
+// C:\蘇\Temp (second bytes i, J, L, K are letters). Returns characters whose
+// second bytes are backslashes (ソ表, 許功, 淺) for targets; "" elsewhere.
+std::string BecomeEastAsianUser();
+
 // Log lines without their CR LF; message() is the text after "NAME0123: ".
 std::vector<std::string> LogLines(const std::string& log);
 std::string MessageOf(const std::string& line);

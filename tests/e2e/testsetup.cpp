@@ -91,10 +91,15 @@ static char s_Target[MAX_PATH];
 // figure, so the peak is taken here from the samples as well.
 static SIZE_T s_PeakPrivate;
 
+// Read as wide text and turned into the ANSI code page: Wine's ANSI call
+// cuts a value with double-byte characters short by one byte for each.
 static BOOL ReadSetting(const char* name, char* value, DWORD size)
 {
-    DWORD length = GetEnvironmentVariableA(name, value, size);
-    if (length == 0 || length >= size) {
+    WCHAR wideName[64], wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, name, -1, wideName, 64);
+    DWORD length = GetEnvironmentVariableW(wideName, wide, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH ||
+        !WideCharToMultiByte(CP_ACP, 0, wide, -1, value, (int)size, NULL, NULL)) {
         value[0] = 0;
         return FALSE;
     }

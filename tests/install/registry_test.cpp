@@ -107,6 +107,14 @@ protected:
         g_System.isNT = family == ON_NT;
         g_System.is2KXP = family == ON_2KXP;
     }
+    // Holds text as image creation holds a registry script.
+    static void Hold(ImageState* state, const std::string& text)
+    {
+        ReleaseRegistryScript(state);
+        state->scriptText = (BYTE*)HeapAlloc(GetProcessHeap(), 0, text.size() + 1);
+        memcpy(state->scriptText, text.c_str(), text.size() + 1);
+        state->scriptSize = (DWORD)text.size();
+    }
     // Starts a fresh log and status; returns the log's path.
     std::string StartLog(const char* name)
     {
@@ -148,16 +156,16 @@ TEST_F(Registry, ProductScriptWritesTheServiceKeyOnTheNTFamilyOnly)
                        IMG_REGISTRY_SCRIPT | IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP, 0};
     ImageState state = ImageState();
     UpgradeContext context = {"setup.exe", 0, 1, &entry, &state, NULL};
-    std::string image = dir.file("QNB1A.TMP");
+    std::string image = "tlmrinst.inf";
     for (Family family : {ON_NT, ON_2KXP, ON_95}) {
         SCOPED_TRACE(family);
         SetFamily(family);
-        WriteFileText(image, kProductScript);
+        Hold(&state, kProductScript);
         std::string log = StartLog("product.log");
         EXPECT_TRUE(RunRegistryScript(&context));
         CloseLog(TRUE);
         EXPECT_EQ(0u, g_Status.word);
-        EXPECT_EQ(kProductScript, ReadFileText(image)) << "the script is written back unchanged";
+        EXPECT_EQ(nullptr, state.scriptText) << "the copy is let go once parsed";
 
         Texts expected = {"Parsing registry file " + image, "FLAG(5) [REQUIRED]", "FLAG(6) [HKEY_LOCAL_MACHINE]",
                           "FLAG(7) [WINDOWS_NT]"};
@@ -204,42 +212,34 @@ TEST_F(Registry, EveryEntryGetsProgressUntilAScriptFails)
         return TRUE;
     };
     UpgradeContext context = {"setup.exe", 0, 3, entries, states, progress};
-    std::string first = dir.file("QNB2.TMP");
-    WriteFileText(dir.file("QNB3.TMP"), "");
-    enum { WRITTEN, HELD, MISSING };
+    enum { WRITTEN, MISSING };
     struct Row {
         BOOL initialised;
-        int script;  // the first script: WRITTEN (with a bad line), HELD open elsewhere, MISSING
+        int script;  // the first script: WRITTEN (with a bad line), or MISSING from the archive
         DWORD message, qualifier, module;
         std::vector<LONG> seen;
         const char* line;  // the end of a log line of the step
     } rows[] = {
         {FALSE, WRITTEN, 2050, 0, 3, {}, "Not initialized!"},
-        {TRUE, WRITTEN, 2053, 2, 3, {0, 1}, " registry parse failed"},
-        {TRUE, HELD, 2067, ERROR_SHARING_VIOLATION, 1, {0, 1}, " registry parse failed"},
-        {TRUE, MISSING, 0, 0, 0, {0, 1, 2}, " registry parse succeeded"},  // made empty, and removed again
+        {TRUE, WRITTEN, 2053, 2, 3, {0, 1}, "one.inf registry parse failed"},
+        {TRUE, MISSING, 0, 0, 0, {0, 1, 2}, "two.inf registry parse succeeded"},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.message);
         g_Environment.initialised = row.initialised;
         seen.clear();
-        DeleteFileA(first.c_str());
         if (row.script != MISSING)
-            WriteFileText(first, "[HKEY_CURRENT_USER]\nvalue before any key = REG_SZ:x\n");
-        HANDLE held = row.script == HELD ? CreateFileA(first.c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0, NULL)
-                                         : INVALID_HANDLE_VALUE;
+            Hold(&states[1], "[HKEY_CURRENT_USER]\nvalue before any key = REG_SZ:x\n");
+        Hold(&states[2], "");
         std::string log = StartLog("steps.log");
         EXPECT_EQ(row.message == 0, RunRegistryScript(&context) != FALSE);
         CloseLog(TRUE);
-        if (held != INVALID_HANDLE_VALUE)
-            CloseHandle(held);
         EXPECT_EQ(row.message, STATUS_MESSAGE(g_Status.word));
         EXPECT_EQ(row.qualifier, g_Status.qualifier);
         EXPECT_EQ(row.module, STATUS_MODULE(g_Status.word));
         EXPECT_EQ(row.seen, seen);
         std::string text = ReadFileText(log);
         EXPECT_NE(std::string::npos, text.find(std::string(row.line) + "\r\n")) << text;
-        EXPECT_EQ(row.script != MISSING, PathExists(first));
     }
 }
 
@@ -339,9 +339,8 @@ TEST_F(Registry, ScriptRules)
             g_Sys.RegCreateKeyExA = DeniedCreateKey;
         if (c.fault == VALUE_FAULT)
             g_Sys.RegSetValueExA = DeniedForFail;
-        WriteFileText(path, c.script);
         std::string log = StartLog("rules.log");
-        EXPECT_EQ(c.message == 0, ParseRegistryFile(path.c_str()) != FALSE);
+        EXPECT_EQ(c.message == 0, ParseRegistryText(path.c_str(), (const BYTE*)c.script.data(), c.script.size()) != FALSE);
         CloseLog(TRUE);
 
         EXPECT_EQ(c.message, STATUS_MESSAGE(g_Status.word));

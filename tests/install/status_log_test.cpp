@@ -206,6 +206,26 @@ TEST_F(StatusLog, DefaultPathIsProgramNameInTheTempDirectoryInUpperCase)
     CloseLog(FALSE);
 }
 
+// A log name that is a second name of another file (a hard link) or a
+// device is not written into: a fresh log starts under a numbered name.
+TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
+{
+    std::string victim = dir.file("hosts");
+    WriteFileText(victim, "127.0.0.1 localhost\r\n");
+    ASSERT_TRUE(CreateHardLinkA(dir.file("Linked.log").c_str(), victim.c_str(), NULL));
+    WriteFileText(dir.file("LINKED1.LOG"), "someone else's");
+    for (auto planted : {std::make_pair("Linked.log", "LINKED2.LOG"), std::make_pair("nul.log", "NUL1.LOG")}) {
+        OpenLog(dir.file(planted.first).c_str());
+        std::string expected = dir.file(planted.second);
+        AsciiUpperCase(&expected[0]);
+        EXPECT_EQ(expected, g_Log.path);
+        EXPECT_TRUE(CloseLog(TRUE) && !g_Log.preExisting);
+        EXPECT_NE(std::string::npos, ReadFileText(expected).find(" refused (")) << planted.first;
+    }
+    EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
+    EXPECT_EQ("someone else's", ReadFileText(dir.file("LINKED1.LOG")));
+}
+
 // A log path that does not fit leaves the log closed; no cut path is created.
 TEST_F(StatusLog, LogPathThatDoesNotFitLeavesTheLogClosed)
 {

@@ -153,30 +153,48 @@ void PlantCounterNames(const Family& family, bool plant)
     }
 }
 
-// An installed driver of an older version is kept as dravelon.BAK; the
-// uninstaller removes that backup with the driver. Names planted where the
+// An installed driver of an older version is kept as dravelon.BAK. The
+// uninstaller removes Telmura's driver and an earlier Telmura's backup, puts
+// back another driver of that name, and keeps a driver that is not
+// Telmura's (put there after the installation). Names planted where the
 // engine's temporary files go stop nothing.
 TEST_F(Install, UpgradeKeepsTheOlderDriverAsBackup)
 {
-    for (const Family& family : kFamilies) {
-        SCOPED_TRACE(family.version);
+    // The driver installed before, what replaced Telmura's before the
+    // uninstall, the driver left after it.
+    struct Case {
+        Family family;
+        const char *earlier, *replaced, *left;
+    };
+    std::vector<Case> cases;
+    for (const Family& family : kFamilies)
+        cases.push_back({family, "drv52999.sys", "", ""});
+    for (const Family& family : {kFamilies[1], kFamilies[5]}) {
+        cases.push_back({family, "drv10004.sys", "", "drv10004.sys"});
+        cases.push_back({family, "", "drv10004.sys", "drv10004.sys"});
+    }
+    for (const Case& c : cases) {
+        const Family& family = c.family;
+        SCOPED_TRACE(std::string(family.version) + " " + c.earlier + " " + c.replaced);
         RemoveTelmura();
-        const std::string old = Contents(g_Product.drivers + "drv52999.sys");
-        ASSERT_TRUE(CopyFileA((g_Product.drivers + "drv52999.sys").c_str(), DriverPath(family).c_str(), FALSE));
+        // An empty name copies nothing.
+        const std::string old = Contents(g_Product.drivers + c.earlier);
+        CopyFileA((g_Product.drivers + c.earlier).c_str(), DriverPath(family).c_str(), FALSE);
 
         PlantCounterNames(family, true);
         RunResult run = RunSetup(family.version, "/silent");
         PlantCounterNames(family, false);
         EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
-        EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), old);
+        EXPECT_EQ(Contents(DriversDir(family) + "dravelon.BAK"), c.earlier[0] ? old : "<missing>");
         EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
         EXPECT_TRUE(KeyExists(kUninstallKey));
+        CopyFileA((g_Product.drivers + c.replaced).c_str(), DriverPath(family).c_str(), FALSE);
 
         ASSERT_TRUE(SetReportedVersion("tlmrunin.exe", family.version));
         RunResult removal = RunProgram(SystemDir() + "tlmrunin.exe", "/silent");
         EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
         EXPECT_FALSE(FileExistsAt(DriversDir(family) + "dravelon.BAK"));
-        EXPECT_FALSE(FileExistsAt(DriverPath(family)));
+        EXPECT_EQ(VersionFacts(DriverPath(family)), c.left[0] ? VersionFacts(g_Product.drivers + c.left) : "");
         ASSERT_TRUE(Restart());
     }
 }

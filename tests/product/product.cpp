@@ -378,14 +378,30 @@ static std::string TextOf(HWND window)
 static const int kBoxTextId = 0xFFFF;
 static const int kWizardMainButton = 1004;
 
+// The title of a visible window of another process that lies over window
+// in the z-order and overlaps it, or "".
+static std::string CoveringWindow(HWND window)
+{
+    RECT own, other, both;
+    DWORD process = 0, covering = 0;
+    GetWindowRect(window, &own);
+    GetWindowThreadProcessId(window, &process);
+    for (HWND above = GetWindow(window, GW_HWNDPREV); above; above = GetWindow(above, GW_HWNDPREV))
+        if (GetWindowThreadProcessId(above, &covering) && covering != process && IsWindowVisible(above) &&
+            GetWindowRect(above, &other) && IntersectRect(&both, &own, &other))
+            return TextOf(above);
+    return "";
+}
+
 static void Press(HWND dialog, int id)
 {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
 AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, const std::vector<int>& answers,
-                         HANDLE token)
+                         HANDLE token, const std::function<void()>& onWizard)
 {
+    bool wizardSeen = false;
     AnsweredRun result;
     std::string command = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup;
@@ -428,6 +444,11 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 answered.insert(window);
                 Press(window, box.pressed);
             } else if (main) {
+                if (!wizardSeen && onWizard)
+                    onWizard();
+                wizardSeen = true;
+                if (result.wizardCoveredBy.empty())
+                    result.wizardCoveredBy = CoveringWindow(window);
                 // The wizard: its main button, once its page is ready for it.
                 if (IsWindowEnabled(main) && GetTickCount() - lastPress > 500) {
                     lastPress = GetTickCount();

@@ -9,6 +9,7 @@ int main(int argc, char** argv)
     testing::InitGoogleTest(&argc, argv);
     ParseE2EArguments(argc, argv);
     ParseProductArguments(argc, argv);
+    BecomeEastAsianUser();
     LeaveWindowsUnmanaged();
     return RUN_ALL_TESTS();
 }

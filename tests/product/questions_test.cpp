@@ -1,3 +1,5 @@
+// QueryFullProcessImageNameA: Wine has it, whatever version it reports.
+#define _WIN32_WINNT 0x0600
 // Visual runs of setup.exe: the checks and questions before the wizard, and
 // the message after it, answered as a user would, on each family. The
 // answers go to the message boxes; a wizard dialog, when one comes, is taken
@@ -29,12 +31,12 @@ class Questions : public ProductTest {
   protected:
     // A copy of setup.exe named ask_VERSION.exe, run visually.
     AnsweredRun Ask(const Family& family, const std::string& arguments, const std::vector<int>& answers,
-                    HANDLE token = NULL)
+                    HANDLE token = NULL, const std::function<void()>& onWizard = nullptr)
     {
         std::string copy = PrepareProgram(g_Paths.setup, std::string("ask_") + family.version + ".exe", family.version);
         EXPECT_FALSE(copy.empty());
         DeleteFileA(LogPathOf(copy).c_str());
-        AnsweredRun answered = RunAnswering(copy, arguments, answers, token);
+        AnsweredRun answered = RunAnswering(copy, arguments, answers, token, onWizard);
         EXPECT_TRUE(answered.run.started && !answered.run.timedOut);
         EXPECT_EQ(InconsistentStatusLine(answered.run.log), "");
         DeleteFileA(LogPathOf(copy).c_str());
@@ -122,6 +124,17 @@ DWORD ReadmeEditor()
     return process;
 }
 
+// The file a process was started from, in lower case.
+std::string ImageOf(DWORD id)
+{
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    char path[MAX_PATH] = "";
+    DWORD size = MAX_PATH;
+    QueryFullProcessImageNameA(process, 0, path, &size);
+    CloseHandle(process);
+    return LowerCase(path);
+}
+
 void EndProcess(DWORD id)
 {
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
@@ -133,8 +146,11 @@ void EndProcess(DWORD id)
 }
 
 // With everything installed, the answer Yes leads through the wizard to the
-// message that nothing needed installing; the readme beside setup.exe opens
-// in the text editor, and without one no editor starts.
+// message that nothing needed installing, from setup.exe's own payload also
+// when another file is put in its place while the wizard waits (it cannot
+// be: setup.exe is held open from the start); the readme beside setup.exe opens
+// in the Windows directory's text editor (not in a notepad.exe put beside
+// setup.exe) behind the wizard, and without one no editor starts.
 TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 {
     for (const Family& family : {kFamilies[1], kFamilies[5]}) {
@@ -144,7 +160,15 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 
         std::string readme = g_Paths.work + "tlmrinst.txt";
         DeleteFileA(readme.c_str());
-        AnsweredRun plain = Ask(family, "", {IDYES, IDOK});
+        char windows[MAX_PATH];
+        GetWindowsDirectoryA(windows, MAX_PATH);
+        std::string notepad = std::string(windows) + "\\notepad.exe";
+        std::string copy = g_Paths.work + "ask_" + family.version + ".exe";
+        bool replaced = false;
+        AnsweredRun plain = Ask(family, "", {IDYES, IDOK}, NULL, [&] {
+            replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) && CopyFileA(notepad.c_str(), copy.c_str(), FALSE);
+        });
+        EXPECT_FALSE(replaced) << "setup.exe was replaced while the wizard waited";
         EXPECT_EQ(Hex8(plain.run.exitCode & 0xFFF00000), Hex8(0)) << plain.run.log;
         ASSERT_EQ(plain.boxes.size(), 2u);
         ExpectBox(plain.boxes[0], kInstallQuestion, {IDYES, IDNO});
@@ -153,14 +177,19 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 
         std::string shipped = g_Paths.setup.substr(0, g_Paths.setup.find_last_of('\\') + 1) + "tlmrinst.txt";
         ASSERT_TRUE(CopyFileA(shipped.c_str(), readme.c_str(), FALSE));
+        std::string planted = g_Paths.work + "notepad.exe";
+        ASSERT_TRUE(CopyFileA(notepad.c_str(), planted.c_str(), FALSE));
         AnsweredRun withReadme = Ask(family, "", {IDYES, IDOK});
         EXPECT_EQ(withReadme.boxes.size(), 2u);
+        EXPECT_EQ(withReadme.wizardCoveredBy, "") << "the wizard is not in front";
         DWORD editor = 0;
         for (DWORD start = GetTickCount(); !editor && GetTickCount() - start < 20000; Sleep(100))
             editor = ReadmeEditor();
         EXPECT_NE(editor, 0u) << "no window shows the readme";
+        EXPECT_EQ(ImageOf(editor), LowerCase(notepad));
         EndProcess(editor);
         DeleteFileA(readme.c_str());
+        DeleteFileA(planted.c_str());
         RemoveTelmura();
     }
 }
