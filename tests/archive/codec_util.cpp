@@ -97,22 +97,22 @@ uint32_t Crc(const Bytes& data) {
     return ~cxCrcUpdate(0xFFFFFFFFu, data.data(), data.size());
 }
 
-bool CallbackLog::has(int code) const { return count(code) > 0; }
+bool EventLog::has(int code) const { return count(code) > 0; }
 
-int CallbackLog::count(int code) const {
+int EventLog::count(int code) const {
     int n = 0;
     for (const auto& e : events) n += e.first == code;
     return n;
 }
 
-int32_t CallbackLog::lastValue(int code) const {
+int32_t EventLog::lastValue(int code) const {
     int32_t value = 0;
     for (const auto& e : events)
         if (e.first == code) value = e.second;
     return value;
 }
 
-static CallbackLog* activeLog;
+static EventLog* activeLog;
 
 static int16_t logCallback(EntryInfo* record, CxEvent code, int32_t value) {
     if (!activeLog) return 0;
@@ -122,7 +122,7 @@ static int16_t logCallback(EntryInfo* record, CxEvent code, int32_t value) {
     return 0;
 }
 
-void InstallCallbackLog(CallbackLog* log) {
+void InstallEventLog(EventLog* log) {
     activeLog = log;
     cxSetCallback(CX_CALLBACK_EVENT, log ? logCallback : nullptr);
 }

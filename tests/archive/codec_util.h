@@ -30,7 +30,7 @@ bool RoundTrip(const Bytes& data, const std::string& name, EntryInfo* record = n
                unsigned options = 0);
 
 // Records every event callback; may set the stop code at a given code.
-struct CallbackLog {
+struct EventLog {
     std::vector<std::pair<int, int32_t>> events;
     int stopAtCode = 0;      // 0: never
     int stopAfterCount = 0;  // stop at the n-th event of stopAtCode (1 = first)
@@ -39,6 +39,6 @@ struct CallbackLog {
     int32_t lastValue(int code) const;
 };
 // Installs the log as the event callback (null removes it).
-void InstallCallbackLog(CallbackLog* log);
+void InstallEventLog(EventLog* log);
 
 #endif

@@ -9,7 +9,7 @@ namespace {
 // Writes one entry with the given data (check value computed over it unless
 // given) and an end record, then expands it.
 int16_t ExpandEntryBytes(uint8_t method, const Bytes& data, uint32_t unpacked, Bytes* output,
-                         CallbackLog* log = nullptr, const uint32_t* check = nullptr,
+                         EventLog* log = nullptr, const uint32_t* check = nullptr,
                          uint8_t flags = 0, long* afterData = nullptr) {
     TempDir dir;
     RawHeader h;
@@ -25,9 +25,9 @@ int16_t ExpandEntryBytes(uint8_t method, const Bytes& data, uint32_t unpacked, B
     Append(&file, EncodeHeader(end));
     std::string path = dir.file("T.ARQ");
     WriteFileBytes(path, file);
-    InstallCallbackLog(log);
+    InstallEventLog(log);
     int16_t result = ExpandAt(dir, path, 0, output, nullptr, afterData);
-    InstallCallbackLog(nullptr);
+    InstallEventLog(nullptr);
     if (afterData) *afterData -= (long)EncodeHeader(h).size();
     return result;
 }
@@ -38,7 +38,7 @@ TEST(Expand, OneSymbolBlocksTakeNoBitsPerSymbol) {
     Bytes stream = w.finish();
     EXPECT_EQ(7u, stream.size());
     Bytes out;
-    CallbackLog log;
+    EventLog log;
     ASSERT_EQ(0, ExpandEntryBytes(2, stream, 3000, &out, &log));
     EXPECT_EQ(Bytes(3000, 'A'), out);
     EXPECT_EQ(1, log.count(CXCB_EXPAND));
@@ -53,7 +53,7 @@ TEST(Expand, RunLengthMatchesAcrossChunks) {
     OneSymbolBlock(&w, 1, 'z', 0);
     OneSymbolBlock(&w, 80, 509, 0);
     Bytes out;
-    CallbackLog log;
+    EventLog log;
     uint32_t size = 1 + 80 * 256;
     ASSERT_EQ(0, ExpandEntryBytes(2, w.finish(), size, &out, &log));
     EXPECT_EQ(Bytes(size, 'z'), out);
@@ -140,7 +140,7 @@ TEST(Expand, RejectsStreamsThatLie) {
         c.write(&w);
         w.put(32, 0xFFFFFFFF);
         Bytes out;
-        CallbackLog log;
+        EventLog log;
         EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(2, w.finish(), 5000, &out, &log)) << c.what;
         EXPECT_TRUE(log.has(CX_ECHECK)) << c.what;
         EXPECT_FALSE(log.has(CXCB_EXTRACTED)) << c.what;
@@ -153,7 +153,7 @@ TEST(Expand, CheckValueMismatchReportsComputedValue) {
     Bytes stream = w.finish();
     uint32_t wrong = Crc(stream) ^ 1;
     Bytes out;
-    CallbackLog log;
+    EventLog log;
     long after = 0;
     EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(2, stream, 100, &out, &log, &wrong, 0, &after));
     EXPECT_EQ((int32_t)Crc(stream), log.lastValue(CX_ECHECK));
@@ -167,7 +167,7 @@ TEST(Expand, MatchBeforeTheFirstByte) {
     BitWriter w;
     OneSymbolBlock(&w, 1, 300, 0);  // one match of 47 bytes, one byte back
     Bytes out;
-    CallbackLog log;
+    EventLog log;
     EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(2, w.finish(), 47, &out, &log));
     EXPECT_TRUE(log.has(CX_ECHECK));
     // The same stream after a literal is sound.
@@ -194,20 +194,20 @@ TEST(Expand, ReadsExactlyThePackedBytes) {
 
 TEST(Expand, StoredEntries) {
     Bytes out;
-    CallbackLog log;
+    EventLog log;
     ASSERT_EQ(0, ExpandEntryBytes(1, Bytes(), 0, &out, &log));
     EXPECT_TRUE(out.empty());
     EXPECT_TRUE(log.has(CXCB_STORED));
     EXPECT_TRUE(log.has(CXCB_EXTRACTED));
 
     Bytes data = RandomBytes(100000, 3);
-    log = CallbackLog();
+    log = EventLog();
     ASSERT_EQ(0, ExpandEntryBytes(1, data, (uint32_t)data.size(), &out, &log));
     EXPECT_EQ(data, out);
     EXPECT_EQ(3, log.count(CXCB_EXPAND));  // after every eighth 4,096-byte chunk
 
     uint32_t wrong = Crc(data) + 1;
-    log = CallbackLog();
+    log = EventLog();
     EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(1, data, (uint32_t)data.size(), &out, &log, &wrong));
     EXPECT_EQ((int32_t)Crc(data), log.lastValue(CX_ECHECK));
 
@@ -221,7 +221,7 @@ TEST(Expand, StoredEntries) {
 TEST(Expand, ProtectedUnknownAndStopped) {
     Bytes data = RandomBytes(70000, 4);
     Bytes out;
-    CallbackLog log;
+    EventLog log;
     long after = 0;
     EXPECT_EQ(0, ExpandEntryBytes(1, data, (uint32_t)data.size(), &out, &log, nullptr,
                                   CX_FLAG_PROTECTED, &after));
@@ -230,14 +230,14 @@ TEST(Expand, ProtectedUnknownAndStopped) {
     EXPECT_EQ((long)data.size(), after);
 
     // Unknown method: skipped; the untouched running value is compared.
-    log = CallbackLog();
+    log = EventLog();
     EXPECT_EQ(CX_ECHECK, ExpandEntryBytes(7, data, 10, &out, &log, nullptr, 0, &after));
     EXPECT_TRUE(log.has(CXCB_UNKNOWN));
     EXPECT_EQ((long)data.size(), after);
     uint32_t untouched = 0xFFFFFFFFu;
     EXPECT_EQ(0, ExpandEntryBytes(7, data, 10, &out, nullptr, &untouched));
 
-    log = CallbackLog();
+    log = EventLog();
     log.stopAtCode = CXCB_EXPAND;
     log.stopAfterCount = 1;
     EXPECT_EQ(CX_ESTOPPED, ExpandEntryBytes(1, data, (uint32_t)data.size(), &out, &log, nullptr,
@@ -247,7 +247,7 @@ TEST(Expand, ProtectedUnknownAndStopped) {
 
     BitWriter w;
     OneSymbolBlock(&w, 30000, 'A', 0);
-    log = CallbackLog();
+    log = EventLog();
     log.stopAtCode = CXCB_EXPAND;
     log.stopAfterCount = 2;
     EXPECT_EQ(CX_ESTOPPED, ExpandEntryBytes(2, w.finish(), 30000, &out, &log));

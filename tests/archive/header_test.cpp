@@ -234,8 +234,8 @@ TEST(Search, StopsAfterTheScanLimitAndOnRequest) {
     Bytes file(420000, 0);
     Append(&file, EncodeHeader(RawHeader()));
     ReadSlot in(dir, file);
-    CallbackLog log;
-    InstallCallbackLog(&log);
+    EventLog log;
+    InstallEventLog(&log);
     EXPECT_EQ(CX_ENOARCHIVE, cxFindEntrySignature(in.path().c_str(), 0));
     // 66 chunks of 6,144 bytes take the total past 400,000.
     EXPECT_EQ(66, log.count(CXCB_SEARCH));
@@ -251,7 +251,7 @@ TEST(Search, StopsAfterTheScanLimitAndOnRequest) {
     EXPECT_EQ(2, log.count(CXCB_SEARCH));
     cxSeek(in.slot(), 0, SEEK_SET);
     EXPECT_EQ(CX_ESTOPPED, cxFirstEntry(&r));
-    InstallCallbackLog(nullptr);
+    InstallEventLog(nullptr);
 }
 
 }  // namespace

@@ -46,10 +46,10 @@ TEST(Pack, ArchiveExtensionsAreStoredUnpacked) {
                              "H.PAK", "I.LZH"}) {
         TempDir dir;
         EntryInfo r;
-        CallbackLog log;
-        InstallCallbackLog(&log);
+        EventLog log;
+        InstallEventLog(&log);
         ASSERT_EQ(0, PackBytes(dir, name, text, &r)) << name;
-        InstallCallbackLog(nullptr);
+        InstallEventLog(nullptr);
         EXPECT_EQ(1u, r.method) << name;
         EXPECT_EQ(text.size(), r.packedSize) << name;
         EXPECT_EQ(Crc(text), r.checkValue) << name;
@@ -95,11 +95,11 @@ TEST(Pack, CallbacksAndReplacingFlag) {
     TempDir dir;
     Bytes data = RandomBytes(300000, 8);
     for (auto& b : data) b &= 0x0F;  // packs, but with many items
-    CallbackLog log;
-    InstallCallbackLog(&log);
+    EventLog log;
+    InstallEventLog(&log);
     EntryInfo r;
     ASSERT_EQ(0, PackBytes(dir, "P.DAT", data, &r, CX_PACK_REPLACING));
-    InstallCallbackLog(nullptr);
+    InstallEventLog(nullptr);
     ASSERT_FALSE(log.events.empty());
     EXPECT_EQ(CXCB_REPLACE, log.events.front().first);
     EXPECT_GT(log.count(CXCB_PACK), 2);
@@ -127,12 +127,12 @@ TEST(Pack, StoppedPackingLeavesNoPartialEntry) {
         r.source = source;
         r.destination = destination;
         strcpy(r.name, "BIG.DAT");
-        CallbackLog log;
+        EventLog log;
         log.stopAtCode = CXCB_PACK;
         log.stopAfterCount = 3;
-        InstallCallbackLog(&log);
+        InstallEventLog(&log);
         EXPECT_EQ(CX_ESTOPPED, cxPackEntry(&r, options)) << options;
-        InstallCallbackLog(nullptr);
+        InstallEventLog(nullptr);
         EXPECT_TRUE(log.has(CX_ESTOPPED)) << options;
         EXPECT_EQ(6, cxTell(destination)) << options;
         cxCloseFile(source);

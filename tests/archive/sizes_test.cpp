@@ -72,8 +72,8 @@ void Check(const Bytes& stream, uint32_t unpacked, int16_t expected, const Bytes
     std::string path = dir.file("S.ARQ");
     ASSERT_TRUE(WriteFileBytes(path, file));
 
-    CallbackLog log;
-    InstallCallbackLog(&log);
+    EventLog log;
+    InstallEventLog(&log);
     EntryInfo record;
     memset(&record, 0, sizeof record);
     record.source = cxOpenFile(path.c_str(), CX_READ);
@@ -85,7 +85,7 @@ void Check(const Bytes& stream, uint32_t unpacked, int16_t expected, const Bytes
     EXPECT_EQ(CX_EEND, cxNextEntry(&record)) << what;
     cxCloseFile(record.source);
     EXPECT_EQ(expected == CX_ECHECK, log.has(CX_ECHECK)) << what;
-    InstallCallbackLog(nullptr);
+    InstallEventLog(nullptr);
 
     if (unpacked > 100000000u) return;
     Bytes out;
