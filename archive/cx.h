@@ -209,6 +209,15 @@ int16_t cxAddFile(const char* path, const char* entryName);
 int16_t cxExtractName(const char* name, const char* directory);
 int16_t cxDeleteName(const char* name);
 int16_t cxProcess(void);
+// From the event callback of event 44 only: the entry goes into this file,
+// which the caller has just created, empty, where nothing was (exclusively,
+// never through a link), opened for writing in binary mode, and which the
+// record's name then names. The engine writes the entry into it, gives it
+// the entry's time and mode and closes it; nothing is renamed. It closes it
+// also when the entry is skipped or its extraction fails: the file is then
+// left to the caller. CX_EARG outside event 44, for a null file or a second
+// one (the file is then still the caller's).
+int16_t cxSetOutputFile(FILE* file);
 int16_t cxCloseArchive(void);
 int16_t cxTestFile(EntryInfo* record);
 // cxTestFile, then the entry expanded to nowhere with every check of

@@ -48,6 +48,13 @@ void cxCrcRelease(void);
 uint32_t cxCrcUpdate(uint32_t running, const void* data, size_t length);
 
 
+// ---- expand.cpp: free space within a processing run -------------------------
+// From cxSpaceRunBegin to cxSpaceRunEnd (the span of cxProcess) the free
+// space of a drive is asked of the system once and counted down by what the
+// run writes there; see cxExpandEntry.
+void cxSpaceRunBegin(void);
+void cxSpaceRunEnd(void);
+
 // ---- header.cpp -------------------------------------------------------------
 // Skips the stored data of the entry just read (seek forward by packed size).
 int16_t cxSkipEntryData(EntryInfo* record);
@@ -57,6 +64,10 @@ int16_t cxSkipEntryData(EntryInfo* record);
 // when the system cannot report them. *drive receives the drive number
 // (0 = A; 0 on POSIX).
 int64_t cxPlatFreeBytes(const char* path, int* drive);
+// The drive (0 = A) that holds path, which need not exist: its drive
+// letter, else the current directory's. False when there is none, and on
+// POSIX, where a path's file system is known only by asking for it.
+bool cxPlatDriveOf(const char* path, int* drive);
 // True when path lies on a removable drive (never on POSIX).
 bool cxPlatIsRemovable(const char* path);
 // Status of a file by name; false when it does not exist.

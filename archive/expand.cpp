@@ -659,17 +659,71 @@ int16_t expandEntry(EntryInfo* record, bool discard) {
 
 }  // namespace
 
+namespace {
+
+// A file takes whole clusters: at most this much more than its bytes on the
+// file systems the engine writes to.
+const int64_t kClusterMax = 64 * 1024;
+
+// Free space within a processing run, by drive: what the system answered
+// when first asked, less what the run has written there since, each file
+// counted with a cluster more than its bytes. The estimate never exceeds
+// what is really free (unless another program fills the drive meanwhile,
+// which a check per entry does not catch either), so an entry it has room
+// for fits; one it has no room for makes the engine ask the system again,
+// and the system's answer decides.
+struct SpaceRun {
+    bool active;
+    bool known[26];
+    int64_t left[26];
+} spaceRun;
+
+int64_t freeBytesFor(const EntryInfo* record, int* drive) {
+    int letter = 0;
+    bool counted = spaceRun.active && cxPlatDriveOf(record->name, &letter);
+    if (counted && spaceRun.known[letter] && spaceRun.left[letter] >= (int64_t)record->unpackedSize) {
+        *drive = letter;
+        return spaceRun.left[letter];
+    }
+    int64_t freeBytes = cxPlatFreeBytes(record->name, drive);
+    if (counted) {
+        spaceRun.known[letter] = freeBytes >= 0;
+        spaceRun.left[letter] = freeBytes;
+    }
+    return freeBytes;
+}
+
+void countWritten(const EntryInfo* record) {
+    int letter = 0;
+    if (spaceRun.active && cxPlatDriveOf(record->name, &letter) && spaceRun.known[letter])
+        spaceRun.left[letter] -= (int64_t)record->unpackedSize + kClusterMax;
+}
+
+}  // namespace
+
+void cxSpaceRunBegin(void) {
+    spaceRun = SpaceRun();
+    spaceRun.active = true;
+}
+
+void cxSpaceRunEnd(void) {
+    spaceRun = SpaceRun();
+}
+
 int16_t cxExpandEntry(EntryInfo* record) {
     if (record->source < 0 || record->destination < 0) return CX_ESLOT;
 
     int drive = 0;
-    int64_t freeBytes = cxPlatFreeBytes(record->name, &drive);
+    int64_t freeBytes = freeBytesFor(record, &drive);
     // -1: the system cannot tell; write errors will then speak.
     if (freeBytes >= 0 && freeBytes < (int64_t)record->unpackedSize) {
         cxNotifyFailure(record, CX_EDISK, drive);
         skipRest(record, record->packedSize);
         return CX_EDISK;
     }
+    // Counted before the bytes are written: a failure part way may have
+    // written some of them.
+    countWritten(record);
     return expandEntry(record, false);
 }
 

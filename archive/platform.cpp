@@ -276,8 +276,7 @@ bool cxPlatStat(const char* path, CxFileStat* status) {
 
 #ifdef _WIN32
 
-int64_t cxPlatFreeBytes(const char* path, int* drive) {
-    char root[4] = "A:\\";
+bool cxPlatDriveOf(const char* path, int* drive) {
     char letter = 0;
     if (path && path[0] && path[1] == ':') {
         letter = path[0];
@@ -287,12 +286,14 @@ int64_t cxPlatFreeBytes(const char* path, int* drive) {
         if (length > 1 && length < sizeof current && current[1] == ':') letter = current[0];
     }
     if (letter >= 'a' && letter <= 'z') letter = (char)(letter - 'a' + 'A');
-    if (letter < 'A' || letter > 'Z') {
-        *drive = 0;
-        return -1;
-    }
-    *drive = letter - 'A';
-    root[0] = letter;
+    *drive = letter >= 'A' && letter <= 'Z' ? letter - 'A' : 0;
+    return letter >= 'A' && letter <= 'Z';
+}
+
+int64_t cxPlatFreeBytes(const char* path, int* drive) {
+    if (!cxPlatDriveOf(path, drive)) return -1;
+    char root[4] = "A:\\";
+    root[0] = (char)('A' + *drive);
     // The Ex form (95 OSR2 and NT 4 on) sees past 2 GB; the older one may not.
     typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
     FreeSpaceEx freeSpaceEx =
@@ -529,6 +530,12 @@ size_t cxPlatCharSize(const char* text) {
 }
 
 #else  // POSIX
+
+bool cxPlatDriveOf(const char* path, int* drive) {
+    (void)path;
+    *drive = 0;
+    return false;
+}
 
 int64_t cxPlatFreeBytes(const char* path, int* drive) {
     *drive = 0;

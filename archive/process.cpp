@@ -11,7 +11,9 @@
 // An entry is extracted into a new temporary file made exclusively in the
 // output's own directory, which is reached from the destination without
 // following links: an entry whose path below the destination passes through
-// a symbolic link is refused (CX_ELINK), as is any other way out.
+// a symbolic link is refused (CX_ELINK), as is any other way out. A caller
+// that names the output at event 44 may instead give a file it has just
+// created there, exclusively: the entry is then written straight into it.
 #include <stdlib.h>
 #include <string.h>
 
@@ -166,6 +168,27 @@ void splitOutput(const CxOperation* op, const char* stored, const EntryInfo* rec
     out->below[belowLength] = 0;
 }
 
+// Expands the entry into an open file, which becomes a slot for the time;
+// the file is handed back through *written (null when it could not become a
+// slot: it is closed then). CX_OK, or CX_EFAIL when the extraction failed
+// (reported).
+int16_t expandInto(FILE* file, const char* path, EntryInfo* record, Pass* pass, FILE** written) {
+    *written = nullptr;
+    int16_t slot = cxSlotAdopt(file, path);
+    if (slot < 0) {
+        fclose(file);
+        if (slot == CX_ENOMEM) pass->outOfMemory = true;
+        cxNotifyFailure(record, slot == CX_ENOMEM ? CX_ENOMEM : CX_EFAIL, 0);
+        return CX_EFAIL;
+    }
+    int32_t archiveSlot = record->destination;
+    record->destination = slot;
+    int16_t result = cxExpandEntry(record);
+    record->destination = archiveSlot;
+    *written = cxSlotDetach(slot);
+    return result < 0 ? (int16_t)CX_EFAIL : (int16_t)CX_OK;
+}
+
 // Expands the entry into a new temporary file of the place and puts it in
 // place as 'file', with the entry's mode and time given to it while it is
 // still open. CX_OK also when it could not be put in place (reported as
@@ -175,29 +198,22 @@ int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record,
     FILE* opened = cxPlatCreateIn(place, "CX", temp);
     size_t length = strlen(place->path);
     char* tempPath = opened ? (char*)cxAlloc(length + strlen(temp) + 1) : nullptr;
-    int16_t slot = CX_ENOMEM;
-    if (tempPath) {
-        memcpy(tempPath, place->path, length);
-        strcpy(tempPath + length, temp);
-        slot = cxSlotAdopt(opened, tempPath);
-        cxFree(tempPath);
-    }
-    if (slot < 0) {
+    if (!tempPath) {
         if (opened) {
             fclose(opened);
             cxPlatRemoveIn(place, temp);
+            pass->outOfMemory = true;
         }
-        if (opened && slot == CX_ENOMEM) pass->outOfMemory = true;
-        cxNotifyFailure(record, opened && slot == CX_ENOMEM ? CX_ENOMEM : CX_EFAIL, 0);
+        cxNotifyFailure(record, opened ? CX_ENOMEM : CX_EFAIL, 0);
         return CX_EFAIL;
     }
-    int32_t archiveSlot = record->destination;
-    record->destination = slot;
-    int16_t result = cxExpandEntry(record);
-    record->destination = archiveSlot;
-    FILE* written = cxSlotDetach(slot);
+    memcpy(tempPath, place->path, length);
+    strcpy(tempPath + length, temp);
+    FILE* written = nullptr;
+    int16_t result = expandInto(opened, tempPath, record, pass, &written);
+    cxFree(tempPath);
     if (result < 0) {
-        fclose(written);
+        if (written) fclose(written);
         cxPlatRemoveIn(place, temp);
         return CX_EFAIL;
     }
@@ -212,6 +228,47 @@ int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record,
     cxNotify(record, CXCB_RENAME, 0);
     return CX_OK;
 }
+
+// Expands the entry into the file its caller created for it at event 44
+// (cxSetOutputFile), gives it the entry's mode and time and closes it;
+// nothing is renamed. A failed extraction leaves the file to its caller.
+int16_t expandIntoGiven(FILE* file, EntryInfo* record, Pass* pass) {
+    FILE* written = nullptr;
+    if (expandInto(file, record->name, record, pass, &written) < 0) {
+        if (written) fclose(written);
+        return CX_EFAIL;
+    }
+    CxStamp stamp = {record->mode, record->time, true, false};
+    if (cxPlatStampAndClose(written, record->name, &stamp)) return CX_OK;
+    cxNoteSystemError();
+    cxNotifyFailure(record, CX_EWRITE, 0);
+    return CX_EFAIL;
+}
+
+// Whether an entry may be written: a protected entry only when the
+// callback of event 42 clears its flag, an entry of an unknown method
+// never (nothing could be written, so an existing file is left as it is).
+bool mayWrite(EntryInfo* record) {
+    if (record->flags & CX_FLAG_PROTECTED) {
+        cxNotify(record, CXCB_PROTECTED, 0);
+        if (record->flags & CX_FLAG_PROTECTED) {
+            cxNotifyFailure(record, CX_EPROTECTED, 0);
+            return false;
+        }
+    }
+    if (record->method != CX_METHOD_STORED && record->method != CX_METHOD_PACKED) {
+        cxNotify(record, CXCB_UNKNOWN, 0);
+        return false;
+    }
+    return true;
+}
+
+// The output file a callback gives for the entry of event 44, taken over
+// once the callback returns.
+struct HandOver {
+    bool open;   // event 44 is running: a file may be given
+    FILE* file;  // the file given, null when none
+} handOver;
 
 // Opens the output's directory. CX_OK; else the failure, reported: CX_ELINK
 // (the entry is refused), CX_EFAIL or CX_ENOMEM (the extraction failed).
@@ -243,7 +300,16 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
     memcpy(output, op->directoryRaw, directoryLength);
     memcpy(output + directoryLength, stored, storedLength + 1);
     setName(record, output);
-    if (cxNotify(record, CXCB_OUTPUT, 0) != 0) return CX_OK;
+    handOver.open = true;
+    bool skip = cxNotify(record, CXCB_OUTPUT, 0) != 0;
+    FILE* given = handOver.file;
+    handOver = HandOver();
+    if (given && (skip || !mayWrite(record))) {
+        fclose(given);
+        return CX_OK;
+    }
+    if (given) return expandIntoGiven(given, record, pass);
+    if (skip) return CX_OK;
 
     Output out;
     splitOutput(op, output + directoryLength, record, &out);
@@ -267,19 +333,7 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
             }
         }
     }
-    if (go && (record->flags & CX_FLAG_PROTECTED)) {
-        cxNotify(record, CXCB_PROTECTED, 0);
-        if (record->flags & CX_FLAG_PROTECTED) {
-            cxNotifyFailure(record, CX_EPROTECTED, 0);
-            go = false;
-        }
-    }
-    if (go && record->method != CX_METHOD_STORED && record->method != CX_METHOD_PACKED) {
-        // Nothing could be written, so an existing file is left as it is.
-        cxNotify(record, CXCB_UNKNOWN, 0);
-        go = false;
-    }
-    if (go) {
+    if (go && mayWrite(record)) {
         cxPlatClosePlace(&place);
         opened = openOutput(&out, true, record, &place, pass);
         if (opened == CX_OK) result = expandInPlace(&place, out.file, record, pass);
@@ -571,6 +625,7 @@ int16_t abandonPass(Pass* pass, EntryInfo* record, int16_t result) {
     cxNotify(record, CXCB_END, 0);
     cxFree(record);
     endPass(pass);
+    cxSpaceRunEnd();
     return result;
 }
 
@@ -629,6 +684,12 @@ bool handleEntry(Pass* pass, EntryInfo* record, bool rewriting, int16_t* result)
 
 }  // namespace
 
+int16_t cxSetOutputFile(FILE* file) {
+    if (!file || !handOver.open || handOver.file) return CX_EARG;
+    handOver.file = file;
+    return CX_OK;
+}
+
 int16_t cxProcess(void) {
     if (!cxArchive.open) return CX_ENOARCHIVE;
     if (!cxSlotName(cxArchive.slot)) return CX_ESLOT;
@@ -639,6 +700,7 @@ int16_t cxProcess(void) {
     int tempSlot = cxArchive.readOnly ? -1 : cxArchive.tempSlot;
     record->source = slot;
     record->destination = tempSlot;
+    cxSpaceRunBegin();
     cxNotify(record, CXCB_BEGIN, 0);
     record->stopCode = CX_GO_ON;
     int16_t result = CX_OK;
@@ -693,5 +755,6 @@ int16_t cxProcess(void) {
     cxNotify(record, CXCB_END, 0);
     cxFree(record);
     endPass(&pass);
+    cxSpaceRunEnd();
     return result;
 }

@@ -87,21 +87,36 @@ static void ReadVersion(const char* path, FileInfo* info)
     HeapFree(GetProcessHeap(), 0, block);
 }
 
+// The line a file's facts are logged with, and its version when wanted.
+static void LogFactsAndReadVersion(const char* path, FileInfo* info, BOOL wantVersion)
+{
+    SYSTEMTIME time;
+    memset(&time, 0, sizeof time);
+    FileTimeToSystemTime(&info->lastWriteTime, &time);
+    LOG("%s dated %02ld/%02ld/%ld %02ld:%02ld:%02ld, %ld bytes.", path, (LONG)time.wMonth, (LONG)time.wDay,
+        (LONG)time.wYear, (LONG)time.wHour, (LONG)time.wMinute, (LONG)time.wSecond, (LONG)info->size);
+    if (wantVersion)
+        ReadVersion(path, info);
+}
+
+static BOOL ReportNoFacts(const char* path, DWORD error)
+{
+    if (error == ERROR_FILE_NOT_FOUND) {
+        LOG("File %s does not exist", path);
+        return TRUE;
+    }
+    LOG("Unable to open %s for file info 0x%08lX", path, error);
+    STATUS(MSG_OPEN_FAILED, error);
+    return FALSE;
+}
+
 BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
 {
     memset(info, 0, sizeof *info);
     HANDLE file = g_Sys.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND) {
-            LOG("File %s does not exist", path);
-            return TRUE;
-        }
-        LOG("Unable to open %s for file info 0x%08lX", path, error);
-        STATUS(MSG_OPEN_FAILED, error);
-        return FALSE;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return ReportNoFacts(path, GetLastError());
     info->exists = 1;
     SetLastError(NO_ERROR);
     info->size = g_Sys.GetFileSize(file, NULL);
@@ -127,13 +142,28 @@ BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
         STATUS(MSG_ATTRIBUTES_READ_FAILED, error);
         return FALSE;
     }
-    SYSTEMTIME time;
-    memset(&time, 0, sizeof time);
-    FileTimeToSystemTime(&info->lastWriteTime, &time);
-    LOG("%s dated %02ld/%02ld/%ld %02ld:%02ld:%02ld, %ld bytes.", path, (LONG)time.wMonth, (LONG)time.wDay,
-        (LONG)time.wYear, (LONG)time.wHour, (LONG)time.wMinute, (LONG)time.wSecond, (LONG)info->size);
-    if (wantVersion)
-        ReadVersion(path, info);
+    LogFactsAndReadVersion(path, info, wantVersion);
+    return TRUE;
+}
+
+// The facts of an image, this run's own file, which nobody else has open:
+// the size, time and attributes come from one query by name, without
+// opening the file, where the system has that query (not Windows 95).
+static BOOL GatherImageFacts(const char* path, FileInfo* info, BOOL wantVersion)
+{
+    memset(info, 0, sizeof *info);
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!g_Sys.GetFileAttributesExA(path, GetFileExInfoStandard, &data)) {
+        DWORD error = GetLastError();
+        if (error == ERROR_CALL_NOT_IMPLEMENTED)
+            return GatherFileInfo(path, info, wantVersion);
+        return ReportNoFacts(path, error);
+    }
+    info->exists = 1;
+    info->size = data.nFileSizeLow;
+    info->lastWriteTime = data.ftLastWriteTime;
+    info->attributes = data.dwFileAttributes;
+    LogFactsAndReadVersion(path, info, wantVersion);
     return TRUE;
 }
 
@@ -168,18 +198,38 @@ static ULONGLONG WriteTimeOf(const FileInfo* info)
     return (ULONGLONG)info->lastWriteTime.dwHighDateTime << 32 | info->lastWriteTime.dwLowDateTime;
 }
 
+// Whether the move record file is there, asked once for the decision pass:
+// nothing in the pass makes or removes it, and without it no replacement is
+// pending, so the target's short name (a walk over every folder of its path)
+// is not needed.
+struct RecordFile {
+    BOOL known;
+    BOOL exists;
+};
+
+static BOOL MoveRecordExists(RecordFile* record)
+{
+    if (!record->known) {
+        char path[MAX_PATH];
+        if (!MoveRecordPath(path) || !LookForFile(path, &record->exists, NULL))
+            return FALSE;
+        record->known = TRUE;
+    }
+    return TRUE;
+}
+
 // The existing file's facts: from the file a pending replacement will put at
 // the target at the next restart, when the move record file names one.
-static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion)
+static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion, RecordFile* record)
 {
     char target[MAX_PATH];
-    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
+    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL) || !MoveRecordExists(record))
         return FALSE;
     char shortTarget[MAX_PATH];
     char pendingSource[MAX_PATH];
     char pendingTarget[MAX_PATH];
     BOOL pending = FALSE;
-    if (GetShortPath(target, shortTarget, MAX_PATH, FALSE) &&
+    if (record->exists && GetShortPath(target, shortTarget, MAX_PATH, FALSE) &&
         !FindMoveRecord(shortTarget, pendingSource, pendingTarget, &pending))
         return FALSE;
     if (!pending)
@@ -195,7 +245,7 @@ static BOOL GatherImageInfo(const ImageFile* entry, ImageState* state, BOOL want
     char image[MAX_PATH];
     if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP"))
         return FALSE;
-    if (!GatherFileInfo(image, &state->image, wantVersion))
+    if (!GatherImageFacts(image, &state->image, wantVersion))
         return FALSE;
     if (!state->image.exists) {
         // Extraction reported success without writing the image.
@@ -276,6 +326,7 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force)
         STATUS(MSG_INTERNAL_ERROR, 0);
         return FALSE;
     }
+    RecordFile record = {FALSE, FALSE};
     for (DWORD i = 0; i < context->count; ++i) {
         ReportPassProgress(context, PROGRESS_DECIDE, i);
         const ImageFile* entry = &context->images[i];
@@ -283,7 +334,7 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force)
         if (!IsImageApplicable(entry) || (entry->flags & (IMG_WORK_FILE | IMG_REGISTRY_SCRIPT | IMG_DIRECTORY)))
             continue;
         BOOL wantVersion = !(entry->flags & IMG_NO_VERSION);
-        if (!GatherExistingInfo(entry, state, wantVersion))
+        if (!GatherExistingInfo(entry, state, wantVersion, &record))
             return FALSE;
         if (!(entry->flags & IMG_NO_IMAGE) && !GatherImageInfo(entry, state, wantVersion))
             return FALSE;

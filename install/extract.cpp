@@ -2,7 +2,7 @@
 // about to be extracted it looks the name up in the context's table, skips
 // what is not wanted (the registry script too: the test walk holds it in
 // memory), creates the image ("QNB" plus hex digits, ".TMP") in the entry's
-// destination directory and hands its path to the engine; it
+// destination directory and hands it to the engine, open, to write into; it
 // forwards byte progress to the product, and turns the engine's error events
 // into status words and ends the run. An entry the engine cannot expand
 // (unknown method) counts as damage: it would leave an empty image; so does
@@ -16,6 +16,7 @@
 #include "install.h"
 #include "log.h"
 #include "outcome.h"
+#include "syscalls.h"
 #include "text.h"
 
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index)
@@ -52,6 +53,39 @@ static void ReportExtractProgress(DWORD fileDone, DWORD fileSize, DWORD totalDon
     context->progress(&record);
 }
 
+// The image of an entry: a new empty file "QNB", hex digits, ".TMP" in
+// directory, made here exclusively (never over anything, never through a
+// link) and handed to the archive engine open, which writes the entry
+// straight into it; *file is its handle. The digits count on from one image
+// to the next, from a start the clock gives, as GetTempFileNameA's do, and a
+// name that is taken is passed over. The name keeps the letter case every
+// later step uses. Where no file can be made so, GetTempFileNameA makes the
+// image (*file is then INVALID_HANDLE_VALUE) and the engine puts the entry
+// in its place; its failure is the step's.
+static BOOL CreateImage(const char* directory, char* path, HANDLE* file)
+{
+    static WORD s_Number;
+    if (s_Number == 0)
+        s_Number = (WORD)GetTickCount();
+    for (int tries = 0; tries < 64; ++tries) {
+        if (++s_Number == 0)
+            s_Number = 1;
+        char name[16];
+        wsprintfA(name, "QNB%X.TMP", (DWORD)s_Number);
+        if (!CopyText(path, directory, MAX_PATH) || !AppendText(path, name, MAX_PATH))
+            break;
+        *file = g_Sys.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                                  FILE_ATTRIBUTE_NORMAL, NULL);
+        if (*file != INVALID_HANDLE_VALUE)
+            return TRUE;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+            break;
+    }
+    *file = INVALID_HANDLE_VALUE;
+    return MakeTempFile(directory, path);
+}
+
 // Event 44: an entry is about to be extracted. 0 extracts it to the name the
 // record then holds, 1 skips it.
 static int16_t NameImage(EntryInfo* record)
@@ -78,13 +112,25 @@ static int16_t NameImage(EntryInfo* record)
     LOG("Extract from: %s", record->name);
 
     char image[MAX_PATH];
-    if (!MakeTempFile(GetInstallDir(entry->dirId), image)) {
+    HANDLE file = INVALID_HANDLE_VALUE;
+    if (!CreateImage(GetInstallDir(entry->dirId), image, &file)) {
         record->stopCode = CX_STOP;
         return 1;
     }
     CopyText(record->name, image, sizeof record->name);
     LOG("Extract to: %s", record->name);
     GetBaseName(image, entry->imageName, sizeof entry->imageName);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    // The image is named now, so a cleanup finds it whatever happens next.
+    FILE* stream = StreamOfHandle(file, "w+b");
+    if (!stream) {
+        record->stopCode = CX_STOP;
+        return 1;
+    }
+    // Not taken (never at event 44): the engine puts the entry in its place.
+    if (cxSetOutputFile(stream) != CX_OK)
+        fclose(stream);
     return 0;
 }
 

@@ -31,15 +31,24 @@ BOOL ResetAttributes(const char* path)
     return FALSE;
 }
 
-BOOL MoveImmediately(const char* source, const char* target)
+// Copies source over target and deletes source. The attributes of each are
+// set to normal first, unless the caller has done so already.
+static BOOL CopyAndDelete(const char* source, const char* target, BOOL sourceReset, BOOL targetReset)
 {
     if (target) {
-        ResetAttributes(target);
+        if (!targetReset)
+            ResetAttributes(target);
         if (!CopyOver(source, target))
             return FALSE;
     }
-    ResetAttributes(source);
+    if (!sourceReset)
+        ResetAttributes(source);
     return DeleteReported(source, "DeleteFile %s 0x%08lX");
+}
+
+BOOL MoveImmediately(const char* source, const char* target)
+{
+    return CopyAndDelete(source, target, FALSE, FALSE);
 }
 
 // Queues "target=source" in WININIT.INI's [RENAME] section. *duplicate is
@@ -143,17 +152,42 @@ static BOOL MoveAtRestart(const char* source, const char* target, BOOL record, I
     return TRUE;
 }
 
-static BOOL MoveIntoPlace(const char* source, const char* target, BOOL delayed, BOOL record, ImageState* state)
+// What a caller has prepared for an immediate move: the files whose
+// attributes it has set to normal, and whether the source may simply become
+// the target, which does not exist (see TakesImage).
+struct Prepared {
+    BOOL sourceReset;
+    BOOL targetReset;
+    BOOL renameFirst;
+};
+
+static BOOL MoveIntoPlace(const char* source, const char* target, BOOL delayed, BOOL record, ImageState* state,
+                          const Prepared* prepared)
 {
     LOG("Move %s from %s to %s", delayed ? "delayed" : "immediate", source, target ? target : "NULL(DELETE)");
-    if (!delayed)
-        return MoveImmediately(source, target);
-    return MoveAtRestart(source, target, record, state);
+    if (delayed)
+        return MoveAtRestart(source, target, record, state);
+    // A rename that fails has changed nothing: the copy then goes as before.
+    if (prepared->renameFirst && g_Sys.MoveFileA(source, target))
+        return TRUE;
+    return CopyAndDelete(source, target, prepared->sourceReset, prepared->targetReset);
 }
 
 BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record)
 {
-    return MoveIntoPlace(source, target, delayed, record, NULL);
+    const Prepared nothing = {FALSE, FALSE, FALSE};
+    return MoveIntoPlace(source, target, delayed, record, NULL, &nothing);
+}
+
+// A new file put in place at once: a copy of the image would get the image's
+// bytes and last-write time and the archive attribute alone, and the image
+// would be deleted. An image that has just that attribute (the decision read
+// it) is that file already, so it is renamed to the target instead, and its
+// bytes are written once. Another image is copied as before.
+static BOOL TakesImage(const ImageState* state, BOOL delayed)
+{
+    return !delayed && state->image.exists && state->image.attributes == FILE_ATTRIBUTE_ARCHIVE &&
+           !state->existing.exists && !state->existing.pending;
 }
 
 static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
@@ -210,15 +244,21 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
         !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
         !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
-    if (state->image.exists && !ResetAttributes(image))
-        return FALSE;
+    BOOL delayed = MovesAtRestart(entry);
+    // The attributes of each file are set to normal once.
+    Prepared prepared = {FALSE, FALSE, TakesImage(state, delayed)};
+    if (state->image.exists && !prepared.renameFirst) {
+        if (!ResetAttributes(image))
+            return FALSE;
+        prepared.sourceReset = TRUE;
+    }
     // Facts of a pending file: the target itself is not touched.
     if (state->existing.exists && !state->existing.pending) {
         if (!ResetAttributes(target))
             return FALSE;
         state->targetReset = 1;
+        prepared.targetReset = TRUE;
     }
-    BOOL delayed = MovesAtRestart(entry);
     BOOL backedUp = BacksUpTarget(entry, state);
     if (backedUp) {
         if (!SetEarlierBackupAside(entry, state, backup))
@@ -234,14 +274,15 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
     if (state->image.exists) {
         if (backedUp && !delayed)
             state->installed = 1;
-        if (!MoveIntoPlace(image, target, delayed, TRUE, state))
+        if (!MoveIntoPlace(image, target, delayed, TRUE, state, &prepared))
             return FALSE;
         state->installed = 1;
     }
     if (state->existing.exists && (entry->flags & IMG_DELETE_EXISTING)) {
         if (backedUp && !delayed)
             state->installed = 1;
-        if (!MoveImage(target, NULL, delayed, TRUE))
+        const Prepared targetPrepared = {prepared.targetReset, FALSE, FALSE};
+        if (!MoveIntoPlace(target, NULL, delayed, TRUE, NULL, &targetPrepared))
             return FALSE;
         state->installed = 1;
     }

@@ -36,6 +36,8 @@
     X(HANDLE, FindFirstFileA, (LPCSTR, LPWIN32_FIND_DATAA), FAILS_WITH(INVALID_HANDLE_VALUE))                  \
     /* Attributes and directories */                                                                           \
     X(DWORD, GetFileAttributesA, (LPCSTR), FAILS_WITH(INVALID_FILE_ATTRIBUTES))                                \
+    /* Not on Windows 95: fails with ERROR_CALL_NOT_IMPLEMENTED there */                                      \
+    X(BOOL, GetFileAttributesExA, (LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID), FAILS_WITH(FALSE))                 \
     X(BOOL, SetFileAttributesA, (LPCSTR, DWORD), FAILS_WITH(FALSE))                                            \
     X(BOOL, CreateDirectoryA, (LPCSTR, LPSECURITY_ATTRIBUTES), FAILS_WITH(FALSE))                              \
     /* Version resources */                                                                                    \

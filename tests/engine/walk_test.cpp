@@ -57,6 +57,7 @@ const ExpectedFailure kExpected[] = {
     {"MoveFileA", MSG_MOVE_FAILED, true},         {"SetEndOfFile", MSG_WRITE_FAILED, true},
     {"FindFirstFileA", MSG_OPEN_FAILED, true},    {"GetTempFileNameA", MSG_TEMP_FILE_FAILED, true},
     {"GetFileAttributesA", MSG_ATTRIBUTES_READ_FAILED, true},
+    {"GetFileAttributesExA", MSG_OPEN_FAILED, true},
     {"SetFileAttributesA", MSG_ATTRIBUTES_FAILED, true},
     {"CreateDirectoryA", MSG_DIRECTORY_FAILED, true},
     {"VirtualAlloc", MSG_OUT_OF_MEMORY, false},   {"HeapAlloc", MSG_OUT_OF_MEMORY, false},
