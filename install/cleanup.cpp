@@ -75,7 +75,35 @@ static BOOL DeleteCopy(const char* path, BOOL full)
     return TRUE;
 }
 
-static BOOL RestoreBackup(const ImageFile* entry)
+// A backup that is the installed file itself (renamed) is renamed back in
+// place of what was put there; where that cannot be done it is copied back,
+// as any backup. Either way the file gets its own creation time back.
+static BOOL RenameBack(const char* backup, const char* target, const ImageState* state)
+{
+    BOOL renamed = FALSE;
+    if (!g_Sys.DeleteFileA(target) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        LOG("DeleteFile %s failed 0x%08lX, copying the backup back", target, GetLastError());
+    else if (!(renamed = g_Sys.MoveFileA(backup, target)))
+        LOG("MoveFile %s to %s 0x%08lX, copying the backup back", backup, target, GetLastError());
+    if (!renamed && !CopyOver(backup, target))
+        return FALSE;
+    HANDLE file = g_Sys.CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    BOOL set = file != INVALID_HANDLE_VALUE && g_Sys.SetFileTime(file, &state->existing.creationTime, NULL, NULL);
+    DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE && !g_Sys.CloseHandle(file) && set) {
+        set = FALSE;
+        error = GetLastError();
+    }
+    if (set)
+        return TRUE;
+    // Its bytes are back: only its creation time is not.
+    LOG("Unable to set %s creation time 0x%08lX", target, error);
+    STATUS(MSG_ATTRIBUTES_FAILED, error);
+    return TRUE;
+}
+
+static BOOL RestoreBackup(const ImageFile* entry, const ImageState* state)
 {
     char backup[MAX_PATH];
     char target[MAX_PATH];
@@ -83,7 +111,7 @@ static BOOL RestoreBackup(const ImageFile* entry)
         !BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
         return FALSE;
     LOG("Restore %s to %s", backup, target);
-    return CopyOver(backup, target);
+    return state->backupMoved ? RenameBack(backup, target, state) : CopyOver(backup, target);
 }
 
 // The attributes the target had before the run, which set them to normal.
@@ -147,7 +175,7 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
     BOOL result = TRUE;
     BOOL overwritten = state->installed && !MovesAtRestart(entry);
     if (overwritten && state->backedUp && !(entry->flags & kNeverRestored)) {
-        overwritten = !RestoreBackup(entry);
+        overwritten = !RestoreBackup(entry, state);
         result = !overwritten;
         // The backup holds the target's old bytes now, the only copy of them.
         if (overwritten && state->earlierBackup[0])

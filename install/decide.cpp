@@ -127,7 +127,7 @@ BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
         g_Sys.CloseHandle(file);
         return FALSE;
     }
-    if (!g_Sys.GetFileTime(file, NULL, NULL, &info->lastWriteTime)) {
+    if (!g_Sys.GetFileTime(file, &info->creationTime, NULL, &info->lastWriteTime)) {
         error = GetLastError();
         LOG("Unable to get %s file time 0x%08lX", path, error);
         STATUS(MSG_FILE_SIZE_FAILED, error);
@@ -162,6 +162,7 @@ static BOOL GatherImageFacts(const char* path, FileInfo* info, BOOL wantVersion)
     info->exists = 1;
     info->size = data.nFileSizeLow;
     info->lastWriteTime = data.ftLastWriteTime;
+    info->creationTime = data.ftCreationTime;
     info->attributes = data.dwFileAttributes;
     LogFactsAndReadVersion(path, info, wantVersion);
     return TRUE;

@@ -153,8 +153,8 @@ static BOOL MoveAtRestart(const char* source, const char* target, BOOL record, I
 }
 
 // What a caller has prepared for an immediate move: the files whose
-// attributes it has set to normal, and whether the source may simply become
-// the target, which does not exist (see TakesImage).
+// attributes it has set to normal, and whether the source may simply be
+// renamed to the target (see ImmediateWay).
 struct Prepared {
     BOOL sourceReset;
     BOOL targetReset;
@@ -179,15 +179,81 @@ BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record
     return MoveIntoPlace(source, target, delayed, record, NULL, &nothing);
 }
 
-// A new file put in place at once: a copy of the image would get the image's
-// bytes and last-write time and the archive attribute alone, and the image
-// would be deleted. An image that has just that attribute (the decision read
-// it) is that file already, so it is renamed to the target instead, and its
-// bytes are written once. Another image is copied as before.
-static BOOL TakesImage(const ImageState* state, BOOL delayed)
+// How an image goes to its target at once. A copy gives the file it makes
+// the source's bytes and last-write time and the archive attribute alone;
+// it makes a new file where there was none (created now), and over a file
+// keeps that file's creation time. An image whose attributes are the
+// archive attribute alone (the decision read them) has all that but the
+// creation time, which is set, and then it is renamed instead: its bytes
+// are written once. Over an installed file (archive attribute alone too,
+// as a copy would leave it, and backed up) the installed file is renamed
+// to its backup first, instead of a copy: the backup then is the installed
+// file itself, given the creation time a copy gets. Any other image is
+// copied as before, and so is one whose rename fails.
+enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER };
+
+static ImmediateWay WayOf(const ImageFile* entry, const ImageState* state, BOOL delayed)
 {
-    return !delayed && state->image.exists && state->image.attributes == FILE_ATTRIBUTE_ARCHIVE &&
-           !state->existing.exists && !state->existing.pending;
+    if (delayed || !state->image.exists || state->image.attributes != FILE_ATTRIBUTE_ARCHIVE ||
+        state->existing.pending)
+        return BY_COPY;
+    if (!state->existing.exists)
+        return RENAME_NEW;
+    if (state->existing.attributes == FILE_ATTRIBUTE_ARCHIVE && BacksUpTarget(entry, state) &&
+        !(entry->flags & IMG_DELETE_EXISTING))
+        return RENAME_OVER;
+    return BY_COPY;
+}
+
+// Gives a file the creation time a copy would have given it.
+static BOOL SetCreationTime(const char* path, const FILETIME* time)
+{
+    HANDLE file = g_Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL set = g_Sys.SetFileTime(file, time, NULL, NULL);
+    return g_Sys.CloseHandle(file) && set;
+}
+
+// A copy over the installed file needs to write it: one that is in use (a
+// running program, a loaded driver) makes the copy fail, and a rename must
+// fail there too rather than succeed where the copy does not.
+static BOOL CanWrite(const char* path)
+{
+    HANDLE file = g_Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    return g_Sys.CloseHandle(file);
+}
+
+// Readies the image for a rename to its target, changing nothing else: the
+// way is BY_COPY when it cannot be readied.
+static ImmediateWay ReadyRename(ImmediateWay way, const char* image, const char* target, const ImageState* state)
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    if (way == RENAME_NEW)
+        return SetCreationTime(image, &now) ? way : BY_COPY;
+    if (way == RENAME_OVER && CanWrite(target) && SetCreationTime(image, &state->existing.creationTime))
+        return way;
+    return BY_COPY;
+}
+
+// The backup by rename: the installed file becomes its backup. FALSE, with
+// nothing changed, when the rename fails (the copy then makes the backup).
+static BOOL MoveToBackup(const char* target, const char* backup, ImageState* state)
+{
+    if (!g_Sys.MoveFileA(target, backup))
+        return FALSE;
+    state->backupMoved = 1;
+    // The creation time a new copy would have: its bytes stay as they are
+    // when it cannot be set.
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    SetCreationTime(backup, &now);
+    return TRUE;
 }
 
 static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
@@ -245,19 +311,25 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
         !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
     BOOL delayed = MovesAtRestart(entry);
-    // The attributes of each file are set to normal once.
-    Prepared prepared = {FALSE, FALSE, TakesImage(state, delayed)};
-    if (state->image.exists && !prepared.renameFirst) {
+    ImmediateWay way = WayOf(entry, state, delayed);
+    if (way != BY_COPY)
+        way = ReadyRename(way, image, target, state);
+    // The attributes of each file are set to normal once, and not at all
+    // for a rename, which needs the archive attribute alone.
+    Prepared prepared = {FALSE, FALSE, way != BY_COPY};
+    if (state->image.exists && way == BY_COPY) {
         if (!ResetAttributes(image))
             return FALSE;
         prepared.sourceReset = TRUE;
     }
-    // Facts of a pending file: the target itself is not touched.
+    // Facts of a pending file: the target itself is not touched. A target
+    // renamed over has the archive attribute alone, which the copy's way
+    // sets to normal: the roll-back sets it back either way.
     if (state->existing.exists && !state->existing.pending) {
-        if (!ResetAttributes(target))
+        if (way == BY_COPY && !ResetAttributes(target))
             return FALSE;
         state->targetReset = 1;
-        prepared.targetReset = TRUE;
+        prepared.targetReset = way == BY_COPY;
     }
     BOOL backedUp = BacksUpTarget(entry, state);
     if (backedUp) {
@@ -265,7 +337,7 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
             return FALSE;
         LOG("Backup %s to %s", target, backup);
         state->backedUp = 1;
-        if (!CopyOver(target, backup))
+        if (!(way == RENAME_OVER && MoveToBackup(target, backup, state)) && !CopyOver(target, backup))
             return FALSE;
     }
     // An immediate move overwrites the backed-up target: mark it installed

@@ -26,6 +26,7 @@
     X(BOOL, SetEndOfFile, (HANDLE), FAILS_WITH(FALSE))                                                         \
     X(DWORD, GetFileSize, (HANDLE, LPDWORD), FAILS_WITH(INVALID_FILE_SIZE))                                    \
     X(BOOL, GetFileTime, (HANDLE, LPFILETIME, LPFILETIME, LPFILETIME), FAILS_WITH(FALSE))                      \
+    X(BOOL, SetFileTime, (HANDLE, const FILETIME*, const FILETIME*, const FILETIME*), FAILS_WITH(FALSE))       \
     X(BOOL, CloseHandle, (HANDLE), FAILS_WITH(FALSE))                                                          \
     X(BOOL, CopyFileA, (LPCSTR, LPCSTR, BOOL), FAILS_WITH(FALSE))                                              \
     X(BOOL, DeleteFileA, (LPCSTR), FAILS_WITH(FALSE))                                                          \

@@ -53,6 +53,7 @@ struct FileInfo {
     DWORD attributes;
     DWORD size;
     FILETIME lastWriteTime;
+    FILETIME creationTime;
 };
 
 // Run-time state of one ImageFile, zero-filled by the product.
@@ -67,6 +68,7 @@ struct ImageState {
     // goes, so that a roll-back reads nothing back from the disk:
     LONG targetReset;              // the target's attributes were set to normal
     LONG backedUp;                 // the target was copied (or began to be) to its .BAK
+    LONG backupMoved;              // the target itself became its .BAK (renamed)
     char earlierBackup[MAX_PATH];  // an earlier .BAK, set aside while this run's takes its place
     char pendingSource[MAX_PATH];  // an earlier run's pending file this run overwrote; its copy: + ".BAK"
     BYTE* scriptText;  // a registry script's bytes, held from extraction to parse
