@@ -8,9 +8,13 @@
 # floor no installer can beat. A small payload of as many files shows the
 # cost per file and whether the installer's memory grows with the payload.
 # Every file of every run is compared with the payload byte for byte.
-#   bench/install_bench.sh [BUILD-DIR] [ROUNDS]
+#   bench/install_bench.sh [BUILD-DIR] [ROUNDS] [BEFORE-BUILD-DIR]
 # BUILD-DIR (default: build) must hold the host arq, the Windows arq.exe and
-# the test installer (cmake --build BUILD-DIR). makensis is installed (apt)
+# the test installer (cmake --build BUILD-DIR). BEFORE-BUILD-DIR, when given,
+# is another build (of an earlier commit) whose test installer installs the
+# same archives too, fresh, over the installed copy and the small payload, in
+# the same rounds: a before-and-after on one machine at one time (its
+# figures are named "before."). makensis is installed (apt)
 # when missing: the benchmark needs it, the product and its tests do not.
 # Everything runs in a 32-bit prefix of its own under BUILD-DIR/bench-install,
 # removed at the end.
@@ -18,8 +22,14 @@ set -eu
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
 rounds=${2:-5}
+before=${3:+$(realpath "$3")/win32/tests/e2e/e2e_testsetup.exe}
 . bench/bench_common.sh
 bench_tools "$build"
+if [ -n "$before" ]; then
+  for f in "$before" "$(realpath "$3")/win32/arq/arq.exe"; do
+    [ -f "$f" ] || { echo "missing $f: build it first" >&2; exit 1; }
+  done
+fi
 
 work=$build/bench-install
 export WINEPREFIX=$work/prefix WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
@@ -41,6 +51,11 @@ bytes() { du -cb "$1"/*.dll | tail -1 | cut -f1; }
 "$arq" sfx "$stub" "$work/large.exe" "$work"/large/*.dll
 "$arq" sfx "$stub" "$work/small.exe" "$work"/small/*.dll
 "$arq" sfx --best "$stub" "$work/best.exe" "$work"/large/*.dll
+if [ -n "$before" ]; then
+  cp "$(realpath "$3")/win32/arq/arq.exe" "$work/before-arq.exe"
+  "$arq" sfx "$before" "$work/before-large.exe" "$work"/large/*.dll
+  "$arq" sfx "$before" "$work/before-small.exe" "$work"/small/*.dll
+fi
 cp "$arqexe" "$work/arq.exe"
 nsis_installer "$work/nsis-large.exe" "$work"/large/*.dll
 nsis_installer "$work/nsis-small.exe" "$work"/small/*.dll
@@ -48,7 +63,7 @@ nsis_installer "$work/nsis-empty.exe"
 
 echo "preparing the prefix..." >&2
 tests/wine-run "$WINEPREFIX" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
-for exe in large.exe small.exe best.exe nsis-large.exe nsis-small.exe; do
+for exe in large.exe small.exe best.exe nsis-large.exe nsis-small.exe before-large.exe before-small.exe; do
   wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
 done
 c=$WINEPREFIX/drive_c
@@ -75,12 +90,13 @@ nsis_install() {
   end=$(now)
   seconds "$start" "$end"
 }
-# extract PAYLOAD TARGET: arq.exe x of the installer's archive, its output
-# into a file (a console costs Wine calls for every progress line).
+# extract PAYLOAD TARGET [ARQ]: arq.exe (or ARQ.exe) x of the installer's
+# archive, its output into a file (a console costs Wine calls for every
+# progress line).
 extract() {
   local start end
   start=$(now)
-  wine "$(win "$work/arq.exe")" x "$(win "$work/$1.exe")" -C "C:\\bench\\$2" </dev/null >"$work/arq.out" 2>&1
+  wine "$(win "$work/${3:-arq}.exe")" x "$(win "$work/$1.exe")" -C "C:\\bench\\$2" </dev/null >"$work/arq.out" 2>&1
   end=$(now)
   seconds "$start" "$end"
 }
@@ -131,6 +147,25 @@ for round in $(seq 0 "$rounds"); do  # round 0 warms the caches and is not count
   fresh best
   record fresh.best "$(install best best)"
   check large best
+  if [ -n "$before" ]; then
+    fresh prev
+    record before.fresh "$(install before-large prev)"
+    check large prev
+    passes before.fresh
+    age prev
+    record before.upgrade "$(install before-large prev)"
+    check large prev
+    passes before.upgrade
+    fresh prev
+    record before.small "$(install before-small prev)"
+    check small prev
+    fresh prev
+    record before.floor "$(extract large prev before-arq)"
+    check large prev
+    fresh prev
+    record before.floor.small "$(extract small prev before-arq)"
+    check small prev
+  fi
   fresh small
   record small "$(install small small)"
   check small small
@@ -180,4 +215,11 @@ awk '
     printf "the files (small payload, a file): install - arq x %.2f ms, NSIS - arq x %.2f ms\n",
            (med["small"] - med["floor.small"]) * 1000 / count, (med["nsis.small"] - med["floor.small"]) * 1000 / count
     printf "peak private bytes: large %d, small %d\n", med["peak.large"], med["peak.small"]
+    if ("before.fresh" in med) {
+      printf "before: fresh / NSIS %.2f, fresh / its arq x %.2f, upgrade / NSIS fresh %.2f,\n",
+             med["before.fresh"] / med["nsis"], med["before.fresh"] / med["before.floor"],
+             med["before.upgrade"] / med["nsis"]
+      printf "  the files (small payload, a file): install - its arq x %.2f ms\n",
+             (med["before.small"] - med["before.floor.small"]) * 1000 / count
+    }
   }' count="$count" "$results"

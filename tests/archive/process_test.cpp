@@ -1,6 +1,8 @@
 // cxProcess: the add, delete and extract passes and the rewritten archive.
 #include <stdio.h>
 #include <stdlib.h>
+
+#include <algorithm>
 #include <string.h>
 #include <string>
 #include <vector>
@@ -83,6 +85,48 @@ TEST(ProcessExtract, EveryEntryWithTimesAndModes) {
     MakeWritable(dir.file("RO.TXT"));
     // Read-only processing changes nothing in the archive.
     EXPECT_EQ(before, ReadFileBytes(dir.file("setup.exe")));
+}
+
+// A caller that makes the output itself at event 44 hands it over open: the
+// entry goes straight into it with its time and mode, and nothing else is
+// made in the folder. A file handed over for an entry the caller then skips
+// is closed as it was; one offered twice, or at another event, is refused.
+TEST(ProcessExtract, AnOutputGivenAtEvent44IsWrittenInPlace) {
+    TempDir dir;
+    std::vector<TestEntry> entries = Entries({"ONE.SYS", "RO.TXT", "SKIP.TXT"});
+    entries[0].time = 887937964u;
+    entries[1].mode = 0x8124;
+    ASSERT_TRUE(WriteArchive(dir.file("setup.exe"), entries));
+    CallbackLog log;
+    std::vector<int16_t> refused;
+    log.hook = [&](EntryInfo* record, int16_t code, int32_t) -> int16_t {
+        if (code == CXCB_EXTRACTED) refused.push_back(cxSetOutputFile(stdout));
+        if (code != CXCB_OUTPUT) return 0;
+        std::string name = record->name;
+        name = name.substr(0, name.rfind('.')) + ".GIV";
+        FILE* file = cxPlatOpen(name.c_str(), "w+b");
+        strcpy(record->name, name.c_str());
+        EXPECT_EQ(CX_OK, cxSetOutputFile(file));
+        refused.push_back(cxSetOutputFile(stdout));
+        return strstr(record->name, "SKIP") ? 1 : 0;
+    };
+    ASSERT_EQ(0, RunOne(dir.file("setup.exe"), CX_ARC_READONLY, kExtract, "*.*", dir.path()));
+
+    EXPECT_EQ(std::vector<int16_t>(5, CX_EARG), refused);
+    EXPECT_EQ(entries[0].data, ReadFileBytes(dir.file("ONE.GIV")));
+    EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file("RO.GIV")));
+    EXPECT_EQ(0, FileSize(dir.file("SKIP.GIV")));
+    CxFileStat status;
+    ASSERT_TRUE(cxPlatStat(dir.file("ONE.GIV").c_str(), &status));
+    EXPECT_EQ(entries[0].time, status.mtime);
+    EXPECT_FALSE(cxPlatIsWritable(dir.file("RO.GIV").c_str()));
+    MakeWritable(dir.file("RO.GIV"));
+    std::vector<std::string> names;
+    cxPlatListDir(dir.path().c_str(), [](const char* name, void* out) {
+        ((std::vector<std::string>*)out)->push_back(name);
+    }, &names);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::vector<std::string>({"ONE.GIV", "RO.GIV", "SKIP.GIV", "setup.exe"}), names);
 }
 
 TEST(ProcessExtract, ASingleNameStopsAfterItsEntry) {
