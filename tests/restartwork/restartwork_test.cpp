@@ -7,10 +7,23 @@
 
 #include <string>
 
+#include "leadbyte.h"
 #include "moverecord.h"
 #include "wininit.h"
 
 namespace {
+
+// The lead bytes of code page 932 (Japanese), the host's stand-in for the
+// system's; カ is 83 4A, ニ 83 6A: their second bytes are J and j.
+bool Japanese(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+struct JapaneseCodePage {
+    JapaneseCodePage() { SetLeadByteRule(Japanese); }
+    ~JapaneseCodePage() { SetLeadByteRule(nullptr); }
+};
 
 std::string Record(const char* source, const char* target)
 {
@@ -70,6 +83,11 @@ TEST(MoveRecord, WalkFindsTheFirstRecordOfATarget)
     // A record longer than its paths is stepped over by its length.
     std::string padded = Lengths(12 + 4 + 4 + 5, 4, 4) + "A.TMB.SY" + "xxxxx" + Record("S", "T");
     EXPECT_EQ("S", Walk(padded, "T").source);
+    // Another folder's record, whose name differs in a second byte's case.
+    JapaneseCodePage japanese;
+    std::string kana = Record("C:\\\x83\x4A\\QNB1.TMP", "C:\\\x83\x4A\\DRV.SYS");
+    EXPECT_EQ(MOVE_RECORD_NOT_FOUND, Walk(kana, "C:\\\x83\x6A\\DRV.SYS").result);
+    EXPECT_EQ(MOVE_RECORD_FOUND, Walk(kana, "c:\\\x83\x4A\\drv.sys").result);
 }
 
 TEST(MoveRecord, WalkStopsAtTheFirstDamagedRecord)
@@ -137,13 +155,21 @@ TEST(Wininit, RenameLineGoesRightBehindTheSectionHeader)
         // The text ends at a zero byte: a header behind it is not seen.
         {"a zero byte before the header", std::string("ab\0[RENAME]\r\n", 13),
          std::string("ab\0[RENAME]\r\n", 13) + "[RENAME]\r\n" + line, RENAME_SECTION_ADDED},
+        // Code page 932: the line behind the first byte of a character.
+        {"a second byte before the line", std::string("[RENAME]\r\nX=\x83") + line,
+         std::string("[RENAME]\r\n") + line + "X=\x83" + line, RENAME_LINE_INSERTED},
     };
+    JapaneseCodePage japanese;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         RenameEdit edit;
         EXPECT_EQ(c.after, AddLine(c.before, line, &edit));
         EXPECT_EQ(c.edit, edit);
     }
+    // Another folder's line, whose name differs in a second byte's case.
+    RenameEdit edit;
+    AddLine("[RENAME]\r\nC:\\\x83\x6A\\A=B\r\n", "C:\\\x83\x4A\\A=B\r\n", &edit);
+    EXPECT_EQ(RENAME_LINE_INSERTED, edit);
 }
 
 }  // namespace
