@@ -238,6 +238,9 @@ TEST_F(Driver, RestartNeededInSilentRunRegistersUninstallerInstead)
 
 TEST_F(Driver, RestartNeededWithNoRebootOnlySaysSo)
 {
+    // A restart that an earlier run of this process asked for is forgotten.
+    g_Environment.rebootRequested = TRUE;
+    ResetInstaller();
     OpenLog(dir.file("driver.log").c_str());
     g_Options.noReboot = TRUE;
     SetTracePosition("install/upgrade.cpp", 5);
