@@ -1,9 +1,7 @@
 // The restart work kept in files, fed whatever bytes: the move record walk
 // over a damaged record file, and a rename line added to a damaged
 // WININIT.INI. Each gets a buffer of exactly the bytes it is given, so a
-// read or write outside shows at once. The first byte chooses the target
-// and whether the bytes are read as code page 932, with double-byte
-// characters.
+// read or write outside shows at once. The first byte chooses the target.
 #include <stddef.h>
 #include <stdint.h>
 #include <stdlib.h>
@@ -11,21 +9,14 @@
 
 #include <vector>
 
-#include "leadbyte.h"
 #include "moverecord.h"
 #include "wininit.h"
-
-static bool Japanese(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
     bool wininit = data[0] & 1;
-    SetLeadByteRule((data[0] & 2) ? Japanese : nullptr);
     ++data;
     --size;
     if (!wininit) {

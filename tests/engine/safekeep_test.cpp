@@ -54,7 +54,6 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
         ResetFaults();
         ArmFault(FaultEntryIndex("RegDeleteValueW"), 1, ERROR_ACCESS_DENIED);
         EXPECT_FALSE(RestorePendingRenames(TRUE));
-        ResetFaults();
         EXPECT_EQ((DWORD)MSG_VALUE_SET_FAILED, STATUS_MESSAGE(g_Status.word)) << TakeLog();
         EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, g_Status.qualifier);
     }

@@ -401,7 +401,7 @@ static void Press(HWND dialog, int id)
 AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, const std::vector<int>& answers,
                          HANDLE token, const std::function<void()>& onShown)
 {
-    bool boxSeen = false, wizardSeen = false;
+    bool shown = false;
     AnsweredRun result;
     std::string command = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup;
@@ -432,9 +432,9 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
             HWND main = GetDlgItem(window, kWizardMainButton);
             HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
             if (text && !answered.count(window)) {
-                if (!boxSeen && onShown)
+                if (!shown && onShown)
                     onShown();
-                boxSeen = true;
+                shown = true;
                 Box box;
                 box.caption = TextOf(window);
                 box.text = TextOf(text);
@@ -447,9 +447,9 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 answered.insert(window);
                 Press(window, box.pressed);
             } else if (main) {
-                if (!wizardSeen && onShown)
+                if (!shown && onShown)
                     onShown();
-                wizardSeen = true;
+                shown = true;
                 if (result.wizardCoveredBy.empty())
                     result.wizardCoveredBy = CoveringWindow(window);
                 // The wizard: its main button, once its page is ready for it.

@@ -84,8 +84,8 @@ struct Box {
 // Runs "path arguments" and answers the message boxes it shows, in order,
 // with answers (IDYES, IDNO, IDOK); a box beyond the answers gets its first
 // button. A wizard dialog is taken through its pages with its main button.
-// onShown (when given) runs as the first box appears and again as the wizard
-// first appears. With a token, the program runs as that user.
+// onShown (when given) runs as the first box or wizard appears. With a token,
+// the program runs as that user.
 struct AnsweredRun {
     RunResult run;
     std::vector<Box> boxes;

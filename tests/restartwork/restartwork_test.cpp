@@ -13,15 +13,11 @@
 
 namespace {
 
-// The lead bytes of code page 932 (Japanese), the host's stand-in for the
-// system's; カ is 83 4A, ニ 83 6A: their second bytes are J and j.
-bool Japanese(unsigned char byte)
-{
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-}
-
+// While it lives, the lead bytes are those of code page 932 (Japanese):
+// カ is 83 4A, ニ 83 6A, their second bytes J and j.
 struct JapaneseCodePage {
-    JapaneseCodePage() { SetLeadByteRule(Japanese); }
+    static bool Lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+    JapaneseCodePage() { SetLeadByteRule(Lead); }
     ~JapaneseCodePage() { SetLeadByteRule(nullptr); }
 };
 
