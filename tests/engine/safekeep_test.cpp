@@ -46,7 +46,6 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
     EXPECT_FALSE(g_Safekeeping.moveRecord.known || g_Safekeeping.moveRecord.data || g_Safekeeping.pending.known);
     EXPECT_TRUE(RestorePendingRenames(TRUE));
     EXPECT_EQ("made later", world->Get(DIR_SYSTEM32, "qnbinit.TMP"));
-
     // A value the run added that cannot be deleted fails the roll-back.
     if (GetParam() == FAMILY_NT) {
         ASSERT_TRUE(SafeguardPendingRenames());

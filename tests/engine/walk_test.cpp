@@ -13,8 +13,7 @@
 //   - no image, copy, backup or record of the run is left behind;
 //   - every file that was there before, backups included, is back with its
 //     old bytes and attributes, or, for the entries that are never
-//     restored, its old bytes are in its .BAK (where no earlier run's
-//     backup was, which comes back);
+//     restored, its old bytes are in its .BAK or an earlier one is back;
 //   - the pending renames (the Session Manager's value, WININIT.INI) and the
 //     move record file are byte for byte as before;
 //   - where the failing call belongs to the roll-back itself, every other

@@ -238,8 +238,7 @@ TEST_F(Driver, RestartNeededInSilentRunRegistersUninstallerInstead)
 
 TEST_F(Driver, RestartNeededWithNoRebootOnlySaysSo)
 {
-    // A restart that an earlier run of this process asked for is forgotten.
-    g_Environment.rebootRequested = TRUE;
+    g_Environment.rebootRequested = TRUE;  // by an earlier run of this process: forgotten
     ResetInstaller();
     OpenLog(dir.file("driver.log").c_str());
     g_Options.noReboot = TRUE;
