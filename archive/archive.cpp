@@ -1,11 +1,16 @@
 // Opening, queuing on, closing and checking archives, and testing one
 // entry's check value. Processing the queue is in process.cpp.
+#include <errno.h>
 #include <stdlib.h>
 #include <string.h>
 
 #include "cxint.h"
 
 namespace {
+
+bool isSeparator(char c) {
+    return c == '\\' || c == '/' || c == ':';
+}
 
 CxArchiveState emptyState(void) {
     CxArchiveState state = CxArchiveState();
@@ -19,19 +24,23 @@ CxArchiveState emptyState(void) {
 
 CxArchiveState cxArchive = emptyState();
 
-namespace {
-
-bool isSeparator(char c) {
-    return c == '\\' || c == '/' || c == ':';
+size_t cxFileNameAt(const char* path) {
+    size_t at = 0;
+    for (size_t i = 0; path[i]; i += cxPlatCharSize(path + i)) {
+        if (isSeparator(path[i])) at = i + 1;
+    }
+    return at;
 }
+
+namespace {
 
 // The archive name as the engine uses it: trailing spaces removed and
 // ".arq" appended when the file name has no extension. A heap copy.
 char* archiveName(const char* path) {
     size_t length = strlen(path);
     while (length > 0 && path[length - 1] == ' ') --length;
-    size_t base = length;
-    while (base > 0 && !isSeparator(path[base - 1])) --base;
+    size_t base = cxFileNameAt(path);
+    if (base > length) base = length;
     size_t dot = length;
     for (size_t i = base; i < length; ++i) {
         if (path[i] == '.') dot = i;
@@ -56,9 +65,7 @@ bool endsWithArq(const char* name) {
 
 // The file name at the end of path.
 const char* fileNameOf(const char* path) {
-    size_t length = strlen(path);
-    while (length > 0 && !isSeparator(path[length - 1])) --length;
-    return path + length;
+    return path + cxFileNameAt(path);
 }
 
 // Directory part of path, its separator included ("" when there is none).
@@ -176,10 +183,29 @@ int16_t openTempArchive(void) {
     return CX_OK;
 }
 
+// The archive to be rewritten, opened for reading and writing as the file
+// named; a missing one is made, exclusively and never through a link (a
+// link planted at the name is refused). The rewrite keeps what the open
+// file tells of its owner and permissions. A slot, or CX_ESLOT.
+int16_t openForRewrite(const char* path) {
+    errno = 0;
+    FILE* file = cxPlatOpen(path, "r+b");
+    if (!file && errno == ENOENT) file = cxPlatCreateNew(path);
+    if (!file || !cxPlatKeptStamp(file, &cxArchive.kept)) {
+        cxNoteSystemError();
+        if (file) fclose(file);
+        return CX_ESLOT;
+    }
+    int16_t slot = cxSlotAdopt(file, path);
+    if (slot < 0) fclose(file);
+    return slot < 0 ? (int16_t)CX_ESLOT : slot;
+}
+
 // Puts the rewritten archive in the old one's place, with the old one's
-// permissions (an executable stays executable), or removes it when nothing
-// changed. One that cannot be put in place is kept only when the old
-// archive is gone, as it then holds the only copy.
+// permissions where they were its maker's own (an executable stays
+// executable), or removes it when nothing changed. One that cannot be put
+// in place is kept only when the old archive is gone, as it then holds the
+// only copy.
 int16_t putTempArchive(void) {
     FILE* file = cxSlotDetach(cxArchive.tempSlot);
     cxArchive.tempSlot = -1;
@@ -188,11 +214,8 @@ int16_t putTempArchive(void) {
         cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
         return CX_OK;
     }
-    CxFileStat old;
-    CxStamp stamp = {0x81B6, 0, false, false};  // a new file's
-    if (cxPlatStat(cxArchive.realPath, &old)) stamp = CxStamp{old.mode, 0, false, true};
-    int16_t placed =
-        cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, fileNameOf(cxArchive.realPath), &stamp);
+    int16_t placed = cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, fileNameOf(cxArchive.realPath),
+                                     &cxArchive.kept);
     if (placed == CX_OK) return CX_OK;
     if (cxPlatExists(cxArchive.realPath)) cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
     return CX_EWRITE;
@@ -238,7 +261,7 @@ int16_t cxOpenArchive(char* path, int flags) {
     cxArchive.flags = flags;
     cxArchive.readOnly = (flags & CX_ARC_READONLY) != 0;
     cxArchive.paths = (flags & CX_ARC_PATHS) != 0;
-    int slot = cxOpenFile(realPath, cxArchive.readOnly ? CX_READ : CX_READ | CX_WRITE | CX_APPEND);
+    int slot = cxArchive.readOnly ? cxOpenFile(realPath, CX_READ) : openForRewrite(realPath);
     if (slot < 0) {
         resetState();
         return CX_ESLOT;

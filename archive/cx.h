@@ -183,6 +183,17 @@ int16_t cxOpenFile(const char* path, int mode);
 // A slot over a stream the caller opened (binary) and keeps: closing the
 // slot flushes it and leaves it open. name is the slot's name.
 int16_t cxOpenStream(FILE* stream, const char* name);
+// A new file for path that appears there only when whole: the slot (read
+// and write) is a new empty file made exclusively, under an unpredictable
+// name, never through a link, in path's directory; -8 when none can be
+// made there. cxPlaceOutput gives it mode (less what the user's
+// file-creation mask withholds; never setuid or setgid) and, unless time is
+// negative, its modification time, then puts it at path in place of what
+// is there (a link there is replaced, never followed) and closes the slot:
+// 0, -13 when buffered bytes cannot be written, -1 when it cannot be put in
+// place (it is then removed). cxCloseFile removes it instead.
+int16_t cxOpenOutput(const char* path);
+int16_t cxPlaceOutput(int slot, uint16_t mode, int64_t time);
 int16_t cxCloseFile(int slot);
 int32_t cxRead(int slot, void* buffer, uint32_t count);
 int32_t cxWrite(int slot, const void* buffer, uint32_t count);

@@ -73,23 +73,25 @@ bool cxPlatIsRemovable(const char* path);
 // Status of a file by name; false when it does not exist.
 bool cxPlatStat(const char* path, CxFileStat* status);
 // What a file put in place is given: its mode (a clear owner-write bit 0x80
-// makes it read-only; exactMode keeps every permission bit, else the
-// user's file-creation mask withholds its bits) and, withTime, its times.
+// makes it read-only; the user's file-creation mask withholds its bits,
+// setuid, setgid and sticky never kept) and, withTime, its times. With
+// exactMode the file takes the place of one whose owner and group were
+// ownerId and groupId: it keeps every permission bit of mode when it has
+// that owner (setgid only with that group too), else it gets a new file's.
 struct CxStamp {
     uint16_t mode;
     uint32_t time;
     bool withTime;
     bool exactMode;
+    uint32_t ownerId = 0;
+    uint32_t groupId = 0;
 };
-// Sets mode and times by name; only for a file in a folder no other user
-// can write (a name can be swapped for a link between two calls).
-bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time);
-// Gives a file written by name its stamp: on the open file where the
-// system allows it, then closes it. False when buffered bytes could not be
-// written (the file is closed all the same).
-bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp);
+// The exactMode stamp for a file that replaces this open one.
+bool cxPlatKeptStamp(FILE* file, CxStamp* stamp);
+// Creates a new file by path, exclusively and never through a link (a link
+// at path counts as an existing file), open for reading and writing.
+FILE* cxPlatCreateNew(const char* path);
 bool cxPlatMakeDir(const char* path);
-bool cxPlatIsWritable(const char* path);
 // Absolute form of path (native separators); false on failure.
 bool cxPlatFullPath(const char* path, char* out, size_t outSize);
 bool cxPlatCurrentDir(char* out, size_t outSize);
@@ -109,10 +111,16 @@ size_t cxPlatCharSize(const char* text);
 // A directory that files are created in and put in place within. On POSIX
 // it is held open, and every level below its base was opened without
 // following a link, so no link planted in the folder, before or during the
-// work, can send a file elsewhere.
+// work, can send a file elsewhere. On the Windows NT family every level
+// below the base is held open from before its check on, so none can be
+// renamed, removed or replaced by a junction while the place is open; what
+// is left is a level that is an empty folder its owner turns into a
+// junction in place, which only opening relative to a handle would close.
 struct CxPlace {
-    int fd;      // POSIX: the open directory; -1 when not open (and on Windows)
-    char* path;  // the directory as a prefix of paths: "" or ending with a separator
+    int fd;          // POSIX: the open directory; -1 when not open (Windows: 0 when open)
+    char* path;      // the directory as a prefix of paths: "" or ending with a separator
+    void* held;      // Windows: the handles of the levels below the base
+    int heldCount;
 };
 // Opens base (links followed: the caller named it; missing levels are made
 // when create is set), then each level of below ("a\\b", may be empty)
@@ -146,7 +154,6 @@ int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, cons
 // runtime mode; null on failure.
 FILE* cxPlatOpen(const char* path, const char* mode);
 bool cxPlatRemove(const char* path);
-bool cxPlatRename(const char* from, const char* to);
 // True when path names an existing file or directory.
 bool cxPlatExists(const char* path);
 // The path a slot was opened with, unchanged (the real name on a
@@ -208,6 +215,7 @@ struct CxArchiveState {
     char* path;          // upper-case archive name
     char* realPath;      // the same name in the caller's letter case
     int slot;
+    CxStamp kept;        // what the rewritten archive keeps of the file it replaces
     char* tempPath;
     CxPlace place;       // the archive's directory, where the temporary archive is
     char tempName[16];   // the temporary archive's name in it
@@ -221,6 +229,10 @@ extern CxArchiveState cxArchive;
 // reporting code 43 with the running total; stops when the record's stop
 // code becomes 30. -30 stopped, -1 short, -3 no buffer, else 0.
 int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record);
+// Where the file name at the end of path begins: after its last separator
+// ("\\", "/" or ":"), looked for from the left a whole character at a time
+// (the second byte of a double-byte character may be a backslash).
+size_t cxFileNameAt(const char* path);
 // Upper-cases ASCII letters in place.
 void cxUpper(char* text);
 // Heap copy of text (null when out of memory).

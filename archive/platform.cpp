@@ -14,7 +14,6 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
-#include <sys/utime.h>
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,7 +21,6 @@
 #include <sys/statvfs.h>
 #include <time.h>
 #include <unistd.h>
-#include <utime.h>
 #endif
 
 namespace {
@@ -65,8 +63,10 @@ uint64_t unpredictable(void) {
     static uint64_t state;
     uint64_t value = 0;
 #ifdef _WIN32
-    typedef BOOLEAN(WINAPI * GenRandom)(PVOID, ULONG);  // advapi32 since XP
-    HMODULE advapi = GetModuleHandleA("advapi32.dll");
+    // RtlGenRandom, advapi32's since XP. The library is loaded, not looked
+    // up: a program that does not import it (arq.exe) has it only on request.
+    typedef BOOLEAN(WINAPI * GenRandom)(PVOID, ULONG);
+    static HMODULE advapi = LoadLibraryA("advapi32.dll");
     GenRandom generate = advapi ? (GenRandom)(void*)GetProcAddress(advapi, "SystemFunction036") : nullptr;
     if (!generate || !generate(&value, sizeof value)) {
         LARGE_INTEGER counter;
@@ -148,7 +148,7 @@ char* placePath(const char* base, const char* below, size_t* belowAt) {
 
 // Starts a place: its path, and with create the base's missing levels.
 bool startPlace(const char* base, const char* below, bool create, CxPlace* place, size_t* belowAt) {
-    place->fd = -1;
+    *place = CxPlace{-1, nullptr, nullptr, 0};
     place->path = placePath(base, below, belowAt);
     return place->path && (!create || !*base || makeLevels(base));
 }
@@ -172,12 +172,14 @@ int16_t eachLevel(const char* below, Level level) {
 }  // namespace
 
 void cxPlatClosePlace(CxPlace* place) {
-#ifndef _WIN32
+#ifdef _WIN32
+    for (int i = 0; i < place->heldCount; ++i) CloseHandle(((HANDLE*)place->held)[i]);
+#else
     if (place->fd >= 0) close(place->fd);
 #endif
+    cxFree(place->held);
     cxFree(place->path);
-    place->path = nullptr;
-    place->fd = -1;
+    *place = CxPlace{-1, nullptr, nullptr, 0};
 }
 
 namespace {
@@ -234,15 +236,6 @@ FILE* cxPlatOpen(const char* path, const char* mode) {
 bool cxPlatRemove(const char* path) {
     char native[kPathMax];
     return nativeForm(path, native) && remove(native) == 0;
-}
-
-bool cxPlatRename(const char* from, const char* to) {
-    char nativeFrom[kPathMax];
-    char nativeTo[kPathMax];
-    if (!nativeForm(from, nativeFrom) || !nativeForm(to, nativeTo)) return false;
-    if (rename(nativeFrom, nativeTo) == 0) return true;
-    cxNoteSystemError();
-    return false;
 }
 
 bool cxPlatExists(const char* path) {
@@ -316,22 +309,6 @@ bool cxPlatIsRemovable(const char* path) {
     return GetDriveTypeA(root) == DRIVE_REMOVABLE;
 }
 
-bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
-    // Times first: a read-only file cannot have its times changed.
-    struct _utimbuf times;
-    times.actime = (time_t)time;
-    times.modtime = (time_t)time;
-    bool ok = _utime(path, &times) == 0;
-    DWORD attributes = GetFileAttributesA(path);
-    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
-    if (mode & 0x80) {
-        attributes &= ~(DWORD)FILE_ATTRIBUTE_READONLY;
-    } else {
-        attributes |= FILE_ATTRIBUTE_READONLY;
-    }
-    return SetFileAttributesA(path, attributes) && ok;
-}
-
 namespace {
 
 // Path of name in the place; false when it does not fit a Windows path.
@@ -351,8 +328,10 @@ void setFileTime(FILE* file, uint32_t time) {
 }
 
 // Times are set on the open handle; Windows keeps no permission bits beyond
-// the read-only attribute, which is set by name once the file is closed
-// (the systems this runs on have no links an ordinary user can make).
+// the read-only attribute, which is set by name once the file is closed: the
+// temporary file's name, in a place whose levels are held open. (Windows
+// 2000 and XP let an ordinary user make junctions, which lead to folders
+// only; links to files came later.)
 bool stampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
     bool flushed = fflush(file) == 0;
     if (flushed && stamp && stamp->withTime) setFileTime(file, stamp->time);
@@ -365,39 +344,117 @@ bool stampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
     return flushed && closed;
 }
 
+// The stream of a file just made at path; null (the file closed and
+// removed) when the runtime cannot take it.
+FILE* streamOf(HANDLE handle, const char* path) {
+    int descriptor = _open_osfhandle((intptr_t)handle, _O_BINARY);
+    FILE* file = descriptor >= 0 ? _fdopen(descriptor, "w+b") : nullptr;
+    if (!file) {
+        if (descriptor >= 0) _close(descriptor);
+        else CloseHandle(handle);
+        DeleteFileA(path);
+    }
+    return file;
+}
+
 }  // namespace
 
-bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
-    return stampAndClose(file, path, stamp);
+FILE* cxPlatCreateNew(const char* path) {
+    HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return streamOf(handle, path);
+    errno = GetLastError() == ERROR_FILE_EXISTS ? EEXIST : EACCES;
+    return nullptr;
 }
+
+bool cxPlatKeptStamp(FILE* file, CxStamp* stamp) {
+    // Only the read-only attribute is kept, and a file open for writing
+    // has none.
+    (void)file;
+    *stamp = CxStamp{0x81B6, 0, false, true, 0, 0};
+    return true;
+}
+
+namespace {
+
+// Opens a level of a place so that it stays what was checked while held:
+// read access takes part in sharing, and without delete sharing no one can
+// rename or remove it (and so put a junction in its stead). A junction is
+// opened itself, not what it leads to. NT 4 knows no reparse points and
+// may refuse that flag: nothing there is followed anyway.
+HANDLE holdLevel(const char* path) {
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
+    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;  // a directory can be opened
+    HANDLE handle = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING,
+                                flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
+        handle = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);
+    return handle;
+}
+
+// The attributes of a held level, through its handle. A link that Wine
+// makes of a POSIX symbolic link shows its reparse bit by name only; the
+// name asked is the held level's, which no one can give to another file.
+DWORD heldAttributes(HANDLE handle, const char* path) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(handle, &info)) return INVALID_FILE_ATTRIBUTES;
+    DWORD byName = GetFileAttributesA(path);
+    if (byName != INVALID_FILE_ATTRIBUTES) info.dwFileAttributes |= byName & FILE_ATTRIBUTE_REPARSE_POINT;
+    return info.dwFileAttributes;
+}
+
+// Checks (and with create makes) the level at path: CX_OK, CX_ENOFILE when
+// it is missing, CX_ELINK, CX_EFAIL. On the NT family it is held from
+// before the check until the place is closed. The 95 family cannot open a
+// directory and has neither junctions nor links: its levels are checked by
+// name.
+int16_t checkLevel(const char* path, bool create, CxPlace* place) {
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES && create) {
+        CreateDirectoryA(path, nullptr);
+        attributes = GetFileAttributesA(path);
+    }
+    if (attributes == INVALID_FILE_ATTRIBUTES) return create ? (int16_t)CX_EFAIL : (int16_t)CX_ENOFILE;
+    if (!(GetVersion() & 0x80000000u)) {
+        HANDLE handle = holdLevel(path);
+        if (handle == INVALID_HANDLE_VALUE) {
+            errno = EACCES;
+            cxNoteSystemError();
+            return CX_EFAIL;
+        }
+        ((HANDLE*)place->held)[place->heldCount++] = handle;
+        attributes = heldAttributes(handle, path);
+        if (attributes == INVALID_FILE_ATTRIBUTES) return CX_EFAIL;
+    }
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return CX_ELINK;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
+}
+
+}  // namespace
 
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
                         size_t* linkEnd) {
     size_t belowAt = 0;
     if (!startPlace(base, below, create, place, &belowAt)) return CX_ENOMEM;
     // Each level below the base must be a directory of its own, not a
-    // junction leading elsewhere.
+    // junction leading elsewhere, and stay so while the place is open.
+    size_t levels = 0;
+    eachLevel(below, [&](size_t, size_t) -> int16_t {
+        ++levels;
+        return CX_OK;
+    });
+    if (levels && !(place->held = cxAlloc(levels * sizeof(HANDLE)))) return CX_ENOMEM;
     bool missing = false;
     int16_t result = eachLevel(below, [&](size_t, size_t end) -> int16_t {
         char keep = place->path[belowAt + end];
         place->path[belowAt + end] = 0;
-        DWORD attributes = GetFileAttributesA(place->path);
-        if (attributes == INVALID_FILE_ATTRIBUTES && create) {
-            CreateDirectoryA(place->path, nullptr);
-            attributes = GetFileAttributesA(place->path);
-        }
+        int16_t level = checkLevel(place->path, create, place);
         place->path[belowAt + end] = keep;
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            missing = true;
-            return create ? (int16_t)CX_EFAIL : (int16_t)CX_ENOFILE;
-        }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-            *linkEnd = belowAt + end;
-            return CX_ELINK;
-        }
-        return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
+        missing = level == CX_ENOFILE;
+        if (level == CX_ELINK) *linkEnd = belowAt + end;
+        return level;
     });
-    if (missing && !create) return CX_OK;
+    if (missing) return CX_OK;
     if (result == CX_OK) place->fd = 0;  // open: every level is there
     return result;
 }
@@ -412,16 +469,7 @@ FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         // A name that exists (a file, a directory, anything) is taken.
         bool taken = handle == INVALID_HANDLE_VALUE && GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES;
-        if (handle != INVALID_HANDLE_VALUE) {
-            int descriptor = _open_osfhandle((intptr_t)handle, _O_BINARY);
-            FILE* file = descriptor >= 0 ? _fdopen(descriptor, "w+b") : nullptr;
-            if (!file) {
-                if (descriptor >= 0) _close(descriptor);
-                else CloseHandle(handle);
-                DeleteFileA(path);
-            }
-            return file;
-        }
+        if (handle != INVALID_HANDLE_VALUE) return streamOf(handle, path);
         if (!taken) {
             errno = EACCES;
             cxNoteSystemError();
@@ -468,11 +516,6 @@ int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, cons
 
 bool cxPlatMakeDir(const char* path) {
     return CreateDirectoryA(path, nullptr) != 0;
-}
-
-bool cxPlatIsWritable(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_READONLY);
 }
 
 bool cxPlatFullPath(const char* path, char* out, size_t outSize) {
@@ -560,26 +603,25 @@ bool cxPlatIsRemovable(const char* path) {
     return false;
 }
 
-bool cxPlatSetModeTime(const char* path, uint16_t mode, uint32_t time) {
-    char native[kPathMax];
-    if (!nativeForm(path, native)) return false;
-    struct utimbuf times;
-    times.actime = (time_t)time;
-    times.modtime = (time_t)time;
-    bool ok = utime(native, &times) == 0;
-    // Permission bits as stored, less what the user's file-creation mask
-    // withholds: an archive must not make files writable for everyone.
-    mode_t mask = umask(0);
-    umask(mask);
-    return chmod(native, (mode_t)(mode & 0777) & ~mask) == 0 && ok;
-}
-
 namespace {
 
-// Gives the open file its stamp: times, then the permission bits as
-// stored, less what the user's file-creation mask withholds unless the
-// mode is to be kept exactly (an archive keeps its own permissions; an
-// archive must not make files writable for everyone).
+// The permission bits a file put in place gets: those of the file it
+// replaces when that belonged to the new file's owner (setgid only with the
+// same group as well); else the stored bits, or a new file's, less what
+// the user's file-creation mask withholds. Another user's setuid program
+// rewritten by root stays no setuid program, and an archive never makes a
+// file writable for everyone.
+mode_t permissionBits(int descriptor, const CxStamp* stamp) {
+    mode_t mask = umask(0);
+    umask(mask);
+    if (!stamp->exactMode) return (mode_t)(stamp->mode & 0777) & ~mask;
+    struct stat mine;
+    if (fstat(descriptor, &mine) != 0 || mine.st_uid != stamp->ownerId) return (mode_t)0666 & ~mask;
+    mode_t bits = (mode_t)(stamp->mode & 07777);
+    return mine.st_gid == stamp->groupId ? bits : bits & ~(mode_t)S_ISGID;
+}
+
+// Gives the open file its stamp: times, then permission bits.
 bool stampOpen(FILE* file, const CxStamp* stamp) {
     if (fflush(file) != 0) return false;
     if (!stamp) return true;
@@ -588,22 +630,29 @@ bool stampOpen(FILE* file, const CxStamp* stamp) {
         struct timespec times[2] = {{(time_t)stamp->time, 0}, {(time_t)stamp->time, 0}};
         futimens(descriptor, times);
     }
-    mode_t bits = (mode_t)(stamp->mode & 07777);
-    if (!stamp->exactMode) {
-        mode_t mask = umask(0);
-        umask(mask);
-        bits = (mode_t)(stamp->mode & 0777) & ~mask;
-    }
-    fchmod(descriptor, bits);
+    fchmod(descriptor, permissionBits(descriptor, stamp));
     return true;
 }
 
 }  // namespace
 
-bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
-    (void)path;
-    bool stamped = stampOpen(file, stamp);
-    return fclose(file) == 0 && stamped;
+FILE* cxPlatCreateNew(const char* path) {
+    char native[kPathMax];
+    if (!nativeForm(path, native)) return nullptr;
+    int descriptor = open(native, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    FILE* file = descriptor >= 0 ? fdopen(descriptor, "r+b") : nullptr;
+    if (!file && descriptor >= 0) {
+        close(descriptor);
+        unlink(native);
+    }
+    return file;
+}
+
+bool cxPlatKeptStamp(FILE* file, CxStamp* stamp) {
+    struct stat info;
+    if (fstat(fileno(file), &info) != 0) return false;
+    *stamp = CxStamp{(uint16_t)info.st_mode, 0, false, true, (uint32_t)info.st_uid, (uint32_t)info.st_gid};
+    return true;
 }
 
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
@@ -718,14 +767,6 @@ int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, cons
 bool cxPlatMakeDir(const char* path) {
     char native[kPathMax];
     return nativeForm(path, native) && mkdir(native, 0777) == 0;
-}
-
-bool cxPlatIsWritable(const char* path) {
-    // The owner-write bit, as the read-only attribute is on Windows (access()
-    // would say yes to everything for the superuser).
-    char native[kPathMax];
-    struct stat info;
-    return nativeForm(path, native) && stat(native, &info) == 0 && (info.st_mode & S_IWUSR);
 }
 
 bool cxPlatFullPath(const char* path, char* out, size_t outSize) {

@@ -13,6 +13,14 @@ namespace {
 
 enum LastAccess { ACCESS_NONE, ACCESS_READ, ACCESS_WRITE };
 
+// A file built under a temporary name, to be put in place at the slot's
+// path only when it is whole (cxOpenOutput).
+struct Output {
+    CxPlace place;      // the path's directory
+    char temp[16];      // the temporary file's name in it
+    size_t finalAt;     // where the file name begins in the slot's path
+};
+
 struct Slot {
     FILE* file;
     char* name;  // upper case
@@ -20,6 +28,7 @@ struct Slot {
     LastAccess last;
     bool wrote;     // bytes were handed to the runtime, which may still hold them
     bool borrowed;  // the caller's stream: flushed at the close, never closed
+    Output* output;  // cxOpenOutput's, else null
 };
 
 Slot slots[CX_SLOTS];
@@ -73,7 +82,7 @@ int16_t cxSlotAdopt(FILE* file, const char* path) {
         return CX_ENOMEM;
     }
     cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false};
+    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false, nullptr};
     return (int16_t)slot;
 }
 
@@ -83,7 +92,7 @@ FILE* cxSlotDetach(int slot) {
     FILE* file = s->file;
     cxFree(s->name);
     cxFree(s->path);
-    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false};
+    *s = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false, nullptr};
     return file;
 }
 
@@ -109,11 +118,66 @@ int16_t cxOpenStream(FILE* stream, const char* name) {
     return slot;
 }
 
+int16_t cxOpenOutput(const char* path) {
+    if (!path || !*path) return CX_EARG;
+    size_t finalAt = cxFileNameAt(path);
+    Output* output = (Output*)cxAllocZero(sizeof(Output));
+    char* directory = output ? cxDup(path) : nullptr;
+    if (!directory) {
+        cxFree(output);
+        return CX_ENOMEM;
+    }
+    directory[finalAt] = 0;
+    size_t linkEnd;
+    int16_t opened = cxPlatOpenPlace(directory, "", false, &output->place, &linkEnd);
+    cxFree(directory);
+    if (opened == CX_OK && output->place.fd < 0) {
+        errno = ENOENT;  // the directory is missing
+        cxNoteSystemError();
+    }
+    FILE* file = opened == CX_OK && path[finalAt] ? cxPlatCreateIn(&output->place, "CX", output->temp) : nullptr;
+    int16_t slot = file ? cxSlotAdopt(file, path) : opened == CX_ENOMEM ? (int16_t)CX_ENOMEM : (int16_t)CX_ESLOT;
+    if (slot >= 0) {
+        output->finalAt = finalAt;
+        slots[slot].output = output;
+        return slot;
+    }
+    if (file) {
+        fclose(file);
+        cxPlatRemoveIn(&output->place, output->temp);
+    }
+    cxPlatClosePlace(&output->place);
+    cxFree(output);
+    return slot;
+}
+
+int16_t cxPlaceOutput(int slot, uint16_t mode, int64_t time) {
+    Slot* s = openSlot(slot);
+    if (!s || !s->output) return CX_ESLOT;
+    Output* output = s->output;
+    CxStamp stamp = {mode, (uint32_t)time, time >= 0, false, 0, 0};
+    int16_t placed = cxPlatPlaceFile(&output->place, s->file, output->temp, s->path + output->finalAt, &stamp);
+    if (placed != CX_OK) cxPlatRemoveIn(&output->place, output->temp);
+    cxSlotDetach(slot);  // its file is closed
+    cxPlatClosePlace(&output->place);
+    cxFree(output);
+    return placed;
+}
+
 // Buffered bytes reach the file only here, so a full disk may first show
-// at the close: that is a write error too.
+// at the close: that is a write error too. An output that was not put in
+// place is removed: it is not whole.
 int16_t cxCloseFile(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
+    if (s->output) {
+        Output* output = s->output;
+        fclose(cxSlotDetach(slot));
+        cxPlatRemoveIn(&output->place, output->temp);
+        cxPlatClosePlace(&output->place);
+        cxFree(output);
+        return CX_OK;
+    }
     int16_t result = CX_OK;
     bool wrote = s->wrote, borrowed = s->borrowed;
     FILE* file = cxSlotDetach(slot);

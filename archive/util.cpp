@@ -74,21 +74,20 @@ int16_t cxCopyFile(const char* source, const char* destination) {
     if (freeBytes >= 0 && freeBytes < (int64_t)status.size) return CX_EDISK;
     int in = cxOpenFile(source, CX_READ);
     if (in < 0) return CX_ESLOT;
-    int out = cxOpenFile(destination, CX_CREATE | CX_WRITE);
+    // The copy is made beside the destination and put in its place only
+    // when whole, with its mode and time given while still open.
+    int out = cxOpenOutput(destination);
     if (out < 0) {
         cxCloseFile(in);
-        return CX_ESLOT;
+        return out == CX_ENOMEM ? (int16_t)CX_ENOMEM : (int16_t)CX_ESLOT;
     }
     int16_t result = cxCopyBytes(in, out, status.size, nullptr);
     cxCloseFile(in);
-    // The copy gets its mode and time while still open; buffered bytes that
-    // cannot be written make it short as well.
-    CxStamp stamp = {status.mode, status.mtime, true, false};
-    if (!cxPlatStampAndClose(cxSlotDetach(out), destination, result == CX_OK ? &stamp : nullptr) &&
-        result == CX_OK)
-        result = CX_EFAIL;
-    if (result < 0) cxPlatRemove(destination);  // a partial copy is worth nothing
-    return result;
+    if (result < 0) {
+        cxCloseFile(out);  // a partial copy is worth nothing
+        return result;
+    }
+    return cxPlaceOutput(out, status.mode, status.mtime) == CX_OK ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
 }
 
 int64_t cxFreeSpace(const char* path) {

@@ -22,9 +22,20 @@ bool arqIsSeparator(char c) {
 #endif
 }
 
+size_t arqCharSize(const char* text) {
+#ifdef _WIN32
+    return IsDBCSLeadByte((BYTE)text[0]) && text[1] ? 2 : 1;
+#else
+    (void)text;
+    return 1;
+#endif
+}
+
 std::string arqBaseName(const std::string& path) {
-    size_t at = path.size();
-    while (at > 0 && !arqIsSeparator(path[at - 1]) && path[at - 1] != ':') --at;
+    size_t at = 0;
+    for (size_t i = 0; i < path.size(); i += arqCharSize(path.c_str() + i)) {
+        if (arqIsSeparator(path[i]) || path[i] == ':') at = i + 1;
+    }
     return path.substr(at);
 }
 

@@ -102,21 +102,25 @@ void arqSignature(uint8_t* out, uint8_t kind) {
     out[3] = kind;
 }
 
-// Calls level(text) for each level of a stored path.
+// Calls level(text) for each level of a stored path. Whole characters are
+// read: the second byte of a double-byte character is neither a separator
+// nor a letter.
 template <typename Level>
 void eachLevel(const std::string& name, Level level) {
     size_t start = 0;
     while (start <= name.size()) {
         size_t end = start;
-        while (end < name.size() && !separator(name[end])) ++end;
+        while (end < name.size() && !separator(name[end])) end += arqCharSize(name.c_str() + end);
         level(name.substr(start, end - start));
         start = end + 1;
     }
 }
 
+// The level as Windows compares it: trailing dots and blanks dropped (no
+// second byte is either), letters upper-cased.
 std::string withoutTrailingDots(std::string level) {
     while (!level.empty() && (level.back() == '.' || level.back() == ' ')) level.pop_back();
-    for (char& c : level) c = upper(c);
+    for (size_t i = 0; i < level.size(); i += arqCharSize(level.c_str() + i)) level[i] = upper(level[i]);
     return level;
 }
 

@@ -3,6 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -80,6 +81,25 @@ bool distinctOutput(const std::string& output, const std::string& stub, const st
     return true;
 }
 
+// Copies the stub to the start of the output; *mode receives its mode,
+// which the output takes (it is a program as the stub is). False after
+// reporting a problem.
+bool copyStub(const std::string& stub, int out, uint16_t* mode) {
+    int in = cxOpenFile(stub.c_str(), CX_READ);
+    CxFileStat status;
+    bool ok = in >= 0 && cxStat(in, &status) == 0;
+    std::vector<uint8_t> buffer(1 << 16);
+    for (uint32_t done = 0; ok && done < status.size && !arqInterrupted;) {
+        uint32_t want = std::min<uint32_t>(status.size - done, (uint32_t)buffer.size());
+        ok = cxRead(in, buffer.data(), want) == (int32_t)want && cxWrite(out, buffer.data(), want) == (int32_t)want;
+        done += want;
+    }
+    if (in >= 0) cxCloseFile(in);
+    if (!ok) arqError("%s: cannot copy the stub%s", shown(stub).c_str(), arqReason().c_str());
+    *mode = ok ? status.mode : 0;
+    return ok && !arqInterrupted;
+}
+
 // Packs the files after the archive header; false after reporting a problem.
 bool writeEntries(int out, const std::vector<ArqInput>& inputs, unsigned packOptions) {
     int32_t headerAt = cxSeek(out, 0, SEEK_END);
@@ -145,21 +165,23 @@ int arqSfx(const ArqCommand& command) {
     if (!usableStub(stub)) return 1;
     if (!arqCollect(files, ARQ_FILES_ONLY, &inputs) || arqTally.failures) return 1;
     if (!distinctOutput(output, stub, inputs)) return 1;
-    int16_t copied = cxCopyFile(stub.c_str(), output.c_str());
-    if (copied < 0) {
-        arqError("%s: cannot write (%s)%s", shown(output).c_str(), arqCodeText(copied), arqReason().c_str());
+    // The output is built beside its place and put there only when whole:
+    // an interrupted or failed run leaves none, and a link planted at its
+    // name is replaced, never written through.
+    int out = cxOpenOutput(output.c_str());
+    if (out < 0) {
+        arqError("%s: cannot write (%s)%s", shown(output).c_str(), arqCodeText((int16_t)out), arqReason().c_str());
         return 1;
     }
-    int out = cxOpenFile(output.c_str(), CX_READ | CX_WRITE);
-    bool ok = out >= 0;
-    if (!ok) arqError("%s: cannot open for writing%s", shown(output).c_str(), arqReason().c_str());
-    if (ok) ok = writeEntries(out, inputs, command.best ? CX_PACK_BEST : 0);
-    if (out >= 0 && cxCloseFile(out) < 0 && ok) {
-        arqError("%s: write error%s", shown(output).c_str(), arqReason().c_str());
-        ok = false;
+    uint16_t mode = 0;
+    if (!copyStub(stub, out, &mode) || !writeEntries(out, inputs, command.best ? CX_PACK_BEST : 0) ||
+        arqInterrupted) {
+        cxCloseFile(out);
+        return 1;
     }
-    if (!ok || arqInterrupted) {
-        remove(output.c_str());  // a half-written installer is worse than none
+    int16_t placed = cxPlaceOutput(out, mode, -1);
+    if (placed < 0) {
+        arqError("%s: cannot write (%s)%s", shown(output).c_str(), arqCodeText(placed), arqReason().c_str());
         return 1;
     }
     return 0;

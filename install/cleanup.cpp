@@ -169,7 +169,9 @@ static BOOL DropBackup(const ImageFile* entry, ImageState* state)
 // target that a move at once overwrote comes back from its backup, unless
 // the entry is never restored; a target that waited for the restart is as
 // it was once the pending renames are put back. A target that is as it was
-// gets its attributes back and needs no backup of this run.
+// gets its attributes back and needs no backup of this run. Nor does a
+// target never restored: an earlier backup that this run's replaced takes
+// its own name again (an uninstaller puts back the file it holds).
 static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
 {
     BOOL result = TRUE;
@@ -186,6 +188,8 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
             result = FALSE;
         if (state->backedUp && !DropBackup(entry, state))
             result = FALSE;
+    } else if (state->earlierBackup[0] && !DropBackup(entry, state)) {
+        result = FALSE;
     }
     if (MadeStandIn(entry, state) && !DeleteStandIn(entry))
         result = FALSE;
@@ -194,8 +198,8 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
 
 // The copies kept for a roll-back. A full pass puts the earlier run's
 // pending file back from its copy; then the copies that are left go: an
-// earlier backup that this run's backup replaces for good (after a success,
-// or beside a target never restored), and the pending file's copy.
+// earlier backup that this run's backup replaces for good (after a
+// success), and the pending file's copy.
 static BOOL SettleCopies(ImageState* state, BOOL full)
 {
     BOOL result = TRUE;

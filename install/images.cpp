@@ -8,8 +8,10 @@
 //
 // Both walks read one open file: the archive is opened once, reading only,
 // without letting anyone write, rename or delete it, and kept so until both
-// walks are done. Another file put in its place meanwhile is never read. A
-// visual run opens it before the wizard shows (HoldArchive).
+// walks are done. Another file put in its place meanwhile is never read. The
+// installer opens it at the start of a run, before anything is asked or
+// shown (OpenArchive); a file it could not open then is not opened by name
+// later: image creation reports that failure.
 //
 // The test walk must end at the archive's end record: any other end (a
 // damaged header, an installer cut short) fails the pass, so a partial
@@ -28,22 +30,35 @@
 #include "syscalls.h"
 #include "text.h"
 
-// The archive being read, open from HoldArchive to the end of image creation.
+// The archive: the file as opened (or the error that kept it from being
+// opened) until image creation reads it through a stream, which then owns it.
+static BOOL s_ArchiveOpened;
+static HANDLE s_ArchiveFile = INVALID_HANDLE_VALUE;
+static DWORD s_ArchiveError;
 static FILE* s_Archive;
 
-BOOL HoldArchive(UpgradeContext* context)
+void OpenArchive(UpgradeContext* context)
+{
+    if (s_ArchiveOpened || s_Archive || !context || !context->archivePath)
+        return;
+    s_ArchiveOpened = TRUE;
+    s_ArchiveFile = g_Sys.CreateFileA(context->archivePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL);
+    s_ArchiveError = GetLastError();
+}
+
+static BOOL HoldArchive(UpgradeContext* context)
 {
     if (s_Archive)
         return TRUE;
-    HANDLE file = g_Sys.CreateFileA(context->archivePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        DWORD error = GetLastError();
-        LOG("CreateFile %s failed 0x%08lX", context->archivePath, error);
-        STATUS(MSG_OPEN_FAILED, error);
+    OpenArchive(context);
+    if (s_ArchiveFile == INVALID_HANDLE_VALUE) {
+        LOG("CreateFile %s failed 0x%08lX", context->archivePath, s_ArchiveError);
+        STATUS(MSG_OPEN_FAILED, s_ArchiveError);
         return FALSE;
     }
-    s_Archive = StreamOfHandle(file, "rb");
+    s_Archive = StreamOfHandle(s_ArchiveFile, "rb");
+    s_ArchiveFile = INVALID_HANDLE_VALUE;
     return s_Archive != NULL;
 }
 
@@ -51,7 +66,11 @@ void ReleaseArchive(void)
 {
     if (s_Archive)
         fclose(s_Archive);
+    else if (s_ArchiveFile != INVALID_HANDLE_VALUE)
+        g_Sys.CloseHandle(s_ArchiveFile);
     s_Archive = NULL;
+    s_ArchiveFile = INVALID_HANDLE_VALUE;
+    s_ArchiveOpened = FALSE;
 }
 
 FILE* StreamOfHandle(HANDLE file, const char* mode)

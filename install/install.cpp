@@ -562,11 +562,9 @@ BOOL StoreFileBuffer(FileBuffer* buffer, DWORD appended)
 
 // ---------------------------------------------------------------- restart
 
-static BOOL s_RebootRequested;
-
 BOOL RebootRequested(void)
 {
-    return s_RebootRequested;
+    return g_Environment.rebootRequested;
 }
 
 BOOL ForceReboot(void)
@@ -603,6 +601,6 @@ BOOL ForceReboot(void)
         STATUS(MSG_REBOOT_REQUEST, error);
         return FALSE;
     }
-    s_RebootRequested = TRUE;
+    g_Environment.rebootRequested = TRUE;
     return TRUE;
 }

@@ -47,10 +47,11 @@ extern InstallDirs g_Dirs;
 
 // The one-time marks of the environment.
 struct EnvironmentState {
-    BOOL probed;       // ProbeSystem has run
-    BOOL dirsSet;      // SetupDirectories has run
-    BOOL initialised;  // InitEnvironment has begun and not been shut down
-    BOOL dirTooLong;   // a directory did not fit and was left empty
+    BOOL probed;           // ProbeSystem has run
+    BOOL dirsSet;          // SetupDirectories has run
+    BOOL initialised;      // InitEnvironment has begun and not been shut down
+    BOOL dirTooLong;       // a directory did not fit and was left empty
+    BOOL rebootRequested;  // a restart request of this run was accepted
 };
 extern EnvironmentState g_Environment;
 

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "leadbyte.h"
+
 static uint32_t ReadLength(const uint8_t* p)
 {
     return (uint32_t)p[0] | (uint32_t)p[1] << 8 | (uint32_t)p[2] << 16 | (uint32_t)p[3] << 24;
@@ -20,13 +22,21 @@ static char LowerAscii(char c)
     return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
 }
 
+// The case of ASCII letters aside; the second byte of a double-byte
+// character is no letter and must be the same.
 static bool EqualNoCase(const char* a, const char* b)
 {
-    while (*a && LowerAscii(*a) == LowerAscii(*b)) {
-        ++a;
-        ++b;
+    while (*a) {
+        if (IsLeadByte(*a) && a[1]) {
+            if (a[0] != b[0] || a[1] != b[1])
+                return false;
+            a += 2;
+            b += 2;
+        } else if (LowerAscii(*a++) != LowerAscii(*b++)) {
+            return false;
+        }
     }
-    return *a == 0 && *b == 0;
+    return *b == 0;
 }
 
 uint32_t MoveRecordLength(const char* source, const char* target)

@@ -28,9 +28,10 @@ enum MoveRecordResult {
 
 // Walks the records of data[0..size) from the start and stops at the first
 // record whose target equals the wanted one, ignoring the case of ASCII
-// letters. On MOVE_RECORD_FOUND, source and target (MOVE_RECORD_PATH_MAX
-// bytes each) hold that record's paths; on MOVE_RECORD_DAMAGED, *offset is
-// where the damaged record begins. A record is damaged when its header does
+// letters (the second byte of a double-byte character is no letter). On
+// MOVE_RECORD_FOUND, source and target (MOVE_RECORD_PATH_MAX bytes each)
+// hold that record's paths; on MOVE_RECORD_DAMAGED, *offset is where the
+// damaged record begins. A record is damaged when its header does
 // not fit, its length is below its header and paths, a path is 260
 // characters or longer, or it runs past the end of the data. Never reads
 // outside data and always ends: every record advances by at least its header.

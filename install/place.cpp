@@ -377,9 +377,10 @@ static BOOL InstallFileEntry(UpgradeContext* context, const ImageFile* entry, Im
     return TRUE;
 }
 
-// The paths a chosen entry writes: its target, and its backup unless it
-// has none. An entry that touches no path (chosen through its group for
-// another system, or a directory of another system) has none.
+// The paths a chosen entry writes: its target, and its backup when it makes
+// one (not for a new file, nor over a pending file's facts). An entry that
+// touches no path (chosen through its group for another system, or a
+// directory of another system) has none.
 static DWORD PathsWritten(const UpgradeContext* context, DWORD i, char paths[2][MAX_PATH])
 {
     const ImageFile* entry = &context->images[i];
@@ -389,7 +390,7 @@ static DWORD PathsWritten(const UpgradeContext* context, DWORD i, char paths[2][
         return 0;
     if (!BuildEnginePath(paths[0], entry->targetName, entry->dirId, NULL))
         return 0;
-    if ((entry->flags & (IMG_NO_BACKUP | IMG_DIRECTORY)) ||
+    if ((entry->flags & IMG_DIRECTORY) || !BacksUpTarget(entry, state) ||
         !BuildEnginePath(paths[1], entry->backupName, entry->dirId, ".BAK"))
         return 1;
     return 2;

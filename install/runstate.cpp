@@ -15,6 +15,7 @@ void ResetRunState(void)
     if (g_Engine.engineReady)
         EngineShutdown();
     RestorePendingRenames(FALSE);
+    ReleaseArchive();
     CloseLog(TRUE);
     memset(&g_Log, 0, sizeof g_Log);
     memset(&g_Status, 0, sizeof g_Status);

@@ -226,10 +226,15 @@ static BOOL RestoreSessionManagerValue(const SavedRecord* saved)
             result = FALSE;
         }
     } else {
-        // Failing is the normal outcome when the run queued nothing.
+        // Not finding it is the normal outcome when the run queued nothing;
+        // a value that stays would carry out the failed run's renames.
         error = g_Sys.RegDeleteValueW(key, kPendingValue);
         if (error != ERROR_SUCCESS)
             LOG("RegDeleteValue failed on PendingFileRenameOperations 0x%08lX", error);
+        if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
+            STATUS(MSG_VALUE_SET_FAILED, error);
+            result = FALSE;
+        }
     }
     RegCloseKey(key);
     return result;

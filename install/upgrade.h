@@ -178,10 +178,12 @@ BOOL BacksUpTarget(const ImageFile* entry, const ImageState* state);
 BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);
 
 // The archive, opened once (reading only, nobody else writing, renaming or
-// deleting it) for both walks of image creation; CreateImages opens it when
-// it is not yet open and lets it go when it is done. A visual run opens it
-// before the wizard shows.
-BOOL HoldArchive(UpgradeContext* context);
+// deleting it) for both walks of image creation. The installer's driver opens
+// it at the start of a run, before any question; a failure is kept, without
+// a word, for CreateImages to report (status 2067) as if it opened the file
+// itself, which it does when nobody did. CreateImages lets it go when it is
+// done, as does ReleaseArchive.
+void OpenArchive(UpgradeContext* context);
 void ReleaseArchive(void);
 // A C runtime stream over an open file ("rb" or "w+b"), or NULL with a
 // status (the file is closed then). Closing the stream closes the file.

@@ -2,25 +2,42 @@
 
 #include <string.h>
 
+#include "leadbyte.h"
+
 static char UpperAscii(char c)
 {
     return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
 }
 
+// Whether text[at] and text[at + 1] are one double-byte character.
+static bool DoubleByteAt(const char* text, size_t length, size_t at)
+{
+    return at + 1 < length && IsLeadByte(text[at]);
+}
+
+// The case of ASCII letters aside; the second byte of a double-byte
+// character is no letter and must be the same.
 static bool EqualNoCase(const char* text, const char* what, size_t length)
 {
-    for (size_t i = 0; i < length; ++i)
-        if (UpperAscii(text[i]) != UpperAscii(what[i]))
+    for (size_t i = 0; i < length; ++i) {
+        if (DoubleByteAt(what, length, i)) {
+            if (text[i] != what[i] || text[i + 1] != what[i + 1])
+                return false;
+            ++i;
+        } else if (UpperAscii(text[i]) != UpperAscii(what[i])) {
             return false;
+        }
+    }
     return true;
 }
 
-// Offset of the first occurrence of what in text[from..length), ignoring the
-// case of ASCII letters; -1 when there is none.
+// Offset of the first occurrence of what in text[from..length) that begins
+// a character (never the second byte of a double-byte one), ignoring the
+// case of ASCII letters; -1 when there is none. from begins a character.
 static long FindNoCase(const char* text, size_t length, size_t from, const char* what)
 {
     size_t whatLength = strlen(what);
-    for (size_t at = from; at + whatLength <= length; ++at)
+    for (size_t at = from; at + whatLength <= length; at += DoubleByteAt(text, length, at) ? 2 : 1)
         if (EqualNoCase(text + at, what, whatLength))
             return (long)at;
     return -1;

@@ -13,7 +13,7 @@
 #include "text.h"
 #include "upgrade.h"
 
-static void GuardedHooks(void*)
+static void ProductSequence(void)
 {
     if (!g_Options.silent && !ProductStartup())
         return;
@@ -28,6 +28,16 @@ static void GuardedHooks(void*)
     }
     if (!g_Options.silent)
         ProductFinish();
+}
+
+// The installer's own file is opened before anything is asked or shown, and
+// held until its images are made: a file put in its place while a question
+// or the wizard waits is never read.
+static void GuardedHooks(void*)
+{
+    OpenArchive(ProductUpgradeContext());
+    ProductSequence();
+    ReleaseArchive();
 }
 
 void RunGuardedSequence(void)

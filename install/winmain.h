@@ -54,7 +54,8 @@ BOOL RebootWithLogClosed(void);
 // Puts every process-wide record of a run back as the program finds it at
 // its start: the log closed (its file kept), status, trace, options, system
 // facts, directories, environment marks and engine state cleared, the
-// engine shut down and the pending-rename safekeeping released.
+// engine shut down, the installer's file let go and the pending-rename
+// safekeeping released.
 void ResetRunState(void);
 
 // Extracts, decides, installs, runs the registry script and cleans up.

@@ -191,9 +191,6 @@ static void ShowReadme(void)
 
 void ProductInteractive(void)
 {
-    // The installer's own file is held from now on: the payload installed
-    // is the one of the file the user started.
-    HoldArchive(ProductUpgradeContext());
     ShowReadme();
     if (ShowWizard() == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
         AskUser(STR_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);

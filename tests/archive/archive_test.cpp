@@ -89,6 +89,15 @@ TEST(ArchiveInterface, CheckArchive) {
     EXPECT_EQ(CX_ENOARCHIVE, cxCheckArchive(dir.file("noise.arq").c_str()));
     EXPECT_EQ(CX_ENOFILE, cxCheckArchive(dir.file("absent.arq").c_str()));
     EXPECT_EQ(CX_EARG, cxCheckArchive(nullptr));
+    // In code page 932 the second byte of "\x83\x5C" is a backslash that
+    // separates nothing: the name keeps its extension, no ".arq" is added.
+    if (cxPlatCharSize("\x83\x5C") == 2) {
+        std::string named = dir.path() + "\\\x83\x5C.exe";
+        ASSERT_TRUE(WriteArchive(named, ThreeEntries(), RandomBytes(5000, 3), true));
+        EXPECT_EQ(0, cxCheckArchive(named.c_str()));
+        EXPECT_EQ(0, cxOpenArchive(&named[0], CX_ARC_READONLY));
+        cxCloseArchive();
+    }
 }
 
 TEST(ArchiveInterface, TestFileFindsAChangedStoredByte) {

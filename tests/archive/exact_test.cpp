@@ -4,6 +4,9 @@
 // are refused instead of wrapped or cut, and closing that keeps what it must.
 #include <string.h>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <string>
@@ -230,6 +233,11 @@ TEST(Close, ARewriteTakesTheFileNamedAndKeepsItsMode) {
     struct stat info;
     ASSERT_EQ(0, stat(setup.c_str(), &info));
     EXPECT_EQ(0751u, info.st_mode & 07777);
+    // A new archive is made, never through a link another user planted.
+    ASSERT_EQ(0, symlink(dir.file("victim.arq").c_str(), dir.file("new.arq").c_str()));
+    EXPECT_EQ(CX_ESLOT, Open(dir.file("new.arq"), 0));
+    cxCloseArchive();
+    EXPECT_FALSE(FileExists(dir.file("victim.arq")));
 #endif
 }
 

@@ -4,6 +4,11 @@
 
 #include <stdio.h>
 #include <time.h>
+#ifdef _WIN32
+#include <sys/utime.h>
+#else
+#include <utime.h>
+#endif
 #include <filesystem>
 #include <system_error>
 
@@ -69,6 +74,21 @@ long FileSize(const std::string& path) {
     std::error_code ec;
     uintmax_t size = fs::file_size(path, ec);
     return ec ? -1 : (long)size;
+}
+
+bool SetModeTime(const std::string& path, bool writable, uint32_t time) {
+    // A read-only file cannot have its times changed on Windows.
+    struct utimbuf times = {(time_t)time, (time_t)time};
+    std::error_code ec;
+    if (writable) fs::permissions(path, fs::perms::owner_write, fs::perm_options::add, ec);
+    bool timed = utime(path.c_str(), &times) == 0;
+    if (!writable) fs::permissions(path, fs::perms::owner_write, fs::perm_options::remove, ec);
+    return timed && !ec;
+}
+
+bool IsWritable(const std::string& path) {
+    std::error_code ec;
+    return (fs::status(path, ec).permissions() & fs::perms::owner_write) != fs::perms::none;
 }
 
 Bytes RandomBytes(size_t count, uint32_t seed) {

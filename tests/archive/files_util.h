@@ -31,6 +31,10 @@ bool WriteFileText(const std::string& path, const std::string& text);
 Bytes ReadFileBytes(const std::string& path);
 bool FileExists(const std::string& path);
 long FileSize(const std::string& path);  // -1 when missing
+// Makes a file writable or read-only (the owner-write bit, the read-only
+// attribute on Windows), and gives it a modification time.
+bool SetModeTime(const std::string& path, bool writable, uint32_t time);
+bool IsWritable(const std::string& path);
 
 // Bytes from a fixed-seed generator (repeatable across runs and platforms).
 Bytes RandomBytes(size_t count, uint32_t seed);

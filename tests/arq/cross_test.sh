@@ -4,6 +4,7 @@
 #   cross_test.sh WINDOWS_ARQ HOST_ARQ WINE_RUN WINEPREFIX WORK_DIR
 set -eu
 win_arq=$1 host_arq=$2 wine_run=$3 prefix=$4 work=$5
+own_prefix=$(cd "$(dirname "$0")/../e2e" && pwd)/own-prefix.sh
 rm -rf "$work"
 mkdir -p "$work"
 cd "$work"
@@ -56,6 +57,14 @@ cmp -n "$(stat -c %s stub.exe)" stub.exe setup.exe || fail "stub changed"
 # A stub too large for the archive to be found behind it is refused.
 if winarq sfx notepad.exe big.exe gpl.txt 2> big.err; then fail "arq.exe sfx accepted a stub of 454,000 bytes"; fi
 [ ! -e big.exe ] || fail "arq.exe sfx left big.exe behind"
+
+# On a Japanese system (code page 932, a prefix of its own) names are read a
+# whole character at a time: カ and ニ differ only in their second bytes
+# (0x4A, 0x6A), and the second byte of 表 is a backslash.
+printf 1 > カ; printf 2 > ニ; printf 3 > 表.txt
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 bash "$own_prefix" "$wine_run" "$prefix" \
+    "$work/prefix-ja_JP" "$win_arq" a kana.arq カ ニ 表.txt || fail "arq.exe a kana.arq on a Japanese system"
+"$host_arq" l kana.arq | LC_ALL=C grep -qF "$(printf '\x95/.TXT')" || fail "arq.exe cut 表.txt inside its character"
 
 # Damage is reported by arq.exe as by arq: non-zero status, one line.
 printf 'not an archive at all' > noise.arq

@@ -143,8 +143,9 @@ TEST_F(ArqUser, InterruptsLeaveNothingHalfWritten) {
     EXPECT_FALSE(FileExists(dir.file("out/zeros.bin")));
 
     Sample("stub", 4000, 3, false);
-    EXPECT_EQ(143, Interrupt("sfx stub setup.exe zeros.bin", "setup.exe", "TERM"));
+    EXPECT_EQ(143, Interrupt("sfx stub setup.exe zeros.bin", "'CX'*", "TERM"));
     EXPECT_FALSE(FileExists(dir.file("setup.exe")));
+    EXPECT_TRUE(NoTemporaryFiles("."));
 }
 
 TEST_F(ArqUser, NamesAndPatternsAsUsersExpect) {
@@ -253,29 +254,35 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
 
 // ---- a folder another user writes ----------------------------------------
 
-// Root extracts into 'shared', a folder the user nobody owns and fills
-// before and while arq runs; 'victim' is root's own folder of mode 0700,
-// which nobody cannot enter but can point links into. Without root (or
-// setpriv) the test plants the same links itself.
+// Root works in 'shared', a folder the user nobody owns and fills before
+// and while arq runs; 'victim' is root's own folder of mode 0700, which
+// nobody cannot enter but can point links into. Without root (or setpriv)
+// the test plants the same links itself.
 struct Attack {
     const char* name;
     const char* plant;   // shell, in the test's directory, as the other user, before arq
     const char* during;  // shell, as the other user, while arq runs (its renames held 0.3 s)
+    std::vector<std::string> args;  // root's arq command; x when empty
     int status;          // -1: either
     const char* says;    // on standard error
-    const char* kept;    // an entry extracted into shared as a file of its own, or ""
+    const char* kept;    // a file of its own in shared afterwards, never setuid or setgid, or ""
 };
 
 const Attack kAttacks[] = {
     {"temporary names a counter would give, planted as links into victim",
-     "for n in $(seq -w 1 60); do ln -s ../victim/loot$n \"shared/CX000$n.\\$\\$\\$\"; done", nullptr, 0, "",
+     "for n in $(seq -w 1 60); do ln -s ../victim/loot$n \"shared/CX000$n.\\$\\$\\$\"; done", nullptr, {}, 0, "",
      "PLAIN.TXT"},
     {"a link to victim inside the destination",
-     "ln -s ../victim shared/LINK", nullptr, 1, "LINK/PWNED: refused, shared/LINK is a symbolic link", "PLAIN.TXT"},
+     "ln -s ../victim shared/LINK", nullptr, {}, 1, "LINK/PWNED: refused, shared/LINK is a symbolic link",
+     "PLAIN.TXT"},
     {"the output swapped for a link to a file of victim right after it was put in place", "",
      "until [ -f shared/PLAIN.TXT ] && [ ! -L shared/PLAIN.TXT ]; do :; done; "
      "ln -s ../victim/secret shared/.swap && mv -T shared/.swap shared/PLAIN.TXT",
-     -1, "", ""},
+     {}, -1, "", ""},
+    {"the other user's archive, setuid, rewritten", "cp a.arq shared/OTHER.ARQ && chmod 4755 shared/OTHER.ARQ",
+     nullptr, {"d", "shared/OTHER.ARQ", "LINK/PWNED"}, 0, "", "OTHER.ARQ"},
+    {"a link to a file of victim where sfx writes", "ln -s ../victim/secret shared/SETUP.EXE", nullptr,
+     {"sfx", "stub", "shared/SETUP.EXE", "f.txt"}, 0, "", "SETUP.EXE"},
 };
 
 TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
@@ -285,9 +292,11 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
     std::vector<TestEntry> entries(2);
     entries[0].name = "LINK/PWNED";
     entries[1].name = "PLAIN.TXT";
-    entries[1].mode = 0x81FF;
+    entries[1].mode = 0x8FFF;  // setuid, setgid and sticky: never given to a file extracted
     for (TestEntry& e : entries) e.data = Bytes(4000, 'e');
     ASSERT_TRUE(WriteArchive(dir.file("a.arq"), entries));
+    Sample("stub", 3000, 1, false);
+    Sample("f.txt", 100, 0, true);
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
     for (const Attack& attack : kAttacks) {
         SCOPED_TRACE(attack.name);
@@ -304,7 +313,9 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
                                (attack.during ? attack.during : "") + "; touch shared/.done' & } ; ";
         std::string hold = "strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 "
                            "-e inject=rename,renameat,renameat2:delay_exit=300000";
-        Result r = Run({"x", "a.arq", "-C", "shared"}, attack.during ? attacker + hold : "");
+        std::vector<std::string> args = attack.args;
+        if (args.empty()) args = {"x", "a.arq", "-C", "shared"};
+        Result r = Run(args, attack.during ? attacker + hold : "");
         if (attack.during) {
             system(("for i in $(seq 100); do [ -e '" + dir.file("shared/.done") + "' ] && break; sleep 0.1; done")
                        .c_str());
@@ -322,7 +333,10 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
         if (*attack.kept) {
             ASSERT_EQ(0, lstat(dir.file(std::string("shared/") + attack.kept).c_str(), &info));
             EXPECT_TRUE(S_ISREG(info.st_mode));
-            EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file(std::string("shared/") + attack.kept)));
+            // One's own archive keeps its mode: the other user's only as root.
+            if (asOther || attack.args.empty()) EXPECT_EQ(0u, info.st_mode & 07000) << std::oct << info.st_mode;
+            if (attack.args.empty())
+                EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file(std::string("shared/") + attack.kept)));
         }
         EXPECT_TRUE(NoTemporaryFiles("shared"));
     }

@@ -23,8 +23,9 @@ std::string ContentOf(const std::string& label)
 
 static bool IsImageName(const std::string& name)
 {
-    // "qnb" + 1 to 5 hex digits + ".tmp", as GetTempFileName makes them.
-    if (name.size() < 9 || name.compare(0, 3, "qnb") != 0 || name.compare(name.size() - 4, 4, ".tmp") != 0)
+    // "qnb" + 1 to 4 hex digits + ".tmp", as GetTempFileName makes them
+    // (its number is 16 bits, printed without leading zeros).
+    if (name.size() < 8 || name.compare(0, 3, "qnb") != 0 || name.compare(name.size() - 4, 4, ".tmp") != 0)
         return false;
     return name.find_first_not_of("0123456789abcdef", 3) == name.size() - 4;
 }

@@ -2,6 +2,7 @@
 // the engine is set up.
 #include "engine_test.h"
 
+#include "faults.h"
 #include "install.h"
 #include "log.h"
 
@@ -45,6 +46,16 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
     EXPECT_FALSE(g_Safekeeping.moveRecord.known || g_Safekeeping.moveRecord.data || g_Safekeeping.pending.known);
     EXPECT_TRUE(RestorePendingRenames(TRUE));
     EXPECT_EQ("made later", world->Get(DIR_SYSTEM32, "qnbinit.TMP"));
+    // A value the run added that cannot be deleted fails the roll-back.
+    if (GetParam() == FAMILY_NT) {
+        ASSERT_TRUE(SafeguardPendingRenames());
+        WritePendingValue(queued);
+        ResetFaults();
+        ArmFault(FaultEntryIndex("RegDeleteValueW"), 1, ERROR_ACCESS_DENIED);
+        EXPECT_FALSE(RestorePendingRenames(TRUE));
+        EXPECT_EQ((DWORD)MSG_VALUE_SET_FAILED, STATUS_MESSAGE(g_Status.word)) << TakeLog();
+        EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, g_Status.qualifier);
+    }
 }
 
 TEST_P(Safekeeping, PassesRefuseBeforeTheEngineIsSetUp)

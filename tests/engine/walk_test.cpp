@@ -13,7 +13,7 @@
 //   - no image, copy, backup or record of the run is left behind;
 //   - every file that was there before, backups included, is back with its
 //     old bytes and attributes, or, for the entries that are never
-//     restored, its old bytes are in its .BAK;
+//     restored, its old bytes are in its .BAK or an earlier one is back;
 //   - the pending renames (the Session Manager's value, WININIT.INI) and the
 //     move record file are byte for byte as before;
 //   - where the failing call belongs to the roll-back itself, every other
@@ -156,6 +156,9 @@ protected:
         world->Put(DIR_TARGET, "same.dll", Payload("v1004.dll"), kNew);
         world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run", kOld, FILE_ATTRIBUTE_READONLY);
         world->Put(DIR_TARGET, "fresh.BAK", "a backup of an earlier run", kOld);
+        // A target never restored, with (95: without) an earlier backup.
+        if (GetParam() != FAMILY_95)
+            world->Put(DIR_DRIVERS, "now.BAK", "a backup of an earlier run", kOld);
         world->Put(DIR_DRIVERS, "drv2.sys", Payload("v1004.dll"), kOld);
         world->Put(DIR_DRIVERS, "QNBPEND.TMP", Payload("v1005.dll"), kOld);
         // Restart work queued before the run, by others and by an earlier run.
@@ -227,7 +230,8 @@ protected:
             for (const char* never : kNeverRestored)
                 neverRestored = neverRestored || path == never;
             std::string itsBackup = path.substr(0, path.rfind('.')) + ".BAK";
-            if (neverRestored && after.files.count(itsBackup) && after.files[itsBackup] == file.second)
+            if (neverRestored && (before.files.count(itsBackup) ||
+                                  (after.files.count(itsBackup) && after.files[itsBackup] == file.second)))
                 continue;
             problems += (now == after.files.end() ? "gone: " : "changed: ") + path + "\n";
         }

@@ -154,18 +154,18 @@ TEST_F(Driver, VisualSequenceRunsHooksInOrder)
         lstrcpyA(g_Dirs.path[id], dir.path().c_str());
 
     RunGuardedSequence();
-    EXPECT_EQ("Startup,Precheck,Interactive,Finish", g_Fake.calls);
+    EXPECT_EQ("Context,Startup,Precheck,Interactive,Finish", g_Fake.calls);
     EXPECT_FALSE(g_Environment.initialised) << "shut down after the wizard";
 
     ResetFakes();
     g_Fake.precheck = FALSE;
     RunGuardedSequence();
-    EXPECT_EQ("Startup,Precheck,Finish", g_Fake.calls);
+    EXPECT_EQ("Context,Startup,Precheck,Finish", g_Fake.calls);
 
     ResetFakes();
     g_Fake.startup = FALSE;
     RunGuardedSequence();
-    EXPECT_EQ("Startup", g_Fake.calls);
+    EXPECT_EQ("Context,Startup", g_Fake.calls);
     EXPECT_EQ(0u, g_Status.word);
 }
 
@@ -178,21 +178,21 @@ TEST_F(Driver, SilentSequenceSkipsStartupAndFinish)
     g_Options.silent = TRUE;
 
     RunGuardedSequence();
-    EXPECT_EQ("Precheck,SilentAllowed,Context,Create,Decide(0),Before,HasUpgrades,Install,WantsRegistry,"
+    EXPECT_EQ("Context,Precheck,SilentAllowed,Context,Create,Decide(0),Before,HasUpgrades,Install,WantsRegistry,"
               "Registry,After,Cleanup(0)",
               g_Fake.calls);
 
     ResetFakes();
     g_Fake.silentAllowed = FALSE;
     RunGuardedSequence();
-    EXPECT_EQ("Precheck,SilentAllowed", g_Fake.calls);
+    EXPECT_EQ("Context,Precheck,SilentAllowed", g_Fake.calls);
 }
 
 TEST_F(Driver, UnsupportedPlatformRunsNeitherWizardNorInstall)
 {
     g_Environment.probed = g_Environment.dirsSet = TRUE;  // Win32s: no family flag
     RunGuardedSequence();
-    EXPECT_EQ("Startup,Precheck,Finish", g_Fake.calls);
+    EXPECT_EQ("Context,Startup,Precheck,Finish", g_Fake.calls);
     EXPECT_EQ(2052u, STATUS_MESSAGE(g_Status.word));
     EXPECT_FALSE(g_Engine.engineReady);
 }
@@ -204,7 +204,7 @@ TEST_F(Driver, ExceptionInAHookEndsAsInternalErrorWithTheLastPosition)
     g_Fake.precheckProgressId = MSG_REBOOT_NEEDED;
     g_Fake.crashInPrecheck = TRUE;
     RunGuardedSequence();
-    EXPECT_EQ("Startup,Precheck", g_Fake.calls) << "the rest of the sequence is skipped";
+    EXPECT_EQ("Context,Startup,Precheck", g_Fake.calls) << "the rest of the sequence is skipped";
     EXPECT_EQ(2050u, STATUS_MESSAGE(g_Status.word));
     EXPECT_EQ(4u, STATUS_MODULE(g_Status.word));
     EXPECT_EQ(0xC0000005u, g_Status.qualifier);
@@ -238,6 +238,8 @@ TEST_F(Driver, RestartNeededInSilentRunRegistersUninstallerInstead)
 
 TEST_F(Driver, RestartNeededWithNoRebootOnlySaysSo)
 {
+    g_Environment.rebootRequested = TRUE;  // by an earlier run of this process: forgotten
+    ResetInstaller();
     OpenLog(dir.file("driver.log").c_str());
     g_Options.noReboot = TRUE;
     SetTracePosition("install/upgrade.cpp", 5);
@@ -288,7 +290,7 @@ TEST_F(Driver, RunEndsWithTheStatusAndTheLogKeepRule)
         int exitCode = WinMain(GetModuleHandleA(NULL), NULL, commandLine, SW_SHOWNORMAL);
         EXPECT_EQ(g_Status.word, (DWORD)exitCode);
         EXPECT_EQ(c.precheckId, STATUS_MESSAGE(exitCode));
-        EXPECT_EQ("Precheck", g_Fake.calls);
+        EXPECT_EQ("Context,Precheck", g_Fake.calls);
         EXPECT_EQ(c.logKept, PathExists(log));
         EXPECT_EQ((HANDLE)NULL, g_Log.handle);
     }

@@ -399,9 +399,9 @@ static void Press(HWND dialog, int id)
 }
 
 AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, const std::vector<int>& answers,
-                         HANDLE token, const std::function<void()>& onWizard)
+                         HANDLE token, const std::function<void()>& onShown)
 {
-    bool wizardSeen = false;
+    bool shown = false;
     AnsweredRun result;
     std::string command = "\"" + path + "\"" + (arguments.empty() ? "" : " " + arguments);
     STARTUPINFOA startup;
@@ -432,6 +432,9 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
             HWND main = GetDlgItem(window, kWizardMainButton);
             HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
             if (text && !answered.count(window)) {
+                if (!shown && onShown)
+                    onShown();
+                shown = true;
                 Box box;
                 box.caption = TextOf(window);
                 box.text = TextOf(text);
@@ -444,9 +447,9 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 answered.insert(window);
                 Press(window, box.pressed);
             } else if (main) {
-                if (!wizardSeen && onWizard)
-                    onWizard();
-                wizardSeen = true;
+                if (!shown && onShown)
+                    onShown();
+                shown = true;
                 if (result.wizardCoveredBy.empty())
                     result.wizardCoveredBy = CoveringWindow(window);
                 // The wizard: its main button, once its page is ready for it.

@@ -83,16 +83,16 @@ struct Box {
 
 // Runs "path arguments" and answers the message boxes it shows, in order,
 // with answers (IDYES, IDNO, IDOK); a box beyond the answers gets its first
-// button. A wizard dialog is taken through its pages with its main button,
-// once onWizard (when given) has run as it first appears. With a token, the
-// program runs as that user.
+// button. A wizard dialog is taken through its pages with its main button.
+// onShown (when given) runs as the first box or wizard appears. With a token,
+// the program runs as that user.
 struct AnsweredRun {
     RunResult run;
     std::vector<Box> boxes;
     std::string wizardCoveredBy;  // title of another program's window seen over the wizard
 };
 AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, const std::vector<int>& answers,
-                         HANDLE token = NULL, const std::function<void()>& onWizard = nullptr);
+                         HANDLE token = NULL, const std::function<void()>& onShown = nullptr);
 
 // This user's token with the Administrators group for deny only: what a
 // user without administrator rights has. NULL when it cannot be made.

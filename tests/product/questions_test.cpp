@@ -31,12 +31,12 @@ class Questions : public ProductTest {
   protected:
     // A copy of setup.exe named ask_VERSION.exe, run visually.
     AnsweredRun Ask(const Family& family, const std::string& arguments, const std::vector<int>& answers,
-                    HANDLE token = NULL, const std::function<void()>& onWizard = nullptr)
+                    HANDLE token = NULL, const std::function<void()>& onShown = nullptr)
     {
         std::string copy = PrepareProgram(g_Paths.setup, std::string("ask_") + family.version + ".exe", family.version);
         EXPECT_FALSE(copy.empty());
         DeleteFileA(LogPathOf(copy).c_str());
-        AnsweredRun answered = RunAnswering(copy, arguments, answers, token, onWizard);
+        AnsweredRun answered = RunAnswering(copy, arguments, answers, token, onShown);
         EXPECT_TRUE(answered.run.started && !answered.run.timedOut);
         EXPECT_EQ(InconsistentStatusLine(answered.run.log), "");
         DeleteFileA(LogPathOf(copy).c_str());
@@ -147,7 +147,7 @@ void EndProcess(DWORD id)
 
 // With everything installed, the answer Yes leads through the wizard to the
 // message that nothing needed installing, from setup.exe's own payload also
-// when another file is put in its place while the wizard waits (it cannot
+// when another file is put in its place while the first question waits (it cannot
 // be: setup.exe is held open from the start); the readme beside setup.exe opens
 // in the Windows directory's text editor (not in a notepad.exe put beside
 // setup.exe) behind the wizard, and without one no editor starts.
@@ -168,7 +168,7 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
         AnsweredRun plain = Ask(family, "", {IDYES, IDOK}, NULL, [&] {
             replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) && CopyFileA(notepad.c_str(), copy.c_str(), FALSE);
         });
-        EXPECT_FALSE(replaced) << "setup.exe was replaced while the wizard waited";
+        EXPECT_FALSE(replaced) << "setup.exe was replaced while the first question waited";
         EXPECT_EQ(Hex8(plain.run.exitCode & 0xFFF00000), Hex8(0)) << plain.run.log;
         ASSERT_EQ(plain.boxes.size(), 2u);
         ExpectBox(plain.boxes[0], kInstallQuestion, {IDYES, IDNO});

@@ -7,10 +7,19 @@
 
 #include <string>
 
+#include "leadbyte.h"
 #include "moverecord.h"
 #include "wininit.h"
 
 namespace {
+
+// While it lives, the lead bytes are those of code page 932 (Japanese): カ is
+// 83 4A, ニ 83 6A, so C:\カ and C:\ニ differ only in a second byte's case.
+struct JapaneseCodePage {
+    static bool Lead(unsigned char byte) { return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC); }
+    JapaneseCodePage() { SetLeadByteRule(Lead); }
+    ~JapaneseCodePage() { SetLeadByteRule(nullptr); }
+};
 
 std::string Record(const char* source, const char* target)
 {
@@ -70,6 +79,10 @@ TEST(MoveRecord, WalkFindsTheFirstRecordOfATarget)
     // A record longer than its paths is stepped over by its length.
     std::string padded = Lengths(12 + 4 + 4 + 5, 4, 4) + "A.TMB.SY" + "xxxxx" + Record("S", "T");
     EXPECT_EQ("S", Walk(padded, "T").source);
+    JapaneseCodePage japanese;
+    std::string kana = Record("C:\\\x83\x4A\\QNB1.TMP", "C:\\\x83\x4A\\DRV.SYS");
+    EXPECT_EQ(MOVE_RECORD_NOT_FOUND, Walk(kana, "C:\\\x83\x6A\\DRV.SYS").result);
+    EXPECT_EQ(MOVE_RECORD_FOUND, Walk(kana, "c:\\\x83\x4A\\drv.sys").result);
 }
 
 TEST(MoveRecord, WalkStopsAtTheFirstDamagedRecord)
@@ -144,6 +157,10 @@ TEST(Wininit, RenameLineGoesRightBehindTheSectionHeader)
         EXPECT_EQ(c.after, AddLine(c.before, line, &edit));
         EXPECT_EQ(c.edit, edit);
     }
+    JapaneseCodePage japanese;
+    RenameEdit edit;
+    AddLine("[RENAME]\r\nC:\\\x83\x6A\\A=B\r\n", "C:\\\x83\x4A\\A=B\r\n", &edit);
+    EXPECT_EQ(RENAME_LINE_INSERTED, edit);
 }
 
 }  // namespace
