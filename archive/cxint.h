@@ -88,6 +88,11 @@ struct CxStamp {
 };
 // The exactMode stamp for a file that replaces this open one.
 bool cxPlatKeptStamp(FILE* file, CxStamp* stamp);
+// Gives a file its caller created exclusively at path (cxSetOutputFile) its
+// stamp: on the open file where the system allows it (the read-only
+// attribute by name, once closed), then closes it. False when buffered
+// bytes could not be written (the file is closed all the same).
+bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp);
 // Creates a new file by path, exclusively and never through a link (a link
 // at path counts as an existing file), open for reading and writing.
 FILE* cxPlatCreateNew(const char* path);

@@ -665,49 +665,46 @@ namespace {
 // file systems the engine writes to.
 const int64_t kClusterMax = 64 * 1024;
 
-// Free space within a processing run, by drive: what the system answered
-// when first asked, less what the run has written there since, each file
-// counted with a cluster more than its bytes. The estimate never exceeds
-// what is really free (unless another program fills the drive meanwhile,
-// which a check per entry does not catch either), so an entry it has room
-// for fits; one it has no room for makes the engine ask the system again,
-// and the system's answer decides.
+// Free space within a processing run: what the system answered when last
+// asked, for that drive, less what the run has written there since, each
+// file counted with a cluster more than its bytes. The estimate never
+// exceeds what is really free (unless another program fills the drive
+// meanwhile, which a check per entry does not catch either), so an entry it
+// has room for fits; one it has no room for, or one on another drive, makes
+// the engine ask the system again, and the system's answer decides. A run
+// writes to one drive, or to few: one is remembered.
 struct SpaceRun {
     bool active;
-    bool known[26];
-    int64_t left[26];
+    int drive;  // the drive asked last (0 = A); -1 when none is known
+    int64_t left;
 } spaceRun;
 
 int64_t freeBytesFor(const EntryInfo* record, int* drive) {
     int letter = 0;
     bool counted = spaceRun.active && cxPlatDriveOf(record->name, &letter);
-    if (counted && spaceRun.known[letter] && spaceRun.left[letter] >= (int64_t)record->unpackedSize) {
+    if (counted && spaceRun.drive == letter && spaceRun.left >= (int64_t)record->unpackedSize) {
         *drive = letter;
-        return spaceRun.left[letter];
+        return spaceRun.left;
     }
     int64_t freeBytes = cxPlatFreeBytes(record->name, drive);
-    if (counted) {
-        spaceRun.known[letter] = freeBytes >= 0;
-        spaceRun.left[letter] = freeBytes;
-    }
+    spaceRun.drive = counted && freeBytes >= 0 ? letter : -1;
+    spaceRun.left = freeBytes;
     return freeBytes;
 }
 
+// The entry about to be written, on the drive freeBytesFor just asked for.
 void countWritten(const EntryInfo* record) {
-    int letter = 0;
-    if (spaceRun.active && cxPlatDriveOf(record->name, &letter) && spaceRun.known[letter])
-        spaceRun.left[letter] -= (int64_t)record->unpackedSize + kClusterMax;
+    if (spaceRun.active && spaceRun.drive >= 0) spaceRun.left -= (int64_t)record->unpackedSize + kClusterMax;
 }
 
 }  // namespace
 
 void cxSpaceRunBegin(void) {
-    spaceRun = SpaceRun();
-    spaceRun.active = true;
+    spaceRun = SpaceRun{true, -1, 0};
 }
 
 void cxSpaceRunEnd(void) {
-    spaceRun = SpaceRun();
+    spaceRun = SpaceRun{false, -1, 0};
 }
 
 int16_t cxExpandEntry(EntryInfo* record) {

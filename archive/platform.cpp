@@ -375,6 +375,10 @@ bool cxPlatKeptStamp(FILE* file, CxStamp* stamp) {
     return true;
 }
 
+bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
+    return stampAndClose(file, path, stamp);
+}
+
 namespace {
 
 // Opens a level of a place so that it stays what was checked while held:
@@ -653,6 +657,12 @@ bool cxPlatKeptStamp(FILE* file, CxStamp* stamp) {
     if (fstat(fileno(file), &info) != 0) return false;
     *stamp = CxStamp{(uint16_t)info.st_mode, 0, false, true, (uint32_t)info.st_uid, (uint32_t)info.st_gid};
     return true;
+}
+
+bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
+    (void)path;
+    bool stamped = stampOpen(file, stamp);
+    return fclose(file) == 0 && stamped;
 }
 
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,

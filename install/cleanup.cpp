@@ -87,19 +87,12 @@ static BOOL RenameBack(const char* backup, const char* target, const ImageState*
         LOG("MoveFile %s to %s 0x%08lX, copying the backup back", backup, target, GetLastError());
     if (!renamed && !CopyOver(backup, target))
         return FALSE;
-    HANDLE file = g_Sys.CreateFileA(target, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
-    BOOL set = file != INVALID_HANDLE_VALUE && g_Sys.SetFileTime(file, &state->existing.creationTime, NULL, NULL);
-    DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE && !g_Sys.CloseHandle(file) && set) {
-        set = FALSE;
-        error = GetLastError();
+    if (!SetCreationTime(target, &state->existing.creationTime)) {
+        // Its bytes are back: only its creation time is not.
+        DWORD error = GetLastError();
+        LOG("Unable to set %s creation time 0x%08lX", target, error);
+        STATUS(MSG_ATTRIBUTES_FAILED, error);
     }
-    if (set)
-        return TRUE;
-    // Its bytes are back: only its creation time is not.
-    LOG("Unable to set %s creation time 0x%08lX", target, error);
-    STATUS(MSG_ATTRIBUTES_FAILED, error);
     return TRUE;
 }
 

@@ -183,38 +183,14 @@ BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record
 // the source's bytes and last-write time and the archive attribute alone;
 // it makes a new file where there was none (created now), and over a file
 // keeps that file's creation time. An image whose attributes are the
-// archive attribute alone (the decision read them) has all that but the
-// creation time, which is set, and then it is renamed instead: its bytes
-// are written once. Over an installed file (archive attribute alone too,
-// as a copy would leave it, and backed up) the installed file is renamed
-// to its backup first, instead of a copy: the backup then is the installed
-// file itself, given the creation time a copy gets. Any other image is
-// copied as before, and so is one whose rename fails.
+// archive attribute alone (the decision read them) is renamed instead, and
+// then given the creation time the copy would have given it: its bytes are
+// written once. Over an installed file (archive attribute alone too, as a
+// copy would leave it, and backed up) the installed file is renamed to its
+// backup first, instead of a copy: the backup then is the installed file
+// itself, given the creation time a new copy has. Any other image is copied
+// as before, and so is one whose rename fails.
 enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER };
-
-static ImmediateWay WayOf(const ImageFile* entry, const ImageState* state, BOOL delayed)
-{
-    if (delayed || !state->image.exists || state->image.attributes != FILE_ATTRIBUTE_ARCHIVE ||
-        state->existing.pending)
-        return BY_COPY;
-    if (!state->existing.exists)
-        return RENAME_NEW;
-    if (state->existing.attributes == FILE_ATTRIBUTE_ARCHIVE && BacksUpTarget(entry, state) &&
-        !(entry->flags & IMG_DELETE_EXISTING))
-        return RENAME_OVER;
-    return BY_COPY;
-}
-
-// Gives a file the creation time a copy would have given it.
-static BOOL SetCreationTime(const char* path, const FILETIME* time)
-{
-    HANDLE file = g_Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    BOOL set = g_Sys.SetFileTime(file, time, NULL, NULL);
-    return g_Sys.CloseHandle(file) && set;
-}
 
 // A copy over the installed file needs to write it: one that is in use (a
 // running program, a loaded driver) makes the copy fail, and a rename must
@@ -223,36 +199,31 @@ static BOOL CanWrite(const char* path)
 {
     HANDLE file = g_Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return FALSE;
-    return g_Sys.CloseHandle(file);
+    return file != INVALID_HANDLE_VALUE && g_Sys.CloseHandle(file);
 }
 
-// Readies the image for a rename to its target, changing nothing else: the
-// way is BY_COPY when it cannot be readied.
-static ImmediateWay ReadyRename(ImmediateWay way, const char* image, const char* target, const ImageState* state)
+static ImmediateWay WayOf(const ImageFile* entry, const ImageState* state, BOOL delayed, const char* target)
 {
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    if (way == RENAME_NEW)
-        return SetCreationTime(image, &now) ? way : BY_COPY;
-    if (way == RENAME_OVER && CanWrite(target) && SetCreationTime(image, &state->existing.creationTime))
-        return way;
+    if (delayed || !state->image.exists || state->image.attributes != FILE_ATTRIBUTE_ARCHIVE ||
+        state->existing.pending)
+        return BY_COPY;
+    if (!state->existing.exists)
+        return RENAME_NEW;
+    if (state->existing.attributes == FILE_ATTRIBUTE_ARCHIVE && BacksUpTarget(entry, state) &&
+        !(entry->flags & IMG_DELETE_EXISTING) && CanWrite(target))
+        return RENAME_OVER;
     return BY_COPY;
 }
 
 // The backup by rename: the installed file becomes its backup. FALSE, with
 // nothing changed, when the rename fails (the copy then makes the backup).
+// A creation time that cannot be set leaves its bytes as they are.
 static BOOL MoveToBackup(const char* target, const char* backup, ImageState* state)
 {
     if (!g_Sys.MoveFileA(target, backup))
         return FALSE;
     state->backupMoved = 1;
-    // The creation time a new copy would have: its bytes stay as they are
-    // when it cannot be set.
-    FILETIME now;
-    GetSystemTimeAsFileTime(&now);
-    SetCreationTime(backup, &now);
+    SetCreationTime(backup, NULL);
     return TRUE;
 }
 
@@ -311,9 +282,7 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
         !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
     BOOL delayed = MovesAtRestart(entry);
-    ImmediateWay way = WayOf(entry, state, delayed);
-    if (way != BY_COPY)
-        way = ReadyRename(way, image, target, state);
+    ImmediateWay way = WayOf(entry, state, delayed, target);
     // The attributes of each file are set to normal once, and not at all
     // for a rename, which needs the archive attribute alone.
     Prepared prepared = {FALSE, FALSE, way != BY_COPY};
@@ -349,6 +318,10 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
         if (!MoveIntoPlace(image, target, delayed, TRUE, state, &prepared))
             return FALSE;
         state->installed = 1;
+        // Also after a copy that followed a failed rename: the target was
+        // gone then. The bytes are in place whatever the creation time.
+        if (way != BY_COPY)
+            SetCreationTime(target, way == RENAME_OVER ? &state->existing.creationTime : NULL);
     }
     if (state->existing.exists && (entry->flags & IMG_DELETE_EXISTING)) {
         if (backedUp && !delayed)

@@ -117,6 +117,25 @@ BOOL CopyOver(const char* source, const char* target)
     return FALSE;
 }
 
+BOOL SetCreationTime(const char* path, const FILETIME* time)
+{
+    FILETIME now;
+    if (!time) {
+        GetSystemTimeAsFileTime(&now);
+        time = &now;
+    }
+    HANDLE file = g_Sys.CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return FALSE;
+    BOOL set = g_Sys.SetFileTime(file, time, NULL, NULL);
+    DWORD error = GetLastError();
+    if (!g_Sys.CloseHandle(file))
+        return FALSE;
+    SetLastError(error);
+    return set;
+}
+
 BOOL DeleteReported(const char* path, const char* failureLine)
 {
     if (g_Sys.DeleteFileA(path))

@@ -162,6 +162,9 @@ BOOL RenameReported(const char* source, const char* target);
 // Copies source over target; a failure is logged ("CopyFile %s to %s
 // 0x%08lX") and reported as status 2066; the last error is still the copy's.
 BOOL CopyOver(const char* source, const char* target);
+// Gives a file the creation time a copy would have given it: time, or now
+// when time is null. FALSE, with the last error, when it cannot be set.
+BOOL SetCreationTime(const char* path, const FILETIME* time);
 // Deletes path; a failure is logged with failureLine (a format taking the
 // path and the error) and reported as status 2070.
 BOOL DeleteReported(const char* path, const char* failureLine);

@@ -122,7 +122,7 @@ TEST(ProcessExtract, AnOutputGivenAtEvent44IsWrittenInPlace) {
     CxFileStat status;
     ASSERT_TRUE(cxPlatStat(dir.file("ONE.GIV").c_str(), &status));
     EXPECT_EQ(entries[0].time, status.mtime);
-    EXPECT_FALSE(cxPlatIsWritable(dir.file("RO.GIV").c_str()));
+    EXPECT_FALSE(IsWritable(dir.file("RO.GIV")));
     MakeWritable(dir.file("RO.GIV"));
     std::vector<std::string> names;
     cxPlatListDir(dir.path().c_str(), [](const char* name, void* out) {

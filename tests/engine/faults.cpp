@@ -134,6 +134,11 @@ int FaultCallCount(int entry)
     return entry >= 0 && entry < E_COUNT ? s_Counts[entry] : 0;
 }
 
+SystemCalls* RealCalls(void)
+{
+    return &s_Real;
+}
+
 bool FaultDelivered(void)
 {
     return s_Delivered;

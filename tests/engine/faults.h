@@ -16,6 +16,10 @@ int FaultEntryCount(void);
 const char* FaultEntryName(int entry);
 int FaultEntryIndex(const char* name);  // -1 when there is none
 int FaultCallCount(int entry);
+// The real calls behind the wrappers (once ResetFaults has put them in): a
+// test may put a stand-in there for a call the system it plays lacks.
+struct SystemCalls;
+SystemCalls* RealCalls(void);
 // True once the armed fault has been delivered.
 bool FaultDelivered(void);
 // True when the status word already held a failure at that moment: the

@@ -118,6 +118,34 @@ TEST_P(Install, ARenameLineAlreadyQueuedIsNotQueuedTwice)
     EXPECT_FALSE(world->Has(DIR_SYSTEM32, "qnbinit.TMP"));
 }
 
+// An installed file in use (open for reading, sharing reading and deleting,
+// as a running program's file is) cannot be written, so a copy over it
+// fails: the upgrade fails so too, and the file stays as it was. Once free,
+// it is upgraded: its backup keeps its bytes and time.
+TEST_P(Install, AFileInUseIsNotReplaced)
+{
+    const ULONGLONG old = DayTime(2001, 3, 1);
+    world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), old);
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")}}));
+    TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, kTestArchive);
+    HANDLE held = CreateFileA(world->Path(DIR_TARGET, "app.dll").c_str(), GENERIC_READ,
+                              FILE_SHARE_READ | FILE_SHARE_DELETE, NULL, OPEN_EXISTING, 0, NULL);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    EXPECT_FALSE(RunInstallSequence(context.get()));
+    CloseHandle(held);
+    std::string log = TakeLog();
+    EXPECT_EQ((DWORD)MSG_COPY_FAILED, STATUS_MESSAGE(g_Status.word)) << log;
+    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.dll"));
+
+    Restart();
+    context.Reset();
+    EXPECT_TRUE(RunInstallSequence(context.get())) << TakeLog();
+    Snapshot after = world->Take();
+    EXPECT_EQ(Payload("v1005.dll"), after.files["TARGET\\APP.DLL"]);
+    EXPECT_EQ(Payload("v1004.dll"), after.files["TARGET\\APP.BAK"]);
+    EXPECT_EQ(old, after.times["TARGET\\APP.BAK"]);
+}
+
 // Two chosen entries that would write one path, a target or a backup (its
 // name's extension is replaced), are refused before anything is touched.
 // A new file makes no backup, so it installs (the last row).

@@ -1,7 +1,8 @@
 // The walk over every failure point of an installation, as each Windows
 // family. A context that uses every flag is installed over a world that
 // already holds older files (some read-only or hidden), backups of an
-// earlier run, and by family: WININIT.INI (95), other programs' pending
+// earlier run, and by family: WININIT.INI and no GetFileAttributesExA
+// (95), other programs' pending
 // renames with characters beyond the code page and a move record file
 // (NT 4), or nothing pending at all (2000/XP). First the installation runs
 // clean, counting the calls of every system-call table entry; then it runs
@@ -29,6 +30,7 @@
 #include "install.h"
 #include "log.h"
 #include "moverecord.h"
+#include "syscalls.h"
 #include "text.h"
 #include "winmain.h"
 
@@ -72,6 +74,14 @@ const ExpectedFailure* ExpectedFor(const char* entry)
         if (strcmp(expected.entry, entry) == 0)
             return &expected;
     return nullptr;
+}
+
+// Windows 95 has no GetFileAttributesExA: the installer's look-up of it
+// fails there, and so does the call.
+BOOL WINAPI AttributesExOf95(LPCSTR, GET_FILEEX_INFO_LEVELS, LPVOID)
+{
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return FALSE;
 }
 
 // The table of the walk: every flag, over a world that holds older files.
@@ -195,6 +205,8 @@ protected:
         context.Reset();
         Restart();
         ResetFaults();
+        static auto s_AttributesEx = RealCalls()->GetFileAttributesExA;
+        RealCalls()->GetFileAttributesExA = GetParam() == FAMILY_95 ? AttributesExOf95 : s_AttributesEx;
         if (entry >= 0)
             ArmFault(entry, call, kInjected);
         g_Hooks.wantsRegistry = TRUE;
