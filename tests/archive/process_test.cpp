@@ -93,13 +93,19 @@ TEST(ProcessExtract, EveryEntryWithTimesAndModes) {
 // A caller that makes the output itself at event 44 hands it over open: the
 // entry goes straight into it with its time and mode, and nothing else is
 // made in the folder. A file handed over for an entry the caller then skips
-// is closed as it was; one offered twice, or at another event, is refused.
+// is closed as it was, and so is one whose entry fails its check (then the
+// last); one offered twice, or at another event, is refused.
 TEST(ProcessExtract, AnOutputGivenAtEvent44IsWrittenInPlace) {
     TempDir dir;
-    std::vector<TestEntry> entries = Entries({"ONE.SYS", "RO.TXT", "SKIP.TXT"});
+    std::vector<TestEntry> entries = Entries({"ONE.SYS", "RO.TXT", "SKIP.TXT", "BAD.TXT"});
     entries[0].time = 887937964u;
     entries[1].mode = 0x8124;
     ASSERT_TRUE(WriteArchive(dir.file("setup.exe"), entries));
+    Bytes archive = ReadFileBytes(dir.file("setup.exe"));
+    auto bad = std::search(archive.begin(), archive.end(), entries[3].data.begin(), entries[3].data.end());
+    ASSERT_NE(archive.end(), bad);
+    bad[10] ^= 0x01;
+    ASSERT_TRUE(WriteFileBytes(dir.file("setup.exe"), archive));
     CallbackLog log;
     std::vector<int16_t> refused;
     log.hook = [&](EntryInfo* record, int16_t code, int32_t) -> int16_t {
@@ -113,9 +119,11 @@ TEST(ProcessExtract, AnOutputGivenAtEvent44IsWrittenInPlace) {
         refused.push_back(cxSetOutputFile(stdout));
         return strstr(record->name, "SKIP") ? 1 : 0;
     };
-    ASSERT_EQ(0, RunOne(dir.file("setup.exe"), CX_ARC_READONLY, kExtract, "*.*", dir.path()));
+    EXPECT_NE(0, RunOne(dir.file("setup.exe"), CX_ARC_READONLY, kExtract, "*.*", dir.path()));
 
-    EXPECT_EQ(std::vector<int16_t>(5, CX_EARG), refused);
+    EXPECT_TRUE(log.saw(CX_ECHECK));
+    EXPECT_TRUE(cxPlatRemove(dir.file("BAD.GIV").c_str()));  // closed
+    EXPECT_EQ(std::vector<int16_t>(7, CX_EARG), refused);
     EXPECT_EQ(entries[0].data, ReadFileBytes(dir.file("ONE.GIV")));
     EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file("RO.GIV")));
     EXPECT_EQ(0, FileSize(dir.file("SKIP.GIV")));
