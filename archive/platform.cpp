@@ -63,10 +63,22 @@ uint64_t unpredictable(void) {
     static uint64_t state;
     uint64_t value = 0;
 #ifdef _WIN32
-    // RtlGenRandom, advapi32's since XP. The library is loaded, not looked
-    // up: a program that does not import it (arq.exe) has it only on request.
+    // RtlGenRandom, advapi32's since XP. A program that does not import the
+    // library (arq.exe) has it only on request: it is loaded by its full
+    // path in the system directory, never from the search path. (Set by
+    // hand: a local static with an initialiser would pull the runtime's
+    // thread-safe guards, and their exception support, into the installer.)
     typedef BOOLEAN(WINAPI * GenRandom)(PVOID, ULONG);
-    static HMODULE advapi = LoadLibraryA("advapi32.dll");
+    static HMODULE advapi;
+    if (!advapi) advapi = GetModuleHandleA("advapi32.dll");
+    if (!advapi) {
+        char path[MAX_PATH + 16];
+        UINT length = GetSystemDirectoryA(path, MAX_PATH);
+        if (length > 0 && length < MAX_PATH) {
+            lstrcatA(path, "\\advapi32.dll");
+            advapi = LoadLibraryA(path);
+        }
+    }
     GenRandom generate = advapi ? (GenRandom)(void*)GetProcAddress(advapi, "SystemFunction036") : nullptr;
     if (!generate || !generate(&value, sizeof value)) {
         LARGE_INTEGER counter;
