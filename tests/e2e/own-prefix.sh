@@ -9,8 +9,12 @@ set -u
 winerun=$1 main=$2 own=$3
 shift 3
 export WINEDEBUG=-all
-# The shared prefix is created once, by whichever test comes first.
-"$winerun" "$main" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
+# The shared prefix is created once, by whichever test comes first. It is
+# entered under one locale only, whatever this test's: a program of another
+# code page rewrites the prefix's font settings (Wine's "Codepages" and what
+# follows them), and a copy taken halfway through would start this test with
+# half of them (seen as a Chinese system offering only Western languages).
+env LANG=C LC_ALL=C "$winerun" "$main" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
 (
   flock 9
   [ -f "$main/.ready" ] || { echo "prefix $main was not created" >&2; exit 1; }
