@@ -63,14 +63,9 @@ bool endsWithArq(const char* name) {
     return strcmp(tail, ".ARQ") == 0;
 }
 
-// The file name at the end of path.
-const char* fileNameOf(const char* path) {
-    return path + cxFileNameAt(path);
-}
-
 // Directory part of path, its separator included ("" when there is none).
 char* directoryOf(const char* path) {
-    size_t length = (size_t)(fileNameOf(path) - path);
+    size_t length = (size_t)(cxFileName(path) - path);
     char* directory = (char*)cxAlloc(length + 1);
     if (!directory) return nullptr;
     memcpy(directory, path, length);
@@ -125,7 +120,7 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
               const char* entryName = nullptr) {
     if (!pattern || !*pattern) return CX_EARG;
     if (!cxArchive.open) return CX_ENOARCHIVE;
-    if (!exact && (cxCheckPattern(pattern) != 0 || strlen(fileNameOf(pattern)) >= CX_MATCH_MAX)) return CX_EARG;
+    if (!exact && (cxCheckPattern(pattern) != 0 || strlen(cxFileName(pattern)) >= CX_MATCH_MAX)) return CX_EARG;
     CxOperation* op = (CxOperation*)cxAllocZero(sizeof(CxOperation));
     if (!op) return CX_ENOMEM;
     op->type = type;
@@ -214,7 +209,7 @@ int16_t putTempArchive(void) {
         cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
         return CX_OK;
     }
-    int16_t placed = cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, fileNameOf(cxArchive.realPath),
+    int16_t placed = cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, cxFileName(cxArchive.realPath),
                                      &cxArchive.kept);
     if (placed == CX_OK) return CX_OK;
     if (cxPlatExists(cxArchive.realPath)) cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);

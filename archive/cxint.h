@@ -238,6 +238,10 @@ int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record);
 // ("\\", "/" or ":"), looked for from the left a whole character at a time
 // (the second byte of a double-byte character may be a backslash).
 size_t cxFileNameAt(const char* path);
+// The file name at the end of path.
+inline const char* cxFileName(const char* path) {
+    return path + cxFileNameAt(path);
+}
 // Upper-cases ASCII letters in place.
 void cxUpper(char* text);
 // Heap copy of text (null when out of memory).

@@ -52,15 +52,6 @@ bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// Part of path after its last separator or drive colon.
-const char* baseName(const char* path) {
-    const char* base = path;
-    for (const char* p = path; *p; p += cxPlatCharSize(p)) {
-        if (isSeparator(*p) || *p == ':') base = p + 1;
-    }
-    return base;
-}
-
 char upperChar(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
@@ -159,7 +150,7 @@ void splitOutput(const CxOperation* op, const char* stored, const EntryInfo* rec
     size_t directoryLength = strlen(op->directoryRaw);
     bool chosen = strncmp(record->name, op->directoryRaw, directoryLength) != 0 ||
                   strcmp(record->name + directoryLength, stored) != 0;
-    out->file = baseName(record->name);
+    out->file = cxFileName(record->name);
     size_t baseLength = chosen ? (size_t)(out->file - record->name) : directoryLength;
     memcpy(out->base, record->name, baseLength);
     out->base[baseLength] = 0;
@@ -285,7 +276,7 @@ int16_t openOutput(const Output* out, bool create, EntryInfo* record, CxPlace* p
 // Extracts the entry just read. CX_OK also when the entry was skipped;
 // CX_EFAIL when the extraction failed and processing must end.
 int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
-    const char* stored = cxArchive.paths ? record->name : baseName(record->name);
+    const char* stored = cxArchive.paths ? record->name : cxFileName(record->name);
     char output[kOutputMax + 1];
     size_t directoryLength = strlen(op->directoryRaw);
     size_t storedLength = strlen(stored);
@@ -395,7 +386,7 @@ bool entryName(AddContext* context, const char* filePath, const char* listedName
                     strcpy(context->lead, current);
                 } else {
                     strcpy(context->lead, full);
-                    *(char*)baseName(context->lead) = 0;
+                    *(char*)cxFileName(context->lead) = 0;
                 }
             }
             if (startsWithName(full, context->lead)) name = full + strlen(context->lead);
@@ -561,7 +552,7 @@ void addPass(Pass* pass, EntryInfo* record, bool* rewriting) {
             pass->outOfMemory = true;
             return;
         }
-        char* base = (char*)baseName(context.directory);
+        char* base = (char*)cxFileName(context.directory);
         context.namePattern = op->patternRaw + (base - context.directory);
         *base = 0;
         if (cxPlatListDir(context.directory, addOneFile, &context) == CX_ENOMEM) pass->outOfMemory = true;
@@ -603,11 +594,11 @@ bool preparePass(Pass* pass) {
 CxOperation* findOperation(const Pass* pass, const char* name) {
     CxOperation* found = (CxOperation*)cxNameGet(&pass->exactOps, name);
     if (found && found->type == CX_OP_DONE) found = nullptr;
-    const char* entryName = cxArchive.paths ? baseName(name) : name;
+    const char* entryName = cxArchive.paths ? cxFileName(name) : name;
     for (int i = 0; i < pass->patternCount; ++i) {
         const CxOperation* op = pass->patternOps[i];
         if (found && found->order < op->order) break;
-        if (op->type != CX_OP_DONE && matches(baseName(op->pattern), entryName)) return (CxOperation*)op;
+        if (op->type != CX_OP_DONE && matches(cxFileName(op->pattern), entryName)) return (CxOperation*)op;
     }
     return found;
 }
