@@ -97,7 +97,6 @@ void resetState(void) {
     freeOperations();
     cxFree(cxArchive.path);
     cxFree(cxArchive.realPath);
-    cxFree(cxArchive.tempPath);
     cxPlatClosePlace(&cxArchive.place);
     cxArchive = emptyState();
 }
@@ -161,14 +160,9 @@ int16_t openTempArchive(void) {
     cxFree(directory);
     FILE* file = opened == CX_OK ? cxPlatCreateIn(&cxArchive.place, "CX", cxArchive.tempName) : nullptr;
     if (!file) return CX_ETEMP;
-    size_t length = strlen(cxArchive.place.path);
-    cxArchive.tempPath = (char*)cxAlloc(length + strlen(cxArchive.tempName) + 1);
-    int16_t slot = CX_ENOMEM;
-    if (cxArchive.tempPath) {
-        memcpy(cxArchive.tempPath, cxArchive.place.path, length);
-        strcpy(cxArchive.tempPath + length, cxArchive.tempName);
-        slot = cxSlotAdopt(file, cxArchive.tempPath);
-    }
+    char* tempPath = cxPlatPathIn(&cxArchive.place, cxArchive.tempName);
+    int16_t slot = tempPath ? cxSlotAdopt(file, tempPath) : (int16_t)CX_ENOMEM;
+    cxFree(tempPath);
     if (slot < 0) {
         fclose(file);
         cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);

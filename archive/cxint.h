@@ -137,6 +137,8 @@ struct CxPlace {
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
                         size_t* linkEnd);
 void cxPlatClosePlace(CxPlace* place);
+// The path of name in the place, a heap copy (null when out of memory).
+char* cxPlatPathIn(const CxPlace* place, const char* name);
 // Creates a new file in the place, exclusively and never through a link,
 // named prefix, unpredictable letters and digits, ".$$$" (name receives it;
 // room for 13 characters). A name that exists is taken: another is tried.
@@ -221,7 +223,6 @@ struct CxArchiveState {
     char* realPath;      // the same name in the caller's letter case
     int slot;
     CxStamp kept;        // what the rewritten archive keeps of the file it replaces
-    char* tempPath;
     CxPlace place;       // the archive's directory, where the temporary archive is
     char tempName[16];   // the temporary archive's name in it
     int tempSlot;

@@ -194,6 +194,15 @@ void cxPlatClosePlace(CxPlace* place) {
     *place = CxPlace{-1, nullptr, nullptr, 0};
 }
 
+char* cxPlatPathIn(const CxPlace* place, const char* name) {
+    size_t length = strlen(place->path);
+    char* path = (char*)cxAlloc(length + strlen(name) + 1);
+    if (!path) return nullptr;
+    memcpy(path, place->path, length);
+    strcpy(path + length, name);
+    return path;
+}
+
 namespace {
 
 #ifndef _WIN32

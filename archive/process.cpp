@@ -187,8 +187,7 @@ int16_t expandInto(FILE* file, const char* path, EntryInfo* record, Pass* pass, 
 int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record, Pass* pass) {
     char temp[16];
     FILE* opened = cxPlatCreateIn(place, "CX", temp);
-    size_t length = strlen(place->path);
-    char* tempPath = opened ? (char*)cxAlloc(length + strlen(temp) + 1) : nullptr;
+    char* tempPath = opened ? cxPlatPathIn(place, temp) : nullptr;
     if (!tempPath) {
         if (opened) {
             fclose(opened);
@@ -198,8 +197,6 @@ int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record,
         cxNotifyFailure(record, opened ? CX_ENOMEM : CX_EFAIL, 0);
         return CX_EFAIL;
     }
-    memcpy(tempPath, place->path, length);
-    strcpy(tempPath + length, temp);
     FILE* written = nullptr;
     int16_t result = expandInto(opened, tempPath, record, pass, &written);
     cxFree(tempPath);
@@ -454,7 +451,7 @@ enum AddOutcome { ADD_PACKED, ADD_PASSED_OVER, ADD_ALREADY_IN, ADD_FAILED };
 // archive, and not a name this pass has packed already. A file that cannot
 // be opened is passed over, and said so.
 AddOutcome addFile(Pass* pass, EntryInfo* record, const char* filePath, const char* name) {
-    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath))
+    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxSlotPath(cxArchive.tempSlot)))
         return ADD_PASSED_OVER;
     if (cxNameHas(&pass->added, name)) return ADD_ALREADY_IN;
     bool replacing = archiveHasEntry(pass, name);
