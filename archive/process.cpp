@@ -233,17 +233,21 @@ int16_t expandIntoGiven(FILE* file, EntryInfo* record, Pass* pass) {
     return CX_EFAIL;
 }
 
-// Whether an entry may be written: a protected entry only when the
-// callback of event 42 clears its flag, an entry of an unknown method
-// never (nothing could be written, so an existing file is left as it is).
+// Whether an entry may be extracted or deleted: a protected one only when
+// the callback of event 42 clears its flag (else CX_EPROTECTED is reported).
+bool unprotected(EntryInfo* record) {
+    if (!(record->flags & CX_FLAG_PROTECTED)) return true;
+    cxNotify(record, CXCB_PROTECTED, 0);
+    if (!(record->flags & CX_FLAG_PROTECTED)) return true;
+    cxNotifyFailure(record, CX_EPROTECTED, 0);
+    return false;
+}
+
+// Whether an entry may be written: when it is unprotected and of a known
+// method (of an unknown one nothing could be written, so an existing file
+// is left as it is).
 bool mayWrite(EntryInfo* record) {
-    if (record->flags & CX_FLAG_PROTECTED) {
-        cxNotify(record, CXCB_PROTECTED, 0);
-        if (record->flags & CX_FLAG_PROTECTED) {
-            cxNotifyFailure(record, CX_EPROTECTED, 0);
-            return false;
-        }
-    }
+    if (!unprotected(record)) return false;
     if (record->method != CX_METHOD_STORED && record->method != CX_METHOD_PACKED) {
         cxNotify(record, CXCB_UNKNOWN, 0);
         return false;
@@ -628,16 +632,7 @@ bool handleEntry(Pass* pass, EntryInfo* record, bool rewriting, int16_t* result)
     // An entry whose name the add pass packed anew is replaced.
     bool copy = rewriting && !cxNameHas(&pass->added, record->name);
     if (type == CX_OP_DELETE && !cxArchive.readOnly) {
-        if (record->flags & CX_FLAG_PROTECTED) {
-            cxNotify(record, CXCB_PROTECTED, 0);
-            if (record->flags & CX_FLAG_PROTECTED) {
-                cxNotifyFailure(record, CX_EPROTECTED, 0);
-            } else {
-                copy = false;
-            }
-        } else {
-            copy = false;
-        }
+        if (unprotected(record)) copy = false;
         if (!copy) {
             cxNotify(record, CXCB_DELETED, 0);
             cxArchive.modified = true;
