@@ -32,6 +32,19 @@ size_t cxFileNameAt(const char* path) {
     return at;
 }
 
+int16_t cxOpenPlaceOf(const char* path, CxPlace* place) {
+    char* directory = cxDup(path);
+    if (!directory) {
+        *place = CxPlace{-1, nullptr, nullptr, 0};
+        return CX_ENOMEM;
+    }
+    directory[cxFileNameAt(path)] = 0;
+    size_t linkEnd;
+    int16_t opened = cxPlatOpenPlace(directory, "", false, place, &linkEnd);
+    cxFree(directory);
+    return opened;
+}
+
 namespace {
 
 // The archive name as the engine uses it: trailing spaces removed and
@@ -61,16 +74,6 @@ bool endsWithArq(const char* name) {
     memcpy(tail, name + length - 4, 5);
     cxUpper(tail);
     return strcmp(tail, ".ARQ") == 0;
-}
-
-// Directory part of path, its separator included ("" when there is none).
-char* directoryOf(const char* path) {
-    size_t length = (size_t)(cxFileName(path) - path);
-    char* directory = (char*)cxAlloc(length + 1);
-    if (!directory) return nullptr;
-    memcpy(directory, path, length);
-    directory[length] = 0;
-    return directory;
 }
 
 void freeOperation(CxOperation* op) {
@@ -153,11 +156,7 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
 // The temporary archive: a new file in the archive's own directory, made
 // there exclusively under an unpredictable name.
 int16_t openTempArchive(void) {
-    char* directory = directoryOf(cxArchive.realPath);
-    size_t linkEnd;
-    int16_t opened = CX_ENOMEM;
-    if (directory) opened = cxPlatOpenPlace(directory, "", false, &cxArchive.place, &linkEnd);
-    cxFree(directory);
+    int16_t opened = cxOpenPlaceOf(cxArchive.realPath, &cxArchive.place);
     FILE* file = opened == CX_OK ? cxPlatCreateIn(&cxArchive.place, "CX", cxArchive.tempName) : nullptr;
     if (!file) return CX_ETEMP;
     char* tempPath = cxPlatPathIn(&cxArchive.place, cxArchive.tempName);

@@ -243,6 +243,9 @@ size_t cxFileNameAt(const char* path);
 inline const char* cxFileName(const char* path) {
     return path + cxFileNameAt(path);
 }
+// Opens the directory of path, all of it before the file name, as a place
+// (cxPlatOpenPlace with nothing below it, nothing made).
+int16_t cxOpenPlaceOf(const char* path, CxPlace* place);
 // Upper-cases ASCII letters in place.
 void cxUpper(char* text);
 // Heap copy of text (null when out of memory).
