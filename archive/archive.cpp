@@ -32,6 +32,19 @@ size_t cxFileNameAt(const char* path) {
     return at;
 }
 
+int16_t cxOpenPlaceOf(const char* path, CxPlace* place) {
+    char* directory = cxDup(path);
+    if (!directory) {
+        *place = CxPlace{-1, nullptr, nullptr, 0};
+        return CX_ENOMEM;
+    }
+    directory[cxFileNameAt(path)] = 0;
+    size_t linkEnd;
+    int16_t opened = cxPlatOpenPlace(directory, "", false, place, &linkEnd);
+    cxFree(directory);
+    return opened;
+}
+
 namespace {
 
 // The archive name as the engine uses it: trailing spaces removed and
@@ -63,21 +76,6 @@ bool endsWithArq(const char* name) {
     return strcmp(tail, ".ARQ") == 0;
 }
 
-// The file name at the end of path.
-const char* fileNameOf(const char* path) {
-    return path + cxFileNameAt(path);
-}
-
-// Directory part of path, its separator included ("" when there is none).
-char* directoryOf(const char* path) {
-    size_t length = (size_t)(fileNameOf(path) - path);
-    char* directory = (char*)cxAlloc(length + 1);
-    if (!directory) return nullptr;
-    memcpy(directory, path, length);
-    directory[length] = 0;
-    return directory;
-}
-
 void freeOperation(CxOperation* op) {
     cxFree(op->pattern);
     cxFree(op->patternRaw);
@@ -102,7 +100,6 @@ void resetState(void) {
     freeOperations();
     cxFree(cxArchive.path);
     cxFree(cxArchive.realPath);
-    cxFree(cxArchive.tempPath);
     cxPlatClosePlace(&cxArchive.place);
     cxArchive = emptyState();
 }
@@ -125,7 +122,7 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
               const char* entryName = nullptr) {
     if (!pattern || !*pattern) return CX_EARG;
     if (!cxArchive.open) return CX_ENOARCHIVE;
-    if (!exact && (cxCheckPattern(pattern) != 0 || strlen(fileNameOf(pattern)) >= CX_MATCH_MAX)) return CX_EARG;
+    if (!exact && (cxCheckPattern(pattern) != 0 || strlen(cxFileName(pattern)) >= CX_MATCH_MAX)) return CX_EARG;
     CxOperation* op = (CxOperation*)cxAllocZero(sizeof(CxOperation));
     if (!op) return CX_ENOMEM;
     op->type = type;
@@ -159,21 +156,12 @@ int16_t queue(int type, const char* pattern, const char* directory, bool exact =
 // The temporary archive: a new file in the archive's own directory, made
 // there exclusively under an unpredictable name.
 int16_t openTempArchive(void) {
-    char* directory = directoryOf(cxArchive.realPath);
-    size_t linkEnd;
-    int16_t opened = CX_ENOMEM;
-    if (directory) opened = cxPlatOpenPlace(directory, "", false, &cxArchive.place, &linkEnd);
-    cxFree(directory);
+    int16_t opened = cxOpenPlaceOf(cxArchive.realPath, &cxArchive.place);
     FILE* file = opened == CX_OK ? cxPlatCreateIn(&cxArchive.place, "CX", cxArchive.tempName) : nullptr;
     if (!file) return CX_ETEMP;
-    size_t length = strlen(cxArchive.place.path);
-    cxArchive.tempPath = (char*)cxAlloc(length + strlen(cxArchive.tempName) + 1);
-    int16_t slot = CX_ENOMEM;
-    if (cxArchive.tempPath) {
-        memcpy(cxArchive.tempPath, cxArchive.place.path, length);
-        strcpy(cxArchive.tempPath + length, cxArchive.tempName);
-        slot = cxSlotAdopt(file, cxArchive.tempPath);
-    }
+    char* tempPath = cxPlatPathIn(&cxArchive.place, cxArchive.tempName);
+    int16_t slot = tempPath ? cxSlotAdopt(file, tempPath) : (int16_t)CX_ENOMEM;
+    cxFree(tempPath);
     if (slot < 0) {
         fclose(file);
         cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
@@ -214,7 +202,7 @@ int16_t putTempArchive(void) {
         cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);
         return CX_OK;
     }
-    int16_t placed = cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, fileNameOf(cxArchive.realPath),
+    int16_t placed = cxPlatPlaceFile(&cxArchive.place, file, cxArchive.tempName, cxFileName(cxArchive.realPath),
                                      &cxArchive.kept);
     if (placed == CX_OK) return CX_OK;
     if (cxPlatExists(cxArchive.realPath)) cxPlatRemoveIn(&cxArchive.place, cxArchive.tempName);

@@ -83,9 +83,9 @@ struct Best {
     uint32_t* cuts;        // block boundaries, in steps of segmentPath
 };
 
-// The position symbol of a match distance: bitCount(distance - 1).
+// The position symbol of a match distance (its position value is distance - 1).
 inline unsigned positionSymbol(unsigned distance) {
-    return distance > 1 ? 32 - (unsigned)__builtin_clz(distance - 1) : 0;
+    return bitCount(distance - 1);
 }
 
 // ---- match finder --------------------------------------------------------------
@@ -196,7 +196,7 @@ void costsFromCodes(const Packer* pk, Costs* costs) {
         if (pk->smallLength[k] > longestPosition) longestPosition = pk->smallLength[k];
     for (unsigned k = 0; k < kPositions; k++) {
         unsigned code = pk->smallLength[k] ? pk->smallLength[k] : longestPosition + 2;
-        costs->position[k] = code + (k > 1 ? k - 1 : 0);
+        costs->position[k] = code + positionExtraBits(k);
     }
 }
 
@@ -205,7 +205,7 @@ void costsFromCodes(const Packer* pk, Costs* costs) {
 void startingCosts(Costs* costs) {
     for (unsigned c = 0; c < 256; c++) costs->literal[c] = 8;
     for (unsigned l = kThreshold; l <= kMaxMatch; l++) costs->length[l] = l < 16 ? 6 : 10;
-    for (unsigned k = 0; k < kPositions; k++) costs->position[k] = 3 + (k > 1 ? k - 1 : 0);
+    for (unsigned k = 0; k < kPositions; k++) costs->position[k] = 3 + positionExtraBits(k);
 }
 
 // The cheapest parse of positions [from, to) of the segment under 'costs':
@@ -281,8 +281,8 @@ uint32_t countsBits(Packer* pk, const uint32_t* counts) {
     if (scale == 1) return bits;
     uint64_t data = 0, scaled = 0;
     for (unsigned c = 0; c < kSymbols; c++) {
-        unsigned each = c < kLitLen ? pk->litLenLength[c]
-                                    : pk->smallLength[c - kLitLen] + (c - kLitLen > 1 ? c - kLitLen - 1 : 0);
+        unsigned each =
+            c < kLitLen ? pk->litLenLength[c] : pk->smallLength[c - kLitLen] + positionExtraBits(c - kLitLen);
         data += (uint64_t)counts[c] * each;
         scaled += (uint64_t)(c < kLitLen ? pk->litLenFreq[c] : pk->positionFreq[c - kLitLen]) * each;
     }

@@ -137,6 +137,8 @@ struct CxPlace {
 int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlace* place,
                         size_t* linkEnd);
 void cxPlatClosePlace(CxPlace* place);
+// The path of name in the place, a heap copy (null when out of memory).
+char* cxPlatPathIn(const CxPlace* place, const char* name);
 // Creates a new file in the place, exclusively and never through a link,
 // named prefix, unpredictable letters and digits, ".$$$" (name receives it;
 // room for 13 characters). A name that exists is taken: another is tried.
@@ -221,7 +223,6 @@ struct CxArchiveState {
     char* realPath;      // the same name in the caller's letter case
     int slot;
     CxStamp kept;        // what the rewritten archive keeps of the file it replaces
-    char* tempPath;
     CxPlace place;       // the archive's directory, where the temporary archive is
     char tempName[16];   // the temporary archive's name in it
     int tempSlot;
@@ -238,6 +239,13 @@ int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record);
 // ("\\", "/" or ":"), looked for from the left a whole character at a time
 // (the second byte of a double-byte character may be a backslash).
 size_t cxFileNameAt(const char* path);
+// The file name at the end of path.
+inline const char* cxFileName(const char* path) {
+    return path + cxFileNameAt(path);
+}
+// Opens the directory of path, all of it before the file name, as a place
+// (cxPlatOpenPlace with nothing below it, nothing made).
+int16_t cxOpenPlaceOf(const char* path, CxPlace* place);
 // Upper-cases ASCII letters in place.
 void cxUpper(char* text);
 // Heap copy of text (null when out of memory).

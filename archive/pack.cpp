@@ -269,53 +269,49 @@ void walkSmallLengths(const Packer* pk, unsigned n, unsigned countBits, unsigned
     }
 }
 
-void writeSmallLengths(Packer* pk, unsigned n, unsigned countBits, unsigned special) {
-    walkSmallLengths(pk, n, countBits, special, [pk](unsigned bits, unsigned value) { putBits(pk, bits, value); });
-}
-
-unsigned smallLengthsBits(const Packer* pk, unsigned n, unsigned countBits, unsigned special) {
-    unsigned total = 0;
-    walkSmallLengths(pk, n, countBits, special, [&total](unsigned bits, unsigned) { total += bits; });
-    return total;
-}
-
-void writeLitLenLengths(Packer* pk) {
-    unsigned n = usedLitLenLengths(pk);
-    putBits(pk, 9, n);
-    walkLitLenLengths(pk, n, [pk](unsigned symbol, unsigned extraBits, unsigned extra) {
-        putBits(pk, pk->smallLength[symbol], pk->smallCode[symbol]);
-        if (extraBits) putBits(pk, extraBits, extra);
-    });
-}
-
-void encodeBlock(Packer* pk) {
+// Builds the block's codes from the frequencies and walks its header as it
+// is sent: the item count, the literal/length code's lengths (through the
+// code-length code) and the position code's lengths. Calls field(bits,
+// value) for each field; returns the item count. The codes stay in the
+// packer.
+template <typename Field>
+unsigned walkBlockHeader(Packer* pk, Field field) {
     unsigned root = buildCode(pk, kLitLen, pk->litLenFreq, pk->litLenLength, pk->litLenCode);
     unsigned size = pk->litLenFreq[root];
-    putBits(pk, 16, size);
+    field(16, size);
     if (root >= kLitLen) {
         countCodeLengthFreq(pk);
         unsigned r = buildCode(pk, kCodeLengths, pk->codeLengthFreq, pk->smallLength, pk->smallCode);
         if (r >= kCodeLengths) {
-            writeSmallLengths(pk, kCodeLengths, 5, 3);
+            walkSmallLengths(pk, kCodeLengths, 5, 3, field);
         } else {
-            putBits(pk, 5, 0);
-            putBits(pk, 5, r);
+            field(5, 0);
+            field(5, r);
         }
-        writeLitLenLengths(pk);
+        unsigned n = usedLitLenLengths(pk);
+        field(9, n);
+        walkLitLenLengths(pk, n, [pk, &field](unsigned symbol, unsigned extraBits, unsigned extra) {
+            field(pk->smallLength[symbol], pk->smallCode[symbol]);
+            if (extraBits) field(extraBits, extra);
+        });
     } else {
-        putBits(pk, 5, 0);
-        putBits(pk, 5, 0);
-        putBits(pk, 9, 0);
-        putBits(pk, 9, root);
+        field(5, 0);
+        field(5, 0);
+        field(9, 0);
+        field(9, root);
     }
     root = buildCode(pk, kPositions, pk->positionFreq, pk->smallLength, pk->smallCode);
     if (root >= kPositions) {
-        writeSmallLengths(pk, kPositions, 4, (unsigned)-1);
+        walkSmallLengths(pk, kPositions, 4, (unsigned)-1, field);
     } else {
-        putBits(pk, 4, 0);
-        putBits(pk, 4, root);
+        field(4, 0);
+        field(4, root);
     }
+    return size;
+}
 
+void encodeBlock(Packer* pk) {
+    unsigned size = walkBlockHeader(pk, [pk](unsigned bits, unsigned value) { putBits(pk, bits, value); });
     unsigned at = 0, flags = 0;
     for (unsigned i = 0; i < size && !pk->notSmaller; i++) {
         if (i % 8 == 0) flags = pk->items[at++];
@@ -372,25 +368,12 @@ void endBlock(Packer* pk) {
 }
 
 uint32_t blockBits(Packer* pk) {
-    unsigned root = buildCode(pk, kLitLen, pk->litLenFreq, pk->litLenLength, pk->litLenCode);
-    uint32_t bits = 16;
-    if (root >= kLitLen) {
-        countCodeLengthFreq(pk);
-        unsigned r = buildCode(pk, kCodeLengths, pk->codeLengthFreq, pk->smallLength, pk->smallCode);
-        bits += r >= kCodeLengths ? smallLengthsBits(pk, kCodeLengths, 5, 3) : 10;
-        unsigned n = usedLitLenLengths(pk);
-        bits += 9;
-        walkLitLenLengths(pk, n, [pk, &bits](unsigned symbol, unsigned extraBits, unsigned) {
-            bits += pk->smallLength[symbol] + extraBits;
-        });
-        for (unsigned c = 0; c < kLitLen; c++) bits += (uint32_t)pk->litLenFreq[c] * pk->litLenLength[c];
-    } else {
-        bits += 5 + 5 + 9 + 9;
-    }
-    root = buildCode(pk, kPositions, pk->positionFreq, pk->smallLength, pk->smallCode);
-    bits += root >= kPositions ? smallLengthsBits(pk, kPositions, 4, (unsigned)-1) : 8;
+    uint32_t bits = 0;
+    walkBlockHeader(pk, [&bits](unsigned n, unsigned) { bits += n; });
+    // A code of one symbol has every length 0: its symbols take no bits.
+    for (unsigned c = 0; c < kLitLen; c++) bits += (uint32_t)pk->litLenFreq[c] * pk->litLenLength[c];
     for (unsigned k = 0; k < kPositions; k++)
-        bits += (uint32_t)pk->positionFreq[k] * (pk->smallLength[k] + (k > 1 ? k - 1 : 0));
+        bits += (uint32_t)pk->positionFreq[k] * (pk->smallLength[k] + positionExtraBits(k));
     return bits;
 }
 

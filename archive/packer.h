@@ -83,12 +83,12 @@ struct Packer {
 
 // Number of significant bits of a position value: its position symbol.
 inline unsigned bitCount(unsigned p) {
-    unsigned c = 0;
-    while (p) {
-        p >>= 1;
-        c++;
-    }
-    return c;
+    return p ? 32 - (unsigned)__builtin_clz(p) : 0;
+}
+
+// Bits a position value of symbol k sends after the symbol's code.
+inline unsigned positionExtraBits(unsigned k) {
+    return k > 1 ? k - 1 : 0;
 }
 
 // Up to count bytes of the source; 0 at its end or on a read error.

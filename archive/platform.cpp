@@ -194,6 +194,15 @@ void cxPlatClosePlace(CxPlace* place) {
     *place = CxPlace{-1, nullptr, nullptr, 0};
 }
 
+char* cxPlatPathIn(const CxPlace* place, const char* name) {
+    size_t length = strlen(place->path);
+    char* path = (char*)cxAlloc(length + strlen(name) + 1);
+    if (!path) return nullptr;
+    memcpy(path, place->path, length);
+    strcpy(path + length, name);
+    return path;
+}
+
 namespace {
 
 #ifndef _WIN32
@@ -339,23 +348,6 @@ void setFileTime(FILE* file, uint32_t time) {
     SetFileTime((HANDLE)_get_osfhandle(_fileno(file)), nullptr, &stamp, &stamp);
 }
 
-// Times are set on the open handle; Windows keeps no permission bits beyond
-// the read-only attribute, which is set by name once the file is closed: the
-// temporary file's name, in a place whose levels are held open. (Windows
-// 2000 and XP let an ordinary user make junctions, which lead to folders
-// only; links to files came later.)
-bool stampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
-    bool flushed = fflush(file) == 0;
-    if (flushed && stamp && stamp->withTime) setFileTime(file, stamp->time);
-    bool closed = fclose(file) == 0;
-    if (stamp && !(stamp->mode & 0x80)) {
-        DWORD attributes = GetFileAttributesA(path);
-        if (attributes != INVALID_FILE_ATTRIBUTES)
-            SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
-    }
-    return flushed && closed;
-}
-
 // The stream of a file just made at path; null (the file closed and
 // removed) when the runtime cannot take it.
 FILE* streamOf(HANDLE handle, const char* path) {
@@ -387,8 +379,21 @@ bool cxPlatKeptStamp(FILE* file, CxStamp* stamp) {
     return true;
 }
 
+// Times are set on the open handle; Windows keeps no permission bits beyond
+// the read-only attribute, which is set by name once the file is closed: the
+// temporary file's name, in a place whose levels are held open. (Windows
+// 2000 and XP let an ordinary user make junctions, which lead to folders
+// only; links to files came later.)
 bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
-    return stampAndClose(file, path, stamp);
+    bool flushed = fflush(file) == 0;
+    if (flushed && stamp && stamp->withTime) setFileTime(file, stamp->time);
+    bool closed = fclose(file) == 0;
+    if (stamp && !(stamp->mode & 0x80)) {
+        DWORD attributes = GetFileAttributesA(path);
+        if (attributes != INVALID_FILE_ATTRIBUTES)
+            SetFileAttributesA(path, attributes | FILE_ATTRIBUTE_READONLY);
+    }
+    return flushed && closed;
 }
 
 namespace {
@@ -514,7 +519,7 @@ int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, cons
     int16_t result = CX_EFAIL;
     if (pathIn(place, temp, from) && pathIn(place, final, to)) {
         // A file that is open cannot be renamed here: it is closed first.
-        if (!stampAndClose(file, from, stamp)) {
+        if (!cxPlatStampAndClose(file, from, stamp)) {
             result = CX_EWRITE;
         } else if (MoveFileA(from, to) ||
                    (GetFileAttributesA(to) != INVALID_FILE_ATTRIBUTES && DeleteFileA(to) && MoveFileA(from, to))) {

@@ -52,15 +52,6 @@ bool isSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// Part of path after its last separator or drive colon.
-const char* baseName(const char* path) {
-    const char* base = path;
-    for (const char* p = path; *p; p += cxPlatCharSize(p)) {
-        if (isSeparator(*p) || *p == ':') base = p + 1;
-    }
-    return base;
-}
-
 char upperChar(char c) {
     return c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
 }
@@ -159,7 +150,7 @@ void splitOutput(const CxOperation* op, const char* stored, const EntryInfo* rec
     size_t directoryLength = strlen(op->directoryRaw);
     bool chosen = strncmp(record->name, op->directoryRaw, directoryLength) != 0 ||
                   strcmp(record->name + directoryLength, stored) != 0;
-    out->file = baseName(record->name);
+    out->file = cxFileName(record->name);
     size_t baseLength = chosen ? (size_t)(out->file - record->name) : directoryLength;
     memcpy(out->base, record->name, baseLength);
     out->base[baseLength] = 0;
@@ -196,8 +187,7 @@ int16_t expandInto(FILE* file, const char* path, EntryInfo* record, Pass* pass, 
 int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record, Pass* pass) {
     char temp[16];
     FILE* opened = cxPlatCreateIn(place, "CX", temp);
-    size_t length = strlen(place->path);
-    char* tempPath = opened ? (char*)cxAlloc(length + strlen(temp) + 1) : nullptr;
+    char* tempPath = opened ? cxPlatPathIn(place, temp) : nullptr;
     if (!tempPath) {
         if (opened) {
             fclose(opened);
@@ -207,8 +197,6 @@ int16_t expandInPlace(const CxPlace* place, const char* file, EntryInfo* record,
         cxNotifyFailure(record, opened ? CX_ENOMEM : CX_EFAIL, 0);
         return CX_EFAIL;
     }
-    memcpy(tempPath, place->path, length);
-    strcpy(tempPath + length, temp);
     FILE* written = nullptr;
     int16_t result = expandInto(opened, tempPath, record, pass, &written);
     cxFree(tempPath);
@@ -245,17 +233,21 @@ int16_t expandIntoGiven(FILE* file, EntryInfo* record, Pass* pass) {
     return CX_EFAIL;
 }
 
-// Whether an entry may be written: a protected entry only when the
-// callback of event 42 clears its flag, an entry of an unknown method
-// never (nothing could be written, so an existing file is left as it is).
+// Whether an entry may be extracted or deleted: a protected one only when
+// the callback of event 42 clears its flag (else CX_EPROTECTED is reported).
+bool unprotected(EntryInfo* record) {
+    if (!(record->flags & CX_FLAG_PROTECTED)) return true;
+    cxNotify(record, CXCB_PROTECTED, 0);
+    if (!(record->flags & CX_FLAG_PROTECTED)) return true;
+    cxNotifyFailure(record, CX_EPROTECTED, 0);
+    return false;
+}
+
+// Whether an entry may be written: when it is unprotected and of a known
+// method (of an unknown one nothing could be written, so an existing file
+// is left as it is).
 bool mayWrite(EntryInfo* record) {
-    if (record->flags & CX_FLAG_PROTECTED) {
-        cxNotify(record, CXCB_PROTECTED, 0);
-        if (record->flags & CX_FLAG_PROTECTED) {
-            cxNotifyFailure(record, CX_EPROTECTED, 0);
-            return false;
-        }
-    }
+    if (!unprotected(record)) return false;
     if (record->method != CX_METHOD_STORED && record->method != CX_METHOD_PACKED) {
         cxNotify(record, CXCB_UNKNOWN, 0);
         return false;
@@ -285,7 +277,7 @@ int16_t openOutput(const Output* out, bool create, EntryInfo* record, CxPlace* p
 // Extracts the entry just read. CX_OK also when the entry was skipped;
 // CX_EFAIL when the extraction failed and processing must end.
 int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
-    const char* stored = cxArchive.paths ? record->name : baseName(record->name);
+    const char* stored = cxArchive.paths ? record->name : cxFileName(record->name);
     char output[kOutputMax + 1];
     size_t directoryLength = strlen(op->directoryRaw);
     size_t storedLength = strlen(stored);
@@ -395,7 +387,7 @@ bool entryName(AddContext* context, const char* filePath, const char* listedName
                     strcpy(context->lead, current);
                 } else {
                     strcpy(context->lead, full);
-                    *(char*)baseName(context->lead) = 0;
+                    *(char*)cxFileName(context->lead) = 0;
                 }
             }
             if (startsWithName(full, context->lead)) name = full + strlen(context->lead);
@@ -463,7 +455,7 @@ enum AddOutcome { ADD_PACKED, ADD_PASSED_OVER, ADD_ALREADY_IN, ADD_FAILED };
 // archive, and not a name this pass has packed already. A file that cannot
 // be opened is passed over, and said so.
 AddOutcome addFile(Pass* pass, EntryInfo* record, const char* filePath, const char* name) {
-    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxArchive.tempPath))
+    if (cxPlatSameFile(filePath, cxArchive.realPath) || cxPlatSameFile(filePath, cxSlotPath(cxArchive.tempSlot)))
         return ADD_PASSED_OVER;
     if (cxNameHas(&pass->added, name)) return ADD_ALREADY_IN;
     bool replacing = archiveHasEntry(pass, name);
@@ -561,7 +553,7 @@ void addPass(Pass* pass, EntryInfo* record, bool* rewriting) {
             pass->outOfMemory = true;
             return;
         }
-        char* base = (char*)baseName(context.directory);
+        char* base = (char*)cxFileName(context.directory);
         context.namePattern = op->patternRaw + (base - context.directory);
         *base = 0;
         if (cxPlatListDir(context.directory, addOneFile, &context) == CX_ENOMEM) pass->outOfMemory = true;
@@ -603,11 +595,11 @@ bool preparePass(Pass* pass) {
 CxOperation* findOperation(const Pass* pass, const char* name) {
     CxOperation* found = (CxOperation*)cxNameGet(&pass->exactOps, name);
     if (found && found->type == CX_OP_DONE) found = nullptr;
-    const char* entryName = cxArchive.paths ? baseName(name) : name;
+    const char* entryName = cxArchive.paths ? cxFileName(name) : name;
     for (int i = 0; i < pass->patternCount; ++i) {
         const CxOperation* op = pass->patternOps[i];
         if (found && found->order < op->order) break;
-        if (op->type != CX_OP_DONE && matches(baseName(op->pattern), entryName)) return (CxOperation*)op;
+        if (op->type != CX_OP_DONE && matches(cxFileName(op->pattern), entryName)) return (CxOperation*)op;
     }
     return found;
 }
@@ -640,16 +632,7 @@ bool handleEntry(Pass* pass, EntryInfo* record, bool rewriting, int16_t* result)
     // An entry whose name the add pass packed anew is replaced.
     bool copy = rewriting && !cxNameHas(&pass->added, record->name);
     if (type == CX_OP_DELETE && !cxArchive.readOnly) {
-        if (record->flags & CX_FLAG_PROTECTED) {
-            cxNotify(record, CXCB_PROTECTED, 0);
-            if (record->flags & CX_FLAG_PROTECTED) {
-                cxNotifyFailure(record, CX_EPROTECTED, 0);
-            } else {
-                copy = false;
-            }
-        } else {
-            copy = false;
-        }
+        if (unprotected(record)) copy = false;
         if (!copy) {
             cxNotify(record, CXCB_DELETED, 0);
             cxArchive.modified = true;

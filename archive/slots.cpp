@@ -122,15 +122,8 @@ int16_t cxOpenOutput(const char* path) {
     if (!path || !*path) return CX_EARG;
     size_t finalAt = cxFileNameAt(path);
     Output* output = (Output*)cxAllocZero(sizeof(Output));
-    char* directory = output ? cxDup(path) : nullptr;
-    if (!directory) {
-        cxFree(output);
-        return CX_ENOMEM;
-    }
-    directory[finalAt] = 0;
-    size_t linkEnd;
-    int16_t opened = cxPlatOpenPlace(directory, "", false, &output->place, &linkEnd);
-    cxFree(directory);
+    if (!output) return CX_ENOMEM;
+    int16_t opened = cxOpenPlaceOf(path, &output->place);
     if (opened == CX_OK && output->place.fd < 0) {
         errno = ENOENT;  // the directory is missing
         cxNoteSystemError();

@@ -1,7 +1,6 @@
 // arq a, d and x. arq chooses the files or the entries itself (collect.cpp,
 // select.cpp); the engine is given their exact names and carries them out
 // in one cxProcess pass.
-#include <stdio.h>
 #include <string.h>
 
 #include <string>
@@ -75,12 +74,6 @@ std::vector<Selected> selectedEntries(const std::string& archive, const ArqComma
     return entries;
 }
 
-std::string number(uint64_t value) {
-    char text[32];
-    snprintf(text, sizeof text, "%llu", (unsigned long long)value);
-    return text;
-}
-
 // What one extraction may unpack without -f. The packer shrinks nothing
 // further than a file of one byte value: measured, 1 GiB of it packs into
 // 6,153 bytes, and each further block of 5,240 longest matches (1,341,440
@@ -110,22 +103,22 @@ bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& e
     int64_t available = cxFreeSpace((directory + "/x").c_str());
     if (available >= 0 && (uint64_t)available < total) {
         arqError("%s: not enough free disk space: the entries unpack to %s bytes, %s are free; nothing extracted",
-                 shown(directory).c_str(), number(total).c_str(), number((uint64_t)available).c_str());
+                 shown(directory).c_str(), std::to_string(total).c_str(), std::to_string((uint64_t)available).c_str());
         return false;
     }
     if (command.force) return true;
     if (steepest) {
         arqError("%s: refused, %s would unpack to %s bytes from %s (%s:1), far beyond what real data packs "
                  "to; -f extracts it all the same",
-                 shown(archive).c_str(), shown(steepest->name).c_str(), number(steepest->unpacked).c_str(),
-                 number(steepest->packed).c_str(),
-                 number(steepest->unpacked / (steepest->packed ? steepest->packed : 1)).c_str());
+                 shown(archive).c_str(), shown(steepest->name).c_str(), std::to_string(steepest->unpacked).c_str(),
+                 std::to_string(steepest->packed).c_str(),
+                 std::to_string(steepest->unpacked / (steepest->packed ? steepest->packed : 1)).c_str());
         return false;
     }
     if (total > kTotalLimit) {
         arqError("%s: refused, the entries would unpack to %s bytes, more than 16 GiB; -f extracts them all "
                  "the same",
-                 shown(archive).c_str(), number(total).c_str());
+                 shown(archive).c_str(), std::to_string(total).c_str());
         return false;
     }
     return true;

@@ -93,6 +93,24 @@ Bytes EncodeHeader(const RawHeader& h) {
 
 void Append(Bytes* to, const Bytes& more) { to->insert(to->end(), more.begin(), more.end()); }
 
+Bytes EntryBytes(const std::string& name, uint8_t method, const Bytes& data, uint32_t unpacked) {
+    RawHeader header;
+    header.name = name;
+    header.method = method;
+    header.packedSize = (uint32_t)data.size();
+    header.unpackedSize = unpacked;
+    header.checkValue = Crc(data);
+    Bytes bytes = EncodeHeader(header);
+    Append(&bytes, data);
+    return bytes;
+}
+
+void AppendEnd(Bytes* archive) {
+    RawHeader end;
+    end.name = "";
+    Append(archive, EncodeHeader(end));
+}
+
 uint32_t Crc(const Bytes& data) {
     return ~cxCrcUpdate(0xFFFFFFFFu, data.data(), data.size());
 }

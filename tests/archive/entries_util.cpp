@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "cxint.h"
 
 bool WriteArchive(const std::string& path, const std::vector<TestEntry>& entries,
@@ -100,4 +102,20 @@ int CallbackLog::count(int16_t code) const {
     int n = 0;
     for (const Event& e : events) n += e.code == code;
     return n;
+}
+
+std::vector<std::string> FileNames(const std::string& directory) {
+    std::vector<std::string> names;
+    cxPlatListDir(directory.c_str(), [](const char* name, void* out) {
+        ((std::vector<std::string>*)out)->push_back(name);
+    }, &names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+int TemporaryFiles(const std::string& directory) {
+    int count = 0;
+    for (const std::string& n : FileNames(directory))
+        count += n.size() > 6 && n.compare(0, 2, "CX") == 0 && n.compare(n.size() - 4, 4, ".$$$") == 0;
+    return count;
 }

@@ -29,6 +29,11 @@ bool WriteArchive(const std::string& path, const std::vector<TestEntry>& entries
 std::vector<std::string> EntryNames(const std::string& path, int16_t* end = nullptr,
                                     int32_t* endPosition = nullptr);
 
+// The names of the files in directory, sorted.
+std::vector<std::string> FileNames(const std::string& directory);
+// Files whose names begin with "CX" and end with ".$$$" in directory.
+int TemporaryFiles(const std::string& directory);
+
 struct Event {
     int16_t code;
     int32_t value;

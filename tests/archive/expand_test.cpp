@@ -20,9 +20,7 @@ int16_t ExpandEntryBytes(uint8_t method, const Bytes& data, uint32_t unpacked, B
     h.flags = flags;
     Bytes file = EncodeHeader(h);
     Append(&file, data);
-    RawHeader end;
-    end.name = "";
-    Append(&file, EncodeHeader(end));
+    AppendEnd(&file);
     std::string path = dir.file("T.ARQ");
     WriteFileBytes(path, file);
     InstallEventLog(log);

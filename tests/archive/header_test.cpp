@@ -167,9 +167,7 @@ TEST(Header, FirstAndNextEntryWalkAnArchive) {
         Append(&file, EncodeHeader(h));
         Append(&file, Bytes(10 * i, (uint8_t)i));
     }
-    RawHeader end;
-    end.name = "";
-    Append(&file, EncodeHeader(end));
+    AppendEnd(&file);
     ReadSlot in(dir, file);
     EntryInfo r;
     memset(&r, 0, sizeof r);

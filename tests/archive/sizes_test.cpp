@@ -59,16 +59,8 @@ Bytes PackStream(const Bytes& data, const char* what) {
 void Check(const Bytes& stream, uint32_t unpacked, int16_t expected, const Bytes* data,
            const std::string& what) {
     TempDir dir;
-    RawHeader h;
-    h.method = 2;
-    h.packedSize = (uint32_t)stream.size();
-    h.unpackedSize = unpacked;
-    h.checkValue = Crc(stream);
-    Bytes file = EncodeHeader(h);
-    Append(&file, stream);
-    RawHeader end;
-    end.name = "";
-    Append(&file, EncodeHeader(end));
+    Bytes file = EntryBytes("FILE.TXT", 2, stream, unpacked);
+    AppendEnd(&file);
     std::string path = dir.file("S.ARQ");
     ASSERT_TRUE(WriteFileBytes(path, file));
 

@@ -26,6 +26,11 @@ struct RawHeader {
 };
 Bytes EncodeHeader(const RawHeader& header);
 void Append(Bytes* to, const Bytes& more);
+// One entry: the header of 'data' under this name and method (its packed
+// size and check value) claiming 'unpacked' bytes, then the data.
+Bytes EntryBytes(const std::string& name, uint8_t method, const Bytes& data, uint32_t unpacked);
+// Appends the end record that closes an archive.
+void AppendEnd(Bytes* archive);
 
 uint32_t Crc(const Bytes& data);
 

@@ -344,23 +344,8 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
 
 // ---- refused before anything is written --------------------------------------
 
-// One entry of a hand-made archive: its stored bytes and the size it claims.
-Bytes Crafted(const std::string& name, uint8_t method, const Bytes& data, uint32_t unpacked) {
-    RawHeader header;
-    header.name = name;
-    header.method = method;
-    header.packedSize = (uint32_t)data.size();
-    header.unpackedSize = unpacked;
-    header.checkValue = Crc(data);
-    Bytes bytes = EncodeHeader(header);
-    Append(&bytes, data);
-    return bytes;
-}
-
 void WriteCrafted(const std::string& path, Bytes entries) {
-    RawHeader end;
-    end.name = "";
-    Append(&entries, EncodeHeader(end));
+    AppendEnd(&entries);
     ASSERT_TRUE(WriteFileBytes(path, entries));
 }
 
@@ -380,18 +365,18 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     BitWriter stream;
     OneSymbolBlock(&stream, 1, 'A', 0);
     OneSymbolBlock(&stream, 32768, 509, 0);
-    WriteCrafted(dir.file("bomb.arq"), Crafted("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
+    WriteCrafted(dir.file("bomb.arq"), EntryBytes("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
     // More than the free space all told, each entry less; a small one first.
     int64_t available = cxFreeSpace(dir.file("x").c_str());
-    Bytes full = Crafted("FIRST.TXT", 1, Bytes(10, 'f'), 10);
+    Bytes full = EntryBytes("FIRST.TXT", 1, Bytes(10, 'f'), 10);
     for (int64_t i = 0; i <= available / 4000000000LL + 1; ++i)
-        Append(&full, Crafted("BIG" + std::to_string(i), 1, Bytes(), 4000000000u));
+        Append(&full, EntryBytes("BIG" + std::to_string(i), 1, Bytes(), 4000000000u));
     WriteCrafted(dir.file("full.arq"), full);
     // 3.2 GB claimed by a stored entry of 7,000 bytes: room enough, damaged.
-    WriteCrafted(dir.file("big.arq"), Crafted("BIG.BIN", 1, Bytes(7000, 'b'), 3200000000u));
-    Bytes names = Crafted("DUP.", 1, Bytes(5, '1'), 5);
-    Append(&names, Crafted("DUP", 1, Bytes(5, '2'), 5));
-    Append(&names, Crafted("AUX.C", 1, Bytes(5, '3'), 5));
+    WriteCrafted(dir.file("big.arq"), EntryBytes("BIG.BIN", 1, Bytes(7000, 'b'), 3200000000u));
+    Bytes names = EntryBytes("DUP.", 1, Bytes(5, '1'), 5);
+    Append(&names, EntryBytes("DUP", 1, Bytes(5, '2'), 5));
+    Append(&names, EntryBytes("AUX.C", 1, Bytes(5, '3'), 5));
     WriteCrafted(dir.file("names.arq"), names);
     for (const char* file : {"dup.", "dup", "con.txt", "ok.txt"}) Sample(file, 100, 0, true);
 
