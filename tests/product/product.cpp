@@ -431,10 +431,11 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
             // text is: only its main button tells the two apart.
             HWND main = GetDlgItem(window, kWizardMainButton);
             HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
-            if (text && !answered.count(window)) {
-                if (!shown && onShown)
-                    onShown();
-                shown = true;
+            bool unanswered = text && !answered.count(window);
+            if ((unanswered || main) && !shown && onShown)
+                onShown();
+            shown = shown || unanswered || main;
+            if (unanswered) {
                 Box box;
                 box.caption = TextOf(window);
                 box.text = TextOf(text);
@@ -447,9 +448,6 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 answered.insert(window);
                 Press(window, box.pressed);
             } else if (main) {
-                if (!shown && onShown)
-                    onShown();
-                shown = true;
                 if (result.wizardCoveredBy.empty())
                     result.wizardCoveredBy = CoveringWindow(window);
                 // The wizard: its main button, once its page is ready for it.
