@@ -1,6 +1,7 @@
-// The double-byte characters of the ANSI code page, for the portable parts
-// of the library that compare names byte by byte: the second byte of such a
-// character may fall in A-Z or a-z, and is no letter.
+// The double-byte characters of the ANSI code page, for every part of the
+// library that changes case, compares names or looks for a separator byte
+// by byte: the second byte of such a character may fall in A-Z or a-z, or be
+// a backslash, and is neither a letter nor a separator.
 #ifndef INSTALL_LEADBYTE_H
 #define INSTALL_LEADBYTE_H
 

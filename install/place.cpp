@@ -46,11 +46,6 @@ static BOOL CopyAndDelete(const char* source, const char* target, BOOL sourceRes
     return DeleteReported(source, "DeleteFile %s 0x%08lX");
 }
 
-BOOL MoveImmediately(const char* source, const char* target)
-{
-    return CopyAndDelete(source, target, FALSE, FALSE);
-}
-
 // Queues "target=source" in WININIT.INI's [RENAME] section. *duplicate is
 // set when the section holds that line already: nothing new is queued then.
 static BOOL AddWininitRename(const char* source, const char* target, BOOL* duplicate)
@@ -110,7 +105,7 @@ static BOOL SubstitutePendingFile(const char* image, const char* pendingSource, 
     }
     if (state)
         CopyText(state->pendingSource, pendingSource, MAX_PATH);
-    return MoveImmediately(image, pendingSource);
+    return CopyAndDelete(image, pendingSource, FALSE, FALSE);
 }
 
 // A replacement or deletion queued for the next restart; state (may be

@@ -9,9 +9,7 @@
 
 #include <string.h>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "leadbyte.h"
 
 // ---------------------------------------------------------------- lines
 
@@ -50,23 +48,11 @@ static char UpperChar(char c)
     return (c >= 'a' && c <= 'z') ? (char)(c - 'a' + 'A') : c;
 }
 
-// A byte that begins a double-byte character of the system's code page; a
-// UTF-8 character never holds an ASCII byte, so other hosts have none.
-static bool IsLeadByte(const char* p)
-{
-#ifdef _WIN32
-    return IsDBCSLeadByte((BYTE)*p) && p[1];
-#else
-    (void)p;
-    return false;
-#endif
-}
-
 // Copies text with a to z made upper case, stopping at its end or at stop.
 static void CopyUpper(char* out, const char* text, const char* stop)
 {
     while (*text && text != stop) {
-        if (IsLeadByte(text) && text + 1 != stop) {
+        if (IsLeadByte(*text) && text[1] && text + 1 != stop) {
             *out++ = *text++;
             *out++ = *text++;
         } else {

@@ -1,8 +1,10 @@
 #include "text.h"
 
+#include "leadbyte.h"
+
 const char* NextChar(const char* p)
 {
-    return (IsDBCSLeadByte((BYTE)*p) && p[1]) ? p + 2 : p + 1;
+    return (IsLeadByte(*p) && p[1]) ? p + 2 : p + 1;
 }
 
 const char* FindLastOf(const char* text, const char* set)
@@ -105,12 +107,6 @@ void GetProgramBaseName(char* out, DWORD size)
 
 DWORD DirectoryLength(const char* path)
 {
-    DWORD length = 0;
-    for (const char* p = path; *p; ++p) {
-        if (IsDBCSLeadByte((BYTE)*p) && p[1])
-            ++p;
-        else if (*p == '\\' || *p == '/' || *p == ':')
-            length = (DWORD)(p - path) + 1;
-    }
-    return length;
+    const char* separator = FindLastOf(path, "\\/:");
+    return separator ? (DWORD)(separator - path) + 1 : 0;
 }

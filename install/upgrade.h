@@ -214,7 +214,6 @@ BOOL GetShortPath(const char* path, char* buffer, DWORD size, BOOL create);
 // Moving into place. A null target deletes the source; delayed moves wait
 // for the next restart and, with record, are written to the move record file.
 BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record);
-BOOL MoveImmediately(const char* source, const char* target);
 BOOL ResetAttributes(const char* path);
 BOOL AppendMoveRecord(const char* source, const char* target);
 
