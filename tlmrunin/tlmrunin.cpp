@@ -146,8 +146,6 @@ static BOOL ProductPath(const ProductFile& file, char* path)
 // fails or the file is the running program.
 static BOOL RemoveFile(const ProductFile& file)
 {
-    if (!(file.families & RunningFamily()))
-        return TRUE;
     char path[MAX_PATH];
     if (!ProductPath(file, path))
         return FALSE;
