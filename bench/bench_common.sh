@@ -37,3 +37,17 @@ nsis_installer() {
   } >"$output.nsi"
   makensis -V1 "$output.nsi" >/dev/null
 }
+
+# bench_prefix EXE...: makes the 32-bit prefix $WINEPREFIX and has Wine
+# report Windows XP to each program named.
+bench_prefix() {
+  local exe
+  echo "preparing the prefix..." >&2
+  tests/wine-run "$WINEPREFIX" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
+  for exe in "$@"; do
+    wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
+  done
+}
+
+# win PATH: the path as Wine's programs see it, on drive Z:.
+win() { echo "Z:${1//\//\\}"; }

@@ -61,13 +61,8 @@ nsis_installer "$work/nsis-large.exe" "$work"/large/*.dll
 nsis_installer "$work/nsis-small.exe" "$work"/small/*.dll
 nsis_installer "$work/nsis-empty.exe"
 
-echo "preparing the prefix..." >&2
-tests/wine-run "$WINEPREFIX" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
-for exe in large.exe small.exe best.exe nsis-large.exe nsis-small.exe before-large.exe before-small.exe; do
-  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
-done
+bench_prefix large.exe small.exe best.exe nsis-large.exe nsis-small.exe before-large.exe before-small.exe
 c=$WINEPREFIX/drive_c
-win() { echo "Z:${1//\//\\}"; }
 
 now() { date +%s.%N; }
 seconds() { awk -v from="$1" -v to="$2" 'BEGIN {printf "%.3f", to - from}'; }

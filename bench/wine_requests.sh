@@ -45,11 +45,7 @@ for set in files one; do
   nsis_installer "$work/nsis-$set.exe" "$work/$set"/*.dll
 done
 
-echo "preparing the prefix..." >&2
-tests/wine-run "$WINEPREFIX" cmd.exe /c exit 0 </dev/null >/dev/null 2>&1
-for exe in setup-files.exe setup-one.exe nsis-files.exe nsis-one.exe arq.exe; do
-  wine reg add "HKCU\\Software\\Wine\\AppDefaults\\$exe" /v Version /t REG_SZ /d winxp /f >/dev/null 2>&1
-done
+bench_prefix setup-files.exe setup-one.exe nsis-files.exe nsis-one.exe arq.exe
 wineserver -k </dev/null >/dev/null 2>&1 || true
 # A persistent server in the foreground, its trace into a file.
 wineserver -f -p -d1 </dev/null >/dev/null 2>"$work/trace" &
@@ -59,7 +55,6 @@ wine cmd.exe /c exit 0 </dev/null >/dev/null 2>&1  # the services start: not par
 sleep 2
 c=$WINEPREFIX/drive_c
 mkdir -p "$c/bench"
-win() { echo "Z:${1//\//\\}"; }
 
 # run NAME COMMAND...: runs one program and keeps the trace lines it added
 # (each request has a line "tid: name( ... )"; replies are not counted).

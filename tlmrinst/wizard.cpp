@@ -10,7 +10,6 @@
 
 #include <commctrl.h>
 
-#include "cx.h"
 #include "fonts.h"
 #include "hooks.h"
 #include "install.h"

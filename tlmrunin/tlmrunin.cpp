@@ -146,8 +146,6 @@ static BOOL ProductPath(const ProductFile& file, char* path)
 // fails or the file is the running program.
 static BOOL RemoveFile(const ProductFile& file)
 {
-    if (!(file.families & RunningFamily()))
-        return TRUE;
     char path[MAX_PATH];
     if (!ProductPath(file, path))
         return FALSE;
@@ -168,13 +166,15 @@ static BOOL RemoveFile(const ProductFile& file)
     return MoveImage(path, NULL, TRUE, FALSE);
 }
 
-// Whether path is a build of Telmura, by its version resource. FALSE also
-// for a file that is not there; a file that cannot be read fails the run.
-static BOOL IsTelmura(const char* path, BOOL* telmura)
+// Whether path is there, and whether it is a build of Telmura, by its
+// version resource (FALSE for a file that is not there); a file that cannot
+// be read fails the run.
+static BOOL TelmuraFacts(const char* path, BOOL* there, BOOL* telmura)
 {
     FileInfo info;
     if (!GatherFileInfo(path, &info, TRUE))
         return FALSE;
+    *there = info.exists;
     *telmura = info.hasVersion && AsciiCompareNoCase(info.company, "Vornak") == 0 &&
                AsciiCompareNoCase(info.product, "Telmura") == 0;
     return TRUE;
@@ -205,11 +205,10 @@ static BOOL RemoveDriver(const ProductFile& file)
         return TRUE;
     char driver[MAX_PATH];
     char backup[MAX_PATH];
-    BOOL driverOurs = FALSE, backupOurs = FALSE;
-    if (!ProductPath(file, driver) || !ProductPath(kDriverBackup, backup) || !IsTelmura(driver, &driverOurs) ||
-        !IsTelmura(backup, &backupOurs))
+    BOOL driverThere = FALSE, driverOurs = FALSE, backupThere = FALSE, backupOurs = FALSE;
+    if (!ProductPath(file, driver) || !ProductPath(kDriverBackup, backup) ||
+        !TelmuraFacts(driver, &driverThere, &driverOurs) || !TelmuraFacts(backup, &backupThere, &backupOurs))
         return FALSE;
-    BOOL driverThere = FileExists(driver), backupThere = FileExists(backup);
     if (driverThere && !driverOurs)
         LOG("%s is not Telmura, keeping it", driver);
     if (backupThere && !backupOurs) {

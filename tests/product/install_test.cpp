@@ -124,9 +124,7 @@ TEST_F(Install, FreshInstallRestartRerunAndUninstallOnEachFamily)
 
         ASSERT_TRUE(Restart());
         // The restart keeps the 95 family's processed queue as wininit.bak.
-        char windows[MAX_PATH];
-        GetWindowsDirectoryA(windows, MAX_PATH);
-        std::string processed = std::string(windows) + "\\wininit.bak";
+        std::string processed = WindowsDir() + "wininit.bak";
         EXPECT_EQ(FileExistsAt(processed), !family.nt);
         DeleteFileA(processed.c_str());
         DeleteFileA(LogPathOf(SetupCopy(family.version)).c_str());

@@ -78,6 +78,13 @@ void ProductTest::TearDown()
     Restart();
 }
 
+std::string WindowsDir()
+{
+    char path[MAX_PATH];
+    UINT length = GetWindowsDirectoryA(path, MAX_PATH);
+    return AsDirectory(LowerCase(std::string(path, length)));
+}
+
 std::string SystemDir()
 {
     char path[MAX_PATH];
@@ -131,10 +138,8 @@ void RemoveTelmura()
         RegDeleteValueA(key, "PendingFileRenameOperations");
         RegCloseKey(key);
     }
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    DeleteFileA((std::string(windows) + "\\wininit.ini").c_str());
-    DeleteFileA((std::string(windows) + "\\wininit.bak").c_str());
+    DeleteFileA((WindowsDir() + "wininit.ini").c_str());
+    DeleteFileA((WindowsDir() + "wininit.bak").c_str());
 }
 
 bool Restart()
@@ -191,10 +196,8 @@ std::string PendingRenames()
 
 std::string WininitText()
 {
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
     std::string text;
-    return ReadWholeFile(std::string(windows) + "\\wininit.ini", &text) ? text : std::string();
+    return ReadWholeFile(WindowsDir() + "wininit.ini", &text) ? text : std::string();
 }
 
 std::string Contents(const std::string& path)
@@ -324,9 +327,7 @@ static void AddKey(HKEY root, const std::string& label, const std::string& path,
 Snapshot TakeSnapshot()
 {
     Snapshot snapshot;
-    char windows[MAX_PATH];
-    GetWindowsDirectoryA(windows, MAX_PATH);
-    AddFiles(std::string(windows) + "\\", &snapshot);
+    AddFiles(WindowsDir(), &snapshot);
     AddKey(HKEY_LOCAL_MACHINE, "HKLM\\", "SOFTWARE", &snapshot);
     AddKey(HKEY_LOCAL_MACHINE, "HKLM\\", "SYSTEM\\CurrentControlSet\\Services", &snapshot);
     AddKey(HKEY_LOCAL_MACHINE, "HKLM\\", kSessionManager, &snapshot);
@@ -431,10 +432,11 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
             // text is: only its main button tells the two apart.
             HWND main = GetDlgItem(window, kWizardMainButton);
             HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
-            if (text && !answered.count(window)) {
-                if (!shown && onShown)
-                    onShown();
-                shown = true;
+            bool unanswered = text && !answered.count(window);
+            if ((unanswered || main) && !shown && onShown)
+                onShown();
+            shown = shown || unanswered || main;
+            if (unanswered) {
                 Box box;
                 box.caption = TextOf(window);
                 box.text = TextOf(text);
@@ -447,9 +449,6 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 answered.insert(window);
                 Press(window, box.pressed);
             } else if (main) {
-                if (!shown && onShown)
-                    onShown();
-                shown = true;
                 if (result.wizardCoveredBy.empty())
                     result.wizardCoveredBy = CoveringWindow(window);
                 // The wizard: its main button, once its page is ready for it.

@@ -46,6 +46,7 @@ RunResult RunSetup(const std::string& version, const std::string& arguments, con
 std::string SetupCopy(const std::string& version, const std::string& name = "setup");
 
 // Lower case, one trailing backslash, as the installer logs them.
+std::string WindowsDir();  // c:\windows\ (on every family)
 std::string SystemDir();   // c:\windows\system32\ (on every family)
 std::string DriversDir(const Family& family);  // drivers\ or iosubsys\ below it
 // The installed driver of a family: dravelon.sys or dravelon.vxd.

@@ -160,9 +160,7 @@ TEST_F(Questions, UpToDateAfterYesAndTheReadme)
 
         std::string readme = g_Paths.work + "tlmrinst.txt";
         DeleteFileA(readme.c_str());
-        char windows[MAX_PATH];
-        GetWindowsDirectoryA(windows, MAX_PATH);
-        std::string notepad = std::string(windows) + "\\notepad.exe";
+        std::string notepad = WindowsDir() + "notepad.exe";
         std::string copy = g_Paths.work + "ask_" + family.version + ".exe";
         bool replaced = false;
         AnsweredRun plain = Ask(family, "", {IDYES, IDOK}, NULL, [&] {

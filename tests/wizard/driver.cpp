@@ -39,19 +39,22 @@ struct WindowSearch {
     HWND found;
 };
 
-static bool IsDialogOf(HWND window, DWORD processId)
+// A visible window of the process, of that window class.
+static bool IsShownWindowOf(HWND window, DWORD processId, const char* className)
 {
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
     char name[16];
     return owner == processId && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
-           strcmp(name, "#32770") == 0;
+           lstrcmpiA(name, className) == 0;
 }
+
+static const char kDialogClass[] = "#32770";  // dialogs and message boxes
 
 static BOOL CALLBACK FindWizardWindow(HWND window, LPARAM param)
 {
     WindowSearch* search = (WindowSearch*)param;
-    if (IsDialogOf(window, search->processId) && GetDlgItem(window, ID_PROGRESS)) {
+    if (IsShownWindowOf(window, search->processId, kDialogClass) && GetDlgItem(window, ID_PROGRESS)) {
         search->found = window;
         return FALSE;
     }
@@ -61,8 +64,8 @@ static BOOL CALLBACK FindWizardWindow(HWND window, LPARAM param)
 static BOOL CALLBACK FindBoxWindow(HWND window, LPARAM param)
 {
     WindowSearch* search = (WindowSearch*)param;
-    if (window != search->except && IsDialogOf(window, search->processId) && !GetDlgItem(window, ID_PROGRESS) &&
-        (!search->owner || GetWindow(window, GW_OWNER) == search->owner)) {
+    if (window != search->except && IsShownWindowOf(window, search->processId, kDialogClass) &&
+        !GetDlgItem(window, ID_PROGRESS) && (!search->owner || GetWindow(window, GW_OWNER) == search->owner)) {
         search->found = window;
         return FALSE;
     }
@@ -177,11 +180,7 @@ void WizardRun::ChooseLanguage(int index) const
 static BOOL CALLBACK FindOpenList(HWND window, LPARAM param)
 {
     WindowSearch* search = (WindowSearch*)param;
-    char name[16];
-    DWORD process = 0;
-    GetWindowThreadProcessId(window, &process);
-    if (process == search->processId && IsWindowVisible(window) && GetClassNameA(window, name, sizeof name) &&
-        lstrcmpiA(name, "ComboLBox") == 0)
+    if (IsShownWindowOf(window, search->processId, "ComboLBox"))
         search->found = window;
     return !search->found;
 }
