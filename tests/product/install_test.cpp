@@ -1,7 +1,8 @@
 // setup.exe as shipped, run silently on each Windows family: a fresh
 // installation, the run after the restart, the uninstaller; upgrades over
 // an older driver and a newer uninstaller alone; a damaged setup.exe; a
-// signed one.
+// signed one; what another user of the machine does to the folder setup.exe
+// runs from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -278,6 +279,86 @@ TEST_F(Install, SignedSetupInstallsAndRefusesAFlippedByte)
     EXPECT_TRUE(Contents(DriverPath(xp)) == Packed(xp.build)) << "the driver differs from the packed one";
     EXPECT_TRUE(Contents(SystemDir() + "tlmrunin.exe") == Packed("TLMRUNIN.EXE")) << "so does the uninstaller";
     ExpectServiceValues();
+}
+
+// Another user of the machine renames setup.exe away while it starts (a
+// running program may be renamed) and puts the same installer with a
+// registry script of its own in its place: before its first instruction,
+// or once it holds the instance mutex. The run installs the payload of the
+// image that runs; the file put there is never read.
+DWORD WINAPI SwapOnceTheMutexIsHeld(void* swap)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(1)) {
+        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "RiRoZi32 UPGRADE RiRoZi32");
+        if (mutex) {
+            CloseHandle(mutex);
+            return (*(std::function<bool()>*)swap)();
+        }
+    }
+    return FALSE;
+}
+
+TEST_F(Install, SetupSwappedWhileItStartsInstallsItsOwnPayload)
+{
+    const std::string swapped = g_Product.drivers + "swapped.exe";
+    for (const Family& family : kFamilies) {
+        for (bool suspended : {true, false}) {
+            SCOPED_TRACE(std::string(family.version) + (suspended ? ", before its first instruction" : ", mutex held"));
+            std::string copy = PrepareProgram(g_Paths.setup, "swap.exe", family.version);
+            DeleteFileA((copy + ".old").c_str());
+            DeleteFileA(LogPathOf(copy).c_str());
+            bool replaced = false;
+            std::function<bool()> swap = [&] {
+                return replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) &&
+                                  CopyFileA(swapped.c_str(), copy.c_str(), FALSE);
+            };
+            RunResult run;
+            if (suspended) {
+                run = RunProgram(copy, "/silent", {}, 60000, swap);
+            } else {
+                HANDLE racer = CreateThread(NULL, 0, SwapOnceTheMutexIsHeld, &swap, 0, NULL);
+                run = RunProgram(copy, "/silent");
+                WaitForSingleObject(racer, INFINITE);
+                CloseHandle(racer);
+            }
+            ASSERT_TRUE(replaced) << "setup.exe could not be swapped";
+            EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
+            EXPECT_FALSE(KeyExists("SOFTWARE\\Vornak\\Swapped")) << "the swapped-in file's script ran";
+            EXPECT_EQ(Contents(DriverPath(family)), Packed(family.build));
+            DeleteFileA((copy + ".old").c_str());
+            DeleteFileA(LogPathOf(copy).c_str());
+            RemoveTelmura();
+        }
+    }
+}
+
+// comctl32.dll and version.dll planted beside setup.exe and the uninstaller,
+// with Wine told to look for DLLs as Windows does (the program's folder
+// first): neither program loads them, on any family.
+TEST_F(Install, DllsPlantedBesideTheProgramsNeverRun)
+{
+    const std::vector<std::string> nativeFirst = {"WINEDLLOVERRIDES=mscoree,mshtml=;comctl32,version=n,b"};
+    std::vector<std::string> planted;
+    for (const char* name : {"comctl32.dll", "version.dll"}) {
+        planted.push_back(g_Paths.work + name);
+        ASSERT_TRUE(CopyFileA((g_Product.drivers + "planted.dll").c_str(), planted.back().c_str(), FALSE));
+    }
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.version);
+        std::string setup = PrepareProgram(g_Paths.setup, "plant.exe", family.version);
+        RunResult install = RunProgram(setup, "/silent", nativeFirst);
+        EXPECT_EQ(Hex8(install.exitCode & 0xFFF00000), Hex8(0x00200000)) << install.log;
+        std::string uninstaller = PrepareProgram(SystemDir() + "tlmrunin.exe", "tlmrunin.exe", family.version);
+        RunResult removal = RunProgram(uninstaller, "/silent", nativeFirst);
+        EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
+        for (const std::string& dll : planted)
+            EXPECT_FALSE(FileExistsAt(dll + ".ran")) << dll << " ran";
+        for (const std::string& program : {setup, uninstaller})
+            DeleteFileA(LogPathOf(program).c_str());
+        RemoveTelmura();
+    }
+    for (const std::string& dll : planted)
+        DeleteFileA(dll.c_str()), DeleteFileA((dll + ".ran").c_str());
 }
 
 }  // namespace
