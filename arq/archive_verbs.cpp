@@ -10,6 +10,7 @@
 #include "collect.h"
 #include "cx.h"
 #include "files.h"
+#include "payload_section.h"
 #include "report.h"
 #include "select.h"
 #include "verbs.h"
@@ -47,6 +48,14 @@ int finish(const std::string& archive, int16_t processed) {
     if (closed < 0) {
         arqError("%s: the rewritten archive could not be put in place%s", shown(archive).c_str(),
                  arqReason().c_str());
+    }
+    // A self-extracting program's payload section follows its archive.
+    if (processed >= 0 && closed >= 0 && !arqTally.failures && !arqInterrupted) {
+        int slot = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE);
+        bool refitted = slot >= 0 && arqRefitPayload(slot);  // reports its own failure
+        if (slot < 0 || (cxCloseFile(slot) < 0 && refitted))
+            arqError("%s: the program's payload section could not be updated%s", shown(archive).c_str(),
+                     arqReason().c_str());
     }
     return arqTally.failures || arqInterrupted ? 1 : 0;
 }

@@ -93,6 +93,8 @@ std::string inspect(const std::vector<uint8_t>& head, uint32_t size, ArqImageStu
     }
     uint32_t tableAt = peAt + 24 + optionalSize;
     stub->tableEnd = tableAt + sections * kSectionHeader;
+    stub->sections = sections;
+    stub->initializedData = get(optional + OPT_INITIALIZED_DATA, 4);
     if (sections == 0 || sections >= 95 || stub->tableEnd + kSectionHeader > head.size())
         return "its section table cannot take another section";
     // The new header must fit in the headers, before any section's data,
@@ -177,13 +179,11 @@ bool arqEndPayload(int slot, const ArqImageStub& stub) {
     put(header + SEC_RAW_SIZE, (uint32_t)rawSize);
     put(header + SEC_RAW_AT, stub.payloadAt);
     put(header + SEC_FLAGS, kCharacteristics);
-    bool ok = appendZeros(slot, (uint32_t)(rawSize - payload)) && readAt(slot, stub.peAt + 6, count, 2) &&
-              readAt(slot, optionalAt, optional, sizeof optional);
+    bool ok = appendZeros(slot, (uint32_t)(rawSize - payload)) && readAt(slot, optionalAt, optional, sizeof optional);
     if (ok) {
-        uint32_t sections = get(count, 2) + 1;
-        count[0] = (uint8_t)sections;
-        count[1] = (uint8_t)(sections >> 8);
-        put(optional + OPT_INITIALIZED_DATA, get(optional + OPT_INITIALIZED_DATA, 4) + (uint32_t)rawSize);
+        count[0] = (uint8_t)(stub.sections + 1);
+        count[1] = (uint8_t)((stub.sections + 1) >> 8);
+        put(optional + OPT_INITIALIZED_DATA, stub.initializedData + (uint32_t)rawSize);
         put(optional + OPT_IMAGE_SIZE, (uint32_t)imageSize);
         ok = writeAt(slot, stub.tableEnd, header, sizeof header) && writeAt(slot, stub.peAt + 6, count, 2) &&
              writeAt(slot, optionalAt, optional, sizeof optional);
@@ -199,6 +199,38 @@ bool arqEndPayload(int slot, const ArqImageStub& stub) {
     }
     if (!ok) arqError("cannot write the output%s", arqReason().c_str());
     return ok;
+}
+
+bool arqRefitPayload(int slot) {
+    uint8_t head[4096];
+    int32_t size = cxSeek(slot, 0, SEEK_END);
+    if (size < (int32_t)sizeof head || !readAt(slot, 0, head, sizeof head) || head[0] != 'M' || head[1] != 'Z')
+        return true;
+    ArqImageStub stub;
+    stub.peAt = get(head + 0x3C, 4);
+    if (stub.peAt > sizeof head - 24 - OPT_PE32_MIN || memcmp(head + stub.peAt, "PE\0\0", 4) != 0 ||
+        get(head + stub.peAt + 24, 2) != 0x10B) {
+        return true;
+    }
+    const uint8_t* optional = head + stub.peAt + 24;
+    uint32_t sections = get(head + stub.peAt + 6, 2);
+    uint32_t lastAt = stub.peAt + 24 + get(head + stub.peAt + 20, 2) + (sections - 1) * kSectionHeader;
+    if (sections < 2 || lastAt + kSectionHeader > sizeof head || memcmp(head + lastAt, kName, sizeof kName) != 0)
+        return true;
+    const uint8_t* last = head + lastAt;
+    stub.image = true;
+    stub.sections = sections - 1;
+    stub.tableEnd = lastAt;
+    stub.fileAlignment = get(optional + OPT_FILE_ALIGNMENT, 4);
+    stub.sectionAlignment = get(optional + OPT_SECTION_ALIGNMENT, 4);
+    stub.nextAddress = get(last + SEC_ADDRESS, 4);
+    stub.payloadAt = get(last + SEC_RAW_AT, 4);
+    stub.initializedData = get(optional + OPT_INITIALIZED_DATA, 4) - get(last + SEC_RAW_SIZE, 4);
+    if (!powerOfTwo(stub.fileAlignment) || !powerOfTwo(stub.sectionAlignment) || stub.payloadAt > (uint32_t)size) {
+        arqError("the program's payload section is damaged");
+        return false;
+    }
+    return arqEndPayload(slot, stub);
 }
 
 bool arqImageChecksum(int slot, uint32_t size, uint32_t checksumAt, uint32_t* checksum) {

@@ -15,6 +15,8 @@ struct ArqImageStub {
     uint32_t sectionAlignment = 0;
     uint32_t nextAddress = 0;  // the first virtual address after every section
     uint32_t payloadAt = 0;    // where the archive begins in the output
+    uint32_t sections = 0;     // the image's sections before the payload's
+    uint32_t initializedData = 0;  // their initialised data
 };
 
 // Reads the stub just copied to the start of slot (the output); a PE32
@@ -28,6 +30,10 @@ bool arqBeginPayload(int slot, const std::string& shownStub, ArqImageStub* stub)
 // initialised data, so the program's loader maps it. The image's size and
 // a checksum it carries are made to match. Nothing for another stub.
 bool arqEndPayload(int slot, const ArqImageStub& stub);
+// After "arq a" or "arq d" rewrote the archive of such a program (slot, open
+// for reading and writing): its payload section made to cover the archive
+// as it now is. Nothing for a file without one.
+bool arqRefitPayload(int slot);
 // The PE checksum of the first size bytes of slot, its field at
 // checksumAt counted as zero.
 bool arqImageChecksum(int slot, uint32_t size, uint32_t checksumAt, uint32_t* checksum);
