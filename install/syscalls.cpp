@@ -78,7 +78,7 @@ void LimitDllSearch(void)
     if (defaults)
         defaults(0x00000800);  // LOAD_LIBRARY_SEARCH_SYSTEM32
     if (directory)
-        directory("");  // the program's folder is no longer searched
+        directory("");  // nor the current folder
 }
 
 // The table's default for a row is the system function of its name, but for

@@ -14,37 +14,37 @@ fail() { echo "FAIL: $image: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 
 for image in "$@"; do
-  [ -f "$image" ] || { fail "no image"; continue; }
-  headers=$("$objdump" -p "$image") || { fail "objdump cannot read it"; continue; }
-  field() { awk -v f="$1" '$1 == f { print $2; exit }' <<<"$headers"; }
+[ -f "$image" ] || { fail "no image"; continue; }
+headers=$("$objdump" -p "$image") || { fail "objdump cannot read it"; continue; }
+field() { awk -v f="$1" '$1 == f { print $2; exit }' <<<"$headers"; }
 
-  grep -q "file format pei-i386" <<<"$headers" && pass "PE32 (pei-i386)" || fail "not a PE32 image"
-  [ "$(field Magic)" = "010b" ] && pass "optional header magic 010b" || fail "optional header magic $(field Magic)"
-  subsystem=$(field Subsystem)
-  [ "$subsystem" = "00000002" ] && pass "GUI subsystem" || fail "subsystem $subsystem, not 2 (Windows GUI)"
-  for f in MajorOSystemVersion:4 MinorOSystemVersion:0 MajorSubsystemVersion:4 MinorSubsystemVersion:0; do
-    name=${f%%:*} want=${f##*:}
-    got=$(field "$name")
-    [ "$got" = "$want" ] && pass "$name $got" || fail "$name is ${got:-missing}, want $want"
-  done
+grep -q "file format pei-i386" <<<"$headers" && pass "PE32 (pei-i386)" || fail "not a PE32 image"
+[ "$(field Magic)" = "010b" ] && pass "optional header magic 010b" || fail "optional header magic $(field Magic)"
+subsystem=$(field Subsystem)
+[ "$subsystem" = "00000002" ] && pass "GUI subsystem" || fail "subsystem $subsystem, not 2 (Windows GUI)"
+for f in MajorOSystemVersion:4 MinorOSystemVersion:0 MajorSubsystemVersion:4 MinorSubsystemVersion:0; do
+  name=${f%%:*} want=${f##*:}
+  got=$(field "$name")
+  [ "$got" = "$want" ] && pass "$name $got" || fail "$name is ${got:-missing}, want $want"
+done
 
-  size=$(stat -c %s "$image")
-  [ "$size" -lt 400000 ] && pass "size $size bytes" || fail "size $size bytes, the limit is below 400000"
+size=$(stat -c %s "$image")
+[ "$size" -lt 400000 ] && pass "size $size bytes" || fail "size $size bytes, the limit is below 400000"
 
-  allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll "
-  dlls=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$headers" | sort -u)
-  [ -n "$dlls" ] || fail "no imported DLL found"
-  for dll in $dlls; do
-    case "$allowed" in
-      *" $dll "*) pass "imports $dll" ;;
-      *) fail "imports $dll, which a loader may take from beside the program" ;;
-    esac
-  done
+allowed=" kernel32.dll user32.dll gdi32.dll advapi32.dll msvcrt.dll "
+dlls=$(awk '/DLL Name:/ { print tolower($3) }' <<<"$headers" | sort -u)
+[ -n "$dlls" ] || fail "no imported DLL found"
+for dll in $dlls; do
+  case "$allowed" in
+    *" $dll "*) pass "imports $dll" ;;
+    *) fail "imports $dll, which a loader may take from beside the program" ;;
+  esac
+done
 
-  for last in 01 02; do
-    hits=$(LC_ALL=C grep -c -aP "\x67\x57\x04\x$last" "$image")
-    [ "$hits" = "0" ] && pass "no bytes 67 57 04 $last" || fail "bytes 67 57 04 $last occur in the image"
-  done
+for last in 01 02; do
+  hits=$(LC_ALL=C grep -c -aP "\x67\x57\x04\x$last" "$image")
+  [ "$hits" = "0" ] && pass "no bytes 67 57 04 $last" || fail "bytes 67 57 04 $last occur in the image"
+done
 done
 
 [ $failures -eq 0 ] && echo "image checks passed" || echo "$failures image check(s) failed"

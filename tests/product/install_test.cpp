@@ -288,13 +288,9 @@ TEST_F(Install, SignedSetupInstallsAndRefusesAFlippedByte)
 // image that runs; the file put there is never read.
 DWORD WINAPI SwapOnceTheMutexIsHeld(void* swap)
 {
-    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(1)) {
-        HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "RiRoZi32 UPGRADE RiRoZi32");
-        if (mutex) {
-            CloseHandle(mutex);
-            return (*(std::function<bool()>*)swap)();
-        }
-    }
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(1))
+        if (HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "RiRoZi32 UPGRADE RiRoZi32"))
+            return CloseHandle(mutex) && (*(std::function<bool()>*)swap)();
     return FALSE;
 }
 
@@ -307,44 +303,30 @@ TEST_F(Install, SetupSwappedWhileItStartsInstallsItsOwnPayload)
             std::string copy = PrepareProgram(g_Paths.setup, "swap.exe", family.version);
             DeleteFileA((copy + ".old").c_str());
             DeleteFileA(LogPathOf(copy).c_str());
-            bool replaced = false;
+            bool replaced = false;  // by the racer
             std::function<bool()> swap = [&] {
                 return replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) &&
                                   CopyFileA(swapped.c_str(), copy.c_str(), FALSE);
             };
-            RunResult run;
-            if (suspended) {
-                run = RunProgram(copy, "/silent", {}, 60000, swap);
-            } else {
-                HANDLE racer = CreateThread(NULL, 0, SwapOnceTheMutexIsHeld, &swap, 0, NULL);
-                run = RunProgram(copy, "/silent");
-                WaitForSingleObject(racer, INFINITE);
-                CloseHandle(racer);
-            }
+            HANDLE racer = suspended ? NULL : CreateThread(NULL, 0, SwapOnceTheMutexIsHeld, &swap, 0, NULL);
+            RunResult run = RunProgram(copy, "/silent", {}, 60000, suspended ? swap : nullptr);
+            if (racer)
+                WaitForSingleObject(racer, INFINITE), CloseHandle(racer);
             ASSERT_TRUE(replaced) << "setup.exe could not be swapped";
             EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
             EXPECT_FALSE(KeyExists("SOFTWARE\\Vornak\\Swapped")) << "the swapped-in file's script ran";
             EXPECT_TRUE(Contents(DriverPath(family)) == Packed(family.build)) << "another driver was installed";
-            DeleteFileA((copy + ".old").c_str());
-            DeleteFileA(LogPathOf(copy).c_str());
             RemoveTelmura();
         }
     }
 }
 
 // Wine told to look for comctl32.dll as Windows does for the program of
-// that file name: beside it first (or, with prefer false, as Wine does).
-void PreferTheProgramFolder(const std::string& name, bool prefer)
+// that file name: beside it first ("": as Wine does).
+void LoadOrder(const std::string& name, const std::string& order)
 {
     std::string key = "Software\\Wine\\AppDefaults\\" + name + "\\DllOverrides";
-    HKEY handle;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, key.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &handle, NULL),
-              ERROR_SUCCESS);
-    if (prefer)
-        RegSetValueExA(handle, "comctl32", 0, REG_SZ, (const BYTE*)"native,builtin", 15);
-    else
-        RegDeleteValueA(handle, "comctl32");
-    RegCloseKey(handle);
+    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "comctl32", REG_SZ, order.c_str(), order.size() + 1), 0);
 }
 
 // comctl32.dll planted beside setup.exe and the uninstaller, with Wine
@@ -358,7 +340,7 @@ TEST_F(Install, DllsPlantedBesideTheProgramsNeverRun)
     const std::string planted = g_Paths.work + "comctl32.dll";
     ASSERT_TRUE(CopyFileA((g_Product.drivers + "planted.dll").c_str(), planted.c_str(), FALSE));
     for (const char* program : {"plant.exe", "tlmrunin.exe"})
-        PreferTheProgramFolder(program, true);
+        LoadOrder(program, "native,builtin");
     for (const Family& family : kFamilies) {
         SCOPED_TRACE(family.version);
         std::string setup = PrepareProgram(g_Paths.setup, "plant.exe", family.version);
@@ -373,9 +355,8 @@ TEST_F(Install, DllsPlantedBesideTheProgramsNeverRun)
         RemoveTelmura();
     }
     for (const char* program : {"plant.exe", "tlmrunin.exe"})
-        PreferTheProgramFolder(program, false);
+        LoadOrder(program, "");
     DeleteFileA(planted.c_str());
-    DeleteFileA((planted + ".ran").c_str());
 }
 
 }  // namespace

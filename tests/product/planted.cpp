@@ -6,11 +6,7 @@ BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID)
 {
     char path[MAX_PATH + 8];
     DWORD length = GetModuleFileNameA(self, path, MAX_PATH);
-    if (reason == DLL_PROCESS_ATTACH && length > 0 && length < MAX_PATH) {
-        lstrcatA(path, ".ran");
-        HANDLE mark = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-        if (mark != INVALID_HANDLE_VALUE)
-            CloseHandle(mark);
-    }
+    if (reason == DLL_PROCESS_ATTACH && length > 0 && length < MAX_PATH)
+        CloseHandle(CreateFileA(lstrcatA(path, ".ran"), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
     return TRUE;
 }
