@@ -49,15 +49,19 @@ int finish(const std::string& archive, int16_t processed) {
         arqError("%s: the rewritten archive could not be put in place%s", shown(archive).c_str(),
                  arqReason().c_str());
     }
-    // A self-extracting program's payload section follows its archive.
-    if (processed >= 0 && closed >= 0 && !arqTally.failures && !arqInterrupted) {
-        int slot = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE);
-        bool refitted = slot >= 0 && arqRefitPayload(slot);  // reports its own failure
-        if (slot < 0 || (cxCloseFile(slot) < 0 && refitted))
-            arqError("%s: the program's payload section could not be updated%s", shown(archive).c_str(),
-                     arqReason().c_str());
-    }
     return arqTally.failures || arqInterrupted ? 1 : 0;
+}
+
+// After a rewrite that succeeded: a self-extracting program's payload
+// section made to cover its archive as it now is.
+int refit(const std::string& archive, int result) {
+    if (result != 0) return result;
+    int slot = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE);
+    bool refitted = slot >= 0 && arqRefitPayload(slot);  // reports its own failure
+    if (slot < 0 || (cxCloseFile(slot) < 0 && refitted))
+        arqError("%s: the program's payload section could not be updated%s", shown(archive).c_str(),
+                 arqReason().c_str());
+    return arqTally.failures ? 1 : 0;
 }
 
 // An entry the patterns select, with its sizes.
@@ -181,7 +185,7 @@ int arqAdd(const ArqCommand& command) {
             return 1;
         }
     }
-    return finish(archive, cxProcess());
+    return refit(archive, finish(archive, cxProcess()));
 }
 
 int arqDelete(const ArqCommand& command) {
@@ -192,7 +196,7 @@ int arqDelete(const ArqCommand& command) {
     if (walk != 0 || entries.empty() || arqInterrupted) return 1;  // a damaged archive is not rewritten
     if (!openArchive(archive, 0)) return 1;
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
-    return finish(archive, cxProcess());
+    return refit(archive, finish(archive, cxProcess()));
 }
 
 int arqExtract(const ArqCommand& command) {

@@ -162,8 +162,12 @@ TEST_F(Arq, SelfExtractingProgramMapsItsPayload) {
         EXPECT_EQ(0x3000u + (payload + 0xFFF) / 0x1000 * 0x1000, Le(image, 0x58 + 56));
         EXPECT_EQ(0, Run({"t", "setup.exe"}).status);
     }
+    Bytes before = ReadFileBytes(dir.file("setup.exe"));
+    before.resize(before.size() + 1000, 0x5A);  // a signature appended after the archive
+    ASSERT_TRUE(WriteFileBytes(dir.file("setup.exe"), before));
     ASSERT_EQ(0, Run({"x", "setup.exe", "-C", "out"}).status);
     EXPECT_EQ(one, ReadFileBytes(dir.file("out/ONE.SYS")));
+    EXPECT_EQ(before, ReadFileBytes(dir.file("setup.exe")));  // extracting changes nothing
     ASSERT_TRUE(WriteFileBytes(dir.file("full.exe"), PeStub(0x190)));
     ExpectOneLineFailure(Run({"sfx", "full.exe", "out.exe", "one.sys"}), "no room");
 }
