@@ -10,6 +10,7 @@
 #include "install.h"
 #include "log.h"
 #include "upgrade.h"
+#include "winfiles.h"
 
 namespace {
 
@@ -405,6 +406,50 @@ TEST_F(Engine, NothingPendingDeletesLeftoverWorkFiles)
     EXPECT_NE(std::string::npos, text.find(": Deleting WININIT file found at " + wininit + "\r\n"));
     EXPECT_NE(std::string::npos, text.find(": Deleting QNBINIT file found at " + qnbinit + "\r\n"));
     EXPECT_NE(std::string::npos, text.find(": Successfull initialization\r\n"));
+}
+
+// What another user left at the Temp work file's name is not this run's to
+// delete: it stays as it is, and the engine starts all the same.
+TEST_F(Engine, ForeignThingsAtTheTempWorkFileStay)
+{
+    std::string victim = dir.file("hosts");
+    WriteFileText(victim, "127.0.0.1 localhost\r\n");
+    DeleteFileA(wininit.c_str());
+    struct Planted {
+        const char* what;
+        void (*plant)(const std::string& at, const std::string& victim);
+        const char* reason;
+    } rows[] = {
+        {"a symbolic link", [](const std::string& at, const std::string& to) { PlantHostLink(at, to); },
+         "a link to another place"},
+        {"a hard link", [](const std::string& at, const std::string& to) { CreateHardLinkA(at.c_str(), to.c_str(), NULL); },
+         "a file with more than one name"},
+        {"a read-only file",
+         [](const std::string& at, const std::string&) {
+             WriteFileText(at, "r");
+             SetFileAttributesA(at.c_str(), FILE_ATTRIBUTE_READONLY);
+         },
+         "read-only"},
+        {"a directory", [](const std::string& at, const std::string&) { CreateDirectoryA(at.c_str(), NULL); },
+         "a directory"},
+    };
+    for (const Planted& row : rows) {
+        SCOPED_TRACE(row.what);
+        OpenLog(dir.file("env.log").c_str());
+        row.plant(wininit, victim);
+        ASSERT_TRUE(PathExists(wininit));
+        EXPECT_TRUE(InitEnvironment(""));
+        EXPECT_TRUE(g_Engine.engineReady);
+        EXPECT_EQ(0u, g_Status.word);
+        EXPECT_TRUE(PathExists(wininit));
+        EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
+        EXPECT_NE(std::string::npos, LogText().find(": " + wininit + " is " + row.reason + ", not a work file"));
+        ShutdownEnvironment();
+        if (!RemoveHostLink(wininit) && !RemoveDirectoryA(wininit.c_str())) {
+            SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(wininit.c_str());
+        }
+    }
 }
 
 TEST_F(Engine, PendingOperationsKeepTheWorkFiles)
