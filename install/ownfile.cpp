@@ -31,7 +31,10 @@ static FileInformationCall FileCall(const char* name)
 
 DWORD NoFollowFlag(void)
 {
-    return (GetVersion() & 0x80000000) ? 0 : FILE_FLAG_OPEN_REPARSE_POINT;
+    // Reparse points came with Windows 2000; NT 4.0 and the 95 family have
+    // none, and are not asked a flag they do not know.
+    DWORD version = GetVersion();
+    return !(version & 0x80000000) && LOBYTE(LOWORD(version)) >= 5 ? FILE_FLAG_OPEN_REPARSE_POINT : 0;
 }
 
 BOOL DeletesThroughHandles(void)
@@ -110,6 +113,24 @@ const char* ForeignFileReason(HANDLE file, const char* path)
     if (!IsAtPath(file, info.dwVolumeSerialNumber, path))
         return "a link to another place";
     return NULL;
+}
+
+// Rights to read a file's facts; the 95 family knows no finer ones than
+// reading.
+static DWORD FactsAccess(void)
+{
+    return (GetVersion() & 0x80000000) ? GENERIC_READ : FILE_READ_ATTRIBUTES;
+}
+
+const char* ForeignFileAt(const char* path)
+{
+    HANDLE file = CreateFileA(path, FactsAccess(), FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING,
+                              NoFollowFlag(), NULL);
+    if (file == INVALID_HANDLE_VALUE)
+        return NULL;
+    const char* reason = ForeignFileReason(file, path);
+    CloseHandle(file);
+    return reason;
 }
 
 // The Win32 error of a failed handle call.

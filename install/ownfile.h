@@ -10,13 +10,17 @@
 #include <windows.h>
 
 // The flag that opens a reparse point itself instead of what it points
-// at; 0 on the 95 family, which has none.
+// at; 0 where the system has none.
 DWORD NoFollowFlag(void);
 
 // NULL when the file of handle is a plain disk file with one name, found
 // at path itself (not reached through a link to another place); otherwise
 // a few words on what it is, for the log.
 const char* ForeignFileReason(HANDLE file, const char* path);
+
+// The same for what is at path, opened without following a link; NULL
+// also when nothing can be opened there.
+const char* ForeignFileAt(const char* path);
 
 // TRUE when the system deletes a file through a handle on it (the NT
 // family): a file opened with FILE_FLAG_DELETE_ON_CLOSE is gone when it is

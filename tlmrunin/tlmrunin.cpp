@@ -183,11 +183,7 @@ static BOOL RemoveFile(const ProductFile& file)
 static BOOL TelmuraFacts(const char* path, BOOL* there, BOOL* telmura)
 {
     *there = *telmura = FALSE;
-    DWORD access = NoFollowFlag() ? FILE_READ_ATTRIBUTES : GENERIC_READ;  // the 95 family knows no finer rights
-    HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL, OPEN_EXISTING, NoFollowFlag(), NULL);
-    const char* reason = file == INVALID_HANDLE_VALUE ? NULL : ForeignFileReason(file, path);
-    if (file != INVALID_HANDLE_VALUE)
-        CloseHandle(file);
+    const char* reason = ForeignFileAt(path);
     if (reason) {
         LOG("%s is %s, keeping it", path, reason);
         return TRUE;
