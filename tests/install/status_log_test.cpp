@@ -213,13 +213,11 @@ TEST_F(StatusLog, DefaultPathIsProgramNameInTheTempDirectoryInUpperCase)
 TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
 {
     std::string victim = dir.file("hosts");
-    std::string elsewhere = dir.file("sys\\");
-    CreateDirectoryA(elsewhere.c_str(), NULL);
     WriteFileText(victim, "127.0.0.1 localhost\r\n");
     ASSERT_TRUE(CreateHardLinkA(dir.file("Linked.log").c_str(), victim.c_str(), NULL));
     WriteFileText(dir.file("LINKED1.LOG"), "someone else's");
     ASSERT_TRUE(PlantHostLink(dir.file("Symlink.log"), victim));
-    ASSERT_TRUE(PlantHostLink(dir.file("Dangling.log"), elsewhere + "created.log"));
+    ASSERT_TRUE(PlantHostLink(dir.file("Dangling.log"), dir.file("created.log")));
     CreateDirectoryA(dir.file("Folder.log").c_str(), NULL);
     for (auto planted : {std::make_pair("Linked.log", "LINKED2.LOG"), std::make_pair("nul.log", "NUL1.LOG"),
                          std::make_pair("Symlink.log", "SYMLINK1.LOG"), std::make_pair("Dangling.log", "DANGLING1.LOG"),
@@ -233,7 +231,7 @@ TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
     }
     EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
     EXPECT_EQ("someone else's", ReadFileText(dir.file("LINKED1.LOG")));
-    EXPECT_FALSE(PathExists(elsewhere + "created.log"));
+    EXPECT_FALSE(PathExists(dir.file("created.log")));
     // A log deleted at its close goes through its handle, not through a
     // link planted at its name meanwhile.
     OpenLog(dir.file("Own.log").c_str());

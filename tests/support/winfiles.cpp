@@ -51,15 +51,6 @@ void RemoveTree(const std::string& dir)
     RemoveDirectoryA(dir.c_str());
 }
 
-// Wine's Windows programs are host processes: the host's own system calls
-// (i386: 83 symlink, 10 unlink, 38 rename) reach its file system under Wine's back.
-static long HostCall(long number, const char* first, const char* second)
-{
-    long result;
-    __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(first), "c"(second) : "memory");
-    return result;
-}
-
 static std::string HostPath(const std::string& path)
 {
     typedef char*(CDECL * UnixName)(LPCWSTR);
@@ -73,20 +64,18 @@ static std::string HostPath(const std::string& path)
     return result;
 }
 
-bool PlantHostLink(const std::string& link, const std::string& target)
+// Wine's Windows programs are host processes: the host's i386 system calls
+// (83 symlink, 10 unlink, 38 rename) reach its file system directly.
+static bool HostCall(long number, const std::string& first, const std::string& second = "")
 {
-    std::string from = HostPath(link), to = HostPath(target);
-    return !from.empty() && !to.empty() && HostCall(83, to.c_str(), from.c_str()) == 0;
+    std::string one = HostPath(first), two = second.empty() ? "" : HostPath(second);
+    if (one.empty() || two.empty() != second.empty())
+        return false;
+    long result;
+    __asm__ volatile("int $0x80" : "=a"(result) : "a"(number), "b"(one.c_str()), "c"(two.c_str()) : "memory");
+    return result == 0;
 }
 
-bool RemoveHostLink(const std::string& link)
-{
-    std::string from = HostPath(link);
-    return !from.empty() && HostCall(10, from.c_str(), NULL) == 0;
-}
-
-bool HostRename(const std::string& from, const std::string& to)
-{
-    std::string source = HostPath(from), target = HostPath(to);
-    return !source.empty() && !target.empty() && HostCall(38, source.c_str(), target.c_str()) == 0;
-}
+bool PlantHostLink(const std::string& link, const std::string& target) { return HostCall(83, target, link); }
+bool RemoveHostLink(const std::string& link) { return HostCall(10, link); }
+bool HostRename(const std::string& from, const std::string& to) { return HostCall(38, from, to); }
