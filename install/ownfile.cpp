@@ -5,8 +5,8 @@
 // system) the handle's name on its volume is not the folder's name plus the
 // entry's own. Deletion marks the opened file itself for deletion, so a
 // name changed between the check and the deletion deletes nothing else.
-// The handle calls come from ntdll, which every NT process has loaded; on
-// the 95 family they are missing, and so are links.
+// The handle calls come from ntdll, which every NT process has loaded; the
+// 95 family has neither them nor links.
 #include "ownfile.h"
 
 #include <string.h>
@@ -18,8 +18,12 @@ enum { FILE_BASIC_CLASS = 4, FILE_NAME_CLASS = 9, FILE_DISPOSITION_CLASS = 13 };
 typedef LONG(WINAPI* FileInformationCall)(HANDLE, ULONG_PTR* ioStatus, PVOID, ULONG, ULONG);
 typedef ULONG(WINAPI* StatusToErrorCall)(LONG);
 
+// A call of the NT family's ntdll; NULL on the 95 family, whose ntdll
+// offers none of them that works.
 static FARPROC NtCall(const char* name)
 {
+    if (GetVersion() & 0x80000000)
+        return NULL;
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
     return ntdll ? GetProcAddress(ntdll, name) : NULL;
 }
