@@ -72,7 +72,7 @@ TEST_F(ArqUser, CollidingNamesAndLongPathsAreRefused) {
     Sample("readme", 10, 1, true);
     Sample("README", 20, 2, true);
     Sample("ReadMe", 30, 3, true);
-    Result r = Run({"a", "c.arq", "readme", "README", "ReadMe"});
+    Result r = Run({"a", "-W", "c.arq", "readme", "README", "ReadMe"});
     EXPECT_EQ(1, r.status);
     EXPECT_NE(std::string::npos, r.err.find("would both be stored")) << r.err;
     EXPECT_FALSE(FileExists(dir.file("c.arq")));
@@ -80,11 +80,11 @@ TEST_F(ArqUser, CollidingNamesAndLongPathsAreRefused) {
     ASSERT_TRUE(cxPlatMakeDir(dir.file("d1").c_str()) && cxPlatMakeDir(dir.file("d2").c_str()));
     Sample("d1/x.txt", 10, 1, true);
     Sample("d2/x.txt", 20, 2, true);
-    r = Run({"a", "c.arq", "d1/x.txt", "d2/x.txt"});
+    r = Run({"a", "-j", "c.arq", "d1/x.txt", "d2/x.txt"});
     EXPECT_EQ(1, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("-p")) << r.err;
+    EXPECT_NE(std::string::npos, r.err.find("without -j their paths are kept")) << r.err;
     EXPECT_FALSE(FileExists(dir.file("c.arq")));
-    EXPECT_EQ(0, Run({"a", "-p", "c.arq", "d1/x.txt", "d2/x.txt"}).status);
+    EXPECT_EQ(0, Run({"a", "c.arq", "d1/x.txt", "d2/x.txt"}).status);
     EXPECT_NE(std::string::npos, Run({"l", "c.arq"}).out.find("2 entries"));
 
     // Two 254-byte names under a 30-character directory would not fit.
@@ -101,15 +101,19 @@ TEST_F(ArqUser, CollidingNamesAndLongPathsAreRefused) {
     EXPECT_TRUE(FileExists(dir.file("a-directory-of-thirty-letters/FITS.TXT")));
 }
 
-TEST_F(ArqUser, FilesOf4GiBAreRefused) {
+// An archive stays below 2 GiB: a file that cannot fit is refused before
+// anything is read, with that figure.
+TEST_F(ArqUser, FilesTooLargeForAnArchiveAreRefused) {
     std::string huge = dir.file("huge.bin");
-    ASSERT_TRUE(WriteFileBytes(huge, Bytes()));
-    ASSERT_EQ(0, truncate(huge.c_str(), 4400000000LL));  // sparse
     Sample("small.txt", 100, 0, true);
-    Result r = Run({"a", "h.arq", "small.txt", "huge.bin"});
-    EXPECT_EQ(1, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("4 GiB")) << r.err;
-    EXPECT_FALSE(FileExists(dir.file("h.arq")));
+    for (long long size : {4400000000LL, 2147483648LL}) {
+        ASSERT_TRUE(WriteFileBytes(huge, Bytes()));
+        ASSERT_EQ(0, truncate(huge.c_str(), size));  // sparse
+        Result r = Run({"a", "h.arq", "small.txt", "huge.bin"});
+        EXPECT_EQ(1, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(std::to_string(size) + " bytes; an archive stays below 2 GiB (2,147,483,648 bytes)")) << r.err;
+        EXPECT_FALSE(FileExists(dir.file("h.arq")));
+    }
 }
 
 TEST_F(ArqUser, SfxNeverDestroysItsOwnInputs) {
@@ -167,9 +171,9 @@ TEST_F(ArqUser, NamesAndPatternsAsUsersExpect) {
         EXPECT_NE(std::string::npos, r.out.find(name)) << name << r.out;
 
     // Patterns match whole paths with shell wildcards, in every verb alike.
-    EXPECT_NE(std::string::npos, Run({"l", "p.arq", "src/*.txt"}).out.find("1 entries"));
+    EXPECT_NE(std::string::npos, Run({"l", "p.arq", "src/*.txt"}).out.find("1 entry\n"));
     EXPECT_NE(std::string::npos, Run({"t", "p.arq", "*/*.txt", "x.txt"}).out.find("2 entries tested"));
-    EXPECT_NE(std::string::npos, Run({"l", "p.arq", "*.c"}).out.find("1 entries"));  // link.c, not src/main.c
+    EXPECT_NE(std::string::npos, Run({"l", "p.arq", "*.c"}).out.find("1 entry\n"));  // link.c, not src/main.c
     ASSERT_EQ(0, Run({"x", "p.arq", "SRC/D2/X.TXT", "Src/*.Txt", "-C", "o"}).status);
     EXPECT_TRUE(FileExists(dir.file("o/src/d2/x.txt")));
     EXPECT_TRUE(FileExists(dir.file("o/src/MY.NOTES.TXT")));
@@ -206,7 +210,7 @@ TEST_F(ArqUser, ArchivesAreOpenedByTheNameGiven) {
     EXPECT_EQ(0755u, info.st_mode & 0777);
     ASSERT_EQ(0, Run({"d", "setup", "one.txt"}).status);
     EXPECT_FALSE(FileExists(dir.file("setup.arq")));
-    EXPECT_NE(std::string::npos, Run({"l", "setup"}).out.find("1 entries"));
+    EXPECT_NE(std::string::npos, Run({"l", "setup"}).out.find("1 entry\n"));
     // A file that is no archive is not rewritten.
     Bytes notes = Sample("notes.txt", 100, 0, true);
     ExpectOneLineFailure(Run({"a", "notes.txt", "one.txt"}), "not an archive");
@@ -239,16 +243,20 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
     ASSERT_TRUE(WriteArchive(dir.file("ctl.arq"), entries));
     r = Run({"l", "ctl.arq"});
     EXPECT_NE(std::string::npos, r.out.find("BELL\\x07\\nNAME")) << r.out;
-    // A time the 32-bit field cannot hold is clamped and said so.
-    struct utimbuf far = {0, (time_t)5000000000LL};
-    ASSERT_EQ(0, utime(dir.file("sub/a.txt").c_str(), &far));
-    r = Run({"a", "t.arq", "sub/a.txt"});
-    EXPECT_EQ(0, r.status);
-    EXPECT_NE(std::string::npos, r.err.find("2106")) << r.err;
-    EXPECT_NE(std::string::npos, Run({"l", "t.arq"}).out.find("2106-02-07 06:28:15"));
+    // A time the 32-bit field cannot hold is clamped, said so, and named
+    // again in the summary and the exit status.
+    for (time_t when : {(time_t)5000000000LL, (time_t)-86400 * 365}) {
+        struct utimbuf far = {0, when};
+        ASSERT_EQ(0, utime(dir.file("sub/a.txt").c_str(), &far));
+        r = Run({"a", "-j", "t.arq", "sub/a.txt"});
+        EXPECT_EQ(1, r.status);
+        EXPECT_NE(std::string::npos, r.err.find(when > 0 ? "2106" : "1970")) << r.err;
+        EXPECT_NE(std::string::npos, r.err.find("1 entry stored without its modification time")) << r.err;
+        EXPECT_NE(std::string::npos, Run({"l", "t.arq"}).out.find(when > 0 ? "2106-02-07 06:28:15" : "1970-01-01"));
+    }
 
     Result help = Run({"--help"});
-    for (const char* topic : {"overwritten", "-k", "case", "4 GiB", "2 GB", "protected", "neither matches /"})
+    for (const char* topic : {"overwritten", "-k", "case", "2 GiB", "protected", "neither matches /"})
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
 }
 
@@ -357,6 +365,8 @@ struct Refusal {
     const char* never;   // not said
     const char* made;    // a file there afterwards, or ""
     const char* absent;  // a file not there afterwards, or ""
+    const char* input = "";  // a file on standard input
+    const char* shows = "";  // on standard output
 };
 
 TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
@@ -378,7 +388,24 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     Append(&names, EntryBytes("DUP", 1, Bytes(5, '2'), 5));
     Append(&names, EntryBytes("AUX.C", 1, Bytes(5, '3'), 5));
     WriteCrafted(dir.file("names.arq"), names);
-    for (const char* file : {"dup.", "dup", "con.txt", "ok.txt"}) Sample(file, 100, 0, true);
+    for (const char* file : {"dup.", "dup", "con.txt", "ok.txt", "a:b.txt", "b.txt"}) Sample(file, 100, 0, true);
+    // Three entries, the first four bytes overwritten: the first is lost.
+    Bytes start = EntryBytes("FIRST.TXT", 1, Bytes(100, 'f'), 100);
+    Append(&start, EntryBytes("SECOND.TXT", 1, Bytes(10, 's'), 10));
+    Append(&start, EntryBytes("THIRD.TXT", 1, Bytes(10, 't'), 10));
+    std::fill(start.begin(), start.begin() + 4, 'X');
+    WriteCrafted(dir.file("start.arq"), start);
+    // An ordinary Linux tree: names that differ in case alone, an empty
+    // folder, a backslash in a name.
+    for (const char* folder : {"tree", "tree/empty", "tree/sub"}) ASSERT_TRUE(cxPlatMakeDir(dir.file(folder).c_str()));
+    for (const char* file : {"tree/Index.html", "tree/index.html", "tree/sub/x.txt"}) Sample(file, 300, 0, true);
+    // A small file system whose files run out after five.
+    bool small = geteuid() == 0 && cxPlatMakeDir(dir.file("small").c_str()) &&
+                 system(("mount -t tmpfs -o size=1m,nr_inodes=6 tmpfs '" + dir.file("small") + "' 2>/dev/null").c_str()) == 0;
+    std::vector<std::string> many = {"a", "-j", "many.arq"};
+    for (int i = 1; i <= 8; ++i) many.push_back(std::to_string(i) + ".bin");
+    for (size_t i = 3; i < many.size(); ++i) Sample(many[i], 3000, (uint32_t)i, false);
+    ASSERT_EQ(0, Run(many).status);
 
     const Refusal refusals[] = {
         {"an entry that unpacks to 645,000 times its size", {"x", "bomb.arq", "-C", "o1"}, 1,
@@ -388,13 +415,41 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
          {"o3: not enough free disk space: the entries unpack to"}, "", "", "o3/FIRST.TXT"},
         {"an entry over 2 GB where there is room for it", {"x", "big.arq", "-C", "o4"}, 1,
          {"BIG.BIN: damaged data"}, "free disk space", "", ""},
-        {"names Windows takes for one file, or for a device", {"x", "names.arq", "-C", "o5"}, 1,
+        {"names Windows takes for one file, or for a device", {"x", "-W", "names.arq", "-C", "o5"}, 1,
          {"DUP: the same file as DUP. on Windows", "AUX.C: refused, AUX is a device name on Windows"}, "",
          "o5/DUP.", "o5/AUX.C"},
-        {"files whose names differ only in trailing dots", {"a", "n.arq", "dup.", "dup"}, 1,
+        {"files whose names differ only in trailing dots", {"a", "--windows-names", "n.arq", "dup.", "dup"}, 1,
          {"dup. and dup would both be stored as DUP"}, "", "", "n.arq"},
-        {"a file named as a device", {"a", "c.arq", "con.txt", "ok.txt"}, 1,
+        {"a file named as a device", {"a", "-W", "c.arq", "con.txt", "ok.txt"}, 1,
          {"con.txt: refused, CON is a device name on Windows"}, "", "c.arq", ""},
+        {"the same without the Windows rules: stored with a warning", {"a", "c2.arq", "con.txt", "dup.", "dup"}, 0,
+         {"CON is a device name on Windows", "dup. and dup are one file on Windows"}, "", "c2.arq", ""},
+        {"names Windows takes for one file, extracted on Linux", {"x", "names.arq", "-C", "o9"}, 0, {}, "",
+         "o9/AUX.C", ""},
+        {"an archive whose first bytes are damaged, tested", {"t", "start.arq"}, 1,
+         {"start.arq: 150 bytes at offset 0 to 149 are no entry"}, "all sound", "", ""},
+        {"the same extracted", {"x", "start.arq", "-C", "o6"}, 1, {"the archive's start is damaged"}, "",
+         "o6/SECOND.TXT", ""},
+        {"a colon in a Linux name", {"a", "colon.arq", "a:b.txt", "b.txt"}, 0, {}, "would both", "colon.arq", ""},
+        {"the same extracted", {"x", "colon.arq", "-C", "o7"}, 0, {}, "", "o7/a:b.txt", ""},
+        {"a tree with its paths, names that differ in case and an empty folder", {"a", "tree.arq", "tree"}, 0,
+         {"tree/Index.html and tree/index.html are one file on Windows"}, "", "tree.arq", ""},
+        {"the same extracted", {"x", "tree.arq", "-C", "o8"}, 0, {}, "", "o8/tree/empty", ""},
+        {"a disk that fills", {"x", "many.arq", "-C", "small"}, 1, {"small/6.bin: the disk is full; stopped"},
+         "7.bin", "small/5.bin", "small/8.bin"},
+        {"an archive read from standard input", {"l", "-"}, 0, {}, "", "", "", "tree.arq", "tree/empty/ "},
+        {"a written to standard output", {"a", "-", "b.txt"}, 0, {}, "", "", "-", "", "b.txt"},
+        {"d from standard input to standard output", {"d", "-", "b.txt"}, 0, {}, "", "", "", "colon.arq",
+         "a:b.txt"},
+        {"p: an entry's data to standard output", {"p", "tree.arq", "tree/sub/x.txt"}, 0, {}, "", "", "", "",
+         "Lorem ipsum"},
+        {"x -O, combined short options, --", {"x", "-vO", "--", "tree.arq", "tree/sub/x.txt"}, 0, {}, "", "", "",
+         "", "Lorem ipsum"},
+        {"x -v names each file", {"x", "-kvC", "o10", "tree.arq"}, 0, {}, "", "o10/tree/sub/x.txt", "", "",
+         "o10/tree/index.html"},
+        {"--version", {"--version"}, 0, {}, "", "", "", "", "arq "},
+        {"a verb's help", {"x", "--help"}, 0, {}, "", "", "", "", "arq x ["},
+        {"the same by help", {"help", "x"}, 0, {}, "", "", "", "", "arq x ["},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
@@ -402,7 +457,12 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
             printf("skipped with %lld bytes free: %s\n", (long long)available, refusal.name);
             continue;
         }
-        Result r = Run(refusal.args);
+        if (strstr(refusal.name, "disk that fills") && !small) {
+            printf("skipped without a small file system of its own: %s\n", refusal.name);
+            continue;
+        }
+        Result r = Run(refusal.args, "", refusal.input);
+        EXPECT_NE(std::string::npos, r.out.find(refusal.shows)) << r.out;
         EXPECT_EQ(refusal.status, r.status) << r.err;
         for (const char* said : refusal.says) EXPECT_NE(std::string::npos, r.err.find(said)) << r.err;
         if (*refusal.never) EXPECT_EQ(std::string::npos, r.err.find(refusal.never)) << r.err;
@@ -410,6 +470,8 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
         if (*refusal.absent) EXPECT_FALSE(FileExists(dir.file(refusal.absent)));
     }
     EXPECT_EQ(8388609, FileSize(dir.file("o2/BOMB.BIN")));
+    EXPECT_EQ(0, system(("diff -r '" + dir.file("tree") + "' '" + dir.file("o8/tree") + "'").c_str()));
+    if (small) system(("umount '" + dir.file("small") + "'").c_str());
 }
 
 }  // namespace
