@@ -62,8 +62,12 @@ void say(bool failure, const char* format, va_list args) {
 int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
     if (overwriteMode == ARQ_OVERWRITE) return 1;
     if (overwriteMode == ARQ_KEEP_NEWER) {
+        std::string path = record->name;  // levels apart by "\\", as the engine keeps names
+#ifndef _WIN32
+        for (char& c : path) c = c == '\\' ? '/' : c;
+#endif
         struct stat existing;
-        if (stat(record->name, &existing) != 0 || (int64_t)existing.st_mtime < (int64_t)record->time) return 1;
+        if (stat(path.c_str(), &existing) != 0 || (int64_t)existing.st_mtime < (int64_t)record->time) return 1;
         ++arqTally.kept;
         return 0;
     }

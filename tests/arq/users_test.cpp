@@ -185,12 +185,46 @@ TEST_F(ArqUser, NamesAndPatternsAsUsersExpect) {
     ASSERT_EQ(0, Run({"d", "p.arq", "src/d2/x.txt"}).status);
     EXPECT_NE(std::string::npos, Run({"l", "p.arq"}).out.find("4 entries"));
 
-    // Existing files are overwritten, or kept with -k.
+    // Existing files are overwritten, or kept with -k, or with -u kept
+    // when they are not older than the entry.
     ASSERT_TRUE(WriteFileText(dir.file("all/src/main.c"), "changed"));
     ASSERT_EQ(0, Run({"x", "-k", "p.arq", "src/main.c", "-C", "all"}).status);
     EXPECT_EQ("changed", Text(dir.file("all/src/main.c")));
-    ASSERT_EQ(0, Run({"x", "p.arq", "src/main.c", "-C", "all"}).status);
+    ASSERT_EQ(0, Run({"x", "-u", "p.arq", "src/main.c", "-C", "all"}).status);
+    EXPECT_EQ("changed", Text(dir.file("all/src/main.c")));
+    struct utimbuf old = {0, 1000000000};
+    ASSERT_EQ(0, utime(dir.file("all/src/main.c").c_str(), &old));
+    ASSERT_EQ(0, Run({"x", "-u", "p.arq", "src/main.c", "-C", "all"}).status);
     EXPECT_EQ(main, ReadFileBytes(dir.file("all/src/main.c")));
+
+    // a -u takes a file only when it is newer than its entry.
+    ASSERT_TRUE(WriteFileText(dir.file("x.txt"), "older"));
+    ASSERT_EQ(0, utime(dir.file("x.txt").c_str(), &old));
+    ASSERT_EQ(0, Run({"a", "-u", "p.arq", "x.txt"}).status);
+    EXPECT_EQ(std::string::npos, Run({"p", "p.arq", "x.txt"}).out.find("older"));
+    struct utimbuf later = {0, 2000000000};
+    ASSERT_EQ(0, utime(dir.file("x.txt").c_str(), &later));
+    ASSERT_EQ(0, Run({"a", "-u", "p.arq", "x.txt"}).status);
+    EXPECT_EQ("older", Run({"p", "p.arq", "x.txt"}).out);
+
+    // l counts columns, not bytes, and widens its name column for a long name.
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("w").c_str()));
+    Sample("w/\xe6\x97\xa5\xe6\x9c\xac.txt", 10, 0, true);  // two wide characters
+    Sample("w/" + std::string(60, 'n'), 10, 0, true);
+    ASSERT_EQ(0, Run({"a", "w.arq", "w"}).status);
+    r = Run({"l", "w.arq"});
+    std::vector<size_t> packedEnds;  // the column where each row's packed size ends
+    for (size_t at = 0; at < r.out.size();) {
+        size_t end = r.out.find('\n', at);
+        std::string line = r.out.substr(at, end - at);
+        size_t columns = 0, digit = line.find_first_of("0123456789"), last = line.find(' ', digit);
+        for (size_t i = 0; i < last; ++i) columns += (line[i] & 0xC0) != 0x80 ? ((unsigned char)line[i] >= 0xE0 ? 2 : 1) : 0;
+        if (line.compare(0, 4, "Name") != 0) packedEnds.push_back(columns);
+        at = end + 1;
+    }
+    ASSERT_EQ(3u, packedEnds.size()) << r.out;
+    EXPECT_EQ(packedEnds[0], packedEnds[1]) << r.out;
+    EXPECT_EQ(packedEnds[0], packedEnds[2]) << r.out;
 }
 
 // An archive is the file named, whatever its extension, and keeps its mode.
