@@ -217,10 +217,12 @@ TEST_F(ArqUser, NamesAndPatternsAsUsersExpect) {
     for (size_t at = 0; at < r.out.size();) {
         size_t end = r.out.find('\n', at);
         std::string line = r.out.substr(at, end - at);
-        size_t columns = 0, digit = line.find_first_of("0123456789"), last = line.find(' ', digit);
-        for (size_t i = 0; i < last; ++i) columns += (line[i] & 0xC0) != 0x80 ? ((unsigned char)line[i] >= 0xE0 ? 2 : 1) : 0;
-        if (line.compare(0, 4, "Name") != 0) packedEnds.push_back(columns);
         at = end + 1;
+        size_t digit = line.find_first_of("0123456789");
+        if (line.compare(0, 4, "Name") == 0 || digit == std::string::npos) continue;
+        size_t columns = 0, last = std::min(line.find(' ', digit), line.size());
+        for (size_t i = 0; i < last; ++i) columns += (line[i] & 0xC0) != 0x80 ? ((unsigned char)line[i] >= 0xE0 ? 2 : 1) : 0;
+        packedEnds.push_back(columns);
     }
     ASSERT_EQ(3u, packedEnds.size()) << r.out;
     EXPECT_EQ(packedEnds[0], packedEnds[1]) << r.out;
