@@ -188,8 +188,11 @@ int arqAdd(const ArqCommand& command) {
     // file that is something else, or an archive that is damaged.
     ArqFileInfo existing = arqStat(archive.path);
     std::unordered_map<std::string, uint32_t> stored;  // entry name: time
+    std::unordered_map<std::string, std::string> upperCase;  // names read back upper-case
     if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive.path, [&](EntryInfo* record) {
-            stored[arqShown(record->name)] = record->time;
+            std::string name = arqShown(record->name);
+            stored[name] = record->time;
+            if (record->originCode != CX_ORIGIN_KEEPCASE) upperCase[name] = name;
             return true;
         }) != 0) {
         return 1;
@@ -199,6 +202,14 @@ int arqAdd(const ArqCommand& command) {
     ArqCollectOptions options = {command.namesOnly, false, command.strictWindows};
     if (!arqCollect(arguments, options, &inputs)) return 1;
     if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
+    // An entry whose name is read back upper-case (written on Windows, or by
+    // sfx) is replaced by a file of that name in any case, not doubled.
+    for (ArqInput& input : inputs) {
+        std::string upper = input.entry;
+        for (char& c : upper) c = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+        auto entry = upperCase.find(upper);
+        if (entry != upperCase.end()) input.entry = entry->second;
+    }
     if (command.update) {
         inputs = newerOnly(inputs, stored);
         if (inputs.empty()) return arqArchiveDone(&archive, arqTally.failures ? 1 : 0);

@@ -107,9 +107,10 @@ TEST_F(Arq, SelfExtractingFile) {
     EXPECT_EQ(one, ReadFileBytes(dir.file("best/ONE.SYS")));
     EXPECT_EQ(two, ReadFileBytes(dir.file("best/TWO.INF")));
 
-    // Adding to it keeps the stub and the archive header in front.
+    // Adding to it keeps the stub and the archive header in front; a file
+    // of an upper-case entry's name replaces it.
     Sample("three.txt", 100, 0, true);
-    ASSERT_EQ(0, Run({"a", "setup.exe", "three.txt"}).status);
+    ASSERT_EQ(0, Run({"a", "setup.exe", "three.txt", "one.sys"}).status);
     Bytes after = ReadFileBytes(dir.file("setup.exe"));
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + stub.size() + 12, after.begin()));
     EXPECT_NE(std::string::npos, Run({"l", "setup.exe"}).out.find("3 entries"));
