@@ -190,7 +190,8 @@ int arqAdd(const ArqCommand& command) {
     std::unordered_map<std::string, uint32_t> stored;  // entry name: time
     std::unordered_map<std::string, std::string> upperCase;  // names read back upper-case
     if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive.path, [&](EntryInfo* record) {
-            std::string name = arqShown(record->name);
+            std::string name = record->name;  // "\\" between levels, as the engine reads names
+            for (char& c : name) c = c == '\\' ? '/' : c;
             stored[name] = record->time;
             if (record->originCode != CX_ORIGIN_KEEPCASE) upperCase[name] = name;
             return true;
