@@ -233,7 +233,8 @@ int arqDelete(const ArqCommand& command) {
     if (!arqArchiveFor(command.operands[0], false, true, &archive)) return 1;
     int walk = 0;
     std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
-    if (walk != 0 || entries.empty() || arqInterrupted) return arqArchiveDone(&archive, 1);  // a damaged archive is not rewritten
+    // A damaged archive is not rewritten.
+    if (walk != 0 || entries.empty() || arqInterrupted) return arqArchiveDone(&archive, 1);
     if (!openArchive(archive.path, kCaseFlag)) return arqArchiveDone(&archive, 1);
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
     return arqArchiveDone(&archive, finish(archive.path, cxProcess()));

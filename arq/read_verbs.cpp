@@ -53,7 +53,8 @@ int arqTest(const ArqCommand& command) {
         if (arqInterrupted) return false;
         std::string padded = arqPadded(name, 40);
         if (result == 0) {
-            printf("%s OK%s\n", padded.c_str(), record->flags & CX_FLAG_PROTECTED ? " (protected: check value only)" : "");
+            printf("%s OK%s\n", padded.c_str(),
+                   record->flags & CX_FLAG_PROTECTED ? " (protected: check value only)" : "");
         } else {
             printf("%s FAILED\n", padded.c_str());
             if (arqTally.failures == before) arqError("%s: %s", name.c_str(), arqCodeText(result));
@@ -61,7 +62,8 @@ int arqTest(const ArqCommand& command) {
         return true;
     });
     if (walk == 0) selector.reportUnused();
-    if (walk == 0 && arqTally.failures == 0 && !arqInterrupted) printf("%d %s tested, all sound\n", tested, entries(tested));
+    if (walk == 0 && arqTally.failures == 0 && !arqInterrupted)
+        printf("%d %s tested, all sound\n", tested, entries(tested));
     return walk || arqTally.failures || arqInterrupted ? 1 : 0;
 }
 

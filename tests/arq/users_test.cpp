@@ -111,7 +111,8 @@ TEST_F(ArqUser, FilesTooLargeForAnArchiveAreRefused) {
         ASSERT_EQ(0, truncate(huge.c_str(), size));  // sparse
         Result r = Run({"a", "h.arq", "small.txt", "huge.bin"});
         EXPECT_EQ(1, r.status);
-        EXPECT_NE(std::string::npos, r.err.find(std::to_string(size) + " bytes; an archive stays below 2 GiB (2,147,483,648 bytes)")) << r.err;
+        std::string says = std::to_string(size) + " bytes; an archive stays below 2 GiB (2,147,483,648 bytes)";
+        EXPECT_NE(std::string::npos, r.err.find(says)) << r.err;
         EXPECT_FALSE(FileExists(dir.file("h.arq")));
     }
 }
@@ -221,7 +222,8 @@ TEST_F(ArqUser, NamesAndPatternsAsUsersExpect) {
         size_t digit = line.find_first_of("0123456789");
         if (line.compare(0, 4, "Name") == 0 || digit == std::string::npos) continue;
         size_t columns = 0, last = std::min(line.find(' ', digit), line.size());
-        for (size_t i = 0; i < last; ++i) columns += (line[i] & 0xC0) != 0x80 ? ((unsigned char)line[i] >= 0xE0 ? 2 : 1) : 0;
+        for (size_t i = 0; i < last; ++i)  // a three-byte character here is a wide one
+            columns += (line[i] & 0xC0) != 0x80 ? ((unsigned char)line[i] >= 0xE0 ? 2 : 1) : 0;
         packedEnds.push_back(columns);
     }
     ASSERT_EQ(3u, packedEnds.size()) << r.out;
@@ -436,8 +438,8 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     for (const char* folder : {"tree", "tree/empty", "tree/sub"}) ASSERT_TRUE(cxPlatMakeDir(dir.file(folder).c_str()));
     for (const char* file : {"tree/Index.html", "tree/index.html", "tree/sub/x.txt"}) Sample(file, 300, 0, true);
     // A small file system whose files run out after five.
-    bool small = geteuid() == 0 && cxPlatMakeDir(dir.file("small").c_str()) &&
-                 system(("mount -t tmpfs -o size=1m,nr_inodes=6 tmpfs '" + dir.file("small") + "' 2>/dev/null").c_str()) == 0;
+    std::string mount = "mount -t tmpfs -o size=1m,nr_inodes=6 tmpfs '" + dir.file("small") + "' 2>/dev/null";
+    bool small = geteuid() == 0 && cxPlatMakeDir(dir.file("small").c_str()) && system(mount.c_str()) == 0;
     std::vector<std::string> many = {"a", "-j", "many.arq"};
     for (int i = 1; i <= 8; ++i) many.push_back(std::to_string(i) + ".bin");
     for (size_t i = 3; i < many.size(); ++i) Sample(many[i], 3000, (uint32_t)i, false);
