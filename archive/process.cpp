@@ -301,25 +301,12 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
     char output[kOutputMax + 1];
     size_t directoryLength = strlen(op->directoryRaw);
     size_t storedLength = strlen(stored);
-    if (directory) {
-        // The name without its closing separator is checked as a file's is.
-        char inside[CX_NAME_MAX];
-        memcpy(inside, stored, storedLength - 1);
-        inside[storedLength - 1] = 0;
-        if (!staysInside(inside)) {
-            cxNotifyFailure(record, CX_EUNSAFE, 0);
-            return CX_OK;
-        }
-        if (directoryLength + storedLength > kOutputMax) {
-            cxNotifyFailure(record, CX_ETOOLONG, 0);
-            return CX_OK;
-        }
-        memcpy(output, op->directoryRaw, directoryLength);
-        memcpy(output + directoryLength, stored, storedLength + 1);
-        setName(record, output);
-        return extractDirectory(op, record, pass);
-    }
-    if (!staysInside(stored)) {
+    // A directory's name is checked without its closing separator, as a
+    // file's is.
+    char checked[CX_NAME_MAX];
+    memcpy(checked, stored, storedLength + 1);
+    if (directory) checked[storedLength - 1] = 0;
+    if (!staysInside(checked)) {
         cxNotifyFailure(record, CX_EUNSAFE, 0);
         return CX_OK;
     }
@@ -330,6 +317,7 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
     memcpy(output, op->directoryRaw, directoryLength);
     memcpy(output + directoryLength, stored, storedLength + 1);
     setName(record, output);
+    if (directory) return extractDirectory(op, record, pass);
     handOver.open = true;
     bool skip = cxNotify(record, CXCB_OUTPUT, 0) != 0;
     FILE* given = handOver.file;
