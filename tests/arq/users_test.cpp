@@ -335,11 +335,14 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
     bool asOther = geteuid() == 0 && system("command -v setpriv >/dev/null") == 0;
     bool canHold = system("command -v strace >/dev/null && strace -qq -o /dev/null true 2>/dev/null") == 0;
     std::string other = asOther ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
-    std::vector<TestEntry> entries(2);
+    std::vector<TestEntry> entries(3);
     entries[0].name = "LINK/PWNED";
     entries[1].name = "PLAIN.TXT";
     entries[1].mode = 0x8FFF;  // setuid, setgid and sticky: never given to a file extracted
     for (TestEntry& e : entries) e.data = Bytes(4000, 'e');
+    entries[2].name = "LINK/MADE/";  // a directory entry: no folder made through the link either
+    entries[2].mode = 0x41ED;
+    entries[2].data.clear();
     ASSERT_TRUE(WriteArchive(dir.file("a.arq"), entries));
     Sample("stub", 3000, 1, false);
     Sample("f.txt", 100, 0, true);
