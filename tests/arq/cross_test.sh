@@ -68,12 +68,13 @@ LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 bash "$own_prefix" "$wine_run" "$prefix" \
 
 # A Linux tree: the host keeps names that differ in case alone and an empty
 # folder; arq.exe, on a system that takes those names for one, extracts the
-# first of them and the folder, and says which it left out.
+# first of them (names keep their case there too) and the folder, and says
+# which it left out.
 mkdir -p tree/empty && printf A > tree/Index.html && printf a > tree/index.html
 "$host_arq" a tree.arq tree 2>/dev/null || fail "arq a tree.arq"
 if winarq x tree.arq -C fromtree 2> tree.err; then fail "arq.exe x extracted two names Windows takes for one"; fi
 grep -q "the same file as" tree.err || fail "arq.exe x tree.arq: $(cat tree.err)"
-[ -d fromtree/TREE/EMPTY ] && [ "$(cat fromtree/TREE/INDEX.HTML)" = A ] || fail "arq.exe x tree.arq: $(ls -R fromtree)"
+[ -d fromtree/tree/empty ] && [ "$(cat fromtree/tree/Index.html)" = A ] || fail "arq.exe x tree.arq: $(ls -R fromtree)"
 # Paths are kept by default there too, and -j stores base names; a colon is
 # a drive there, and the version is said.
 winarq a winpaths.arq tree/index.html >/dev/null && winarq a -j winflat.arq tree/index.html >/dev/null ||
