@@ -436,6 +436,19 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     Append(&start, EntryBytes("THIRD.TXT", 1, Bytes(10, 't'), 10));
     std::fill(start.begin(), start.begin() + 4, 'X');
     WriteCrafted(dir.file("start.arq"), start);
+    // Before the archive of a program: the program, said nothing of; but
+    // damage between its archive header and first entry is said.
+    std::vector<TestEntry> two(2);
+    two[0].name = "ONE.TXT";
+    two[1].name = "TWO.TXT";
+    for (TestEntry& e : two) e.data = Bytes(50, 'p');
+    Bytes program = {'M', 'Z'};
+    program.resize(3000, 0x90);
+    ASSERT_TRUE(WriteArchive(dir.file("program.exe"), two, program));
+    ASSERT_TRUE(WriteArchive(dir.file("setup.exe"), two, program, true));
+    Bytes setup = ReadFileBytes(dir.file("setup.exe"));
+    setup[3000 + 12] = 'X';  // the first entry's signature, just after the archive header
+    ASSERT_TRUE(WriteFileBytes(dir.file("setup.exe"), setup));
     // An ordinary Linux tree: names that differ in case alone, an empty
     // folder, a backslash in a name.
     for (const char* folder : {"tree", "tree/empty", "tree/sub"}) ASSERT_TRUE(cxPlatMakeDir(dir.file(folder).c_str()));
@@ -471,6 +484,9 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
          {"start.arq: 150 bytes at offset 0 to 149 are no entry"}, "all sound", "", ""},
         {"the same extracted", {"x", "start.arq", "-C", "o6"}, 1, {"the archive's start is damaged"}, "",
          "o6/SECOND.TXT", ""},
+        {"a program with an archive behind it", {"t", "program.exe"}, 0, {}, "no entry", "", ""},
+        {"a self-extracting file whose first entry is damaged", {"t", "setup.exe"}, 1,
+         {"setup.exe: 98 bytes at offset 3012 to 3109 are no entry"}, "", "", ""},
         {"a colon in a Linux name", {"a", "colon.arq", "a:b.txt", "b.txt"}, 0, {}, "would both", "colon.arq", ""},
         {"the same extracted", {"x", "colon.arq", "-C", "o7"}, 0, {}, "", "o7/a:b.txt", ""},
         {"a tree with its paths, names that differ in case and an empty folder", {"a", "tree.arq", "tree"}, 0,
@@ -487,6 +503,7 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
         {"a disk that fills", {"x", "many.arq", "-C", "small"}, 1, {"small/6.bin: the disk is full; stopped"},
          "7.bin", "small/5.bin", "small/8.bin"},
         {"an archive read from standard input", {"l", "-"}, 0, {}, "", "", "", "tree.arq", "tree/empty/ "},
+        {"the same extracted", {"x", "-", "-C", "o12"}, 0, {}, "", "o12/tree/empty", "", "tree.arq"},
         {"a written to standard output", {"a", "-", "b.txt"}, 0, {}, "", "", "-", "", "b.txt"},
         {"d from standard input to standard output", {"d", "-", "b.txt"}, 0, {}, "", "", "", "colon.arq",
          "a:b.txt"},
@@ -499,6 +516,7 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
         {"--version", {"--version"}, 0, {}, "", "", "", "", "arq "},
         {"a verb's help", {"x", "--help"}, 0, {}, "", "", "", "", "arq x ["},
         {"the same by help", {"help", "x"}, 0, {}, "", "", "", "", "arq x ["},
+        {"help on what is no verb", {"help", "q"}, 2, {"no help on 'q'"}, "", "", ""},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
