@@ -322,11 +322,12 @@ TEST_F(Install, SetupSwappedWhileItStartsInstallsItsOwnPayload)
 }
 
 // Wine told to look for comctl32.dll as Windows does for the program of
-// that file name: beside it first ("": as Wine does).
-void LoadOrder(const std::string& name, const std::string& order)
+// that file name: beside it first (null: as Wine does).
+void LoadOrder(const std::string& name, const char* order)
 {
     std::string key = "Software\\Wine\\AppDefaults\\" + name + "\\DllOverrides";
-    ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "comctl32", REG_SZ, order.c_str(), order.size() + 1), 0);
+    EXPECT_EQ(order ? RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "comctl32", REG_SZ, order, strlen(order) + 1)
+                    : RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "comctl32"), 0);
 }
 
 // comctl32.dll planted beside setup.exe and the uninstaller, with Wine
@@ -355,7 +356,7 @@ TEST_F(Install, DllsPlantedBesideTheProgramsNeverRun)
         RemoveTelmura();
     }
     for (const char* program : {"plant.exe", "tlmrunin.exe"})
-        LoadOrder(program, "");
+        LoadOrder(program, nullptr);
     DeleteFileA(planted.c_str());
 }
 
