@@ -46,8 +46,14 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
     EXPECT_FALSE(g_Safekeeping.moveRecord.known || g_Safekeeping.moveRecord.data || g_Safekeeping.pending.known);
     EXPECT_TRUE(RestorePendingRenames(TRUE));
     EXPECT_EQ("made later", world->Get(DIR_SYSTEM32, "qnbinit.TMP"));
-    // A value the run added that cannot be deleted fails the roll-back.
+    // Nothing pending before the run, nothing queued by it: the value to
+    // delete is not there, which is logged and fails nothing.
     if (GetParam() == FAMILY_NT) {
+        ASSERT_TRUE(SafeguardPendingRenames());
+        EXPECT_TRUE(RestorePendingRenames(TRUE));
+        EXPECT_FALSE(STATUS_FAILED(g_Status.word));
+        EXPECT_TRUE(HasLine(TakeLog(), "RegDeleteValue failed on PendingFileRenameOperations 0x00000002"));
+        // A value the run added that cannot be deleted fails the roll-back.
         ASSERT_TRUE(SafeguardPendingRenames());
         WritePendingValue(queued);
         ResetFaults();
@@ -56,6 +62,22 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
         EXPECT_EQ((DWORD)MSG_VALUE_SET_FAILED, STATUS_MESSAGE(g_Status.word)) << TakeLog();
         EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, g_Status.qualifier);
     }
+
+    // A host that runs installations one after another resets the state
+    // between them: what a run saved goes with it, and the next run's
+    // roll-back does not write it back where nothing was.
+    world->Put(DIR_SYSTEM32, "qnbinit.TMP", "of a run reset half way");
+    if (GetParam() == FAMILY_95)
+        world->Put(DIR_WINDOWS, "wininit.ini", "[RENAME]\r\nNUL=C:\\X\r\n");
+    else
+        WritePendingValue(queued);
+    ASSERT_TRUE(SafeguardPendingRenames());
+    TearDown();
+    SetUp();
+    Snapshot empty = world->Take();
+    ASSERT_TRUE(SafeguardPendingRenames());
+    EXPECT_TRUE(RestorePendingRenames(TRUE));
+    EXPECT_EQ("", CompareSnapshots(empty, world->Take())) << TakeLog();
 }
 
 TEST_P(Safekeeping, PassesRefuseBeforeTheEngineIsSetUp)
