@@ -9,6 +9,7 @@
 #include "install.h"
 #include "log.h"
 #include "moverecord.h"
+#include "syscalls.h"
 #include "text.h"
 #include "winmain.h"
 
@@ -179,6 +180,68 @@ TEST_P(Install, EntriesThatShareAPathAreRefused)
         EXPECT_TRUE(HasLine(log, row.line)) << log;
         EXPECT_EQ("", CompareSnapshots(before, world->Take())) << log;
         Restart();
+    }
+}
+
+// The path whose next delete or rename is refused, as a file in use or a
+// name taken refuses it; the stand-ins pass every other call on.
+std::string s_Refused;
+std::string s_ToRefuse;  // what the failing hook below refuses
+SystemCalls s_Calls;
+
+bool Refuses(LPCSTR path)
+{
+    if (s_Refused.empty() || Upper(path) != s_Refused)
+        return false;
+    s_Refused.clear();
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return true;
+}
+BOOL WINAPI RefusingDelete(LPCSTR path) { return !Refuses(path) && s_Calls.DeleteFileA(path); }
+BOOL WINAPI RefusingMove(LPCSTR from, LPCSTR to) { return !Refuses(from) && s_Calls.MoveFileA(from, to); }
+
+// An installed file with the archive attribute alone becomes its backup by a
+// rename, and the image takes its name. A roll-back renames the backup back;
+// where the new file cannot be deleted or the backup cannot be renamed, it
+// copies the backup back. Either way the target is as it was and the backup
+// is gone.
+TEST_P(Install, RollBackPutsARenamedFileBack)
+{
+    world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), DayTime(2001, 3, 1));
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")}}));
+    TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, kTestArchive);
+    const std::string target = g_Dirs.path[DIR_TARGET] + std::string("app.dll");
+    const std::string backup = g_Dirs.path[DIR_TARGET] + std::string("app.BAK");
+    struct Row {
+        const char* what;
+        std::string refused;
+        std::string line;
+    } rows[] = {
+        {"renamed back", "", ""},
+        {"the new file cannot be deleted", target, "DeleteFile " + target + " failed 0x00000020, copying the backup back"},
+        {"the backup cannot be renamed back", backup,
+         "MoveFile " + backup + " to " + target + " 0x00000020, copying the backup back"},
+    };
+    Snapshot before = world->Take();
+    s_Calls = g_Sys;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        world->Restore(before);
+        s_ToRefuse = Upper(row.refused);
+        g_Hooks.afterInstall = [] {
+            s_Refused = s_ToRefuse;
+            STATUS(MSG_INTERNAL_ERROR, 0xB0B);
+        };
+        g_Sys.DeleteFileA = RefusingDelete;
+        g_Sys.MoveFileA = RefusingMove;
+        EXPECT_FALSE(RunInstallSequence(context.get()));
+        g_Sys = s_Calls;
+        std::string log = TakeLog();
+        EXPECT_EQ(1, context.state(0).backupMoved) << log;
+        EXPECT_TRUE(row.line.empty() || HasLine(log, row.line)) << log;
+        EXPECT_EQ("", CompareSnapshots(before, world->Take())) << log;
+        Restart();
+        context.Reset();
     }
 }
 
