@@ -63,6 +63,32 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
         EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, g_Status.qualifier);
     }
 
+    // Pending renames that cannot be read are not saved: the safekeeping
+    // fails, and the roll-back leaves them as they are instead of deleting
+    // them as the run's (a WININIT.INI held open, a value that cannot be
+    // queried).
+    memset(&g_Status, 0, sizeof g_Status);
+    HANDLE held = INVALID_HANDLE_VALUE;
+    if (GetParam() == FAMILY_95)
+        world->Put(DIR_WINDOWS, "wininit.ini", "[RENAME]\r\nNUL=C:\\OTHERS.TMP\r\n");
+    else
+        WritePendingValue(queued);
+    Snapshot unread = world->Take();
+    if (GetParam() == FAMILY_95) {
+        held = CreateFileA(world->Path(DIR_WINDOWS, "wininit.ini").c_str(), GENERIC_READ, 0, NULL, OPEN_EXISTING, 0,
+                           NULL);
+        ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    } else {
+        ResetFaults();
+        ArmFault(FaultEntryIndex("RegQueryValueExW"), 1, ERROR_ACCESS_DENIED);
+    }
+    EXPECT_FALSE(SafeguardPendingRenames());
+    EXPECT_TRUE(STATUS_FAILED(g_Status.word));
+    if (held != INVALID_HANDLE_VALUE)
+        CloseHandle(held);
+    RestorePendingRenames(TRUE);
+    EXPECT_EQ("", CompareSnapshots(unread, world->Take())) << TakeLog();
+
     // A host that runs installations one after another resets the state
     // between them: what a run saved goes with it, and the next run's
     // roll-back does not write it back where nothing was.
