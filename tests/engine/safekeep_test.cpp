@@ -53,6 +53,18 @@ TEST_P(Safekeeping, PutsBackWhatWasThereAndRemovesWhatTheRunAdded)
         EXPECT_TRUE(RestorePendingRenames(TRUE));
         EXPECT_FALSE(STATUS_FAILED(g_Status.word));
         EXPECT_TRUE(HasLine(TakeLog(), "RegDeleteValue failed on PendingFileRenameOperations 0x00000002"));
+        // Others' entries come back byte for byte, characters beyond the
+        // code page with them.
+        PendingValue others;
+        others.exists = true;
+        others.type = REG_MULTI_SZ;
+        others.data = MultiString({L"\\??\\C:\\\u65E5\u672C\u0151.TMP", L""});
+        WritePendingValue(others);
+        ASSERT_TRUE(SafeguardPendingRenames());
+        WritePendingValue(queued);
+        EXPECT_TRUE(RestorePendingRenames(TRUE));
+        EXPECT_TRUE(others == ReadPendingValue()) << TakeLog();
+        WritePendingValue(PendingValue());
         // A value the run added that cannot be deleted fails the roll-back.
         ASSERT_TRUE(SafeguardPendingRenames());
         WritePendingValue(queued);
