@@ -1,0 +1,20 @@
+// Message boxes in the chosen language. A message box labels its Yes and
+// No buttons in the system's language, which a German question on an
+// English system would show with English buttons; these boxes relabel them
+// from the chosen language's string table.
+#ifndef TLMRINST_QUESTION_H
+#define TLMRINST_QUESTION_H
+
+#include <windows.h>
+
+enum {
+    STR_YES_BUTTON = 28,  // "&Yes" as Windows of the language writes it
+    STR_NO_BUTTON = 29    // "&No"
+};
+
+// A message box with the text of textId in the chosen language, captioned
+// with the caption text; a Yes/No box gets its buttons in that language.
+// Returns what MessageBoxA returns.
+int LocalMessageBox(HWND owner, UINT textId, UINT style);
+
+#endif
