@@ -331,7 +331,7 @@ bool SetGroup(Parser* p, const char* v)
 
 bool SetFileFlag(Parser* p, const char* v, uint32_t flags, bool whenYes)
 {
-    bool yes;
+    bool yes = false;
     if (!ReadYesNo(p, v, &yes))
         return false;
     if (yes == whenYes)
@@ -601,7 +601,7 @@ bool ParseProductDescription(const char* text, size_t size, ProductDescription* 
     parser.out = out;
     parser.error = error;
     parser.section = SECTION_NONE;
-    const char* end = (const char*)memchr(text, 0, size);
+    const char* end = size ? (const char*)memchr(text, 0, size) : NULL;
     if (!end)
         end = text + size;
     for (const char* at = text; at < end;) {
