@@ -52,10 +52,15 @@ const char helpText[] =
     "                                each one expanded in full (nothing is written)\n"
     "  arq l ARCHIVE [PATTERN...]    list name, packed and unpacked size, ratio,\n"
     "                                method, time (UTC) and check value\n"
-    "  arq sfx [--best] STUB OUTPUT FILE...\n"
+    "  arq sfx [--best] [--product DESC] STUB OUTPUT FILE...\n"
     "                                write STUB, an archive header and the files\n"
     "                                packed in the order given: a self-extracting\n"
     "                                file (an installer). Names are stored upper-case.\n"
+    "                                With --product, DESC is the product description\n"
+    "                                of the generic setup (docs/product-description.md):\n"
+    "                                it must name every file given and each file it\n"
+    "                                names must be given, or nothing is written; it\n"
+    "                                goes in first, as the entry PRODUCT.INI.\n"
     "\n"
     "--best packs smaller (some percent) and several times slower, in the same\n"
     "format: every reader of these archives expands it.\n"
@@ -130,6 +135,11 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
         }
         if (verb.takesBest && strcmp(arg, "--best") == 0) {
             command->best = true;
+            continue;
+        }
+        if (strcmp(verb.name, "sfx") == 0 && strcmp(arg, "--product") == 0) {
+            if (i + 1 >= count || args[i + 1][0] == 0) return usage("--product needs a product description");
+            command->product = args[++i];
             continue;
         }
         const char* option = arg[2] == 0 ? strchr(verb.options, arg[1]) : nullptr;

@@ -10,6 +10,7 @@
 #include "collect.h"
 #include "cx.h"
 #include "files.h"
+#include "product.h"
 #include "report.h"
 #include "select.h"
 #include "verbs.h"
@@ -164,6 +165,7 @@ int arqSfx(const ArqCommand& command) {
     std::vector<ArqInput> inputs;
     if (!usableStub(stub)) return 1;
     if (!arqCollect(files, ARQ_FILES_ONLY, &inputs) || arqTally.failures) return 1;
+    if (command.product && !arqAddProduct(command.product, &inputs)) return 1;
     if (!distinctOutput(output, stub, inputs)) return 1;
     // The output is built beside its place and put there only when whole:
     // an interrupted or failed run leaves none, and a link planted at its

@@ -11,6 +11,7 @@ struct ArqCommand {
     bool force;             // x -f: an archive that looks like a bomb all the same
     const char* directory;  // x -C
     bool best;              // a and sfx --best
+    const char* product;    // sfx --product: the description of a generic setup
     std::vector<const char*> operands;
 };
 

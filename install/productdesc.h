@@ -12,6 +12,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+// The archive entry of a generic setup that holds its description.
+#define DESC_ENTRY_NAME "PRODUCT.INI"
+
 enum {
     DESC_LINE_SIZE = 512,   // a line holds at most 511 characters
     DESC_NAME_SIZE = 260,   // a name, a path or a one-line text, with its terminator
