@@ -187,26 +187,15 @@ bool ReadNumber(const char* text, uint32_t limit, uint32_t* number)
 
 bool SetMaker(Parser* p, const char* v) { return Store(p, p->out->maker, sizeof p->out->maker, v); }
 bool SetProduct(Parser* p, const char* v) { return Store(p, p->out->product, sizeof p->out->product, v); }
-bool SetRegistry(Parser* p, const char* v)
+// An archive entry's name: one plain name, no path.
+bool StoreEntry(Parser* p, char* field, const char* v)
 {
-    return PlainPath(v, false) ? Store(p, p->out->registry, sizeof p->out->registry, v)
-                               : Fail(p, "\"%s\" is not an entry name", v);
+    return PlainPath(v, false) ? Store(p, field, DESC_NAME_SIZE, v) : Fail(p, "\"%s\" is not an entry name", v);
 }
-bool SetReadme(Parser* p, const char* v)
-{
-    return PlainPath(v, false) ? Store(p, p->out->readme, sizeof p->out->readme, v)
-                               : Fail(p, "\"%s\" is not an entry name", v);
-}
-bool SetPicture(Parser* p, const char* v)
-{
-    return PlainPath(v, false) ? Store(p, p->out->picture, sizeof p->out->picture, v)
-                               : Fail(p, "\"%s\" is not an entry name", v);
-}
-bool SetLogo(Parser* p, const char* v)
-{
-    return PlainPath(v, false) ? Store(p, p->out->logo, sizeof p->out->logo, v)
-                               : Fail(p, "\"%s\" is not an entry name", v);
-}
+bool SetRegistry(Parser* p, const char* v) { return StoreEntry(p, p->out->registry, v); }
+bool SetReadme(Parser* p, const char* v) { return StoreEntry(p, p->out->readme, v); }
+bool SetPicture(Parser* p, const char* v) { return StoreEntry(p, p->out->picture, v); }
+bool SetLogo(Parser* p, const char* v) { return StoreEntry(p, p->out->logo, v); }
 bool SetUninstallName(Parser* p, const char* v)
 {
     if (strchr(v, '\\'))
@@ -268,12 +257,7 @@ DescFile* CurrentFile(Parser* p)
     return &p->out->files[p->out->fileCount - 1];
 }
 
-bool SetEntry(Parser* p, const char* v)
-{
-    if (!PlainPath(v, false))
-        return Fail(p, "\"%s\" is not an entry name", v);
-    return Store(p, CurrentFile(p)->entry, sizeof CurrentFile(p)->entry, v);
-}
+bool SetEntry(Parser* p, const char* v) { return StoreEntry(p, CurrentFile(p)->entry, v); }
 
 // The folder now; the name joins it when the section ends.
 bool SetFileFolder(Parser* p, const char* v)
