@@ -88,8 +88,11 @@ static void AddEntry(const char* entry, const char* target, DWORD dirId, DWORD f
     ImageFile* image = &s_Tables->images[(*count)++];
     image->archiveName = entry;
     image->targetName = target;
-    // The backup is the target with ".BAK" in place of its extension.
+    // The backup is the target's whole name with ".BAK" after it (the
+    // engine puts ".BAK" in place of the last extension): WIDGET.EXE and
+    // WIDGET.DLL of one folder must not share one backup.
     CopyText(image->backupName, target, sizeof image->backupName);
+    AppendText(image->backupName, ".BAK", sizeof image->backupName);
     image->dirId = dirId;
     image->flags = flags;
     image->group = group;
