@@ -56,6 +56,8 @@ BOOL ReadProductDescription(const char* archivePath)
     bool parsed = ParseProductDescription((const char*)state.scriptText, state.scriptSize, g_Product, &error);
     ReleaseRegistryScript(&state);
     if (!parsed) {
+        HeapFree(GetProcessHeap(), 0, g_Product);
+        g_Product = NULL;
         LOG("%s line %lu: %s", DESC_ENTRY_NAME, (DWORD)error.line, error.message);
         STATUS(MSG_DECOMPRESS_FAILED, error.line);
         return FALSE;

@@ -32,6 +32,12 @@ BOOL ResolveTargetDirectory(void);
 // script first when there is one, then each file. FALSE with a status.
 BOOL BuildFileTable(UpgradeContext* context);
 
+// The key of the product's entry in the list of installed programs, below
+// HKEY_LOCAL_MACHINE; FALSE when it does not fit in size bytes.
+BOOL UninstallKeyName(char* key, DWORD size);
+// Whether that entry records a newer version of the product than this setup's.
+BOOL InstalledVersionIsNewer(void);
+
 // Creates every folder the product needs and that is missing (the target
 // directory with its missing parents, the files' sub-folders and the
 // description's folders); each one made is noted. FALSE with a status.

@@ -5,7 +5,6 @@
 // the run before anything is changed; the file table, the target directory
 // and the entry in the list of installed programs all come from it.
 #include <windows.h>
-#include <string.h>
 
 #include "hooks.h"
 #include "install.h"
@@ -49,9 +48,14 @@ static BOOL PlatformSupported(void)
 BOOL ProductPrecheck(void)
 {
     UpgradeContext* context = ProductUpgradeContext();
-    if (!PlatformSupported() || !ReadProductDescription(context->archivePath) || !ResolveTargetDirectory())
+    if (!PlatformSupported() || !ReadProductDescription(context->archivePath))
         return FALSE;
-    return BuildFileTable(context);
+    if (InstalledVersionIsNewer()) {
+        LOG("Found previously installed image...cancelling upgrade");
+        STATUS(MSG_CANCELLED, 0);
+        return FALSE;
+    }
+    return ResolveTargetDirectory() && BuildFileTable(context);
 }
 
 const char* ProductTargetDir(void)
@@ -128,12 +132,16 @@ static LONG SetText(HKEY key, const char* name, const char* text)
 
 // The entry in the system's list of installed programs: the product's name,
 // maker and version.
+BOOL UninstallKeyName(char* key, DWORD size)
+{
+    return g_Product && CopyText(key, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", size) &&
+           AppendText(key, g_Product->uninstallName, size);
+}
+
 LONG RegisterUninstaller(void)
 {
-    char name[MAX_PATH + 64] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
-    if (!g_Product)
-        return ERROR_INVALID_DATA;
-    if (!AppendText(name, g_Product->uninstallName, sizeof name))
+    char name[MAX_PATH + 64];
+    if (!UninstallKeyName(name, sizeof name))
         return ERROR_FILENAME_EXCED_RANGE;
     HKEY key;
     LONG result = g_Sys.RegCreateKeyExA(HKEY_LOCAL_MACHINE, name, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
