@@ -9,6 +9,7 @@
 
 #include <string>
 
+#include "files.h"
 #include "productdesc.h"
 #include "report.h"
 
@@ -89,6 +90,10 @@ bool arqAddProduct(const char* description, std::vector<ArqInput>* inputs) {
         }
     }
     if (!whole) return false;
-    inputs->insert(inputs->begin(), ArqInput{description, DESC_ENTRY_NAME});
+    // Stored with its own time, or, outside what an entry's time holds,
+    // reported as the other files are.
+    int64_t mtime = arqStat(description).mtime;
+    bool timeLost = mtime < 0 || mtime > 0xFFFFFFFFll;
+    inputs->insert(inputs->begin(), ArqInput{description, DESC_ENTRY_NAME, mtime, timeLost});
     return true;
 }

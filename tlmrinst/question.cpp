@@ -31,22 +31,29 @@ static LRESULT CALLBACK RelabelButtons(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(s_Question.hook, code, wParam, lParam);
 }
 
-int LocalMessageBox(HWND owner, UINT textId, UINT style)
+int MessageBoxInLanguage(HWND owner, const char* text, const char* caption, UINT style, LANGID language)
 {
-    // Every text is copied out of the one buffer the string loader shares.
-    char text[LOCAL_TEXT_SIZE];
-    lstrcpynA(text, LoadLocalString(textId), sizeof text);
-    s_Question.hook = NULL;
-    if ((style & MB_TYPEMASK) == MB_YESNO) {
-        lstrcpynA(s_Question.yes, LoadLocalString(STR_YES_BUTTON), sizeof s_Question.yes);
-        lstrcpynA(s_Question.no, LoadLocalString(STR_NO_BUTTON), sizeof s_Question.no);
-        s_Question.relabelled = FALSE;
-        s_Question.hook = SetWindowsHookExA(WH_CBT, RelabelButtons, NULL, GetCurrentThreadId());
-    }
+    if ((style & MB_TYPEMASK) != MB_YESNO)
+        return MessageBoxA(owner, text, caption, style);
+    // The labels come through the string loader's one buffer, where the
+    // text or the caption may stand: both are copied first.
+    char question[1024];
+    char title[LOCAL_TEXT_SIZE];
+    lstrcpynA(question, text, sizeof question);
+    lstrcpynA(title, caption, sizeof title);
+    lstrcpynA(s_Question.yes, LoadStringInLanguage(STR_YES_BUTTON, language), sizeof s_Question.yes);
+    lstrcpynA(s_Question.no, LoadStringInLanguage(STR_NO_BUTTON, language), sizeof s_Question.no);
+    s_Question.relabelled = FALSE;
+    s_Question.hook = SetWindowsHookExA(WH_CBT, RelabelButtons, NULL, GetCurrentThreadId());
     // Without the hook the box still asks, in the system's labels.
-    int answer = MessageBoxA(owner, text, g_Languages.caption, style);
+    int answer = MessageBoxA(owner, question, title, style);
     if (s_Question.hook)
         UnhookWindowsHookEx(s_Question.hook);
     s_Question.hook = NULL;
     return answer;
+}
+
+int LocalMessageBox(HWND owner, UINT textId, UINT style)
+{
+    return MessageBoxInLanguage(owner, LoadLocalString(textId), g_Languages.caption, style, SelectedLanguage());
 }

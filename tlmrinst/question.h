@@ -1,7 +1,7 @@
-// Message boxes in the chosen language. A message box labels its Yes and
-// No buttons in the system's language, which a German question on an
-// English system would show with English buttons; these boxes relabel them
-// from the chosen language's string table.
+// Message boxes in a language of the string tables. A message box labels
+// its Yes and No buttons in the system's language, which a German question
+// on an English system would show with English buttons; these boxes relabel
+// them from the question's own language.
 #ifndef TLMRINST_QUESTION_H
 #define TLMRINST_QUESTION_H
 
@@ -12,9 +12,12 @@ enum {
     STR_NO_BUTTON = 29    // "&No"
 };
 
+// A message box as MessageBoxA shows it, but a Yes/No box gets its buttons
+// in language. Returns what MessageBoxA returns.
+int MessageBoxInLanguage(HWND owner, const char* text, const char* caption, UINT style, LANGID language);
+
 // A message box with the text of textId in the chosen language, captioned
-// with the caption text; a Yes/No box gets its buttons in that language.
-// Returns what MessageBoxA returns.
+// with the caption text, its Yes and No in that language.
 int LocalMessageBox(HWND owner, UINT textId, UINT style);
 
 #endif

@@ -41,8 +41,7 @@ const LANGID kEnglish = 0x0409, kFrench = 0x040C;
 const size_t kMaxBytes = 259;
 
 // Button labels, and the buttons shown together on one page: language,
-// welcome, restart, completed and error pages.
-// The questions' Yes and No are a page of their own.
+// welcome, restart, completed and error pages, and the questions' Yes and No.
 enum { REBOOT = 4, OK = 5, INSTALL = 16, CANCEL = 17, BACK = 19, NEXT = 20, YES = 28, NO = 29 };
 const std::vector<std::vector<UINT>> kPages = {
     {BACK, NEXT, CANCEL}, {BACK, INSTALL, CANCEL}, {REBOOT, CANCEL}, {OK, CANCEL}, {YES, NO}};
@@ -265,9 +264,9 @@ struct Shown {
 const Shown kShown[] = {
     {1004, BUTTON, {NEXT, INSTALL, OK, REBOOT}}, {1009, BUTTON, {BACK}}, {IDCANCEL, BUTTON, {CANCEL}},
     {1000, STATIC, {15}},  {1001, STATIC, {14}}, {1010, STATIC, {18}},  {1005, STATIC, {9}},
-    {1007, STATIC, {2, 3, 7, 8}}, {1007, WHOLE_LINES, {2, 3, 7, 8}}, {1007, ERROR_PAGE, {2050, 2053, 2054, 2064, 2065, 2066, 2067, 2068, 2069, 2070,
-                                                      2071, 2072, 2073, 2074, 2075, 2076, 2077, 2078, 2079, 2080,
-                                                      2081, 2082, 2083, 2084, 2085, 2086, 2087, 2088}},
+    {1007, STATIC, {2, 3, 7, 8}}, {1007, WHOLE_LINES, {2, 3, 7, 8}},
+    {1007, ERROR_PAGE, {2050, 2053, 2054, 2064, 2065, 2066, 2067, 2068, 2069, 2070, 2071, 2072, 2073, 2074,
+                        2075, 2076, 2077, 2078, 2079, 2080, 2081, 2082, 2083, 2084, 2085, 2086, 2087, 2088}},
 };
 // Around a button's label: above and below its 3-D edge, the focus
 // rectangle and a pixel of air; at the sides also the default button's

@@ -78,11 +78,12 @@ std::vector<std::string> Differences(const Snapshot& before, const Snapshot& aft
 std::string Listing(std::vector<std::string> lines);
 
 // A message box a run showed: its caption, text and buttons (IDOK, IDYES,
-// IDNO, ...), and the button pressed.
+// IDNO, ...) with their labels, and the button pressed.
 struct Box {
     std::string caption;
     std::string text;
     std::vector<int> buttons;
+    std::vector<std::string> labels;  // of the buttons, in the same order
     int pressed = 0;
 };
 

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "leadbyte.h"
 #include "productdesc.h"
 
 namespace {
@@ -120,6 +121,38 @@ TEST(ProductDescription, RefusesFaultsNamingTheLine)
         EXPECT_NE(std::string(error.message).find(row.says), std::string::npos)
             << row.text << "\n" << error.message;
     }
+}
+
+bool ShiftJisLeadByte(unsigned char byte)
+{
+    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+}
+
+// In a double-byte code page (Japanese here) a character's second byte may
+// be a backslash or an ASCII letter: it is neither a separator nor a letter
+// whose case can be ignored.
+TEST(ProductDescription, DoubleByteCharactersStayWhole)
+{
+    struct Row {
+        std::string files;  // [FILE] sections after the head
+        bool accepted;
+    } rows[] = {
+        // "\x95\\" is one character: a name, not a path of two parts.
+        {"[FILE]\nENTRY = \x95\\.EXE\nFOLDER = TARGET\\\x95\\\n", true},
+        // Two characters that differ only in a second byte 'a' / 'A': two files.
+        {"[FILE]\nENTRY = \x83\x61.EXE\nFOLDER = TARGET\n[FILE]\nENTRY = \x83\x41.EXE\nFOLDER = TARGET\n", true},
+        // The same character in both: one entry named twice.
+        {"[FILE]\nENTRY = \x83\x61.EXE\nFOLDER = TARGET\n[FILE]\nENTRY = \x83\x61.exe\nFOLDER = SYSTEM\n", false},
+    };
+    SetLeadByteRule(ShiftJisLeadByte);
+    for (const Row& row : rows) {
+        std::string text = std::string(kHead) + row.files;
+        static ProductDescription desc;
+        DescError error;
+        EXPECT_EQ(ParseProductDescription(text.data(), text.size(), &desc, &error), row.accepted)
+            << row.files << "\n" << error.line << ": " << error.message;
+    }
+    SetLeadByteRule(nullptr);
 }
 
 }  // namespace
