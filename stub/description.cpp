@@ -38,13 +38,9 @@ BOOL ReadProductDescription(const char* archivePath)
     context.count = 1;
     context.images = &entry;
     context.states = &state;
+    // An archive without the description fails the check (2069).
     if (!CheckArchive(&context)) {
         ReleaseRegistryScript(&state);
-        return FALSE;
-    }
-    if (!state.scriptText) {
-        LOG("The archive holds no product description %s", DESC_ENTRY_NAME);
-        STATUS(MSG_DECOMPRESS_FAILED, 0);
         return FALSE;
     }
     g_Product = (ProductDescription*)AllocateZeroed(sizeof *g_Product);

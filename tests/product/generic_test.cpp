@@ -186,7 +186,7 @@ TEST_F(Generic, FaultyOrMissingDescriptionChangesNothing)
         const char* logged;
     };
     const Row kRows[] = {{"faulty", "PRODUCT.INI line 4: unknown key"},
-                         {"nodesc", "The archive holds no product description PRODUCT.INI"}};
+                         {"nodesc", "Registry file PRODUCT.INI is not in the archive"}};
     Snapshot before = TakeSnapshot();
     for (const Row& row : kRows) {
         SCOPED_TRACE(row.setup);
