@@ -127,20 +127,20 @@ static BOOL EnsureFolder(char* folder)
             continue;
         *p = 0;
         DWORD attributes = g_Sys.GetFileAttributesA(folder);
-        BOOL made = FALSE;
+        BOOL present = FALSE;
         DWORD error = GetLastError();
         if (attributes == INVALID_FILE_ATTRIBUTES && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) {
             LOG("Create directory %s", folder);
-            made = g_Sys.CreateDirectoryA(folder, NULL);
-            error = made ? NO_ERROR : GetLastError();
-            if (made && s_Tables->madeCount < MAX_MADE)
+            present = g_Sys.CreateDirectoryA(folder, NULL);
+            error = present ? NO_ERROR : GetLastError();
+            if (present && s_Tables->madeCount < MAX_MADE)
                 CopyText(s_Tables->made[s_Tables->madeCount++], folder, MAX_PATH);
         } else if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             error = ERROR_ALREADY_EXISTS;
         } else if (attributes != INVALID_FILE_ATTRIBUTES) {
-            made = TRUE;
+            present = TRUE;
         }
-        if (!made) {
+        if (!present) {
             LOG("CreateDirectory %s 0x%08lX", folder, error);
             STATUS(MSG_DIRECTORY_FAILED, error);
             *p = '\\';
