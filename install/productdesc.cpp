@@ -44,6 +44,8 @@ bool Fail(Parser* parser, const char* format, ...)
     va_start(arguments, format);
     vsnprintf(parser->error->message, sizeof parser->error->message, format, arguments);
     va_end(arguments);
+    // The Windows C runtime leaves a cut message unterminated.
+    parser->error->message[sizeof parser->error->message - 1] = 0;
     return false;
 }
 

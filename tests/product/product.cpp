@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 
 ProductPaths g_Product;
@@ -35,6 +36,8 @@ void ParseProductArguments(int argc, char** argv)
             g_Product.drivers = AsDirectory(WindowsPath(arg.substr(10)));
         else if (arg.rfind("--signed=", 0) == 0)
             g_Product.signedCopies = AsDirectory(WindowsPath(arg.substr(9)));
+        else if (arg.rfind("--generic=", 0) == 0)
+            g_Product.generic = AsDirectory(WindowsPath(arg.substr(10)));
     }
 }
 
@@ -322,6 +325,17 @@ static void AddKey(HKEY root, const std::string& label, const std::string& path,
     RegCloseKey(key);
     for (const std::string& subkey : subkeys)
         AddKey(root, label, path + "\\" + subkey, snapshot);
+}
+
+std::string Listing(std::vector<std::string> lines)
+{
+    for (std::string& line : lines)
+        line = LowerCase(line);
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
 }
 
 Snapshot TakeSnapshot()
