@@ -28,17 +28,6 @@ std::string shown(const std::string& text) {
     return arqShown(text.c_str());
 }
 
-// cxOpenArchive upper-cases its argument in place; the caller's text stays.
-bool openArchive(const std::string& archive, int flags) {
-    std::vector<char> copy(archive.begin(), archive.end());
-    copy.push_back(0);
-    int16_t result = cxOpenArchive(copy.data(), flags | CX_ARC_ASGIVEN);
-    if (result == 0) return true;
-    bool system = result == CX_ESLOT || result == CX_ETEMP || result == CX_EFAIL;
-    arqError("%s: %s%s", shown(archive).c_str(), arqCodeText(result), system ? arqReason().c_str() : "");
-    return false;
-}
-
 int finish(const std::string& archive, int16_t processed) {
     int16_t closed = cxCloseArchive();
     if (processed < 0 && arqTally.failures == 0 && !arqInterrupted) {
@@ -58,8 +47,9 @@ struct Selected {
     uint32_t unpacked;
 };
 
-// The entries the patterns select, in archive order, each once. *walk
-// receives the walk's result (1 after damage was reported).
+// The entries of the open archive that the patterns select, in archive
+// order, each once. *walk receives the walk's result (1 after damage was
+// reported).
 std::vector<Selected> selectedEntries(const std::string& archive, const ArqCommand& command, int* walk) {
     std::vector<const char*> patterns(command.operands.begin() + 1, command.operands.end());
     ArqSelector selector(patterns);
@@ -154,17 +144,18 @@ std::vector<Selected> extractable(const std::vector<Selected>& entries) {
 int arqAdd(const ArqCommand& command) {
     std::string archive;
     if (!arqArchivePath(command.operands[0], true, &archive)) return 1;
-    // What is there already must be an archive: adding must not rewrite a
-    // file that is something else, or an archive that is damaged.
-    ArqFileInfo existing = arqStat(archive);
-    if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive, [](EntryInfo*) { return true; }) != 0) {
-        return 1;
-    }
     std::vector<const char*> arguments(command.operands.begin() + 1, command.operands.end());
     std::vector<ArqInput> inputs;
     if (!arqCollect(arguments, command.keepPaths ? ARQ_KEEP_PATHS : ARQ_BASE_NAMES, &inputs)) return 1;
     if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
-    if (!openArchive(archive, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
+    if (!arqOpenArchive(archive, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
+    // What is there already must be an archive: adding must not rewrite a
+    // file that is something else, or an archive that is damaged.
+    int slot = cxArchiveSlot();
+    if (cxSeek(slot, 0, SEEK_END) > 0 && arqWalk(archive, [](EntryInfo*) { return true; }) != 0) {
+        cxCloseArchive();
+        return 1;
+    }
     for (const ArqInput& input : inputs) {
         if (cxAddFile(input.path.c_str(), input.entry.c_str()) < 0) {
             arqError("out of memory");
@@ -177,25 +168,30 @@ int arqAdd(const ArqCommand& command) {
 
 int arqDelete(const ArqCommand& command) {
     std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    if (!arqArchivePath(command.operands[0], false, &archive) || !arqOpenArchive(archive, 0)) return 1;
     int walk = 0;
     std::vector<Selected> entries = selectedEntries(archive, command, &walk);
-    if (walk != 0 || entries.empty() || arqInterrupted) return 1;  // a damaged archive is not rewritten
-    if (!openArchive(archive, 0)) return 1;
+    if (walk != 0 || entries.empty() || arqInterrupted) {  // a damaged archive is not rewritten
+        cxCloseArchive();
+        return 1;
+    }
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
     return finish(archive, cxProcess());
 }
 
 int arqExtract(const ArqCommand& command) {
     std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    if (!arqArchivePath(command.operands[0], false, &archive) ||
+        !arqOpenArchive(archive, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON))
+        return 1;
     int walk = 0;
     // The entries before damage in the archive are still extracted.
     std::vector<Selected> entries = selectedEntries(archive, command, &walk);
-    if (entries.empty() || arqInterrupted) return 1;
-    entries = extractable(entries);
-    if (entries.empty() || !fitsAndLooksReal(archive, entries, command)) return 1;
-    if (!openArchive(archive, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON)) return 1;
+    if (!entries.empty() && !arqInterrupted) entries = extractable(entries);
+    if (entries.empty() || arqInterrupted || !fitsAndLooksReal(archive, entries, command)) {
+        cxCloseArchive();
+        return 1;
+    }
     arqKeepExisting(command.keepExisting);
     const char* directory = command.directory ? command.directory : "";
     for (const Selected& entry : entries) cxExtractName(entry.name.c_str(), directory);

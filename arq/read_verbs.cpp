@@ -29,7 +29,7 @@ std::vector<const char*> patternsOf(const ArqCommand& command) {
 // that a stream that does not fit its sizes is found as well.
 int arqTest(const ArqCommand& command) {
     std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    if (!arqArchivePath(command.operands[0], false, &archive) || !arqOpenArchive(archive, CX_ARC_READONLY)) return 1;
     ArqSelector selector(patternsOf(command));
     int tested = 0;
     int walk = arqWalk(archive, [&](EntryInfo* record) {
@@ -49,6 +49,7 @@ int arqTest(const ArqCommand& command) {
         }
         return true;
     });
+    cxCloseArchive();
     if (walk == 0) selector.reportUnused();
     if (walk == 0 && arqTally.failures == 0 && !arqInterrupted) printf("%d entries tested, all sound\n", tested);
     return walk || arqTally.failures || arqInterrupted ? 1 : 0;
@@ -56,7 +57,7 @@ int arqTest(const ArqCommand& command) {
 
 int arqList(const ArqCommand& command) {
     std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    if (!arqArchivePath(command.operands[0], false, &archive) || !arqOpenArchive(archive, CX_ARC_READONLY)) return 1;
     ArqSelector selector(patternsOf(command));
     int entries = 0;
     uint64_t packed = 0, unpacked = 0;
@@ -76,6 +77,7 @@ int arqList(const ArqCommand& command) {
                record->flags & CX_FLAG_PROTECTED ? " protected" : "");
         return true;
     });
+    cxCloseArchive();
     int ratio = unpacked ? (int)(packed * 100 / unpacked) : 100;
     printf("%-32s %11llu %11llu %4d%% %d entries\n", "Total", (unsigned long long)packed,
            (unsigned long long)unpacked, ratio, entries);

@@ -233,12 +233,15 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
     EXPECT_EQ(2, Run({"x", "m.arq", "-C"}).status);
     EXPECT_EQ(2, Run({"l", "-q", "m.arq"}).status);
     // Control characters in names are shown as escapes.
-    std::vector<TestEntry> entries(1);
+    // So are C1 controls, raw or UTF-8 (CSI, OSC); other UTF-8 stays as it is.
+    std::vector<TestEntry> entries(2);
     entries[0].name = "bell\a\nname";
-    entries[0].data = Bytes(3, 'x');
+    entries[1].name = "c1\x9B\xC2\x9B\xC2\x9D\xC3\x84\xE2\x82\xAC";
+    for (TestEntry& e : entries) e.data = Bytes(3, 'x');
     ASSERT_TRUE(WriteArchive(dir.file("ctl.arq"), entries));
     r = Run({"l", "ctl.arq"});
     EXPECT_NE(std::string::npos, r.out.find("BELL\\x07\\nNAME")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("C1\\x9B\\xC2\\x9B\\xC2\\x9D\xC3\x84\xE2\x82\xAC")) << r.out;
     // A time the 32-bit field cannot hold is clamped and said so.
     struct utimbuf far = {0, (time_t)5000000000LL};
     ASSERT_EQ(0, utime(dir.file("sub/a.txt").c_str(), &far));
