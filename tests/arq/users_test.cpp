@@ -255,6 +255,21 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
 }
 
+void WriteCrafted(const std::string& path, Bytes entries) {
+    AppendEnd(&entries);
+    ASSERT_TRUE(WriteFileBytes(path, entries));
+}
+
+// BOMB.BIN, 13 bytes that unpack to 8,388,609: a literal, then 32,768
+// matches of 256 bytes, each taking no bits (a block whose codes have one
+// symbol each).
+void WriteBomb(const std::string& path) {
+    BitWriter stream;
+    OneSymbolBlock(&stream, 1, 'A', 0);
+    OneSymbolBlock(&stream, 32768, 509, 0);
+    WriteCrafted(path, EntryBytes("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
+}
+
 // ---- a folder another user writes ----------------------------------------
 
 // Root works in 'shared', a folder the user nobody owns and fills before
@@ -269,6 +284,8 @@ struct Attack {
     int status;          // -1: either
     const char* says;    // on standard error
     const char* kept;    // a file of its own in shared afterwards, never setuid or setgid, or ""
+    const char* hold = nullptr;    // strace options that slow arq down, instead of holding its renames
+    const char* absent = nullptr;  // a file never there afterwards
 };
 
 const Attack kAttacks[] = {
@@ -286,6 +303,10 @@ const Attack kAttacks[] = {
      nullptr, {"d", "shared/OTHER.ARQ", "LINK/PWNED"}, 0, "", "OTHER.ARQ"},
     {"a link to a file of victim where sfx writes", "ln -s ../victim/secret shared/SETUP.EXE", nullptr,
      {"sfx", "stub", "shared/SETUP.EXE", "f.txt"}, 0, "", "SETUP.EXE"},
+    {"the archive swapped for a bomb after the first open (each open held 0.6 s)",
+     "cp a.arq shared/FLIP.ARQ", "sleep 0.3; cp bomb.arq shared/.f && mv -f shared/.f shared/FLIP.ARQ",
+     {"x", "shared/FLIP.ARQ", "-C", "shared"}, 0, "", "PLAIN.TXT",
+     "-P shared/FLIP.ARQ -e trace=openat -e inject=openat:delay_exit=600000", "shared/BOMB.BIN"},
 };
 
 TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
@@ -298,6 +319,7 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
     entries[1].mode = 0x8FFF;  // setuid, setgid and sticky: never given to a file extracted
     for (TestEntry& e : entries) e.data = Bytes(4000, 'e');
     ASSERT_TRUE(WriteArchive(dir.file("a.arq"), entries));
+    WriteBomb(dir.file("bomb.arq"));
     Sample("stub", 3000, 1, false);
     Sample("f.txt", 100, 0, true);
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
@@ -314,8 +336,10 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
         // The attacker starts first and says when it is done in shared/.done.
         std::string attacker = std::string("{ ") + other + "timeout 10 sh -c '" +
                                (attack.during ? attack.during : "") + "; touch shared/.done' & } ; ";
-        std::string hold = "strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 "
-                           "-e inject=rename,renameat,renameat2:delay_exit=300000";
+        std::string hold = std::string("strace -f -qq -o /dev/null ") +
+                           (attack.hold ? attack.hold
+                                        : "-e trace=rename,renameat,renameat2 "
+                                          "-e inject=rename,renameat,renameat2:delay_exit=300000");
         std::vector<std::string> args = attack.args;
         if (args.empty()) args = {"x", "a.arq", "-C", "shared"};
         Result r = Run(args, attack.during ? attacker + hold : "");
@@ -341,16 +365,12 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
             if (attack.args.empty())
                 EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file(std::string("shared/") + attack.kept)));
         }
+        if (attack.absent) EXPECT_FALSE(FileExists(dir.file(attack.absent)));
         EXPECT_TRUE(NoTemporaryFiles("shared"));
     }
 }
 
 // ---- refused before anything is written --------------------------------------
-
-void WriteCrafted(const std::string& path, Bytes entries) {
-    AppendEnd(&entries);
-    ASSERT_TRUE(WriteFileBytes(path, entries));
-}
 
 struct Refusal {
     const char* name;
@@ -363,12 +383,7 @@ struct Refusal {
 };
 
 TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
-    // 13 bytes: a literal, then 32,768 matches of 256 bytes, each taking no
-    // bits (a block whose codes have one symbol each).
-    BitWriter stream;
-    OneSymbolBlock(&stream, 1, 'A', 0);
-    OneSymbolBlock(&stream, 32768, 509, 0);
-    WriteCrafted(dir.file("bomb.arq"), EntryBytes("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
+    WriteBomb(dir.file("bomb.arq"));
     // More than the free space all told, each entry less; a small one first.
     int64_t available = cxFreeSpace(dir.file("x").c_str());
     Bytes full = EntryBytes("FIRST.TXT", 1, Bytes(10, 'f'), 10);
