@@ -308,12 +308,24 @@ int64_t cxPlatFreeBytes(const char* path, int* drive) {
     if (!cxPlatDriveOf(path, drive)) return -1;
     char root[4] = "A:\\";
     root[0] = (char)('A' + *drive);
-    // The Ex form (95 OSR2 and NT 4 on) sees past 2 GB; the older one may not.
+    // The Ex form (95 OSR2 and NT 4 on) sees past 2 GB; the older one may
+    // not. It is asked about the nearest existing folder of path, which on
+    // Windows 2000 and later may be a volume mounted below the drive's root.
+    char folder[MAX_PATH];
+    char* filePart;
+    DWORD length = GetFullPathNameA(path, sizeof folder, folder, &filePart);
+    if (length == 0 || length >= sizeof folder) lstrcpyA(folder, root);
+    for (size_t cut = cxFileNameAt(folder); cut > 3; cut = cxFileNameAt(folder)) {
+        folder[cut] = 0;  // the folder, with its separator
+        DWORD attributes = GetFileAttributesA(folder);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) break;
+        folder[cut - 1] = 0;
+    }
     typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
     FreeSpaceEx freeSpaceEx =
         (FreeSpaceEx)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
     ULARGE_INTEGER available, total, free;
-    if (freeSpaceEx && freeSpaceEx(root, &available, &total, &free))
+    if (freeSpaceEx && (freeSpaceEx(folder, &available, &total, &free) || freeSpaceEx(root, &available, &total, &free)))
         return available.QuadPart > 0x7FFFFFFFFFFFFFFFull ? INT64_MAX : (int64_t)available.QuadPart;
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
     if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,

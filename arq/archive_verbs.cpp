@@ -3,6 +3,7 @@
 // in one cxProcess pass.
 #include <string.h>
 
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -74,6 +75,44 @@ std::vector<Selected> selectedEntries(const std::string& archive, const ArqComma
 const uint64_t kRatioLimit = 500000;
 const uint64_t kTotalLimit = 16ull << 30;
 
+// Whether every file system the entries land on has room for all that
+// lands there: one mounted below the destination has free space of its
+// own. False after saying where there is not.
+bool haveRoom(const std::vector<Selected>& entries, const ArqCommand& command) {
+    std::string directory = command.directory ? command.directory : ".";
+    struct Need {
+        std::string where;
+        uint64_t bytes;
+    };
+    std::map<uint64_t, Need> needs;  // by file system
+    uint64_t top = 0, id = 0;
+    std::string existing;
+    bool topKnown = arqFileSystemOf(directory + "/x", &top, &existing);
+    for (const Selected& entry : entries) {
+        std::string path = directory + "/" + entry.name;
+#ifndef _WIN32
+        for (char& c : path) c = c == '\\' ? '/' : c;  // the engine's separator in stored names
+#endif
+        if (!arqFileSystemOf(path, &id, &existing)) continue;  // nothing to ask: write errors will speak
+        Need& need = needs[id];
+        if (need.where.empty()) need.where = topKnown && id == top ? directory : existing;
+        need.bytes += entry.unpacked;
+    }
+    bool room = true;
+    for (const auto& place : needs) {
+        const Need& need = place.second;
+        int64_t available = cxFreeSpace((need.where + "/x").c_str());
+        if (available >= 0 && (uint64_t)available < need.bytes) {
+            arqError("%s: not enough free disk space: the entries unpack to %s bytes there, %s are free; nothing "
+                     "extracted",
+                     shown(need.where).c_str(), std::to_string(need.bytes).c_str(),
+                     std::to_string((uint64_t)available).c_str());
+            room = false;
+        }
+    }
+    return room;
+}
+
 // Refuses, before anything is written, a run the destination has no room
 // for and, unless -f, one that looks like an archive bomb. False after
 // saying why.
@@ -89,13 +128,7 @@ bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& e
                               (uint64_t)steepest->unpacked * packed))
             steepest = &entry;
     }
-    std::string directory = command.directory ? command.directory : ".";
-    int64_t available = cxFreeSpace((directory + "/x").c_str());
-    if (available >= 0 && (uint64_t)available < total) {
-        arqError("%s: not enough free disk space: the entries unpack to %s bytes, %s are free; nothing extracted",
-                 shown(directory).c_str(), std::to_string(total).c_str(), std::to_string((uint64_t)available).c_str());
-        return false;
-    }
+    if (!haveRoom(entries, command)) return false;
     if (command.force) return true;
     if (steepest) {
         arqError("%s: refused, %s would unpack to %s bytes from %s (%s:1), far beyond what real data packs "

@@ -43,6 +43,46 @@ std::string arqDirectoryPart(const std::string& path) {
     return path.substr(0, path.size() - arqBaseName(path).size());
 }
 
+bool arqFileSystemOf(const std::string& path, uint64_t* id, std::string* existing) {
+    std::string level = arqDirectoryPart(path);
+    for (;;) {
+        if (level.empty()) level = ".";
+        while (level.size() > 1 && arqIsSeparator(level.back()) && level[level.size() - 2] != ':') level.pop_back();
+#ifdef _WIN32
+        // The serial number of the volume mounted at or above the level; the
+        // drive when the system cannot tell (no mounted folders before
+        // Windows 2000).
+        DWORD attributes = GetFileAttributesA(level.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            typedef BOOL(WINAPI * VolumePathName)(LPCSTR, LPSTR, DWORD);
+            VolumePathName volumePathName =
+                (VolumePathName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetVolumePathNameA");
+            char volume[MAX_PATH * 2];
+            DWORD serial = 0;
+            if (volumePathName && volumePathName(level.c_str(), volume, sizeof volume) &&
+                GetVolumeInformationA(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
+                *id = (uint64_t)serial | 1ull << 32;
+            } else {
+                std::string full = arqFullPath(level);
+                *id = full.size() > 1 && full[1] == ':' ? (uint64_t)(full[0] & 0x1F) : 0;
+            }
+            *existing = level;
+            return true;
+        }
+#else
+        ArqFileInfo info = arqStat(level);
+        if (info.kind == ARQ_DIRECTORY) {
+            *id = info.device;
+            *existing = level;
+            return true;
+        }
+#endif
+        std::string parent = arqDirectoryPart(level);
+        if (level == "." || parent == level) return false;
+        level = parent;
+    }
+}
+
 #ifdef _WIN32
 
 ArqFileInfo arqStat(const std::string& path) {

@@ -1,5 +1,6 @@
 // arq as a new user meets it: nothing is lost without a failure said, and
 // names, patterns, archives and messages behave as users expect.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -372,6 +373,17 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
 
 // ---- refused before anything is written --------------------------------------
 
+// A small file system mounted for one test (as root), gone with it.
+struct SmallMount {
+    std::string at;
+    bool mounted;
+    explicit SmallMount(const std::string& path)
+        : at(path), mounted(cxPlatMakeDir(path.c_str()) && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0) {}
+    ~SmallMount() {
+        if (mounted) umount2(at.c_str(), MNT_DETACH);
+    }
+};
+
 struct Refusal {
     const char* name;
     std::vector<std::string> args;
@@ -397,6 +409,12 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     Append(&names, EntryBytes("AUX.C", 1, Bytes(5, '3'), 5));
     WriteCrafted(dir.file("names.arq"), names);
     for (const char* file : {"dup.", "dup", "con.txt", "ok.txt"}) Sample(file, 100, 0, true);
+    // 80,000 bytes for a file system of 64 KiB mounted below the destination.
+    Bytes mounted = EntryBytes("FIRST.TXT", 1, Bytes(10, 'f'), 10);
+    for (const char* name : {"MNT/B1", "MNT/B2"}) Append(&mounted, EntryBytes(name, 1, Bytes(40000, 'b'), 40000));
+    WriteCrafted(dir.file("mounted.arq"), mounted);
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("o6").c_str()));
+    SmallMount small(dir.file("o6/MNT"));
 
     const Refusal refusals[] = {
         {"an entry that unpacks to 645,000 times its size", {"x", "bomb.arq", "-C", "o1"}, 1,
@@ -413,11 +431,17 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
          {"dup. and dup would both be stored as DUP"}, "", "", "n.arq"},
         {"a file named as a device", {"a", "c.arq", "con.txt", "ok.txt"}, 1,
          {"con.txt: refused, CON is a device name on Windows"}, "", "c.arq", ""},
+        {"more than a file system mounted below the destination has free", {"x", "mounted.arq", "-C", "o6"}, 1,
+         {"o6/MNT: not enough free disk space: the entries unpack to 80000 bytes there"}, "", "", "o6/FIRST.TXT"},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
         if (strstr(refusal.name, "over 2 GB") && available < 3300000000LL) {
             printf("skipped with %lld bytes free: %s\n", (long long)available, refusal.name);
+            continue;
+        }
+        if (strstr(refusal.name, "mounted") && !small.mounted) {
+            printf("skipped, no file system can be mounted here: %s\n", refusal.name);
             continue;
         }
         Result r = Run(refusal.args);
