@@ -84,9 +84,8 @@ bool haveRoom(const std::vector<Selected>& entries, const ArqCommand& command) {
         std::string where;
         uint64_t bytes;
     };
-    std::map<uint64_t, Need> needs;  // by file system
-    uint64_t top = 0, id = 0;
-    std::string existing;
+    std::map<std::string, Need> needs;  // by file system
+    std::string top, id, existing;
     bool topKnown = arqFileSystemOf(directory + "/x", &top, &existing);
     for (const Selected& entry : entries) {
         std::string path = directory + "/" + entry.name;

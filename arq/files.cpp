@@ -43,36 +43,34 @@ std::string arqDirectoryPart(const std::string& path) {
     return path.substr(0, path.size() - arqBaseName(path).size());
 }
 
-bool arqFileSystemOf(const std::string& path, uint64_t* id, std::string* existing) {
+bool arqFileSystemOf(const std::string& path, std::string* key, std::string* existing) {
     std::string level = arqDirectoryPart(path);
     for (;;) {
         if (level.empty()) level = ".";
         while (level.size() > 1 && arqIsSeparator(level.back()) && level[level.size() - 2] != ':') level.pop_back();
 #ifdef _WIN32
-        // The serial number of the volume mounted at or above the level; the
-        // drive when the system cannot tell (no mounted folders before
-        // Windows 2000).
+        // The folder the volume holding the level is mounted at (Windows
+        // 2000 and later mount volumes in folders); the drive before.
         DWORD attributes = GetFileAttributesA(level.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
             typedef BOOL(WINAPI * VolumePathName)(LPCSTR, LPSTR, DWORD);
             VolumePathName volumePathName =
                 (VolumePathName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetVolumePathNameA");
             char volume[MAX_PATH * 2];
-            DWORD serial = 0;
-            if (volumePathName && volumePathName(level.c_str(), volume, sizeof volume) &&
-                GetVolumeInformationA(volume, nullptr, 0, &serial, nullptr, nullptr, nullptr, 0)) {
-                *id = (uint64_t)serial | 1ull << 32;
+            std::string full = arqFullPath(level);
+            if (volumePathName && volumePathName(full.c_str(), volume, sizeof volume)) {
+                *key = volume;
             } else {
-                std::string full = arqFullPath(level);
-                *id = full.size() > 1 && full[1] == ':' ? (uint64_t)(full[0] & 0x1F) : 0;
+                *key = full.substr(0, full.size() > 1 && full[1] == ':' ? 2 : 0);
             }
+            CharUpperA(&(*key)[0]);
             *existing = level;
             return true;
         }
 #else
         ArqFileInfo info = arqStat(level);
         if (info.kind == ARQ_DIRECTORY) {
-            *id = info.device;
+            *key = std::to_string(info.device);
             *existing = level;
             return true;
         }
