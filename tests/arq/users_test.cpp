@@ -373,12 +373,15 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
 
 // ---- refused before anything is written --------------------------------------
 
-// A small file system mounted for one test (as root), gone with it.
+// A file system mounted for one test (as root), gone with it: a tmpfs of
+// 64 KiB, or with 'from' that folder bound there.
 struct SmallMount {
     std::string at;
     bool mounted;
-    explicit SmallMount(const std::string& path)
-        : at(path), mounted(cxPlatMakeDir(path.c_str()) && mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k") == 0) {}
+    explicit SmallMount(const std::string& path, const std::string& from = "")
+        : at(path), mounted(cxPlatMakeDir(path.c_str()) &&
+                            (from.empty() ? mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k")
+                                          : mount(from.c_str(), path.c_str(), nullptr, MS_BIND, nullptr)) == 0) {}
     ~SmallMount() {
         if (mounted) umount2(at.c_str(), MNT_DETACH);
     }
@@ -415,6 +418,13 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     WriteCrafted(dir.file("mounted.arq"), mounted);
     ASSERT_TRUE(cxPlatMakeDir(dir.file("o6").c_str()));
     SmallMount small(dir.file("o6/MNT"));
+    // 100,000 bytes to a roomy file system mounted below a small one.
+    Bytes roomy = EntryBytes("SMALL.TXT", 1, Bytes(10, 's'), 10);
+    Append(&roomy, EntryBytes("BIG/B1", 1, Bytes(100000, 'b'), 100000));
+    WriteCrafted(dir.file("roomy.arq"), roomy);
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("roomy").c_str()));
+    SmallMount smallTop(dir.file("o7"));
+    SmallMount big(dir.file("o7/BIG"), dir.file("roomy"));
 
     const Refusal refusals[] = {
         {"an entry that unpacks to 645,000 times its size", {"x", "bomb.arq", "-C", "o1"}, 1,
@@ -433,6 +443,8 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
          {"con.txt: refused, CON is a device name on Windows"}, "", "c.arq", ""},
         {"more than a file system mounted below the destination has free", {"x", "mounted.arq", "-C", "o6"}, 1,
          {"o6/MNT: not enough free disk space: the entries unpack to 80000 bytes there"}, "", "", "o6/FIRST.TXT"},
+        {"what fits the file systems mounted where it lands", {"x", "roomy.arq", "-C", "o7"}, 0, {}, "", "roomy/B1",
+         ""},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
@@ -440,7 +452,7 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
             printf("skipped with %lld bytes free: %s\n", (long long)available, refusal.name);
             continue;
         }
-        if (strstr(refusal.name, "mounted") && !small.mounted) {
+        if (strstr(refusal.name, "mounted") && !(small.mounted && smallTop.mounted && big.mounted)) {
             printf("skipped, no file system can be mounted here: %s\n", refusal.name);
             continue;
         }
