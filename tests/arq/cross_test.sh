@@ -96,6 +96,21 @@ wait
 rm -rf "$own"
 [ -z "$(ls -A victim)" ] || fail "arq.exe made $(cd victim && find . | tr '\n' ' ')in the link's target"
 
+# A destination on a small file system of its own (mounted as root) is
+# asked for its own free space, not the drive's: 100,000 bytes that do not
+# pack are refused before anything is written.
+mkdir -p small
+if mount -t tmpfs -o size=64k tmpfs small 2>/dev/null; then
+    head -c 100000 /dev/urandom > random.bin
+    "$host_arq" a small.arq random.bin > /dev/null
+    winarq x small.arq -C small > /dev/null 2> small.err && status=0 || status=$?
+    umount small
+    [ "$status" = 1 ] && grep -q 'small: not enough free disk space' small.err ||
+        fail "arq.exe did not ask the destination's file system: $(cat small.err)"
+else
+    echo "skipped, no file system can be mounted here: a destination on a small file system"
+fi
+
 # Damage is reported by arq.exe as by arq: non-zero status, one line.
 printf 'not an archive at all' > noise.arq
 if winarq l noise.arq > /dev/null 2> noise.err; then fail "arq.exe l noise.arq succeeded"; fi
