@@ -46,6 +46,22 @@ struct ArqSelector {
 // added when it has no extension). False after reporting a problem.
 bool arqArchivePath(const char* given, bool forAdding, std::string* path);
 
+// The archive a verb works on: a file, or with "-" a copy of standard
+// input, whose result a and d write to standard output (toOutput).
+struct ArqArchive {
+    std::string path;
+    bool toOutput;
+};
+// arqArchivePath, and "-" for standard input (and, when the verb writes
+// the archive, standard output). False after
+// reporting a problem.
+bool arqArchiveFor(const char* given, bool forAdding, bool writes, ArqArchive* archive);
+// Ends a verb's work on the archive: a result for standard output is
+// written there when status is 0. The exit status.
+int arqArchiveDone(ArqArchive* archive, int status);
+// A slot that writes to standard output (binary), or -1 after saying why.
+int arqOpenStandardOutput(void);
+
 // Opens the archive for the whole run (cxOpenArchive with flags, the file
 // named whatever its extension): every walk and the engine's pass then read
 // this one open file, so a name swapped meanwhile changes nothing. False
