@@ -88,8 +88,8 @@ bool cxHeldAvailable(void) {
     return c.createFile && c.setInformation && c.queryDirectory && c.toDosError;
 }
 
-HANDLE cxHeldOpen(HANDLE folder, const char* name, ACCESS_MASK access, ULONG share, ULONG disposition,
-                  bool directory, DWORD* error) {
+HANDLE cxHeldOpen(HANDLE folder, const char* name, ACCESS_MASK access, ULONG share,
+                  CxHeldDisposition disposition, bool directory, DWORD* error) {
     WCHAR wide[MAX_PATH];
     int length = wideName(name, wide);
     if (!length || !cxHeldAvailable()) {

@@ -10,13 +10,17 @@
 
 // Whether the native calls are there (the NT family).
 bool cxHeldAvailable(void);
+// What cxHeldOpen does when name is there, or is not: the native call's
+// dispositions.
+enum CxHeldDisposition { CX_HELD_OPEN = 1, CX_HELD_CREATE = 2, CX_HELD_OPEN_IF = 3 };
+
 // Opens name (one level, in the ANSI code page) in folder: a folder when
-// directory is set, else a file. disposition: FILE_OPEN (1), FILE_CREATE
-// (2, exclusively) or FILE_OPEN_IF (3). A link or junction at name is
-// opened itself, not followed, where the system can tell them apart.
+// directory is set, else a file; CX_HELD_CREATE makes it exclusively. A
+// link or junction at name is opened itself, not followed, where the
+// system can tell them apart.
 // INVALID_HANDLE_VALUE with the system's error code in *error on failure.
-HANDLE cxHeldOpen(HANDLE folder, const char* name, ACCESS_MASK access, ULONG share, ULONG disposition,
-                  bool directory, DWORD* error);
+HANDLE cxHeldOpen(HANDLE folder, const char* name, ACCESS_MASK access, ULONG share,
+                  CxHeldDisposition disposition, bool directory, DWORD* error);
 // Whether folder lists name as opened: no link or junction, and (where the
 // listing gives file ids) the very file or folder that opened is.
 bool cxHeldListedAs(HANDLE folder, const char* name, HANDLE opened);

@@ -455,7 +455,7 @@ int16_t holdLevelIn(const char* name, const char* path, bool create, CxPlace* pl
     HANDLE folder = held[place->heldCount - 1];
     DWORD error = 0;
     HANDLE handle = cxHeldOpen(folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, create ? 3 : 1, true, &error);
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, create ? CX_HELD_OPEN_IF : CX_HELD_OPEN, true, &error);
     if (handle == INVALID_HANDLE_VALUE) {
         if (!create && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return CX_ENOFILE;
         errno = error == ERROR_DIRECTORY ? ENOTDIR : EACCES;
@@ -528,8 +528,8 @@ FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
         if (!pathIn(place, name, path)) return nullptr;
         if (folder) {
             DWORD error = 0;
-            HANDLE handle = cxHeldOpen(folder, name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ, 2,
-                                       false, &error);
+            HANDLE handle = cxHeldOpen(folder, name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                       CX_HELD_CREATE, false, &error);
             if (handle != INVALID_HANDLE_VALUE) return streamOf(handle, path, true);
             if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;  // taken
             errno = EACCES;
@@ -562,8 +562,8 @@ bool cxPlatRemoveIn(const CxPlace* place, const char* name) {
     char path[MAX_PATH];
     if (HANDLE folder = heldFolder(place)) {
         DWORD error = 0;
-        HANDLE handle = cxHeldOpen(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, 1,
-                                   false, &error);
+        HANDLE handle = cxHeldOpen(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   CX_HELD_OPEN, false, &error);
         if (handle == INVALID_HANDLE_VALUE) return false;
         bool gone = cxHeldDelete(handle);
         return CloseHandle(handle) && gone;
