@@ -428,7 +428,7 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
         Windows windows = {process.dwProcessId, {}};
         EnumWindows(CollectWindow, (LPARAM)&windows);
         for (HWND window : windows.found) {
-            // The wizard's pictures are statics without an id, as a box's
+            // The wizard's separator is a static without an id, as a box's
             // text is: only its main button tells the two apart.
             HWND main = GetDlgItem(window, kWizardMainButton);
             HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
@@ -440,9 +440,12 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 Box box;
                 box.caption = TextOf(window);
                 box.text = TextOf(text);
-                for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
-                    if (GetDlgItem(window, id))
+                for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+                    if (GetDlgItem(window, id)) {
                         box.buttons.push_back(id);
+                        box.labels.push_back(TextOf(GetDlgItem(window, id)));
+                    }
+                }
                 size_t index = result.boxes.size();
                 box.pressed = index < answers.size() ? answers[index] : box.buttons.empty() ? IDOK : box.buttons[0];
                 result.boxes.push_back(box);

@@ -74,11 +74,12 @@ Snapshot TakeSnapshot();
 std::vector<std::string> Differences(const Snapshot& before, const Snapshot& after);
 
 // A message box a run showed: its caption, text and buttons (IDOK, IDYES,
-// IDNO, ...), and the button pressed.
+// IDNO, ...) with their labels, and the button pressed.
 struct Box {
     std::string caption;
     std::string text;
     std::vector<int> buttons;
+    std::vector<std::string> labels;  // of the buttons, in the same order
     int pressed = 0;
 };
 
