@@ -225,12 +225,16 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             command->directory = optarg;
             continue;
         case ':':
+            if (optopt != 'C') break;  // some getopts report a value given to a long option so
             snprintf(problem, sizeof problem, "-%c needs a directory", optopt);
             return usage(problem);
         default:
             break;
         }
-        if (c == '?' && optopt) {
+        // A letter the verb does not know is named alone. A long option the
+        // verb does not take, or given a value it takes none of, is named as
+        // written: optopt then holds its value, or nothing.
+        if ((c == '?' || c == ':') && optopt > 0 && optopt < 256 && !strchr(verb.options, optopt)) {
             snprintf(problem, sizeof problem, "%s does not take the option '-%c'", verb.name, optopt);
         } else {
             snprintf(problem, sizeof problem, "%s does not take the option '%.40s'", verb.name, args[optind - 1]);
