@@ -148,7 +148,9 @@ const VerbRow verbTable[] = {
      "        write STUB, an archive header and the files packed in the order\n"
      "        given: a self-extracting file (an installer). Names are stored\n"
      "        upper-case, with their paths as arq a keeps them; an installer's\n"
-     "        payload wants -j, its files under their base names.\n"
+     "        payload wants -j, its files under their base names. Directories\n"
+     "        are refused: give the files.\n"
+     "    -j  store each file under its base name alone.\n"
      "    --best  pack smaller and slower, in the same format.\n",
      arqSfx},
 };
