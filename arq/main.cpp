@@ -227,7 +227,7 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             command->directory = optarg;
             continue;
         case ':':
-            if (optopt != 'C') break;  // some getopts report a value given to a long option so
+            if (optopt != 'C') break;  // a value given to a long option, as some getopts report it
             snprintf(problem, sizeof problem, "-%c needs a directory", optopt);
             return usage(problem);
         default:
