@@ -18,6 +18,7 @@
 ArqTally arqTally;
 volatile int arqInterrupted;
 bool arqVerbose;
+std::string arqStandardInput;
 
 namespace {
 
@@ -148,6 +149,7 @@ void arqProgress(const char* name, uint32_t done, uint32_t total) {
 }
 
 std::string arqShown(const char* name) {
+    if (!arqStandardInput.empty() && arqStandardInput == name) return "-";
     std::string shown;
     for (const unsigned char* p = (const unsigned char*)name; *p; ++p) {
         char escape[8];

@@ -24,6 +24,9 @@ extern ArqTally arqTally;
 extern volatile int arqInterrupted;
 // x -v: each file is named on standard output as it is extracted.
 extern bool arqVerbose;
+// The file that holds the archive read from standard input ("" when
+// none), named "-" in messages as the user gave it.
+extern std::string arqStandardInput;
 
 // "arq: " + message on standard error; counts a failure.
 void arqError(const char* format, ...);

@@ -550,6 +550,8 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
          "7.bin", "small/5.bin", "small/8.bin"},
         {"an archive read from standard input", {"l", "-"}, 0, {}, "", "", "", "tree.arq", "tree/empty/ "},
         {"the same extracted", {"x", "-", "-C", "o12"}, 0, {}, "", "o12/tree/empty", "", "tree.arq"},
+        {"what is no archive on standard input", {"t", "-"}, 1, {"arq: -: not an archive"}, "standard-input", "", "",
+         "b.txt"},
         {"a written to standard output", {"a", "-", "b.txt"}, 0, {}, "", "", "-", "", "b.txt"},
         {"d from standard input to standard output", {"d", "-", "b.txt"}, 0, {}, "", "", "", "colon.arq",
          "a:b.txt"},
