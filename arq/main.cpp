@@ -115,7 +115,8 @@ const VerbRow verbTable[] = {
      "        directories. Existing files are overwritten. A damaged entry is\n"
      "        reported and the others are still extracted. Names leading outside\n"
      "        DIR or passing through a symbolic link inside DIR are refused.\n"
-     "        Nothing is extracted when DIR lacks the free space for all of it,\n"
+     "        Nothing is extracted when a file system the entries land on (DIR's,\n"
+     "        or one mounted below it) lacks the free space for them,\n"
      "        or, without -f, when an entry unpacks to more than 500,000 times\n"
      "        its packed size or all to more than 16 GiB (an archive bomb). A\n"
      "        disk that fills is reported once, and extraction stops.\n"
@@ -144,12 +145,18 @@ const VerbRow verbTable[] = {
      "        check value.\n",
      arqList},
     {"sfx", "j", true, false, 3, "sfx needs a stub, an output and at least one file",
-     "  arq sfx [-j] [--best] STUB OUTPUT FILE...\n"
+     "  arq sfx [-j] [--best] [--product DESC] STUB OUTPUT FILE...\n"
      "        write STUB, an archive header and the files packed in the order\n"
      "        given: a self-extracting file (an installer). Names are stored\n"
      "        upper-case, with their paths as arq a keeps them; an installer's\n"
-     "        payload wants -j, its files under their base names.\n"
-     "    --best  pack smaller and slower, in the same format.\n",
+     "        payload wants -j, its files under their base names. Directories\n"
+     "        are refused: give the files.\n"
+     "    -j  store each file under its base name alone.\n"
+     "    --best  pack smaller and slower, in the same format.\n"
+     "    --product DESC  DESC is the product description of the generic setup\n"
+     "        (docs/product-description.md): it must name every file given and\n"
+     "        each file it names must be given, or nothing is written. It goes in\n"
+     "        first, as the entry PRODUCT.INI; the files under their base names.\n",
      arqSfx},
 };
 
@@ -183,7 +190,7 @@ int help(const char* verb) {
     return 0;
 }
 
-enum { OPT_BEST = 1000, OPT_HELP };
+enum { OPT_BEST = 1000, OPT_HELP, OPT_PRODUCT };
 
 // Takes the arguments after the verb apart; 0, or the usage exit code (or
 // -1 when the verb's help was asked for and printed).
@@ -192,6 +199,7 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
         {"best", no_argument, nullptr, OPT_BEST},
         {"windows-names", no_argument, nullptr, 'W'},
         {"help", no_argument, nullptr, OPT_HELP},
+        {"product", required_argument, nullptr, OPT_PRODUCT},
         {nullptr, 0, nullptr, 0},
     };
     std::string shortOptions = std::string(":") + verb.options;
@@ -205,6 +213,11 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
         case OPT_BEST:
             if (!verb.takesBest) break;
             command->best = true;
+            continue;
+        case OPT_PRODUCT:
+            if (strcmp(verb.name, "sfx") != 0) break;
+            if (!*optarg) return usage("--product needs a product description");
+            command->product = optarg;
             continue;
         case 'W':
             if (!verb.takesStrict) break;
@@ -225,12 +238,17 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             command->directory = optarg;
             continue;
         case ':':
+            if (optopt == OPT_PRODUCT) return usage("--product needs a product description");
+            if (optopt != 'C') break;  // a value given to a long option, as some getopts report it
             snprintf(problem, sizeof problem, "-%c needs a directory", optopt);
             return usage(problem);
         default:
             break;
         }
-        if (c == '?' && optopt) {
+        // A letter the verb does not know is named alone. A long option the
+        // verb does not take, or given a value it takes none of, is named as
+        // written: optopt then holds its value, or nothing.
+        if ((c == '?' || c == ':') && optopt > 0 && optopt < 256 && !strchr(verb.options, optopt)) {
             snprintf(problem, sizeof problem, "%s does not take the option '-%c'", verb.name, optopt);
         } else {
             snprintf(problem, sizeof problem, "%s does not take the option '%.40s'", verb.name, args[optind - 1]);

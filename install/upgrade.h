@@ -197,6 +197,12 @@ void ReleaseArchive(void);
 BOOL IsRunningProgram(const char* path);
 BOOL FindImagePayload(const BYTE** data, DWORD* size);
 bool CopyMappedBytes(void* to, const void* from, uint32_t count);
+// The test walk alone, over the archive as OpenArchive holds it, with a
+// table of the caller's: every entry's check value and the end record are
+// checked, and the table's registry-script entries are held in memory (its
+// states; a missing one fails). The archive stays held for image creation;
+// FALSE with a status.
+BOOL CheckArchive(UpgradeContext* context);
 // A C runtime stream over an open file ("rb" or "w+b"), or NULL with a
 // status (the file is closed then). Closing the stream closes the file.
 FILE* StreamOfHandle(HANDLE file, const char* mode);

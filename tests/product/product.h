@@ -24,6 +24,7 @@ struct ProductPaths {
                           // another user plants: swapped.exe (setup.exe with a script of its
                           // own) and planted.dll (leaves NAME.ran beside itself when loaded)
     std::string signedCopies;  // --signed=: setup.exe signed (signed.exe), and with a flipped packed byte (damaged.exe)
+    std::string generic;  // --generic=: acme-setup.exe, its packed files, and setups of faulty descriptions
 };
 extern ProductPaths g_Product;
 void ParseProductArguments(int argc, char** argv);
@@ -74,13 +75,17 @@ typedef std::map<std::string, std::string> Snapshot;
 Snapshot TakeSnapshot();
 // "+ what", "- what" or "~ what" for each difference, in order.
 std::vector<std::string> Differences(const Snapshot& before, const Snapshot& after);
+// Differences as one text, a line each, in lower case and sorted: the
+// system keeps the letter case of names as it likes.
+std::string Listing(std::vector<std::string> lines);
 
 // A message box a run showed: its caption, text and buttons (IDOK, IDYES,
-// IDNO, ...), and the button pressed.
+// IDNO, ...) with their labels, and the button pressed.
 struct Box {
     std::string caption;
     std::string text;
     std::vector<int> buttons;
+    std::vector<std::string> labels;  // of the buttons, in the same order
     int pressed = 0;
 };
 
