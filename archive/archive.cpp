@@ -285,12 +285,18 @@ int16_t cxOpenArchive(char* path, int flags) {
     return CX_OK;
 }
 
-int16_t cxOpenArchiveStream(FILE* stream, const char* name) {
-    if (!stream || !name || !*name) return CX_EARG;
-    if (cxArchive.open || cxArchive.realPath) return CX_EOPEN;
-    char* realPath = cxDup(name);
-    char* upperPath = cxDup(name);
-    int16_t slot = realPath && upperPath ? cxOpenStream(stream, name) : (int16_t)CX_ENOMEM;
+namespace {
+
+// The archive in a slot just opened over the caller's stream or memory (or
+// the code that kept it from opening), read-only as CX_ARC_READONLY |
+// CX_ARC_ASGIVEN would open it.
+int16_t openReadOnly(int16_t slot, const char* name) {
+    char* realPath = slot >= 0 ? cxDup(name) : nullptr;
+    char* upperPath = slot >= 0 ? cxDup(name) : nullptr;
+    if (slot >= 0 && (!realPath || !upperPath)) {
+        cxCloseFile(slot);
+        slot = CX_ENOMEM;
+    }
     if (slot < 0) {
         cxFree(realPath);
         cxFree(upperPath);
@@ -308,6 +314,20 @@ int16_t cxOpenArchiveStream(FILE* stream, const char* name) {
     memset(&record, 0, sizeof record);
     cxNotify(&record, CXCB_OPENED, 0);
     return CX_OK;
+}
+
+}  // namespace
+
+int16_t cxOpenArchiveStream(FILE* stream, const char* name) {
+    if (!stream || !name || !*name) return CX_EARG;
+    if (cxArchive.open || cxArchive.realPath) return CX_EOPEN;
+    return openReadOnly(cxOpenStream(stream, name), name);
+}
+
+int16_t cxOpenArchiveMemory(const void* data, uint32_t size, const char* name, CxMemoryCopy copy) {
+    if (!data || !name || !*name) return CX_EARG;
+    if (cxArchive.open || cxArchive.realPath) return CX_EOPEN;
+    return openReadOnly(cxOpenMemory(data, size, name, copy), name);
 }
 
 int16_t cxExtract(const char* pattern, const char* directory) {

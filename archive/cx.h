@@ -183,6 +183,12 @@ int16_t cxOpenFile(const char* path, int mode);
 // A slot over a stream the caller opened (binary) and keeps: closing the
 // slot flushes it and leaves it open. name is the slot's name.
 int16_t cxOpenStream(FILE* stream, const char* name);
+// A read-only slot over size bytes of memory at data (a payload the loader
+// mapped with the program), read through copy: copy(to, from, count) is
+// false when the bytes cannot be read (a page whose medium failed), which
+// is a read error. Null copy: memcpy. name is the slot's name.
+typedef bool (*CxMemoryCopy)(void* to, const void* from, uint32_t count);
+int16_t cxOpenMemory(const void* data, uint32_t size, const char* name, CxMemoryCopy copy);
 // A new file for path that appears there only when whole: the slot (read
 // and write) is a new empty file made exclusively, under an unpredictable
 // name, never through a link, in path's directory; -8 when none can be
@@ -210,6 +216,8 @@ int16_t cxOpenArchive(char* path, int flags);  // upper-cases path in place
 // cxOpenStream), opened read-only as CX_ARC_READONLY | CX_ARC_ASGIVEN would;
 // name is the archive's name.
 int16_t cxOpenArchiveStream(FILE* stream, const char* name);
+// The archive in memory, as a cxOpenMemory slot, opened as cxOpenArchiveStream.
+int16_t cxOpenArchiveMemory(const void* data, uint32_t size, const char* name, CxMemoryCopy copy);
 int16_t cxExtract(const char* pattern, const char* directory);
 int16_t cxAdd(const char* pattern);
 int16_t cxDelete(const char* pattern);

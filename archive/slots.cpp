@@ -2,7 +2,8 @@
 // keeps the open runtime file, an upper-case copy of its name (what callers
 // see and compare) and the name as given (what the file system is asked for).
 // A slot may also lend a stream its caller opened and keeps (cxOpenStream):
-// closing the slot then leaves the stream open.
+// closing the slot then leaves the stream open. A memory slot (cxOpenMemory)
+// reads a block of memory as a file, through the caller's copy function.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -29,6 +30,13 @@ struct Slot {
     bool wrote;     // bytes were handed to the runtime, which may still hold them
     bool borrowed;  // the caller's stream: flushed at the close, never closed
     Output* output;  // cxOpenOutput's, else null
+    // A memory slot's block (file is null), its position, and whether a
+    // read has come to its end (what feof tells of a file).
+    const uint8_t* memory = nullptr;
+    uint32_t memorySize = 0;
+    uint32_t memoryAt = 0;
+    bool memoryEnd = false;
+    CxMemoryCopy copy = nullptr;
 };
 
 Slot slots[CX_SLOTS];
@@ -56,9 +64,34 @@ const char* runtimeMode(int flags) {
     return nullptr;
 }
 
+bool inUse(const Slot& s) {
+    return s.file || s.memory;
+}
+
 Slot* openSlot(int slot) {
-    if (slot < 0 || slot >= CX_SLOTS || !slots[slot].file) return nullptr;
+    if (slot < 0 || slot >= CX_SLOTS || !inUse(slots[slot])) return nullptr;
     return &slots[slot];
+}
+
+bool copyMemory(void* to, const void* from, uint32_t count) {
+    memcpy(to, from, count);
+    return true;
+}
+
+// Reads up to count bytes of a memory slot at its position; a block the
+// copy function cannot read is a read error.
+int32_t readMemory(Slot* s, void* buffer, uint32_t count) {
+    uint32_t left = s->memoryAt < s->memorySize ? s->memorySize - s->memoryAt : 0;
+    uint32_t want = count < left ? count : left;
+    if (want < count) s->memoryEnd = true;
+    if (want == 0) return 0;
+    if (!s->copy(buffer, s->memory + s->memoryAt, want)) {
+        errno = EIO;
+        cxNoteSystemError();
+        return 0;
+    }
+    s->memoryAt += want;
+    return (int32_t)want;
 }
 
 // The C runtime needs a positioning call between a read and a write on the
@@ -70,10 +103,13 @@ void turn(Slot* s, LastAccess next) {
 
 }  // namespace
 
-int16_t cxSlotAdopt(FILE* file, const char* path) {
-    int slot = 0;
-    while (slot < CX_SLOTS && slots[slot].file) ++slot;
-    if (slot == CX_SLOTS) return CX_ESLOTS;
+namespace {
+
+// A free slot named path, holding slot; its number, or CX_ESLOTS, CX_ENOMEM.
+int16_t claimSlot(const Slot& slot, const char* path) {
+    int at = 0;
+    while (at < CX_SLOTS && inUse(slots[at])) ++at;
+    if (at == CX_SLOTS) return CX_ESLOTS;
     char* name = cxDup(path);
     char* original = cxDup(path);
     if (!name || !original) {
@@ -82,8 +118,16 @@ int16_t cxSlotAdopt(FILE* file, const char* path) {
         return CX_ENOMEM;
     }
     cxUpper(name);
-    slots[slot] = Slot{file, name, original, ACCESS_NONE, false, false, nullptr};
-    return (int16_t)slot;
+    slots[at] = slot;
+    slots[at].name = name;
+    slots[at].path = original;
+    return (int16_t)at;
+}
+
+}  // namespace
+
+int16_t cxSlotAdopt(FILE* file, const char* path) {
+    return claimSlot(Slot{file, nullptr, nullptr, ACCESS_NONE, false, false, nullptr}, path);
 }
 
 FILE* cxSlotDetach(int slot) {
@@ -116,6 +160,15 @@ int16_t cxOpenStream(FILE* stream, const char* name) {
     int16_t slot = cxSlotAdopt(stream, name);
     if (slot >= 0) slots[slot].borrowed = true;
     return slot;
+}
+
+int16_t cxOpenMemory(const void* data, uint32_t size, const char* name, CxMemoryCopy copy) {
+    if (!data || !name || !*name) return CX_EARG;
+    Slot memory = Slot{nullptr, nullptr, nullptr, ACCESS_NONE, false, false, nullptr};
+    memory.memory = (const uint8_t*)data;
+    memory.memorySize = size;
+    memory.copy = copy ? copy : copyMemory;
+    return claimSlot(memory, name);
 }
 
 int16_t cxOpenOutput(const char* path) {
@@ -171,6 +224,10 @@ int16_t cxCloseFile(int slot) {
         cxFree(output);
         return CX_OK;
     }
+    if (s->memory) {
+        cxSlotDetach(slot);
+        return CX_OK;
+    }
     int16_t result = CX_OK;
     bool wrote = s->wrote, borrowed = s->borrowed;
     FILE* file = cxSlotDetach(slot);
@@ -184,6 +241,7 @@ int16_t cxCloseFile(int slot) {
 int32_t cxRead(int slot, void* buffer, uint32_t count) {
     Slot* s = openSlot(slot);
     if (!s || !buffer || count == 0) return 0;
+    if (s->memory) return readMemory(s, buffer, count);
     turn(s, ACCESS_READ);
     size_t got = fread(buffer, 1, count, s->file);
     if (got < count && ferror(s->file)) cxNoteSystemError();
@@ -193,6 +251,11 @@ int32_t cxRead(int slot, void* buffer, uint32_t count) {
 int32_t cxWrite(int slot, const void* buffer, uint32_t count) {
     Slot* s = openSlot(slot);
     if (!s || !buffer || count == 0) return 0;
+    if (s->memory) {
+        errno = EBADF;  // a memory slot is read only
+        cxNoteSystemError();
+        return 0;
+    }
     turn(s, ACCESS_WRITE);
     size_t put = fwrite(buffer, 1, count, s->file);
     if (put > 0) s->wrote = true;
@@ -203,6 +266,10 @@ int32_t cxWrite(int slot, const void* buffer, uint32_t count) {
 int cxReadByte(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return -1;
+    if (s->memory) {
+        uint8_t byte;
+        return readMemory(s, &byte, 1) == 1 ? byte : -1;
+    }
     turn(s, ACCESS_READ);
     int c = fgetc(s->file);
     return c == EOF ? -1 : c;
@@ -211,6 +278,7 @@ int cxReadByte(int slot) {
 int32_t cxTell(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return -1;
+    if (s->memory) return s->memoryAt > 0x7FFFFFFFu ? -1 : (int32_t)s->memoryAt;
     long position = ftell(s->file);
     return position < 0 || position > 0x7FFFFFFFL ? -1 : (int32_t)position;
 }
@@ -219,6 +287,14 @@ int32_t cxSeek(int slot, int32_t offset, int origin) {
     Slot* s = openSlot(slot);
     if (!s) return -1;
     if (origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END) return -1;
+    if (s->memory) {
+        int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? s->memoryAt : s->memorySize;
+        int64_t at = base + offset;
+        if (at < 0 || at > 0x7FFFFFFF) return -1;
+        s->memoryAt = (uint32_t)at;
+        s->memoryEnd = false;
+        return (int32_t)at;
+    }
     if (fseek(s->file, offset, origin) != 0) return -1;
     s->last = ACCESS_NONE;
     return cxTell(slot);
@@ -227,13 +303,17 @@ int32_t cxSeek(int slot, int32_t offset, int origin) {
 int cxEof(int slot) {
     Slot* s = openSlot(slot);
     if (!s) return 1;
-    return feof(s->file) != 0;
+    return s->memory ? s->memoryEnd : feof(s->file) != 0;
 }
 
 int16_t cxStat(int slot, CxFileStat* status) {
     Slot* s = openSlot(slot);
     if (!s) return CX_ESLOT;
     if (!status) return CX_EARG;
+    if (s->memory) {
+        *status = CxFileStat{s->memorySize, 0, 0x8124, 0, 0, false, false};  // a read-only regular file
+        return CX_OK;
+    }
     // Written bytes must reach the file before its size is asked for.
     if (s->last == ACCESS_WRITE) {
         fflush(s->file);
@@ -254,7 +334,7 @@ const char* cxSlotPath(int slot) {
 
 bool cxTruncate(int slot) {
     Slot* s = openSlot(slot);
-    if (!s) return false;
+    if (!s || s->memory) return false;
     s->last = ACCESS_NONE;
     return cxPlatTruncate(s->file);
 }

@@ -15,6 +15,7 @@
 #include "collect.h"
 #include "cx.h"
 #include "files.h"
+#include "payload_section.h"
 #include "report.h"
 #include "select.h"
 #include "verbs.h"
@@ -43,6 +44,18 @@ int finish(const std::string& archive, int16_t processed) {
                  arqReason().c_str());
     }
     return arqTally.failures || arqInterrupted ? 1 : 0;
+}
+
+// After a rewrite that succeeded: a self-extracting program's payload
+// section made to cover its archive as it now is.
+int refit(const std::string& archive, int result) {
+    if (result != 0) return result;
+    int slot = cxOpenFile(archive.c_str(), CX_READ | CX_WRITE);
+    bool refitted = slot >= 0 && arqRefitPayload(slot);  // reports its own failure
+    if (slot < 0 || (cxCloseFile(slot) < 0 && refitted))
+        arqError("%s: the program's payload section could not be updated%s", shown(archive).c_str(),
+                 arqReason().c_str());
+    return arqTally.failures ? 1 : 0;
 }
 
 // An entry the patterns select, with its sizes.
@@ -248,7 +261,7 @@ int arqAdd(const ArqCommand& command) {
             return 1;
         }
     }
-    int result = finish(archive.path, cxProcess());
+    int result = refit(archive.path, finish(archive.path, cxProcess()));
     if (result == 0 && arqReportTimesLost(inputs)) result = 1;
     return arqArchiveDone(&archive, result);
 }
@@ -265,7 +278,7 @@ int arqDelete(const ArqCommand& command) {
         return arqArchiveDone(&archive, 1);
     }
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
-    return arqArchiveDone(&archive, finish(archive.path, cxProcess()));
+    return arqArchiveDone(&archive, refit(archive.path, finish(archive.path, cxProcess())));
 }
 
 namespace {

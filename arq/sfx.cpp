@@ -1,5 +1,7 @@
 // arq sfx: a self-extracting file made of a stub program, the archive
 // header, the given files packed as entries in order, and the end record.
+// A stub that is a PE32 image gets a last section that covers the archive
+// (payload_section.cpp).
 #include <stdio.h>
 #include <string.h>
 
@@ -10,6 +12,7 @@
 #include "collect.h"
 #include "cx.h"
 #include "files.h"
+#include "payload_section.h"
 #include "product.h"
 #include "report.h"
 #include "select.h"
@@ -179,7 +182,15 @@ int arqSfx(const ArqCommand& command) {
         return 1;
     }
     uint16_t mode = 0;
-    if (!copyStub(stub, out, &mode) || !writeEntries(out, inputs, command.best ? CX_PACK_BEST : 0) ||
+    ArqImageStub image;
+    bool begun = copyStub(stub, out, &mode) && arqBeginPayload(out, shown(stub), &image);
+    if (begun && image.payloadAt + 12 + 4 > kSearchedBytes) {
+        arqError("%s: stub too large (%u bytes with the payload's alignment): the archive must begin within the "
+                 "first %u bytes",
+                 shown(stub).c_str(), image.payloadAt, kSearchedBytes - 16);
+        begun = false;
+    }
+    if (!begun || !writeEntries(out, inputs, command.best ? CX_PACK_BEST : 0) || !arqEndPayload(out, image) ||
         arqInterrupted) {
         cxCloseFile(out);
         return 1;

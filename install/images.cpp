@@ -6,10 +6,11 @@
 // destination directory (ExtractCallback names the images). The registry
 // script is no image: the test walk expands it into memory (scriptcopy.cpp).
 //
-// Both walks read one open file: the archive is opened once, reading only,
-// without letting anyone write, rename or delete it, and kept so until both
-// walks are done. Another file put in its place meanwhile is never read. The
-// installer opens it at the start of a run, before anything is asked or
+// The installer's own archive is read from its mapped image (ownimage.cpp),
+// never from its file by name. Another archive file is opened once, reading
+// only, without letting anyone write, rename or delete it, and kept so until
+// both walks are done. Another file put in its place meanwhile is never read.
+// The installer opens it at the start of a run, before anything is asked or
 // shown (OpenArchive); a file it could not open then is not opened by name
 // later: image creation reports that failure.
 //
@@ -30,9 +31,13 @@
 #include "syscalls.h"
 #include "text.h"
 
-// The archive: the file as opened (or the error that kept it from being
-// opened) until image creation reads it through a stream, which then owns it.
+// The archive: the running program's payload in its image, or the file as
+// opened (or the error that kept it from being opened) until image creation
+// reads it through a stream, which then owns it.
 static BOOL s_ArchiveOpened;
+static BOOL s_InImage;
+static const BYTE* s_Payload;
+static DWORD s_PayloadSize;
 static HANDLE s_ArchiveFile = INVALID_HANDLE_VALUE;
 static DWORD s_ArchiveError;
 static FILE* s_Archive;
@@ -42,6 +47,9 @@ void OpenArchive(UpgradeContext* context)
     if (s_ArchiveOpened || s_Archive || !context || !context->archivePath)
         return;
     s_ArchiveOpened = TRUE;
+    s_InImage = IsRunningProgram(context->archivePath);
+    if (s_InImage)
+        return;
     s_ArchiveFile = g_Sys.CreateFileA(context->archivePath, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, NULL);
     s_ArchiveError = GetLastError();
@@ -49,9 +57,16 @@ void OpenArchive(UpgradeContext* context)
 
 static BOOL HoldArchive(UpgradeContext* context)
 {
-    if (s_Archive)
+    if (s_Archive || s_Payload)
         return TRUE;
     OpenArchive(context);
+    if (s_InImage) {
+        if (FindImagePayload(&s_Payload, &s_PayloadSize))
+            return TRUE;
+        LOG("No payload in the image of %s", context->archivePath);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ENOARCHIVE);
+        return FALSE;
+    }
     if (s_ArchiveFile == INVALID_HANDLE_VALUE) {
         LOG("CreateFile %s failed 0x%08lX", context->archivePath, s_ArchiveError);
         STATUS(MSG_OPEN_FAILED, s_ArchiveError);
@@ -71,6 +86,8 @@ void ReleaseArchive(void)
     s_Archive = NULL;
     s_ArchiveFile = INVALID_HANDLE_VALUE;
     s_ArchiveOpened = FALSE;
+    s_InImage = FALSE;
+    s_Payload = NULL;
 }
 
 FILE* StreamOfHandle(HANDLE file, const char* mode)
@@ -92,7 +109,8 @@ FILE* StreamOfHandle(HANDLE file, const char* mode)
 // registry script is kept in memory on the way.
 static BOOL TestArchive(UpgradeContext* context)
 {
-    int16_t slot = cxOpenStream(s_Archive, context->archivePath);
+    int16_t slot = s_Payload ? cxOpenMemory(s_Payload, s_PayloadSize, context->archivePath, CopyMappedBytes)
+                             : cxOpenStream(s_Archive, context->archivePath);
     if (slot < 0 || cxSeek(slot, 0, SEEK_SET) != 0) {
         LOG("cxOpenStream failure 0x%08lX", (LONG)slot);
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)(slot < 0 ? slot : CX_EFAIL));
@@ -141,7 +159,9 @@ static BOOL TestArchive(UpgradeContext* context)
 
 static void ExtractArchive(UpgradeContext* context)
 {
-    int16_t result = cxOpenArchiveStream(s_Archive, context->archivePath);
+    int16_t result = s_Payload
+                         ? cxOpenArchiveMemory(s_Payload, s_PayloadSize, context->archivePath, CopyMappedBytes)
+                         : cxOpenArchiveStream(s_Archive, context->archivePath);
     if (result < 0) {
         LOG("cxOpenArchive failure 0x%08lX", (LONG)result);
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)result);

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "log.h"
+#include "syscalls.h"
 #include "text.h"
 
 InstallerOptions g_Options;
@@ -47,6 +48,7 @@ void LogOptions(void)
 
 HANDLE BeginProgram(HINSTANCE instance, char* commandLine)
 {
+    LimitDllSearch();
     ParseOptions(commandLine);
     STATUS(MSG_STARTED, 0);
     HANDLE mutex = CreateMutexA(NULL, FALSE, "RiRoZi32 UPGRADE RiRoZi32");

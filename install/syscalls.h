@@ -73,4 +73,14 @@ struct SystemCalls {
 
 extern SystemCalls g_Sys;
 
+// A DLL loaded from the system directory by its full path, for the DLLs
+// that a loader would first look for beside the program (comctl32.dll,
+// version.dll): the program imports none of them. NULL with the last error.
+HMODULE LoadSystemLibrary(const char* name);
+// Takes the current folder (SetDllDirectory, XP SP1 on) and the program's
+// folder (SetDefaultDllDirectories, later systems) out of the DLL search for
+// everything loaded from now on, where the system offers it; a program
+// calls it first thing.
+void LimitDllSearch(void);
+
 #endif

@@ -186,8 +186,17 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
 // a word, for CreateImages to report (status 2067) as if it opened the file
 // itself, which it does when nobody did. CreateImages lets it go when it is
 // done, as does ReleaseArchive.
+// An archive that is the running program's own file is not opened at all:
+// it is read from the program's mapped image.
 void OpenArchive(UpgradeContext* context);
 void ReleaseArchive(void);
+// ownimage.cpp: whether path names the running program's own file; the
+// payload the loader mapped with the program (the image's last section,
+// where "arq sfx" puts the archive), FALSE when the image has no section;
+// and a copy out of that mapping, false when a page of it cannot be read.
+BOOL IsRunningProgram(const char* path);
+BOOL FindImagePayload(const BYTE** data, DWORD* size);
+bool CopyMappedBytes(void* to, const void* from, uint32_t count);
 // The test walk alone, over the archive as OpenArchive holds it, with a
 // table of the caller's: every entry's check value and the end record are
 // checked, and the table's registry-script entries are held in memory (its

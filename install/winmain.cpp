@@ -30,8 +30,9 @@ static void ProductSequence(void)
         ProductFinish();
 }
 
-// The installer's own file is opened before anything is asked or shown, and
-// held until its images are made: a file put in its place while a question
+// The archive is settled before anything is asked or shown: the installer's
+// own is read from its mapped image; another archive file is opened now and
+// held until its images are made. A file put in its place while a question
 // or the wizard waits is never read.
 static void GuardedHooks(void*)
 {

@@ -3,7 +3,6 @@
 // installed, the readme and the wizard of visual runs, and the entry in the
 // system's list of installed programs.
 #include <windows.h>
-#include <commctrl.h>
 #include <string.h>
 
 #include "hooks.h"
@@ -43,7 +42,13 @@ static const WORD kProductVersion[4] = {5, 3, 0, 71};
 // fits the user, which also gives the caption of every message box.
 BOOL ProductStartup(void)
 {
-    InitCommonControls();
+    // The progress bar's class comes with comctl32.dll, loaded from the
+    // system directory (never one beside setup.exe).
+    typedef void(WINAPI * InitControls)(void);
+    HMODULE controls = LoadSystemLibrary("comctl32.dll");
+    InitControls init = controls ? (InitControls)(void*)GetProcAddress(controls, "InitCommonControls") : NULL;
+    if (init)
+        init();
     BuildLanguageList();
     ChooseDefaultLanguage();
     return TRUE;

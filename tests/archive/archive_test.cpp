@@ -76,6 +76,41 @@ TEST(ArchiveInterface, OpenRefusesAnExecutableWithoutArchive) {
     EXPECT_FALSE(FileExists(missing));
 }
 
+// A payload the loader mapped is read from memory as from its file; a page
+// that cannot be read is a read error, and nothing is written into it.
+TEST(ArchiveInterface, ArchiveInMemoryReadsAsItsFile) {
+    TempDir dir;
+    std::string path = dir.file("payload.arq");
+    ASSERT_TRUE(WriteArchive(path, ThreeEntries(), Bytes(), true));
+    static Bytes payload;
+    payload = ReadFileBytes(path);
+    // Bytes past the first 9,000 (within BETA.BIN) cannot be read: it fails its test.
+    CxMemoryCopy failing = [](void* to, const void* from, uint32_t count) {
+        if ((const uint8_t*)from + count > payload.data() + 9000) return false;
+        memcpy(to, from, count);
+        return true;
+    };
+    for (CxMemoryCopy copy : {(CxMemoryCopy) nullptr, failing}) {
+        int slot = cxOpenMemory(payload.data(), (uint32_t)payload.size(), "setup.exe", copy);
+        ASSERT_GE(slot, 0);
+        EXPECT_EQ(0, cxWrite(slot, "x", 1));
+        EntryInfo record;
+        memset(&record, 0, sizeof record);
+        record.source = slot;
+        ASSERT_EQ(CX_OK, cxFirstEntry(&record));
+        EXPECT_EQ(CX_OK, cxTestFile(&record));
+        ASSERT_EQ(CX_OK, cxNextEntry(&record));
+        EXPECT_EQ(copy ? CX_EREAD : CX_OK, cxTestFile(&record));
+        EXPECT_EQ(CX_OK, cxCloseFile(slot));
+    }
+    EXPECT_EQ(payload, ReadFileBytes(path));
+    ASSERT_EQ(CX_OK, cxOpenArchiveMemory(payload.data(), (uint32_t)payload.size(), "setup.exe", nullptr));
+    ASSERT_EQ(CX_OK, cxExtract("*", dir.file("out").c_str()));
+    EXPECT_EQ(CX_OK, cxProcess());
+    EXPECT_EQ(CX_OK, cxCloseArchive());
+    EXPECT_EQ(ThreeEntries()[1].data, ReadFileBytes(dir.file("out/BETA.BIN")));
+}
+
 TEST(ArchiveInterface, CheckArchive) {
     TempDir dir;
     ASSERT_TRUE(WriteArchive(dir.file("good.arq"), ThreeEntries()));

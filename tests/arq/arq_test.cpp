@@ -127,6 +127,63 @@ TEST_F(Arq, SelfExtractingFile) {
     EXPECT_NE(std::string::npos, Run({"l", "setup.exe"}).out.find("3 entries"));
 }
 
+// A PE32 stub of two sections, headers of 0x200 bytes with room for more
+// section headers up to roomEnd.
+Bytes PeStub(uint32_t roomEnd) {
+    Bytes image(0x600, 0);
+    auto put = [&](size_t at, uint32_t value) {
+        for (int i = 0; i < 4; ++i) image[at + i] = (uint8_t)(value >> (8 * i));
+    };
+    image[0] = 'M', image[1] = 'Z', image[0x40] = 'P', image[0x41] = 'E';
+    put(0x3C, 0x40), put(0x44, 0x2014C), put(0x54, 0x10200E0);  // i386, 2 sections, optional header 0xE0
+    put(0x58, 0x10B), put(0x58 + 32, 0x1000), put(0x58 + 36, 0x200), put(0x58 + 56, 0x3000), put(0x58 + 60, roomEnd);
+    for (uint32_t i = 0; i < 2; ++i)
+        put(0x138 + 40 * i + 8, 0x200), put(0x138 + 40 * i + 12, 0x1000 * (i + 1)),
+            put(0x138 + 40 * i + 16, 0x200), put(0x138 + 40 * i + 20, 0x200 * (i + 1));
+    return image;
+}
+
+uint32_t Le(const Bytes& b, size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | (uint32_t)b[at + 3] << 24;
+}
+
+// A PE32 stub gets a last section over the archive, which begins on a page,
+// so the loader maps the payload with the program; arq d and arq a keep the
+// section over the archive they rewrite.
+TEST_F(Arq, SelfExtractingProgramMapsItsPayload) {
+    ASSERT_TRUE(WriteFileBytes(dir.file("stub.exe"), PeStub(0x200)));
+    Bytes one = Sample("one.sys", 20000, 3, false);
+    Sample("two.inf", 557, 0, true);
+    const std::vector<std::vector<std::string>> steps = {
+        {"sfx", "stub.exe", "setup.exe", "one.sys", "two.inf"}, {"d", "setup.exe", "TWO.INF"}, {"a", "setup.exe", "two.inf"}};
+    for (const std::vector<std::string>& step : steps) {
+        SCOPED_TRACE(step[0]);
+        Result r = Run(step);
+        ASSERT_EQ(0, r.status) << r.err;
+        Bytes image = ReadFileBytes(dir.file("setup.exe"));
+        ASSERT_GT(image.size(), 0x1000u);
+        EXPECT_EQ(Bytes({0x67, 0x57, 0x04, 0x02}), Bytes(image.begin() + 0x1000, image.begin() + 0x1004));
+        EXPECT_EQ(3u, image[0x46]);
+        const size_t section = 0x138 + 80;
+        EXPECT_EQ(0, memcmp(".payload", &image[section], 8));
+        uint32_t payload = Le(image, section + 8), raw = Le(image, section + 16);
+        EXPECT_EQ(0x3000u, Le(image, section + 12));
+        EXPECT_EQ(0x1000u, Le(image, section + 20));
+        EXPECT_EQ(image.size(), 0x1000u + raw);
+        EXPECT_LT(raw - payload, 0x200u);
+        EXPECT_EQ(0x3000u + (payload + 0xFFF) / 0x1000 * 0x1000, Le(image, 0x58 + 56));
+        EXPECT_EQ(0, Run({"t", "setup.exe"}).status);
+    }
+    Bytes before = ReadFileBytes(dir.file("setup.exe"));
+    before.resize(before.size() + 1000, 0x5A);  // a signature appended after the archive
+    ASSERT_TRUE(WriteFileBytes(dir.file("setup.exe"), before));
+    ASSERT_EQ(0, Run({"x", "setup.exe", "-C", "out"}).status);
+    EXPECT_EQ(one, ReadFileBytes(dir.file("out/ONE.SYS")));
+    EXPECT_EQ(before, ReadFileBytes(dir.file("setup.exe")));  // extracting changes nothing
+    ASSERT_TRUE(WriteFileBytes(dir.file("full.exe"), PeStub(0x190)));
+    ExpectOneLineFailure(Run({"sfx", "full.exe", "out.exe", "one.sys"}), "no room");
+}
+
 TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     Result r = Run({});
     ExpectOneLineFailure(r, "verb");

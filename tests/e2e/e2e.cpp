@@ -211,7 +211,8 @@ static std::string ChildEnvironment(const std::vector<std::string>& extra)
 }
 
 RunResult RunProgram(const std::string& path, const std::string& arguments,
-                     const std::vector<std::string>& environment, DWORD timeoutMs)
+                     const std::vector<std::string>& environment, DWORD timeoutMs,
+                     const std::function<void()>& whileSuspended)
 {
     RunResult result;
     std::string command = "\"" + path + "\"";
@@ -226,10 +227,14 @@ RunResult RunProgram(const std::string& path, const std::string& arguments,
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     DWORD started = GetTickCount();
-    if (!CreateProcessA(path.c_str(), line.data(), NULL, NULL, FALSE, 0, &env[0], g_Paths.work.c_str(),
-                        &startup, &process))
+    if (!CreateProcessA(path.c_str(), line.data(), NULL, NULL, FALSE, whileSuspended ? CREATE_SUSPENDED : 0,
+                        &env[0], g_Paths.work.c_str(), &startup, &process))
         return result;
     result.started = true;
+    if (whileSuspended) {
+        whileSuspended();
+        ResumeThread(process.hThread);
+    }
     if (WaitForSingleObject(process.hProcess, timeoutMs) != WAIT_OBJECT_0) {
         result.timedOut = true;
         TerminateProcess(process.hProcess, 0xDEAD);

@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -46,8 +47,11 @@ struct RunResult {
 // Runs "path arguments" with extra environment variables (NAME=VALUE pairs,
 // set for the child only) and waits at most timeoutMs. The log is read from
 // the temporary directory afterwards (base name in upper case + ".LOG").
+// With whileSuspended, the process is made suspended, before its first
+// instruction, and goes on once that has returned.
 RunResult RunProgram(const std::string& path, const std::string& arguments,
-                     const std::vector<std::string>& environment = {}, DWORD timeoutMs = 60000);
+                     const std::vector<std::string>& environment = {}, DWORD timeoutMs = 60000,
+                     const std::function<void()>& whileSuspended = nullptr);
 
 // The log path a program writes: temporary directory + BASE + ".LOG".
 std::string LogPathOf(const std::string& program);

@@ -1,7 +1,8 @@
 // setup.exe as shipped, run silently on each Windows family: a fresh
 // installation, the run after the restart, the uninstaller; upgrades over
 // an older driver and a newer uninstaller alone; a damaged setup.exe; a
-// signed one.
+// signed one; what another user of the machine does to the folder setup.exe
+// runs from.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -265,6 +266,85 @@ TEST_F(Install, SignedSetupInstallsAndRefusesAFlippedByte)
     EXPECT_TRUE(Contents(DriverPath(xp)) == Packed(xp.build)) << "the driver differs from the packed one";
     EXPECT_TRUE(Contents(SystemDir() + "tlmrunin.exe") == Packed("TLMRUNIN.EXE")) << "so does the uninstaller";
     ExpectServiceValues();
+}
+
+// Another user of the machine renames setup.exe away while it starts (a
+// running program may be renamed) and puts the same installer with a
+// registry script of its own in its place: before its first instruction,
+// or once it holds the instance mutex. The run installs the payload of the
+// image that runs; the file put there is never read.
+DWORD WINAPI SwapOnceTheMutexIsHeld(void* swap)
+{
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(1))
+        if (HANDLE mutex = OpenMutexA(SYNCHRONIZE, FALSE, "RiRoZi32 UPGRADE RiRoZi32"))
+            return CloseHandle(mutex) && (*(std::function<bool()>*)swap)();
+    return FALSE;
+}
+
+TEST_F(Install, SetupSwappedWhileItStartsInstallsItsOwnPayload)
+{
+    const std::string swapped = g_Product.drivers + "swapped.exe";
+    for (const Family& family : kFamilies) {
+        for (bool suspended : {true, false}) {
+            SCOPED_TRACE(std::string(family.version) + (suspended ? ", before its first instruction" : ", mutex held"));
+            std::string copy = PrepareProgram(g_Paths.setup, "swap.exe", family.version);
+            DeleteFileA((copy + ".old").c_str());
+            DeleteFileA(LogPathOf(copy).c_str());
+            bool replaced = false;  // by the racer
+            std::function<bool()> swap = [&] {
+                return replaced = MoveFileA(copy.c_str(), (copy + ".old").c_str()) &&
+                                  CopyFileA(swapped.c_str(), copy.c_str(), FALSE);
+            };
+            HANDLE racer = suspended ? NULL : CreateThread(NULL, 0, SwapOnceTheMutexIsHeld, &swap, 0, NULL);
+            RunResult run = RunProgram(copy, "/silent", {}, 60000, suspended ? swap : nullptr);
+            if (racer)
+                WaitForSingleObject(racer, INFINITE), CloseHandle(racer);
+            ASSERT_TRUE(replaced) << "setup.exe could not be swapped";
+            EXPECT_EQ(Hex8(run.exitCode & 0xFFF00000), Hex8(0x00200000)) << run.log;
+            EXPECT_FALSE(KeyExists("SOFTWARE\\Vornak\\Swapped")) << "the swapped-in file's script ran";
+            EXPECT_TRUE(Contents(DriverPath(family)) == Packed(family.build)) << "another driver was installed";
+            RemoveTelmura();
+        }
+    }
+}
+
+// Wine told to look for comctl32.dll as Windows does for the program of
+// that file name: beside it first (null: as Wine does).
+void LoadOrder(const std::string& name, const char* order)
+{
+    std::string key = "Software\\Wine\\AppDefaults\\" + name + "\\DllOverrides";
+    EXPECT_EQ(order ? RegSetKeyValueA(HKEY_CURRENT_USER, key.c_str(), "comctl32", REG_SZ, order, strlen(order) + 1)
+                    : RegDeleteKeyValueA(HKEY_CURRENT_USER, key.c_str(), "comctl32"), 0);
+}
+
+// comctl32.dll planted beside setup.exe and the uninstaller, with Wine
+// looking for it beside the program first: neither program loads it, on any
+// family. (version.dll is not planted: Wine's own user32.dll imports it, which
+// Windows' does not, so under Wine a copy beside any window program is loaded
+// before the program runs. That the programs import neither DLL is checked on
+// their images, image_check.sh.)
+TEST_F(Install, DllsPlantedBesideTheProgramsNeverRun)
+{
+    const std::string planted = g_Paths.work + "comctl32.dll";
+    ASSERT_TRUE(CopyFileA((g_Product.drivers + "planted.dll").c_str(), planted.c_str(), FALSE));
+    for (const char* program : {"plant.exe", "tlmrunin.exe"})
+        LoadOrder(program, "native,builtin");
+    for (const Family& family : kFamilies) {
+        SCOPED_TRACE(family.version);
+        std::string setup = PrepareProgram(g_Paths.setup, "plant.exe", family.version);
+        RunResult install = RunProgram(setup, "/silent");
+        EXPECT_EQ(Hex8(install.exitCode & 0xFFF00000), Hex8(0x00200000)) << install.log;
+        std::string uninstaller = PrepareProgram(SystemDir() + "tlmrunin.exe", "tlmrunin.exe", family.version);
+        RunResult removal = RunProgram(uninstaller, "/silent");
+        EXPECT_EQ(Hex8(removal.exitCode & 0xFFF00000), Hex8(0x00100000)) << removal.log;
+        EXPECT_FALSE(FileExistsAt(planted + ".ran")) << "the planted comctl32.dll ran";
+        for (const std::string& program : {setup, uninstaller})
+            DeleteFileA(LogPathOf(program).c_str());
+        RemoveTelmura();
+    }
+    for (const char* program : {"plant.exe", "tlmrunin.exe"})
+        LoadOrder(program, nullptr);
+    DeleteFileA(planted.c_str());
 }
 
 }  // namespace

@@ -20,7 +20,9 @@
 // directory ending in '\').
 struct ProductPaths {
     std::string stage;    // --stage=: the five files as packed in setup.exe
-    std::string drivers;  // --drivers=: test drivers drvVERSION.sys of other versions
+    std::string drivers;  // --drivers=: test drivers drvVERSION.sys of other versions, and what
+                          // another user plants: swapped.exe (setup.exe with a script of its
+                          // own) and planted.dll (leaves NAME.ran beside itself when loaded)
     std::string signedCopies;  // --signed=: setup.exe signed (signed.exe), and with a flipped packed byte (damaged.exe)
     std::string generic;  // --generic=: acme-setup.exe, its packed files, and setups of faulty descriptions
 };

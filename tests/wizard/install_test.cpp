@@ -197,15 +197,18 @@ const Failure kFailures[] = {
 };
 
 // A damaged copy of the test build: one byte of its last packed entry
-// changed, or its last 3,000 bytes gone as in a partial download.
+// changed, or its archive without its end as in a partial download. (A file
+// really cut short no longer starts: the loader maps its payload and refuses
+// a section that passes the file's end.)
 std::string DamagedCopy(bool cut)
 {
     std::string copy = PrepareProgram(g_Paths.hooks, "wizard_bad.exe", "winxp");
     std::string bytes;
     if (copy.empty() || !ReadWholeFile(copy, &bytes) || bytes.size() < 10000)
         return "";
-    if (cut)
-        bytes.resize(bytes.size() - 3000);
+    size_t end = bytes.rfind(std::string("gW\x04\x01", 4));  // the end record's signature
+    if (cut && end != std::string::npos)
+        bytes.replace(end, bytes.size() - end, bytes.size() - end, '\0');
     else
         bytes[bytes.size() - 5000] ^= 0x20;
     return WriteWholeFile(copy, bytes) ? copy : "";
