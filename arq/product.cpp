@@ -10,6 +10,7 @@
 #include <string>
 
 #include "files.h"
+#include "leadbyte.h"
 #include "productdesc.h"
 #include "report.h"
 
@@ -18,10 +19,17 @@ namespace {
 // A description is a few kilobytes; anything far larger is not one.
 const long kLargestDescription = 1 << 20;
 
+// The second byte of a double-byte character may fall in a-z or A-Z: it is
+// compared as it is, as the setup compares entry names.
 bool sameName(const std::string& a, const char* b) {
     if (a.size() != strlen(b)) return false;
     for (size_t i = 0; i < a.size(); ++i) {
         char x = a[i], y = b[i];
+        if (IsLeadByte(x) && i + 1 < a.size()) {
+            if (x != y || a[i + 1] != b[i + 1]) return false;
+            ++i;
+            continue;
+        }
         if (x >= 'a' && x <= 'z') x = (char)(x - 'a' + 'A');
         if (y >= 'a' && y <= 'z') y = (char)(y - 'a' + 'A');
         if (x != y) return false;

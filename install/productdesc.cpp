@@ -198,9 +198,23 @@ bool SetRegistry(Parser* p, const char* v) { return StoreEntry(p, p->out->regist
 bool SetReadme(Parser* p, const char* v) { return StoreEntry(p, p->out->readme, v); }
 bool SetPicture(Parser* p, const char* v) { return StoreEntry(p, p->out->picture, v); }
 bool SetLogo(Parser* p, const char* v) { return StoreEntry(p, p->out->logo, v); }
+// Whether text holds a backslash; a double-byte character's second byte
+// is none.
+bool HasBackslash(const char* text)
+{
+    for (; *text; ++text) {
+        if (IsLeadByte(*text) && text[1])
+            ++text;
+        else if (*text == '\\')
+            return true;
+    }
+    return false;
+}
+// The uninstall entry is a registry key of its own: a backslash would make
+// it a key below another.
 bool SetUninstallName(Parser* p, const char* v)
 {
-    if (strchr(v, '\\'))
+    if (HasBackslash(v))
         return Fail(p, "an uninstall name cannot hold a backslash");
     return Store(p, p->out->uninstallName, sizeof p->out->uninstallName, v);
 }
@@ -247,7 +261,7 @@ bool SetTarget(Parser* p, const char* v)
             return Fail(p, "unknown target folder token \"%s\"", token);
         p->out->targetBase = dirId;
     }
-    if (*rest && !PlainPath(rest, true))
+    if (v[length] && !PlainPath(rest, true))
         return Fail(p, "path \"%s\" leaves its folder or is not a plain path", v);
     return *rest ? Store(p, p->out->targetPath, sizeof p->out->targetPath, rest) : true;
 }
@@ -566,6 +580,8 @@ bool Finish(Parser* p)
         if (strlen(out->maker) + 1 + strlen(out->product) >= sizeof out->uninstallName)
             return Fail(p, "no UNINSTALL, and maker and product are too long for one");
         strcat(strcat(strcpy(out->uninstallName, out->maker), " "), out->product);
+        if (HasBackslash(out->uninstallName))
+            return Fail(p, "no UNINSTALL, and maker or product holds a backslash");
     }
     for (uint32_t i = 0; i < out->textCount; ++i)
         if (!out->texts[i].productLine[0])

@@ -71,6 +71,11 @@ printf 1 > カ; printf 2 > ニ; printf 3 > 表.txt
 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 bash "$own_prefix" "$wine_run" "$prefix" \
     "$work/prefix-ja_JP" "$win_arq" a kana.arq カ ニ 表.txt || fail "arq.exe a kana.arq on a Japanese system"
 "$host_arq" l kana.arq | LC_ALL=C grep -qF '\x95/.TXT' || fail "arq.exe cut 表.txt inside its character"
+# So a description naming カ is not satisfied by ニ.
+printf '[PRODUCT]\nMAKER = A\nPRODUCT = B\nVERSION = 1.0.0.0\n[FILE]\nENTRY = \x83\x4a\nFOLDER = TARGET\n' > kana.ini
+LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 bash "$own_prefix" "$wine_run" "$prefix" \
+    "$work/prefix-ja_JP" "$win_arq" sfx --product kana.ini stub.exe kana-setup.exe ニ 2> kana.err || true
+grep -q "not among the files given" kana.err || fail "arq.exe took ニ for the カ its description names"
 
 # A name holding a byte the code page maps to a C1 control (0x9D: OSC in
 # code page 1252) is listed with an escape, as control characters are.

@@ -94,6 +94,7 @@ TEST(ProductDescription, RefusesFaultsNamingTheLine)
         {"[PRODUCT]\nMAKER = Acme\nPRODUCT = W\nVERSION = 1.2.3.65536\n", 4, "0 to 65535"},
         {std::string(kHead) + "TARGET = PROGRAMFILES\\..\\Windows\n", 5, "leaves its folder"},
         {std::string(kHead) + "TARGET = C:\\Acme\n", 5, "unknown target folder token"},
+        {std::string(kHead) + "TARGET = PROGRAMFILES\\\n", 5, "not a plain path"},
         {std::string(kHead) + "[FILE]\nENTRY = A.EXE\nFOLDER = TARGET\\..\\..\\x\n", 7, "leaves its folder"},
         {std::string(kHead) + "[FILE]\nENTRY = A.EXE\nFOLDER = TARGET\\\\x\n", 7, "leaves its folder"},
         {std::string(kHead) + "[FILE]\nENTRY = A.EXE\nFOLDER = HOME\n", 7, "unknown folder token"},
@@ -111,6 +112,8 @@ TEST(ProductDescription, RefusesFaultsNamingTheLine)
         {std::string(kHead) + "[TEXT 0419]\nWELCOME = x\n", 5, "no string table"},
         {std::string(kHead) + "[TEXT 0409]\n", 5, "lacks WELCOME"},
         {std::string(kHead) + "README = \n", 5, "no value"},
+        {"[PRODUCT]\nMAKER = Acme\\Labs\nPRODUCT = W\nVERSION = 1.0.0.0\nTARGET = PROGRAMFILES\\W\n", 0,
+         "holds a backslash"},
         {std::string(kHead) + "X" + std::string(600, 'x') + " = 1\n", 5, "longer than"},
     };
     for (const Row& row : rows) {
@@ -143,6 +146,8 @@ TEST(ProductDescription, DoubleByteCharactersStayWhole)
         {"[FILE]\nENTRY = \x83\x61.EXE\nFOLDER = TARGET\n[FILE]\nENTRY = \x83\x41.EXE\nFOLDER = TARGET\n", true},
         // The same character in both: one entry named twice.
         {"[FILE]\nENTRY = \x83\x61.EXE\nFOLDER = TARGET\n[FILE]\nENTRY = \x83\x61.exe\nFOLDER = SYSTEM\n", false},
+        // An uninstall name whose character ends in 0x5C holds no backslash.
+        {"UNINSTALL = Acme \x83\x5C\n", true},
     };
     SetLeadByteRule(ShiftJisLeadByte);
     for (const Row& row : rows) {
