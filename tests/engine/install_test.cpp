@@ -147,29 +147,40 @@ TEST_P(Install, AFileInUseIsNotReplaced)
 }
 
 // Two chosen entries that would write one path, a target or a backup (its
-// name's extension is replaced), are refused before anything is touched.
-// A new file makes no backup, so it installs (the last row).
+// name's extension is replaced), are refused before anything is touched;
+// of several such pairs, the first in table order is named. A new file
+// makes no backup, so it installs (the last row).
 TEST_P(Install, EntriesThatShareAPathAreRefused)
 {
     ASSERT_TRUE(BuildArchive(kTestArchive, {{"A.DLL", Payload("v1005.dll")}, {"A.B.DLL", Payload("v1005.dll")},
-                                            {"A2.DLL", Payload("v2000.dll")}}));
+                                            {"A2.DLL", Payload("v2000.dll")}, {"P.DLL", "p"}, {"Q.DLL", "q"},
+                                            {"R.DLL", "r"}, {"S.DLL", "s"}}));
     world->Put(DIR_TARGET, "a.dll", Payload("v1004.dll"));
     world->Put(DIR_TARGET, "a.b.dll", Payload("v1004.dll"));
     struct Row {
         const char* what;
-        TestEntry second;
+        std::vector<TestEntry> others;
         const char* line;
     } rows[] = {
-        {"one backup", {"a.b.dll", "a.b.dll", "a.b", DIR_TARGET, kEverywhere, 2},
+        {"one backup", {{"a.b.dll", "a.b.dll", "a.b", DIR_TARGET, kEverywhere, 2}},
          "Entries a.dll and a.b.dll would both write c:\\engt\\target\\a.BAK"},
-        {"one target", {"a2.dll", "a.dll", "a2", DIR_TARGET, kEverywhere, 2},
+        {"one target", {{"a2.dll", "a.dll", "a2", DIR_TARGET, kEverywhere, 2}},
          "Entries a.dll and a2.dll would both write c:\\engt\\target\\a.dll"},
-        {"a new file", {"a.b.dll", "a.x.dll", "a.x", DIR_TARGET, kEverywhere, 2}, nullptr},
+        {"one target in other letters", {{"a2.dll", "A.DLL", "a2", DIR_TARGET, kEverywhere, 2}},
+         "Entries a.dll and a2.dll would both write c:\\engt\\target\\a.dll"},
+        {"two pairs", {{"p.dll", "z.dll", "p", DIR_TARGET, kEverywhere, 3},
+                       {"q.dll", "Z.DLL", "q", DIR_TARGET, kEverywhere, 4},
+                       {"r.dll", "0.dll", "r", DIR_TARGET, kEverywhere, 5},
+                       {"s.dll", "0.dll", "s", DIR_TARGET, kEverywhere, 6}},
+         "Entries p.dll and q.dll would both write c:\\engt\\target\\z.dll"},
+        {"a new file", {{"a.b.dll", "a.x.dll", "a.x", DIR_TARGET, kEverywhere, 2}}, nullptr},
     };
     Snapshot before = world->Take();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        TestContext context({{"a.dll", "a.dll", "a", DIR_TARGET, kEverywhere, 1}, row.second}, kTestArchive);
+        std::vector<TestEntry> table = {{"a.dll", "a.dll", "a", DIR_TARGET, kEverywhere, 1}};
+        table.insert(table.end(), row.others.begin(), row.others.end());
+        TestContext context(table, kTestArchive);
         EXPECT_EQ(!row.line, !!RunInstallSequence(context.get()));
         std::string log = TakeLog();
         if (!row.line)
