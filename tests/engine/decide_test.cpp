@@ -98,7 +98,8 @@ TEST_P(Decide, FactsOfBothFilesAreGathered)
     // block), under other letter cases than the table's.
     for (int i = 0; i < 600; ++i)
         world->Put(DIR_TARGET, "other file " + std::to_string(i) + ".txt", "");
-    MoveFileA(world->Path(DIR_TARGET, "app.dll").c_str(), world->Path(DIR_TARGET, "App.DLL").c_str());
+    DeleteFileA(world->Path(DIR_TARGET, "app.dll").c_str());
+    world->Put(DIR_TARGET, "App.DLL", Payload("v1004.dll"), kOld);
     ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
     const FileInfo& existing = context.state(0).existing;
     const FileInfo& image = context.state(0).image;
