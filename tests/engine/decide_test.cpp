@@ -117,6 +117,15 @@ TEST_P(Decide, FactsOfBothFilesAreGathered)
     std::string log = TakeLog();
     EXPECT_TRUE(HasLineStarting(log, "c:\\engt\\target\\app.dll dated 03/01/2001 12:00:00, ")) << log;
     EXPECT_TRUE(HasLine(log, "c:\\engt\\target\\app.dll version 1.0.0.4")) << log;
+
+    // A name beyond ASCII, installed in other letters, is found as the
+    // system finds it (the listing cannot fold its case).
+    Restart();
+    TestContext accented({{"ete.dll", "\xE9t\xE9.dll", "ete", DIR_TARGET, kEverywhere, 2}}, "unused");
+    world->Put(DIR_TARGET, "\xC9T\xC9.DLL", Payload("v1004.dll"), kOld);
+    Place(accented, 0, kNone, {"v2000.dll", 0, kNew});
+    ASSERT_TRUE(DecideUpgrades(accented.get(), FALSE));
+    EXPECT_EQ(1u, accented.state(0).existing.exists) << TakeLog();
 }
 
 TEST_P(Decide, GroupRulesChooseWholeGroups)
