@@ -3,6 +3,11 @@
 // in one cxProcess pass.
 #include <string.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -28,17 +33,6 @@ std::string shown(const std::string& text) {
     return arqShown(text.c_str());
 }
 
-// cxOpenArchive upper-cases its argument in place; the caller's text stays.
-bool openArchive(const std::string& archive, int flags) {
-    std::vector<char> copy(archive.begin(), archive.end());
-    copy.push_back(0);
-    int16_t result = cxOpenArchive(copy.data(), flags | CX_ARC_ASGIVEN);
-    if (result == 0) return true;
-    bool system = result == CX_ESLOT || result == CX_ETEMP || result == CX_EFAIL;
-    arqError("%s: %s%s", shown(archive).c_str(), arqCodeText(result), system ? arqReason().c_str() : "");
-    return false;
-}
-
 int finish(const std::string& archive, int16_t processed) {
     int16_t closed = cxCloseArchive();
     if (processed < 0 && arqTally.failures == 0 && !arqInterrupted) {
@@ -58,8 +52,9 @@ struct Selected {
     uint32_t unpacked;
 };
 
-// The entries the patterns select, in archive order, each once. *walk
-// receives the walk's result (1 after damage was reported).
+// The entries of the open archive that the patterns select, in archive
+// order, each once. *walk receives the walk's result (1 after damage was
+// reported).
 std::vector<Selected> selectedEntries(const std::string& archive, const ArqCommand& command, int* walk) {
     std::vector<const char*> patterns(command.operands.begin() + 1, command.operands.end());
     ArqSelector selector(patterns);
@@ -84,6 +79,43 @@ std::vector<Selected> selectedEntries(const std::string& archive, const ArqComma
 const uint64_t kRatioLimit = 500000;
 const uint64_t kTotalLimit = 16ull << 30;
 
+// Whether every file system the entries land on has room for all that
+// lands there: one mounted below the destination has free space of its
+// own. False after saying where there is not.
+bool haveRoom(const std::vector<Selected>& entries, const ArqCommand& command) {
+    std::string directory = command.directory ? command.directory : ".";
+    struct Need {
+        std::string where;
+        uint64_t bytes;
+    };
+    std::map<std::string, Need> needs;  // by file system
+    std::string top, id, existing;
+    bool topKnown = arqFileSystemOf(directory + "/x", &top, &existing);
+    for (const Selected& entry : entries) {
+        std::string path = directory + "/" + entry.name;
+#ifndef _WIN32
+        for (char& c : path) c = c == '\\' ? '/' : c;  // the engine's separator in stored names
+#endif
+        if (!arqFileSystemOf(path, &id, &existing)) continue;  // nothing to ask: write errors will speak
+        Need& need = needs[id];
+        if (need.where.empty()) need.where = topKnown && id == top ? directory : existing;
+        need.bytes += entry.unpacked;
+    }
+    bool room = true;
+    for (const auto& place : needs) {
+        const Need& need = place.second;
+        int64_t available = cxFreeSpace((need.where + "/x").c_str());
+        if (available >= 0 && (uint64_t)available < need.bytes) {
+            arqError("%s: not enough free disk space: the entries unpack to %s bytes there, %s are free; nothing "
+                     "extracted",
+                     shown(need.where).c_str(), std::to_string(need.bytes).c_str(),
+                     std::to_string((uint64_t)available).c_str());
+            room = false;
+        }
+    }
+    return room;
+}
+
 // Refuses, before anything is written, a run the destination has no room
 // for and, unless -f, one that looks like an archive bomb. False after
 // saying why.
@@ -99,13 +131,7 @@ bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& e
                               (uint64_t)steepest->unpacked * packed))
             steepest = &entry;
     }
-    std::string directory = command.directory ? command.directory : ".";
-    int64_t available = cxFreeSpace((directory + "/x").c_str());
-    if (available >= 0 && (uint64_t)available < total) {
-        arqError("%s: not enough free disk space: the entries unpack to %s bytes, %s are free; nothing extracted",
-                 shown(directory).c_str(), std::to_string(total).c_str(), std::to_string((uint64_t)available).c_str());
-        return false;
-    }
+    if (!haveRoom(entries, command)) return false;
     if (command.force) return true;
     if (steepest) {
         arqError("%s: refused, %s would unpack to %s bytes from %s (%s:1), far beyond what real data packs "
@@ -124,10 +150,11 @@ bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& e
     return true;
 }
 
-// The entries that can be files on Windows: none named as a device, and of
-// entries that would be one file there, only the first. The others are
-// said and left out.
-std::vector<Selected> extractable(const std::vector<Selected>& entries) {
+// With the Windows rules, the entries that can be files on Windows: none
+// named as a device, and of entries that would be one file there, only the
+// first. The others are said and left out. Without them, every entry.
+std::vector<Selected> extractable(const std::vector<Selected>& entries, bool strictWindows) {
+    if (!strictWindows) return entries;
     std::unordered_map<std::string, std::string> seen;
     std::vector<Selected> kept;
     for (const Selected& entry : entries) {
@@ -149,56 +176,150 @@ std::vector<Selected> extractable(const std::vector<Selected>& entries) {
     return kept;
 }
 
+// The engine's file names take "\\" for a separator, as Windows does. A
+// Linux file whose name holds one is opened here and given to the engine
+// as its open descriptor's name, which holds none.
+std::string reachable(const std::string& path) {
+#ifndef _WIN32
+    if (path.find('\\') != std::string::npos) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) return "/dev/fd/" + std::to_string(fd);  // open until arq ends
+    }
+#endif
+    return path;
+}
+
+// With -u: the inputs whose entry is missing or older than the file.
+std::vector<ArqInput> newerOnly(const std::vector<ArqInput>& inputs,
+                                const std::unordered_map<std::string, uint32_t>& stored) {
+    std::vector<ArqInput> newer;
+    for (const ArqInput& input : inputs) {
+        auto entry = stored.find(input.entry);
+        int64_t time = input.mtime < 0 ? 0 : input.mtime;
+        if (entry == stored.end() || time > (int64_t)entry->second) newer.push_back(input);
+    }
+    return newer;
+}
+
 }  // namespace
 
 int arqAdd(const ArqCommand& command) {
-    std::string archive;
-    if (!arqArchivePath(command.operands[0], true, &archive)) return 1;
-    // What is there already must be an archive: adding must not rewrite a
-    // file that is something else, or an archive that is damaged.
-    ArqFileInfo existing = arqStat(archive);
-    if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive, [](EntryInfo*) { return true; }) != 0) {
-        return 1;
-    }
+    ArqArchive archive;
+    if (!arqArchiveFor(command.operands[0], true, true, &archive)) return 1;
     std::vector<const char*> arguments(command.operands.begin() + 1, command.operands.end());
     std::vector<ArqInput> inputs;
-    if (!arqCollect(arguments, command.keepPaths ? ARQ_KEEP_PATHS : ARQ_BASE_NAMES, &inputs)) return 1;
+    ArqCollectOptions options = {command.namesOnly, false, command.strictWindows};
+    if (!arqCollect(arguments, options, &inputs)) return 1;
     if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
-    if (!openArchive(archive, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
+    if (!arqOpenArchive(archive.path, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
+    // What is there already must be an archive: adding must not rewrite a
+    // file that is something else, or an archive that is damaged.
+    std::unordered_map<std::string, uint32_t> stored;  // entry name: time
+    std::unordered_map<std::string, std::string> upperCase;  // names read back upper-case
+    if (cxSeek(cxArchiveSlot(), 0, SEEK_END) > 0 && arqWalk(archive.path, [&](EntryInfo* record) {
+            std::string name = record->name;  // "\\" between levels, as the engine reads names
+            for (char& c : name) c = c == '\\' ? '/' : c;
+            stored[name] = record->time;
+            if (record->originCode != CX_ORIGIN_KEEPCASE) upperCase[name] = name;
+            return true;
+        }) != 0) {
+        cxCloseArchive();
+        return 1;
+    }
+    // An entry whose name is read back upper-case (written on Windows, or by
+    // sfx) is replaced by a file of that name in any case, not doubled.
+    for (ArqInput& input : inputs) {
+        std::string upper = input.entry;
+        for (char& c : upper) c = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+        auto entry = upperCase.find(upper);
+        if (entry != upperCase.end()) input.entry = entry->second;
+    }
+    if (command.update) {
+        inputs = newerOnly(inputs, stored);
+        if (inputs.empty()) {
+            cxCloseArchive();
+            return arqArchiveDone(&archive, arqTally.failures ? 1 : 0);
+        }
+    }
     for (const ArqInput& input : inputs) {
-        if (cxAddFile(input.path.c_str(), input.entry.c_str()) < 0) {
+        if (cxAddFile(reachable(input.path).c_str(), input.entry.c_str()) < 0) {
             arqError("out of memory");
             cxCloseArchive();
             return 1;
         }
     }
-    return finish(archive, cxProcess());
+    int result = finish(archive.path, cxProcess());
+    if (result == 0 && arqReportTimesLost(inputs)) result = 1;
+    return arqArchiveDone(&archive, result);
 }
 
 int arqDelete(const ArqCommand& command) {
-    std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    ArqArchive archive;
+    if (!arqArchiveFor(command.operands[0], false, true, &archive)) return 1;
+    if (!arqOpenArchive(archive.path, kCaseFlag)) return arqArchiveDone(&archive, 1);
     int walk = 0;
-    std::vector<Selected> entries = selectedEntries(archive, command, &walk);
-    if (walk != 0 || entries.empty() || arqInterrupted) return 1;  // a damaged archive is not rewritten
-    if (!openArchive(archive, 0)) return 1;
+    std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
+    // A damaged archive is not rewritten.
+    if (walk != 0 || entries.empty() || arqInterrupted) {
+        cxCloseArchive();
+        return arqArchiveDone(&archive, 1);
+    }
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
-    return finish(archive, cxProcess());
+    return arqArchiveDone(&archive, finish(archive.path, cxProcess()));
 }
 
+namespace {
+
+// x -O and p: each selected entry's data, expanded with every check, to
+// standard output. Directory entries have none.
+int extractToOutput(const std::string& archive, const ArqCommand& command) {
+    std::vector<const char*> patterns(command.operands.begin() + 1, command.operands.end());
+    ArqSelector selector(patterns);
+    int output = arqOpenStandardOutput();
+    if (output < 0) return 1;
+    int walk = arqWalk(archive, [&](EntryInfo* record) {
+        if (!selector.selects(record->name) || (record->mode & 0xF000) == 0x4000) return true;
+        if (record->flags & CX_FLAG_PROTECTED) {
+            arqError("%s is a protected entry; left untouched", arqShown(record->name).c_str());
+            return true;
+        }
+        record->destination = output;
+        int before = arqTally.failures;
+        int16_t result = cxExpandEntry(record);
+        if (result < 0 && arqTally.failures == before) {
+            arqError("%s: %s", arqShown(record->name).c_str(), arqCodeText(result));
+        }
+        return !arqInterrupted && !arqTally.diskFull;
+    });
+    if (cxCloseFile(output) < 0 || ferror(stdout)) arqError("standard output: write error%s", arqReason().c_str());
+    if (walk == 0) selector.reportUnused();
+    return walk || arqTally.failures || arqInterrupted ? 1 : 0;
+}
+
+}  // namespace
+
 int arqExtract(const ArqCommand& command) {
-    std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    ArqArchive archive;
+    if (!arqArchiveFor(command.operands[0], false, false, &archive)) return 1;
+    if (!arqOpenArchive(archive.path, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON | kCaseFlag))
+        return arqArchiveDone(&archive, 1);
+    if (command.toOutput) {
+        int status = extractToOutput(archive.path, command);
+        cxCloseArchive();
+        return arqArchiveDone(&archive, status);
+    }
     int walk = 0;
     // The entries before damage in the archive are still extracted.
-    std::vector<Selected> entries = selectedEntries(archive, command, &walk);
-    if (entries.empty() || arqInterrupted) return 1;
-    entries = extractable(entries);
-    if (entries.empty() || !fitsAndLooksReal(archive, entries, command)) return 1;
-    if (!openArchive(archive, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON)) return 1;
-    arqKeepExisting(command.keepExisting);
+    std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
+    if (!entries.empty() && !arqInterrupted) entries = extractable(entries, command.strictWindows);
+    if (entries.empty() || arqInterrupted || !fitsAndLooksReal(archive.path, entries, command)) {
+        cxCloseArchive();
+        return arqArchiveDone(&archive, 1);
+    }
+    arqKeepExisting(command.keepExisting ? ARQ_KEEP : command.update ? ARQ_KEEP_NEWER : ARQ_OVERWRITE);
+    arqVerbose = command.verbose;
     const char* directory = command.directory ? command.directory : "";
     for (const Selected& entry : entries) cxExtractName(entry.name.c_str(), directory);
-    int result = finish(archive, cxProcess());
-    return walk != 0 ? 1 : result;
+    int result = finish(archive.path, cxProcess());
+    return arqArchiveDone(&archive, walk != 0 ? 1 : result);
 }

@@ -1,18 +1,24 @@
 #include "report.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <locale.h>
 #include <unistd.h>
+#include <wchar.h>
 #endif
 
 ArqTally arqTally;
 volatile int arqInterrupted;
+bool arqVerbose;
+std::string arqStandardInput;
 
 namespace {
 
@@ -20,7 +26,7 @@ int console = -1;  // unknown until first asked
 bool progressShown;
 uint32_t lastPercent = 101;
 uint64_t lastDrawn;  // milliseconds
-bool keepExisting;
+ArqOverwrite overwriteMode;
 
 // Progress is drawn on a console only. On Windows a character device such
 // as NUL is not one, although the C runtime calls it a terminal.
@@ -55,16 +61,49 @@ void say(bool failure, const char* format, va_list args) {
 }
 
 int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
-    if (!keepExisting) return 1;
+    if (overwriteMode == ARQ_OVERWRITE) return 1;
+    if (overwriteMode == ARQ_KEEP_NEWER) {
+        std::string path = record->name;  // levels apart by "\\", as the engine keeps names
+#ifndef _WIN32
+        for (char& c : path) c = c == '\\' ? '/' : c;
+#endif
+        struct stat existing;
+        if (stat(path.c_str(), &existing) != 0 || (int64_t)existing.st_mtime < (int64_t)record->time) return 1;
+        ++arqTally.kept;
+        return 0;
+    }
     ++arqTally.kept;
     arqNote("%s exists; kept (-k)", arqShown(record->name).c_str());
     return 0;
 }
 
+// Bytes of the character at p that may be shown as they are: more than one
+// for a whole multi-byte character, 0 for a C1 control (0x80 to 0x9F),
+// which a terminal takes as the start of a command (CSI, OSC) just as it
+// takes ESC. On POSIX names are taken as UTF-8: a C1 control is such a raw
+// byte outside a character, or U+0080 to U+009F; on Windows a byte that
+// the ANSI code page maps to U+0080 to U+009F.
+size_t characterBytes(const unsigned char* p) {
+#ifdef _WIN32
+    if (IsDBCSLeadByte(p[0]) && p[1]) return 2;
+    WCHAR wide = 0;
+    bool c1 = MultiByteToWideChar(CP_ACP, 0, (LPCSTR)p, 1, &wide, 1) == 1 && wide >= 0x80 && wide <= 0x9F;
+    return c1 ? 0 : 1;
+#else
+    size_t length = p[0] >= 0xC2 && p[0] <= 0xDF ? 2 : p[0] >= 0xE0 && p[0] <= 0xEF ? 3
+                  : p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : 1;
+    for (size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) length = 1;
+    }
+    if (length == 2 && p[0] == 0xC2 && p[1] <= 0x9F) return 0;
+    return length == 1 && p[0] >= 0x80 && p[0] <= 0x9F ? 0 : length;
+#endif
+}
+
 }  // namespace
 
-void arqKeepExisting(bool keep) {
-    keepExisting = keep;
+void arqKeepExisting(ArqOverwrite mode) {
+    overwriteMode = mode;
     cxSetCallback(CX_CALLBACK_OVERWRITE, overwrite);
 }
 
@@ -110,14 +149,19 @@ void arqProgress(const char* name, uint32_t done, uint32_t total) {
 }
 
 std::string arqShown(const char* name) {
+    if (!arqStandardInput.empty() && arqStandardInput == name) return "-";
     std::string shown;
     for (const unsigned char* p = (const unsigned char*)name; *p; ++p) {
         char escape[8];
-        if (*p == '\n') {
+        size_t whole = characterBytes(p);
+        if (whole > 1) {
+            shown.append((const char*)p, whole);
+            p += whole - 1;
+        } else if (*p == '\n') {
             shown += "\\n";
         } else if (*p == '\t') {
             shown += "\\t";
-        } else if (*p < 0x20 || *p == 0x7F) {
+        } else if (*p < 0x20 || *p == 0x7F || whole == 0) {
             snprintf(escape, sizeof escape, "\\x%02X", *p);
             shown += escape;
 #ifndef _WIN32
@@ -160,13 +204,28 @@ const char* arqCodeText(int code) {
     case CX_ESHORT: return "packed output incomplete (write error)";
     case CX_ENOTSUP: return "not supported";
     case CX_EDISK: return "not enough free disk space";
-    case CX_ETOOLARGE: return "too large for the archive format (4 GiB a file, 2 GB an archive)";
+    case CX_ETOOLARGE: return "too large: an archive stays below 2 GiB (2,147,483,648 bytes)";
     default: return "failed";
     }
 }
 
+// A disk that filled: said once, and the engine asked to stop, since every
+// further file would fail alike.
+bool diskFilled(EntryInfo* record, CxEvent event) {
+    bool full = event == CXCB_EDISK || ((event == CXCB_EFAIL || event == CXCB_EWRITE || event == CXCB_ESHORT) &&
+                                        cxSystemError() == ENOSPC);
+    if (!full) return false;
+    if (!arqTally.diskFull) {
+        arqTally.diskFull = true;
+        arqError("%s: the disk is full; stopped", arqShown(record->name).c_str());
+    }
+    record->stopCode = CX_STOP;
+    return true;
+}
+
 int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
     if (arqInterrupted) record->stopCode = CX_STOP;
+    if (diskFilled(record, event)) return 0;
     std::string shown = arqShown(record->name);
     const char* name = shown.c_str();
     switch (event) {
@@ -185,6 +244,7 @@ int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
     case CXCB_EXTRACTED:
         arqProgressEnd();
         ++arqTally.extracted;
+        if (arqVerbose) printf("%s\n", name);
         break;
     case CXCB_DELETED:
         ++arqTally.deleted;
@@ -246,4 +306,44 @@ int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
         break;
     }
     return 0;
+}
+
+// On Windows a name's bytes are its columns: a double-byte character of the
+// ANSI code page is two of each. Elsewhere names are UTF-8: each character
+// counts as wcwidth says (two for a wide one), or one when the locale
+// cannot tell.
+size_t arqDisplayWidth(const std::string& text) {
+#ifdef _WIN32
+    return text.size();
+#else
+    static bool ready = false;
+    if (!ready) {
+        ready = true;
+        setlocale(LC_CTYPE, "");
+        if (wcwidth(0x4E00) != 2) setlocale(LC_CTYPE, "C.UTF-8");
+    }
+    size_t width = 0;
+    mbstate_t state = mbstate_t();
+    const char* at = text.c_str();
+    const char* end = at + text.size();
+    while (at < end) {
+        wchar_t c;
+        size_t used = mbrtowc(&c, at, (size_t)(end - at), &state);
+        if (used == (size_t)-1 || used == (size_t)-2 || used == 0) {
+            state = mbstate_t();
+            used = 1;  // a byte that is no character: one column, as shown
+            ++width;
+        } else {
+            int columns = wcwidth(c);
+            width += columns < 0 ? 1 : (size_t)columns;
+        }
+        at += used;
+    }
+    return width;
+#endif
+}
+
+std::string arqPadded(const std::string& text, size_t width) {
+    size_t shown = arqDisplayWidth(text);
+    return shown >= width ? text : text + std::string(width - shown, ' ');
 }

@@ -93,6 +93,28 @@ bool truncatedAt(int slot, int32_t offset) {
     return (uint64_t)header + extra + packed > available;
 }
 
+// Whether the bytes before the first entry, at first, belong there: none;
+// an archive header right before it; or a program (a self-extracting file)
+// with no archive header. Anything else is the damaged start of an
+// archive, whose first entry is lost: said here.
+bool startIsSound(int slot, int32_t first, const char* shown) {
+    if (first == 0) return true;
+    int32_t header = cxFindArchiveHeader(nullptr, slot);  // just after the signature
+    int32_t from = 0;
+    if (header >= 0 && header + 8 <= first) {
+        if (header + 8 == first) return true;
+        from = header + 8;
+    } else {
+        uint8_t lead[2] = {0, 0};
+        if (cxSeek(slot, 0, SEEK_SET) == 0 && cxRead(slot, lead, 2) == 2 && lead[0] == 'M' && lead[1] == 'Z')
+            return true;
+    }
+    arqError("%s: %ld bytes at offset %ld to %ld are no entry: the archive's start is damaged, and what "
+             "stood there is lost",
+             arqShown(shown).c_str(), (long)(first - from), (long)from, (long)first - 1);
+    return false;
+}
+
 }  // namespace
 
 void arqSignature(uint8_t* out, uint8_t kind) {
@@ -223,11 +245,22 @@ bool arqArchivePath(const char* given, bool forAdding, std::string* path) {
     return false;
 }
 
+bool arqOpenArchive(const std::string& archive, int flags) {
+    // cxOpenArchive upper-cases its argument in place; the caller's text stays.
+    std::vector<char> copy(archive.begin(), archive.end());
+    copy.push_back(0);
+    int16_t result = cxOpenArchive(copy.data(), flags | CX_ARC_ASGIVEN);
+    if (result == 0) return true;
+    bool system = result == CX_ESLOT || result == CX_ETEMP || result == CX_EFAIL;
+    arqError("%s: %s%s", arqShown(archive.c_str()).c_str(), arqCodeText(result), system ? arqReason().c_str() : "");
+    return false;
+}
+
 int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& visit) {
     const char* shown = archive.c_str();
-    int slot = cxOpenFile(archive.c_str(), CX_READ);
-    if (slot < 0) {
-        arqError("%s: cannot open%s", arqShown(shown).c_str(), arqReason().c_str());
+    int slot = cxArchiveSlot();
+    if (slot < 0 || cxSeek(slot, 0, SEEK_SET) != 0) {
+        arqError("%s: cannot read%s", arqShown(shown).c_str(), arqReason().c_str());
         return 1;
     }
     EntryInfo record;
@@ -236,10 +269,10 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
     record.destination = -1;
     int32_t first = cxFindEntrySignature(nullptr, slot);
     if (first < 0) {
-        cxCloseFile(slot);
         arqError("%s: not an archive", arqShown(shown).c_str());
         return 1;
     }
+    bool damagedStart = !startIsSound(slot, first, shown);
     cxSeek(slot, first, SEEK_SET);
     int entries = 0;
     for (;;) {
@@ -256,7 +289,6 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
             } else {
                 arqError("%s: %s after %d entries", arqShown(shown).c_str(), what, entries);
             }
-            cxCloseFile(slot);
             return 1;
         }
         ++entries;
@@ -267,10 +299,8 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
         record.destination = -1;
         if (cxSeek(slot, dataStart + (int32_t)packed, SEEK_SET) < 0) {
             arqError("%s: seek failed%s", arqShown(shown).c_str(), arqReason().c_str());
-            cxCloseFile(slot);
             return 1;
         }
     }
-    cxCloseFile(slot);
-    return 0;
+    return damagedStart ? 1 : 0;
 }

@@ -46,9 +46,32 @@ struct ArqSelector {
 // added when it has no extension). False after reporting a problem.
 bool arqArchivePath(const char* given, bool forAdding, std::string* path);
 
-// Calls visit for each entry in archive order, the slot positioned at the
-// entry's first data byte; a false return ends the walk. 0 at the end
-// record, else 1 after saying what is wrong (no archive, truncated, damaged).
+// The archive a verb works on: a file, or with "-" a copy of standard
+// input, whose result a and d write to standard output (toOutput).
+struct ArqArchive {
+    std::string path;
+    bool toOutput;
+};
+// arqArchivePath, and "-" for standard input (and, when the verb writes
+// the archive, standard output). False after
+// reporting a problem.
+bool arqArchiveFor(const char* given, bool forAdding, bool writes, ArqArchive* archive);
+// Ends a verb's work on the archive: a result for standard output is
+// written there when status is 0. The exit status.
+int arqArchiveDone(ArqArchive* archive, int status);
+// A slot that writes to standard output (binary), or -1 after saying why.
+int arqOpenStandardOutput(void);
+
+// Opens the archive for the whole run (cxOpenArchive with flags, the file
+// named whatever its extension): every walk and the engine's pass then read
+// this one open file, so a name swapped meanwhile changes nothing. False
+// after saying why; the caller ends with cxCloseArchive.
+bool arqOpenArchive(const std::string& archive, int flags);
+
+// Calls visit for each entry of the open archive in archive order, the slot
+// positioned at the entry's first data byte; a false return ends the walk.
+// 0 at the end record, else 1 after saying what is wrong (no archive,
+// truncated, damaged).
 int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& visit);
 
 // The four signature bytes (kind 1: entry, 2: archive header), put together

@@ -73,11 +73,11 @@ for n in $scales; do
 done
 payloads="large small many $(for n in $scales; do echo -n "s$n "; done)"
 for p in $payloads; do
-  "$arq" sfx "$stub" "$work/$p.exe" "$work/$p"/*
-  [ -z "$before" ] || "$arq" sfx "$before" "$work/before-$p.exe" "$work/$p"/*
+  "$arq" sfx -j "$stub" "$work/$p.exe" "$work/$p"/*
+  [ -z "$before" ] || "$arq" sfx -j "$before" "$work/before-$p.exe" "$work/$p"/*
   nsis_installer "$work/nsis-$p.exe" "$work/$p"/*
 done
-"$arq" sfx --best "$stub" "$work/best.exe" "$work"/large/*.dll
+"$arq" sfx -j --best "$stub" "$work/best.exe" "$work"/large/*.dll
 [ -z "$before" ] || cp "$(realpath "$3")/win32/arq/arq.exe" "$work/before-arq.exe"
 cp "$arqexe" "$work/arq.exe"
 nsis_installer "$work/nsis-empty.exe"

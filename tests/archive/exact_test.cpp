@@ -105,10 +105,20 @@ TEST(ExactNames, AddedFilesKeepTheirCaseAndReplaceEntriesOfTheSameName) {
     ASSERT_EQ(0, cxCloseArchive());
     EXPECT_EQ((std::vector<std::string>{"src\\main.c", "ReadMe"}), EntryNames(archive));
 
-    // The same name in another case replaces the entry, once.
+    // With the flag the same name in another case is an entry of its own,
+    // and the same name replaces its entry, once.
     ASSERT_TRUE(WriteFileText(dir.file("other"), "new text"));
     ASSERT_EQ(0, Open(archive, CX_ARC_KEEPCASE));
     ASSERT_EQ(0, cxAddFile(dir.file("other").c_str(), "README"));
+    ASSERT_EQ(0, cxAddFile(dir.file("main.c").c_str(), "src/main.c"));
+    ASSERT_EQ(0, cxProcess());
+    ASSERT_EQ(0, cxCloseArchive());
+    EXPECT_EQ((std::vector<std::string>{"README", "src\\main.c", "ReadMe"}), EntryNames(archive));
+
+    // Without it names are compared without regard to case: one file
+    // replaces both.
+    ASSERT_EQ(0, Open(archive, 0));
+    ASSERT_EQ(0, cxAddFile(dir.file("other").c_str(), "readme"));
     ASSERT_EQ(0, cxProcess());
     ASSERT_EQ(0, cxCloseArchive());
     EXPECT_EQ((std::vector<std::string>{"README", "src\\main.c"}), EntryNames(archive));
@@ -119,6 +129,16 @@ TEST(ExactNames, AddedFilesKeepTheirCaseAndReplaceEntriesOfTheSameName) {
     ASSERT_EQ(0, cxProcess());
     ASSERT_EQ(0, cxCloseArchive());
     EXPECT_EQ("LOWER.C", EntryNames(archive)[0]);
+
+    // In code page 932 a name may end in a second byte that is a backslash:
+    // the file is added under it, not taken for a directory.
+    if (cxPlatCharSize("\x83\x5C") == 2) {
+        ASSERT_EQ(0, Open(archive, CX_ARC_KEEPCASE));
+        ASSERT_EQ(0, cxAddFile(dir.file("other").c_str(), "\x83\x5C"));
+        ASSERT_EQ(0, cxProcess());
+        ASSERT_EQ(0, cxCloseArchive());
+        EXPECT_EQ("\x83\x5C", EntryNames(archive)[0]);
+    }
 }
 
 TEST(Limits, OutputPathsThatDoNotFitAreRefusedNotCut) {

@@ -40,7 +40,7 @@ TEST_F(Arq, AddListTestExtractDelete) {
     ASSERT_EQ(0, r.status) << r.err;
     r = Run({"l", "pack.arq"});
     EXPECT_EQ(std::string::npos, r.out.find("noise.bin"));
-    EXPECT_NE(std::string::npos, r.out.find("1 entries"));
+    EXPECT_NE(std::string::npos, r.out.find("1 entry\n"));
 }
 
 TEST_F(Arq, AddTakesPatternsAndReplacesEntries) {
@@ -49,22 +49,22 @@ TEST_F(Arq, AddTakesPatternsAndReplacesEntries) {
     Sample("src/b.txt", 700, 0, true);
     Sample("src/c.log", 300, 0, true);
     // A file named by two patterns becomes one entry.
-    Result r = Run({"a", "p.arq", "src/*.txt", "src/a.txt"});
+    Result r = Run({"a", "-j", "p.arq", "src/*.txt", "src/a.txt"});
     ASSERT_EQ(0, r.status) << r.err;
     r = Run({"l", "p.arq"});
     EXPECT_NE(std::string::npos, r.out.find("2 entries"));
     EXPECT_EQ(std::string::npos, r.out.find("c.log"));
 
     Bytes changed = Sample("src/a.txt", 90, 0, true);
-    r = Run({"a", "--best", "p.arq", "src/a.txt"});
+    r = Run({"a", "-j", "--best", "p.arq", "src/a.txt"});
     ASSERT_EQ(0, r.status) << r.err;
     r = Run({"x", "p.arq", "A.TXT", "-C", "out"});
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_EQ(changed, ReadFileBytes(dir.file("out/a.txt")));
     EXPECT_NE(std::string::npos, Run({"l", "p.arq"}).out.find("2 entries"));
 
-    // -p keeps the path below the current directory.
-    r = Run({"a", "-p", "paths.arq", "src/c.log"});
+    // Without -j the path below the current directory is kept.
+    r = Run({"a", "paths.arq", "src/c.log"});
     ASSERT_EQ(0, r.status) << r.err;
     EXPECT_NE(std::string::npos, Run({"l", "paths.arq"}).out.find("src/c.log"));
     r = Run({"x", "paths.arq", "-C", "tree"});
@@ -107,9 +107,21 @@ TEST_F(Arq, SelfExtractingFile) {
     EXPECT_EQ(one, ReadFileBytes(dir.file("best/ONE.SYS")));
     EXPECT_EQ(two, ReadFileBytes(dir.file("best/TWO.INF")));
 
-    // Adding to it keeps the stub and the archive header in front.
+    // A generic setup: the product description goes in first, as PRODUCT.INI.
+    ASSERT_TRUE(WriteFileText(dir.file("acme.ini"),
+                              "[PRODUCT]\r\nMAKER = Acme\r\nPRODUCT = Widget\r\nVERSION = 1.2.0.3\r\n"
+                              "REGISTRY = TWO.INF\r\n[FILE]\r\nENTRY = one.sys\r\nFOLDER = DRIVERS\r\n"));
+    r = Run({"sfx", "--product", "acme.ini", "stub.exe", "acme.exe", "one.sys", "two.inf"});
+    ASSERT_EQ(0, r.status) << r.err;
+    r = Run({"l", "acme.exe"});
+    EXPECT_LT(r.out.find("PRODUCT.INI"), r.out.find("ONE.SYS")) << r.out;
+    ASSERT_EQ(0, Run({"x", "acme.exe", "-C", "acme"}).status);
+    EXPECT_EQ(ReadFileBytes(dir.file("acme.ini")), ReadFileBytes(dir.file("acme/PRODUCT.INI")));
+
+    // Adding to it keeps the stub and the archive header in front; a file
+    // of an upper-case entry's name replaces it.
     Sample("three.txt", 100, 0, true);
-    ASSERT_EQ(0, Run({"a", "setup.exe", "three.txt"}).status);
+    ASSERT_EQ(0, Run({"a", "setup.exe", "three.txt", "one.sys"}).status);
     Bytes after = ReadFileBytes(dir.file("setup.exe"));
     EXPECT_TRUE(std::equal(image.begin(), image.begin() + stub.size() + 12, after.begin()));
     EXPECT_NE(std::string::npos, Run({"l", "setup.exe"}).out.find("3 entries"));
@@ -121,6 +133,8 @@ TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     EXPECT_EQ(2, r.status);
     ExpectOneLineFailure(Run({"z", "x.arq"}), "unknown verb");
     ExpectOneLineFailure(Run({"x", "--best", "x.arq"}), "--best");  // only a and sfx pack
+    ExpectOneLineFailure(Run({"a", "--best=9", "x.arq", "f"}), "'--best=9'");  // takes no value
+    ExpectOneLineFailure(Run({"x", "--windows-names=1", "x.arq"}), "'--windows-names=1'");
     ExpectOneLineFailure(Run({"x", "absent.arq"}), "absent.arq");
     ExpectOneLineFailure(Run({"t", "absent.arq"}), "absent.arq");
     ExpectOneLineFailure(Run({"l", "absent"}), "absent");
@@ -133,9 +147,25 @@ TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     Sample("x", 10, 1, false);
     ExpectOneLineFailure(Run({"sfx", "huge.exe", "out.exe", "x"}), "too large");
     EXPECT_FALSE(FileExists(dir.file("out.exe")));
+    // A product description must name exactly the files given, and parse.
+    Sample("stub.exe", 6000, 77, false);
+    ASSERT_TRUE(WriteFileText(dir.file("acme.ini"), "[PRODUCT]\nMAKER = Acme\nPRODUCT = W\nVERSION = 1.0.0.0\n"
+                                                    "README = README.TXT\n[FILE]\nENTRY = X\nFOLDER = TARGET\n"));
+    Sample("README.TXT", 10, 0, true);
+    Sample("other", 10, 0, true);
+    ExpectOneLineFailure(Run({"sfx", "--product", "acme.ini", "stub.exe", "out.exe", "x"}), "names README.TXT");
+    ExpectOneLineFailure(Run({"sfx", "--product", "acme.ini", "stub.exe", "out.exe", "x", "README.TXT", "other"}),
+                         "other: not named in acme.ini");
+    ASSERT_TRUE(WriteFileText(dir.file("bad.ini"), "[PRODUCT]\nMAKER = Acme\nFOLDER = TARGET\n"));
+    ExpectOneLineFailure(Run({"sfx", "--product", "bad.ini", "stub.exe", "out.exe", "x"}), "bad.ini:3: unknown key");
+    ExpectOneLineFailure(Run({"sfx", "--product", "absent.ini", "stub.exe", "out.exe", "x"}), "absent.ini");
+    EXPECT_EQ(2, Run({"sfx", "stub.exe", "out.exe", "x", "--product"}).status);
+    EXPECT_FALSE(FileExists(dir.file("out.exe")));
 
     Sample("noise.arq", 3000, 9, false);
-    ExpectOneLineFailure(Run({"l", "noise.arq"}), "not an archive");
+    r = Run({"l", "noise.arq"});
+    ExpectOneLineFailure(r, "not an archive");
+    EXPECT_EQ("", r.out);  // no header for what is no archive
     ExpectOneLineFailure(Run({"t", "noise.arq"}), "not an archive");
     ExpectOneLineFailure(Run({"x", "noise.arq"}), "not an archive");
 
