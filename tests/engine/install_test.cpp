@@ -273,6 +273,7 @@ TEST_P(Install, ManyFilesInOneFolder)
     EXPECT_FALSE(RunInstallSequence(context.get()));
     log = TakeLog();
     EXPECT_EQ("", CompareSnapshots(installed, world->Take())) << log;
+}
 
 // Calls on one path that the roll-back finds refused, as a file in use or a
 // name taken refuses them; the stand-ins pass every other call on.
