@@ -7,7 +7,12 @@
 # directory of the same prefix, and "arq.exe x" extracts our archive: the
 # floor no installer can beat. A small payload of as many files shows the
 # cost per file and whether the installer's memory grows with the payload.
-# Every file of every run is compared with the payload byte for byte.
+# Many small files in one folder (bench/corpus.sh many: 3,000 C headers)
+# are installed fresh and over the installed copy (every file upgraded and
+# backed up) beside NSIS's fresh install and its overwrite of its copy, and
+# a scaling series of 250, 1,000 and 4,000 files of 8 KB each shows whether
+# the cost of a file grows with their number. Every file of every run is
+# compared with the payload byte for byte.
 #   bench/install_bench.sh [BUILD-DIR] [ROUNDS] [BEFORE-BUILD-DIR]
 # BUILD-DIR (default: build) must hold the host arq, the Windows arq.exe and
 # the test installer (cmake --build BUILD-DIR). BEFORE-BUILD-DIR, when given,
@@ -48,20 +53,36 @@ while read -r f; do
 done <"$work/files"
 count=$(wc -l <"$work/files")
 bytes() { du -cb "$1"/*.dll | tail -1 | cut -f1; }
-"$arq" sfx -j "$stub" "$work/large.exe" "$work"/large/*.dll
-"$arq" sfx -j "$stub" "$work/small.exe" "$work"/small/*.dll
+# The many-files payload, flat: each header under its number and its own
+# name (0001_aio.h), as the headers of different folders share names. The
+# scaling series: the headers' bytes and then the DLLs' cut into files of
+# 8,192 bytes.
+mkdir -p "$work/many" "$work/blocks"
+n=0
+while read -r f; do
+  n=$((n + 1))
+  cp "$f" "$work/many/$(printf %04d $n)_$(basename "$f")"
+done < <(bench/corpus.sh many)
+many_count=$n
+cat "$work"/many/* "$work"/large/* | head -c $((4000 * 8192)) | split -b 8192 -a 4 -d --additional-suffix=.DAT - "$work/blocks/B"
+scales="250 1000 4000"
+for n in $scales; do
+  mkdir -p "$work/s$n"
+  ls "$work/blocks" | head -"$n" | while read -r f; do cp "$work/blocks/$f" "$work/s$n/"; done
+  [ "$(ls "$work/s$n" | wc -l)" -eq "$n" ] || { echo "the payloads give fewer than $n blocks" >&2; exit 1; }
+done
+payloads="large small many $(for n in $scales; do echo -n "s$n "; done)"
+for p in $payloads; do
+  "$arq" sfx -j "$stub" "$work/$p.exe" "$work/$p"/*
+  [ -z "$before" ] || "$arq" sfx -j "$before" "$work/before-$p.exe" "$work/$p"/*
+  nsis_installer "$work/nsis-$p.exe" "$work/$p"/*
+done
 "$arq" sfx -j --best "$stub" "$work/best.exe" "$work"/large/*.dll
-if [ -n "$before" ]; then
-  cp "$(realpath "$3")/win32/arq/arq.exe" "$work/before-arq.exe"
-  "$arq" sfx -j "$before" "$work/before-large.exe" "$work"/large/*.dll
-  "$arq" sfx -j "$before" "$work/before-small.exe" "$work"/small/*.dll
-fi
+[ -z "$before" ] || cp "$(realpath "$3")/win32/arq/arq.exe" "$work/before-arq.exe"
 cp "$arqexe" "$work/arq.exe"
-nsis_installer "$work/nsis-large.exe" "$work"/large/*.dll
-nsis_installer "$work/nsis-small.exe" "$work"/small/*.dll
 nsis_installer "$work/nsis-empty.exe"
 
-bench_prefix large.exe small.exe best.exe nsis-large.exe nsis-small.exe before-large.exe before-small.exe
+bench_prefix best.exe $(for p in $payloads; do echo -n "$p.exe nsis-$p.exe before-$p.exe "; done)
 c=$WINEPREFIX/drive_c
 
 now() { date +%s.%N; }
@@ -99,16 +120,38 @@ fresh() { rm -rf "$c/bench/$1"; mkdir -p "$c/bench/$1"; }
 # Installed files older than the packed ones: each is upgraded.
 age() { find "$c/bench/$1" -type f -exec touch -d "2000-01-01 12:00:00 UTC" {} +; }
 # check PAYLOAD TARGET [same]: every file in place with its bytes (our
-# entry names are upper case; NSIS keeps the names' case: "same").
+# entry names are upper case; NSIS keeps the names' case: "same"), by the
+# payload's MD5 sums (made once, below).
 check() {
-  local f name
-  for f in "$work/$1"/*.dll; do
-    name=$(basename "$f")
-    [ "${3:-}" = same ] || name=${name^^}
-    cmp -s "$f" "$c/bench/$2/$name" || { echo "$2: $name wrong after install" >&2; exit 1; }
-  done
+  local sums=$work/$1.upper.sums
+  [ "${3:-}" = same ] && sums=$work/$1.sums
+  (cd "$c/bench/$2" && md5sum -c --quiet "$sums" >/dev/null 2>&1) ||
+    { echo "$2: files of $1 wrong after install" >&2; exit 1; }
 }
+for p in $payloads; do
+  (cd "$work/$p" && md5sum -- *) >"$work/$p.sums"
+  awk '{print $1 "  " toupper($2)}' "$work/$p.sums" >"$work/$p.upper.sums"
+done
 field() { sed -n "s/.*$1=\([0-9]*\).*/\1/p" "$work/figures"; }
+
+# many_round [before]: the many-files payload installed fresh and then over
+# the installed copy made older (every file backed up), by this build's
+# installer or the before build's; figures named many.* (before.many.*).
+many_round() {
+  local name=${1:+$1.}many exe=${1:+$1-}many n_bak
+  fresh many
+  record "$name" "$(install "$exe" many)"
+  check many many
+  passes "$name"
+  record "$name.peak" "$(field peak)"
+  age many
+  record "$name.upgrade" "$(install "$exe" many)"
+  check many many
+  passes "$name.upgrade"
+  record "$name.upgrade.peak" "$(field peak)"
+  n_bak=$(find "$c/bench/many" -name '*.BAK' | wc -l)
+  [ "$n_bak" -eq "$many_count" ] || { echo "upgrade backed up $n_bak of $many_count files" >&2; exit 1; }
+}
 
 mkdir -p "$c/bench"
 results=$work/results
@@ -172,6 +215,30 @@ for round in $(seq 0 "$rounds"); do  # round 0 warms the caches and is not count
   fresh floor
   record floor.small "$(extract small floor)"
   check small floor
+  many_round ""
+  [ -z "$before" ] || many_round before
+  fresh nsis
+  record nsis.many "$(nsis_install many nsis)"
+  check many nsis same
+  age nsis
+  record nsis.many.over "$(nsis_install many nsis)"
+  check many nsis same
+  for n in $scales; do
+    fresh scale
+    record "s$n" "$(install "s$n" scale)"
+    check "s$n" scale
+    passes "s$n"
+    record "peak.s$n" "$(field peak)"
+    if [ -n "$before" ]; then
+      fresh scale
+      record "before.s$n" "$(install "before-s$n" scale)"
+      check "s$n" scale
+      record "before.peak.s$n" "$(field peak)"
+    fi
+    fresh nsis
+    record "nsis.s$n" "$(nsis_install "s$n" nsis)"
+    check "s$n" nsis same
+  done
   echo "round $round done" >&2
 done
 
@@ -217,4 +284,42 @@ awk '
       printf "  the files (small payload, a file): install - its arq x %.2f ms\n",
              (med["before.small"] - med["before.floor.small"]) * 1000 / count
     }
-  }' count="$count" "$results"
+    printf "\nmany files (%d headers): fresh %.3f s, NSIS %.3f s; upgrade %.3f s, NSIS overwrite %.3f s\n",
+           many, med["many"], med["nsis.many"], med["many.upgrade"], med["nsis.many.over"]
+    split("many many.upgrade before.many before.many.upgrade", runs, " ")
+    for (r = 1; r <= 4; r++) {
+      name = runs[r]
+      if (!(name in med)) continue
+      printf "  %-20s %8.3f s: extraction %.3f, decision %.3f, placing %.3f; peak private bytes %d\n", name,
+             med[name], med[name ".extract"], med[name ".decide"], med[name ".install"], med[name ".peak"]
+    }
+    printf "ratios: many fresh / NSIS fresh %.2f (target 1.0), many upgrade / NSIS overwrite %.2f (target 2.0)\n",
+           med["many"] / med["nsis.many"], med["many.upgrade"] / med["nsis.many.over"]
+    if ("before.many" in med)
+      printf "  before: many fresh / NSIS fresh %.2f, many upgrade / NSIS overwrite %.2f\n",
+             med["before.many"] / med["nsis.many"], med["before.many.upgrade"] / med["nsis.many.over"]
+    printf "152 DLLs: fresh / NSIS %.2f (target 0.5), fresh / arq x %.2f (target 1.05)\n",
+           med["fresh"] / med["nsis"], med["fresh"] / med["floor"]
+    ns = split(scales, sizes, " ")
+    printf "\nscaling, ms a file (8 KB files):"
+    for (k = 1; k <= ns; k++) printf " %d", sizes[k]
+    printf "\n"
+    split("s before.s nsis.s", kinds, " ")
+    split("ours before NSIS", labels, " ")
+    for (w = 1; w <= 3; w++) {
+      if (!((kinds[w] sizes[1]) in med)) continue
+      printf "  %-9s", labels[w]
+      for (k = 1; k <= ns; k++) printf " %7.2f", med[kinds[w] sizes[k]] * 1000 / sizes[k]
+      growth[w] = (med[kinds[w] sizes[ns]] / sizes[ns]) / (med[kinds[w] sizes[1]] / sizes[1])
+      printf "   %d over %d: %.2f\n", sizes[ns], sizes[1], growth[w]
+    }
+    printf "per-file growth, ours / NSIS %.2f (target at most 1.0)\n", growth[1] / growth[3]
+    printf "peak private bytes:"
+    for (k = 1; k <= ns; k++) printf " %d files %d;", sizes[k], med["peak.s" sizes[k]]
+    printf " (target at most 6 MB at 4,000)\n"
+    if (("before.peak.s" sizes[ns]) in med) {
+      printf "  before:"
+      for (k = 1; k <= ns; k++) printf " %d files %d;", sizes[k], med["before.peak.s" sizes[k]]
+      printf "\n"
+    }
+  }' count="$count" many="$many_count" scales="$scales" "$results"

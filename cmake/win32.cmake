@@ -9,10 +9,16 @@ set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_SOURCE_DIR}/tests/wine-run;${TELMURA_W
 # the installer, everything static so only system DLLs are imported. Local
 # statics go without the runtime's thread-safe guards, which bring its
 # exception support (about 150 KB) into the image: the programs set them up
-# on one thread.
+# on one thread. Data keeps one section per object file: split into
+# sections of their own, zero-filled variables are stored in the file as
+# data instead of taking only address space. A program is always loaded at
+# its own base address, as the systems it is for load it: it carries no
+# relocations (and claims no address-space randomisation, which would need
+# them).
 set(TELMURA_WIN_CXX_FLAGS -Os -fno-exceptions -fno-rtti -fno-asynchronous-unwind-tables
-    -fno-threadsafe-statics -ffunction-sections -fdata-sections)
-set(TELMURA_WIN_LINK_FLAGS -static -s -Wl,--no-insert-timestamp -Wl,--gc-sections)
+    -fno-threadsafe-statics -ffunction-sections)
+set(TELMURA_WIN_LINK_FLAGS -static -s -Wl,--no-insert-timestamp -Wl,--gc-sections -Wl,--disable-dynamicbase
+    -Wl,--disable-reloc-section)
 
 # GoogleTest for the Windows tests, built from the machine's sources.
 set(gtest_disable_pthreads ON CACHE BOOL "" FORCE)

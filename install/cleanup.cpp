@@ -124,11 +124,20 @@ static BOOL RestoreAttributes(const ImageFile* entry, const ImageState* state)
     return FALSE;
 }
 
+// Where an earlier backup was set aside: its temporary name in the entry's
+// directory.
+static BOOL EarlierBackupPath(const ImageFile* entry, const ImageState* state, char* path)
+{
+    return BuildEnginePath(path, state->earlierBackup, entry->dirId, NULL);
+}
+
 // An earlier backup that cannot be put back stays where it was set aside;
 // the log says where, with the error that kept it there.
-static void KeepEarlierBackup(ImageState* state, DWORD error)
+static void KeepEarlierBackup(const ImageFile* entry, ImageState* state, DWORD error)
 {
-    LOG("Earlier backup kept at %s 0x%08lX", state->earlierBackup, error);
+    char aside[MAX_PATH];
+    if (EarlierBackupPath(entry, state, aside))
+        LOG("Earlier backup kept at %s 0x%08lX", aside, error);
     state->earlierBackup[0] = 0;
 }
 
@@ -146,14 +155,18 @@ static BOOL DropBackup(const ImageFile* entry, ImageState* state)
             LOG("DeleteFile %s failed 0x%08lX", backup, error);
             STATUS(MSG_DELETE_FAILED, error);
             if (state->earlierBackup[0])
-                KeepEarlierBackup(state, error);
+                KeepEarlierBackup(entry, state, error);
             return FALSE;
         }
     }
     if (!state->earlierBackup[0])
         return TRUE;
-    LOG("Restore %s to %s", state->earlierBackup, backup);
-    BOOL result = RenameReported(state->earlierBackup, backup);
+    char aside[MAX_PATH];
+    BOOL result = EarlierBackupPath(entry, state, aside);
+    if (result) {
+        LOG("Restore %s to %s", aside, backup);
+        result = RenameReported(aside, backup);
+    }
     state->earlierBackup[0] = 0;
     return result;
 }
@@ -174,7 +187,7 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
         result = !overwritten;
         // The backup holds the target's old bytes now, the only copy of them.
         if (overwritten && state->earlierBackup[0])
-            KeepEarlierBackup(state, GetLastError());
+            KeepEarlierBackup(entry, state, GetLastError());
     }
     if (!overwritten) {
         if (!RestoreAttributes(entry, state))
@@ -193,26 +206,28 @@ static BOOL UndoEntry(const ImageFile* entry, ImageState* state)
 // pending file back from its copy; then the copies that are left go: an
 // earlier backup that this run's backup replaces for good (after a
 // success), and the pending file's copy.
-static BOOL SettleCopies(ImageState* state, BOOL full)
+static BOOL SettleCopies(const ImageFile* entry, ImageState* state, BOOL full)
 {
     BOOL result = TRUE;
     if (state->earlierBackup[0]) {
-        result = DeleteCopy(state->earlierBackup, full);
+        char aside[MAX_PATH];
+        result = EarlierBackupPath(entry, state, aside) && DeleteCopy(aside, full);
         state->earlierBackup[0] = 0;
     }
-    if (!state->pendingSource[0])
+    char* pendingSource = state->pendingSource;
+    if (!pendingSource)
         return result;
+    state->pendingSource = NULL;
     char backup[MAX_PATH];
-    if (!PendingBackupPath(state->pendingSource, backup))
-        return FALSE;
-    if (full) {
-        LOG("Restore %s to %s", backup, state->pendingSource);
+    BOOL kept = !PendingBackupPath(pendingSource, backup);
+    if (!kept && full) {
+        LOG("Restore %s to %s", backup, pendingSource);
         // The copy stays when it could not be put back: it is the only one.
-        if (!CopyOver(backup, state->pendingSource))
-            return FALSE;
+        kept = !CopyOver(backup, pendingSource);
     }
-    state->pendingSource[0] = 0;
-    return DeleteCopy(backup, full) && result;
+    result = !kept && DeleteCopy(backup, full) && result;
+    HeapFree(GetProcessHeap(), 0, pendingSource);
+    return result;
 }
 
 BOOL CleanupImages(UpgradeContext* context, BOOL full)
@@ -222,6 +237,7 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
         STATUS(MSG_INTERNAL_ERROR, 0);
         return FALSE;
     }
+    ForgetFolderListings();
     BOOL result = TRUE;
     for (;;) {
         LOG("Starting image file cleanup pass - %s cleanup", full ? "full" : "partial");
@@ -249,7 +265,7 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
     for (DWORD i = 0; i < context->count; ++i) {
         if (full && !UndoEntry(&context->images[i], &context->states[i]))
             result = FALSE;
-        if (!SettleCopies(&context->states[i], full))
+        if (!SettleCopies(&context->images[i], &context->states[i], full))
             result = FALSE;
     }
     if (!RestorePendingRenames(STATUS_FAILED(g_Status.word)))

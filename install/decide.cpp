@@ -10,6 +10,7 @@
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "install.h"
@@ -233,8 +234,17 @@ static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL w
     if (record->exists && GetShortPath(target, shortTarget, MAX_PATH, FALSE) &&
         !FindMoveRecord(shortTarget, pendingSource, pendingTarget, &pending))
         return FALSE;
-    if (!pending)
+    if (!pending) {
+        // A target its folder's listing lacks is not opened: the look-up of
+        // a missing name is the costly one.
+        BOOL exists = TRUE;
+        if (ListedFileExists(target, &exists) && !exists) {
+            memset(&state->existing, 0, sizeof state->existing);
+            LOG("File %s does not exist", target);
+            return TRUE;
+        }
         return GatherFileInfo(target, &state->existing, wantVersion);
+    }
     if (!GatherFileInfo(pendingSource, &state->existing, wantVersion))
         return FALSE;
     state->existing.pending = 1;
@@ -288,16 +298,77 @@ static BOOL TakesPartInGroupCheck(const UpgradeContext* context, DWORD i)
     return state->existing.exists && !state->upgrade && (context->images[i].flags & IMG_GROUP_CHECK);
 }
 
+// The entries by group: order holds every index, sorted by group and then
+// by index, and start[i] is where entry i's group begins in it; done[]
+// marks a group (by its start) that a rule has dealt with.
+struct Groups {
+    DWORD* order;
+    DWORD* start;
+    BYTE* done;
+};
+
+static const UpgradeContext* s_Sorting;
+
+static int CompareByGroup(const void* a, const void* b)
+{
+    DWORD i = *(const DWORD*)a, j = *(const DWORD*)b;
+    DWORD gi = s_Sorting->images[i].group, gj = s_Sorting->images[j].group;
+    if (gi != gj)
+        return gi < gj ? -1 : 1;
+    return i < j ? -1 : i > j ? 1 : 0;
+}
+
+static BOOL SortGroups(const UpgradeContext* context, Groups* groups)
+{
+    DWORD count = context->count;
+    groups->order = (DWORD*)g_Sys.HeapAlloc(GetProcessHeap(), 0, count * (2 * sizeof(DWORD) + 1) + 1);
+    if (!groups->order) {
+        LOG("Out of memory");
+        STATUS(MSG_OUT_OF_MEMORY, 0);
+        return FALSE;
+    }
+    groups->start = groups->order + count;
+    groups->done = (BYTE*)(groups->start + count);
+    for (DWORD i = 0; i < count; ++i)
+        groups->order[i] = i;
+    s_Sorting = context;
+    qsort(groups->order, count, sizeof(DWORD), CompareByGroup);
+    for (DWORD k = 0, first = 0; k < count; ++k) {
+        if (context->images[groups->order[k]].group != context->images[groups->order[first]].group)
+            first = k;
+        groups->start[groups->order[k]] = first;
+        groups->done[k] = 0;
+    }
+    return TRUE;
+}
+
+// The members of entry i's group, in index order: order[*from] up to
+// order[*to - 1].
+static void GroupOf(const UpgradeContext* context, const Groups* groups, DWORD i, DWORD* from, DWORD* to)
+{
+    *from = groups->start[i];
+    DWORD group = context->images[i].group;
+    for (*to = *from; *to < context->count && context->images[groups->order[*to]].group == group; ++*to)
+        ;
+}
+
 // Installed members of one checked group whose versions differ are chosen
-// together, even when no image is newer: a group must not stay mixed.
-static void CheckGroupConsistency(UpgradeContext* context)
+// together, even when no image is newer: a group must not stay mixed. The
+// first member that takes part compares itself with every other; the
+// members left unchosen then all have its version, so no later member of
+// the group finds a difference: each group is compared once.
+static void CheckGroupConsistency(UpgradeContext* context, Groups* groups)
 {
     for (DWORD i = 0; i < context->count; ++i) {
-        if (!TakesPartInGroupCheck(context, i))
+        if (!TakesPartInGroupCheck(context, i) || groups->done[groups->start[i]])
             continue;
+        groups->done[groups->start[i]] = 1;
         DWORD group = context->images[i].group;
-        for (DWORD j = 0; j < context->count; ++j) {
-            if (!TakesPartInGroupCheck(context, j) || context->images[j].group != group)
+        DWORD from, to;
+        GroupOf(context, groups, i, &from, &to);
+        for (DWORD k = from; k < to; ++k) {
+            DWORD j = groups->order[k];
+            if (!TakesPartInGroupCheck(context, j))
                 continue;
             // A file without version information counts as version 0.
             if (FileVersionOf(&context->states[i].existing) != FileVersionOf(&context->states[j].existing)) {
@@ -309,14 +380,19 @@ static void CheckGroupConsistency(UpgradeContext* context)
     }
 }
 
-static void PropagateGroups(UpgradeContext* context)
+// A chosen entry takes every other entry of its group with it.
+static void PropagateGroups(UpgradeContext* context, Groups* groups)
 {
+    for (DWORD k = 0; k < context->count; ++k)
+        groups->done[k] = 0;
     for (DWORD i = 0; i < context->count; ++i) {
-        if (!context->states[i].upgrade)
+        if (!context->states[i].upgrade || groups->done[groups->start[i]])
             continue;
-        for (DWORD j = 0; j < context->count; ++j)
-            if (j != i && context->images[j].group == context->images[i].group)
-                context->states[j].upgrade = 1;
+        groups->done[groups->start[i]] = 1;
+        DWORD from, to;
+        GroupOf(context, groups, i, &from, &to);
+        for (DWORD k = from; k < to; ++k)
+            context->states[groups->order[k]].upgrade = 1;
     }
 }
 
@@ -342,7 +418,11 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force)
         state->upgrade = force ? 1 : 0;
         ApplyRules(entry, state);
     }
-    CheckGroupConsistency(context);
-    PropagateGroups(context);
+    Groups groups;
+    if (!SortGroups(context, &groups))
+        return FALSE;
+    CheckGroupConsistency(context, &groups);
+    PropagateGroups(context, &groups);
+    HeapFree(GetProcessHeap(), 0, groups.order);
     return TRUE;
 }

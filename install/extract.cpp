@@ -10,6 +10,7 @@
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "cx.h"
@@ -19,6 +20,64 @@
 #include "syscalls.h"
 #include "text.h"
 
+// The context's table indices sorted by archive name without regard to
+// case, then by index, so that each archive entry is looked up in log time
+// rather than by a walk over the table. Without memory for it the table is
+// walked.
+static DWORD* s_ByName;
+static const UpgradeContext* s_Indexed;
+
+static int CompareArchiveNames(const void* a, const void* b)
+{
+    DWORD i = *(const DWORD*)a, j = *(const DWORD*)b;
+    int order = AsciiCompareNoCase(s_Indexed->images[i].archiveName, s_Indexed->images[j].archiveName);
+    if (order)
+        return order;
+    return i < j ? -1 : i > j ? 1 : 0;
+}
+
+void IndexImageNames(const UpgradeContext* context)
+{
+    ReleaseImageNames();
+    s_ByName = (DWORD*)HeapAlloc(GetProcessHeap(), 0, context->count * sizeof(DWORD) + 1);
+    if (!s_ByName)
+        return;
+    for (DWORD i = 0; i < context->count; ++i)
+        s_ByName[i] = i;
+    s_Indexed = context;
+    qsort(s_ByName, context->count, sizeof(DWORD), CompareArchiveNames);
+}
+
+void ReleaseImageNames(void)
+{
+    if (s_ByName)
+        HeapFree(GetProcessHeap(), 0, s_ByName);
+    s_ByName = NULL;
+    s_Indexed = NULL;
+}
+
+// The first index (in table order) whose archive name is name, or -1.
+static LONG LookUpImageName(const UpgradeContext* context, const char* name)
+{
+    if (!s_ByName || s_Indexed != context) {
+        for (DWORD i = 0; i < context->count; ++i)
+            if (AsciiCompareNoCase(name, context->images[i].archiveName) == 0)
+                return (LONG)i;
+        return -1;
+    }
+    DWORD low = 0, high = context->count;
+    while (low < high) {
+        DWORD middle = low + (high - low) / 2;
+        if (AsciiCompareNoCase(context->images[s_ByName[middle]].archiveName, name) < 0)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    if (low < context->count && AsciiCompareNoCase(context->images[s_ByName[low]].archiveName, name) == 0)
+        return (LONG)s_ByName[low];
+    return -1;
+}
+
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index)
 {
     if (index)
@@ -26,14 +85,12 @@ ImageFile* FindImageFile(const EntryInfo* record, LONG* index)
     UpgradeContext* context = g_Engine.currentContext;
     if (!record || !context)
         return NULL;
-    for (DWORD i = 0; i < context->count; ++i) {
-        if (AsciiCompareNoCase(record->name, context->images[i].archiveName) == 0) {
-            if (index)
-                *index = (LONG)i;
-            return &context->images[i];
-        }
-    }
-    return NULL;
+    LONG found = LookUpImageName(context, record->name);
+    if (found < 0)
+        return NULL;
+    if (index)
+        *index = found;
+    return &context->images[found];
 }
 
 static void ReportExtractProgress(DWORD fileDone, DWORD fileSize, DWORD totalDone)

@@ -210,8 +210,10 @@ BOOL CreateImages(UpgradeContext* context)
         g_Engine.currentIndex = -1;
         g_Engine.bytesDone = 0;
         g_Engine.bytesTotal = 0;
+        IndexImageNames(context);
         if (TestArchive(context))
             ExtractArchive(context);
+        ReleaseImageNames();
     }
     ReleaseArchive();
     g_Engine.currentContext = NULL;

@@ -10,6 +10,7 @@
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "install.h"
@@ -98,13 +99,25 @@ static BOOL SubstitutePendingFile(const char* image, const char* pendingSource, 
     char backup[MAX_PATH];
     if (!PendingBackupPath(pendingSource, backup))
         return FALSE;
+    // The room to name it is taken before anything changes.
+    DWORD length = (DWORD)strlen(pendingSource) + 1;
+    char* noted = state ? (char*)g_Sys.HeapAlloc(GetProcessHeap(), 0, length) : NULL;
+    if (state && !noted) {
+        LOG("Out of memory");
+        STATUS(MSG_OUT_OF_MEMORY, 0);
+        return FALSE;
+    }
     LOG("Backup %s to %s", pendingSource, backup);
     if (!CopyOver(pendingSource, backup)) {
         g_Sys.DeleteFileA(backup);  // what a copy that failed part way wrote
+        if (noted)
+            HeapFree(GetProcessHeap(), 0, noted);
         return FALSE;
     }
-    if (state)
-        CopyText(state->pendingSource, pendingSource, MAX_PATH);
+    if (state) {
+        memcpy(noted, pendingSource, length);
+        state->pendingSource = noted;
+    }
     return CopyAndDelete(image, pendingSource, FALSE, FALSE);
 }
 
@@ -154,6 +167,7 @@ struct Prepared {
     BOOL sourceReset;
     BOOL targetReset;
     BOOL renameFirst;
+    BOOL replace;  // the rename replaces the target, which is still there
 };
 
 static BOOL MoveIntoPlace(const char* source, const char* target, BOOL delayed, BOOL record, ImageState* state,
@@ -163,14 +177,15 @@ static BOOL MoveIntoPlace(const char* source, const char* target, BOOL delayed, 
     if (delayed)
         return MoveAtRestart(source, target, record, state);
     // A rename that fails has changed nothing: the copy then goes as before.
-    if (prepared->renameFirst && g_Sys.MoveFileA(source, target))
+    if (prepared->renameFirst && (prepared->replace ? g_Sys.MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING)
+                                                    : g_Sys.MoveFileA(source, target)))
         return TRUE;
     return CopyAndDelete(source, target, prepared->sourceReset, prepared->targetReset);
 }
 
 BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record)
 {
-    const Prepared nothing = {FALSE, FALSE, FALSE};
+    const Prepared nothing = {FALSE, FALSE, FALSE, FALSE};
     return MoveIntoPlace(source, target, delayed, record, NULL, &nothing);
 }
 
@@ -183,9 +198,18 @@ BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record
 // written once. Over an installed file (archive attribute alone too, as a
 // copy would leave it, and backed up) the installed file is renamed to its
 // backup first, instead of a copy: the backup then is the installed file
-// itself, given the creation time a new copy has. Any other image is copied
-// as before, and so is one whose rename fails.
-enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER };
+// itself, given the creation time a new copy has. On the NT family an
+// installed file small for its folder is instead copied to its backup, made
+// as a new file, and the image renamed over it, replacing it: the image is
+// then renamed to a name that is there, which some file systems find at
+// once where a name that is not there costs them a read of the whole folder
+// (as the target renamed away does). Any other image is copied as before,
+// and so is one whose rename fails.
+enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER, REPLACE_OVER };
+
+// Bytes of a backup copy that cost about as much as reading one name of a
+// folder: up to that many a name, the copy costs less than the read.
+const DWORD kCopiedBytesPerName = 256;
 
 // A copy over the installed file needs to write it: one that is in use (a
 // running program, a loaded driver) makes the copy fail, and a rename must
@@ -205,9 +229,44 @@ static ImmediateWay WayOf(const ImageFile* entry, const ImageState* state, BOOL 
     if (!state->existing.exists)
         return RENAME_NEW;
     if (state->existing.attributes == FILE_ATTRIBUTE_ARCHIVE && BacksUpTarget(entry, state) &&
-        !(entry->flags & IMG_DELETE_EXISTING) && CanWrite(target))
-        return RENAME_OVER;
+        !(entry->flags & IMG_DELETE_EXISTING) && CanWrite(target)) {
+        // The 95 family has no rename that replaces.
+        BOOL replaces = g_System.isNT || g_System.is2KXP;
+        BOOL small = state->existing.size / kCopiedBytesPerName < ListedNamesBeside(target);
+        return replaces && small ? REPLACE_OVER : RENAME_OVER;
+    }
     return BY_COPY;
+}
+
+// The backup by a copy into a file made new here, never over anything: the
+// installed file's bytes and last-write time and the archive attribute
+// alone, as the system's copy gives (the installed file has that attribute
+// alone). FALSE, with what was made deleted, when it cannot be made so: the
+// system's copy then makes the backup.
+static BOOL CopyToNewFile(const char* source, const char* target)
+{
+    BYTE buffer[16384];
+    HANDLE from = g_Sys.CreateFileA(source, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+    if (from == INVALID_HANDLE_VALUE)
+        return FALSE;
+    HANDLE to = g_Sys.CreateFileA(target, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_ARCHIVE, NULL);
+    BOOL copied = to != INVALID_HANDLE_VALUE;
+    for (DWORD read = 1; copied && read;) {
+        DWORD written = 0;
+        copied = g_Sys.ReadFile(from, buffer, sizeof buffer, &read, NULL) &&
+                 (!read || (g_Sys.WriteFile(to, buffer, read, &written, NULL) && written == read));
+    }
+    FILETIME writeTime;
+    copied = copied && g_Sys.GetFileTime(from, NULL, NULL, &writeTime) && g_Sys.SetFileTime(to, NULL, NULL, &writeTime);
+    CloseHandle(from);
+    if (to == INVALID_HANDLE_VALUE)
+        return FALSE;
+    if (!g_Sys.CloseHandle(to))
+        copied = FALSE;
+    if (!copied)
+        g_Sys.DeleteFileA(target);
+    return copied;
 }
 
 // The backup by rename: the installed file becomes its backup. FALSE, with
@@ -249,7 +308,7 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
 static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, const char* backup)
 {
     BOOL exists = FALSE;
-    if (!LookForFile(backup, &exists, NULL))
+    if (!ListedFileExists(backup, &exists) && !LookForFile(backup, &exists, NULL))
         return FALSE;
     if (!exists)
         return TRUE;
@@ -259,9 +318,18 @@ static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, con
     // The name is kept free for the rename: MoveFileEx, which could replace
     // the file, is missing on the 95 family.
     LOG("Setting %s aside as %s", backup, aside);
-    if (!DeleteReported(aside, "DeleteFile %s 0x%08lX") || !RenameReported(backup, aside))
+    if (!DeleteReported(aside, "DeleteFile %s 0x%08lX"))
         return FALSE;
-    CopyText(state->earlierBackup, aside, MAX_PATH);
+    // Only its name is kept: it is in the entry's directory.
+    const char* name = aside + DirectoryLength(aside);
+    if (strlen(name) >= sizeof state->earlierBackup) {
+        LOG("Temporary name %s is too long", aside);
+        STATUS(MSG_TEMP_FILE_FAILED, ERROR_FILENAME_EXCED_RANGE);
+        return FALSE;
+    }
+    if (!RenameReported(backup, aside))
+        return FALSE;
+    CopyText(state->earlierBackup, name, sizeof state->earlierBackup);
     return TRUE;
 }
 
@@ -280,7 +348,7 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
     ImmediateWay way = WayOf(entry, state, delayed, target);
     // The attributes of each file are set to normal once, and not at all
     // for a rename, which needs the archive attribute alone.
-    Prepared prepared = {FALSE, FALSE, way != BY_COPY};
+    Prepared prepared = {FALSE, FALSE, way != BY_COPY, way == REPLACE_OVER};
     if (state->image.exists && way == BY_COPY) {
         if (!ResetAttributes(image))
             return FALSE;
@@ -301,7 +369,8 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
             return FALSE;
         LOG("Backup %s to %s", target, backup);
         state->backedUp = 1;
-        if (!(way == RENAME_OVER && MoveToBackup(target, backup, state)) && !CopyOver(target, backup))
+        if (!(way == RENAME_OVER && MoveToBackup(target, backup, state)) &&
+            !(way == REPLACE_OVER && CopyToNewFile(target, backup)) && !CopyOver(target, backup))
             return FALSE;
     }
     // An immediate move overwrites the backed-up target: mark it installed
@@ -316,12 +385,12 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
         // Also after a copy that followed a failed rename: the target was
         // gone then. The bytes are in place whatever the creation time.
         if (way != BY_COPY)
-            SetCreationTime(target, way == RENAME_OVER ? &state->existing.creationTime : NULL);
+            SetCreationTime(target, way == RENAME_NEW ? NULL : &state->existing.creationTime);
     }
     if (state->existing.exists && (entry->flags & IMG_DELETE_EXISTING)) {
         if (backedUp && !delayed)
             state->installed = 1;
-        const Prepared targetPrepared = {prepared.targetReset, FALSE, FALSE};
+        const Prepared targetPrepared = {prepared.targetReset, FALSE, FALSE, FALSE};
         if (!MoveIntoPlace(target, NULL, delayed, TRUE, NULL, &targetPrepared))
             return FALSE;
         state->installed = 1;
@@ -373,26 +442,92 @@ static const char* SharedPath(char mine[2][MAX_PATH], DWORD mineCount, char thei
     return NULL;
 }
 
-// Two chosen entries that write one path undo each other: the second backup
-// destroys the first, and a roll-back puts back the wrong bytes. Such a
-// table is refused before anything is touched.
-static BOOL CheckPathsShared(const UpgradeContext* context)
+// One path written by a chosen entry, in the sorted list of them all.
+struct WrittenPath {
+    const char* path;
+    DWORD entry;
+};
+
+static int CompareWrittenPaths(const void* a, const void* b)
 {
-    char mine[2][MAX_PATH];
-    char theirs[2][MAX_PATH];
+    const WrittenPath* left = (const WrittenPath*)a;
+    const WrittenPath* right = (const WrittenPath*)b;
+    int order = AsciiCompareNoCase(left->path, right->path);
+    if (order)
+        return order;
+    return left->entry < right->entry ? -1 : left->entry > right->entry ? 1 : 0;
+}
+
+// Every path the chosen entries write, each built once, sorted without
+// regard to case (then by entry): entries that share a path lie side by
+// side. The paths' texts follow the list in the same block. NULL, with a
+// status, when there is no memory for it.
+static WrittenPath* ListWrittenPaths(const UpgradeContext* context, DWORD* listed)
+{
+    char paths[2][MAX_PATH];
+    DWORD count = 0, bytes = 0;
+    for (DWORD i = 0; i < context->count; ++i)
+        for (DWORD n = PathsWritten(context, i, paths), k = 0; k < n; ++k, ++count)
+            bytes += (DWORD)strlen(paths[k]) + 1;
+    WrittenPath* list = (WrittenPath*)g_Sys.HeapAlloc(GetProcessHeap(), 0, count * sizeof(WrittenPath) + bytes + 1);
+    if (!list) {
+        LOG("Out of memory");
+        STATUS(MSG_OUT_OF_MEMORY, 0);
+        return NULL;
+    }
+    char* text = (char*)(list + count);
+    DWORD at = 0;
     for (DWORD i = 0; i < context->count; ++i) {
-        DWORD mineCount = PathsWritten(context, i, mine);
-        for (DWORD j = i + 1; j < context->count && mineCount; ++j) {
-            const char* shared = SharedPath(mine, mineCount, theirs, PathsWritten(context, j, theirs));
-            if (shared) {
-                LOG("Entries %s and %s would both write %s", context->images[i].archiveName,
-                    context->images[j].archiveName, shared);
-                STATUS(MSG_INTERNAL_ERROR, ERROR_ALREADY_EXISTS);
-                return FALSE;
-            }
+        for (DWORD n = PathsWritten(context, i, paths), k = 0; k < n; ++k, ++at) {
+            DWORD length = (DWORD)strlen(paths[k]) + 1;
+            memcpy(text, paths[k], length);
+            list[at].path = text;
+            list[at].entry = i;
+            text += length;
         }
     }
-    return TRUE;
+    qsort(list, count, sizeof *list, CompareWrittenPaths);
+    *listed = count;
+    return list;
+}
+
+// Two chosen entries that write one path undo each other: the second backup
+// destroys the first, and a roll-back puts back the wrong bytes. Such a
+// table is refused before anything is touched. Of the entries that share a
+// path, the first pair in table order is named.
+static BOOL CheckPathsShared(const UpgradeContext* context)
+{
+    DWORD count = 0;
+    WrittenPath* list = ListWrittenPaths(context, &count);
+    if (!list)
+        return FALSE;
+    DWORD first = MAXDWORD, second = MAXDWORD;
+    for (DWORD start = 0, end; start < count; start = end) {
+        // A run of equal paths; its entries in ascending order.
+        for (end = start + 1; end < count && AsciiCompareNoCase(list[start].path, list[end].path) == 0; ++end)
+            ;
+        for (DWORD k = start + 1; k < end; ++k) {
+            if (list[k].entry == list[start].entry)
+                continue;
+            DWORD i = list[start].entry, j = list[k].entry;
+            if (i < first || (i == first && j < second)) {
+                first = i;
+                second = j;
+            }
+            break;
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, list);
+    if (first == MAXDWORD)
+        return TRUE;
+    char mine[2][MAX_PATH];
+    char theirs[2][MAX_PATH];
+    DWORD mineCount = PathsWritten(context, first, mine);
+    const char* shared = SharedPath(mine, mineCount, theirs, PathsWritten(context, second, theirs));
+    LOG("Entries %s and %s would both write %s", context->images[first].archiveName,
+        context->images[second].archiveName, shared ? shared : "");
+    STATUS(MSG_INTERNAL_ERROR, ERROR_ALREADY_EXISTS);
+    return FALSE;
 }
 
 BOOL InstallImages(UpgradeContext* context)
@@ -405,7 +540,8 @@ BOOL InstallImages(UpgradeContext* context)
     context->installStarted = 0;
     if (!CheckPathsShared(context))
         return FALSE;
-    for (DWORD i = 0; i < context->count; ++i) {
+    DWORD i = 0;
+    for (; i < context->count; ++i) {
         ReportPassProgress(context, PROGRESS_INSTALL, i);
         const ImageFile* entry = &context->images[i];
         ImageState* state = &context->states[i];
@@ -415,7 +551,8 @@ BOOL InstallImages(UpgradeContext* context)
                         ? CreateDirectoryEntry(entry, state)
                         : InstallFileEntry(context, entry, state);
         if (!done)
-            return FALSE;
+            break;
     }
-    return TRUE;
+    ForgetFolderListings();
+    return i == context->count;
 }

@@ -35,6 +35,7 @@
     X(UINT, GetTempFileNameA, (LPCSTR, LPCSTR, UINT, LPSTR), FAILS_WITH(0))                                    \
     X(DWORD, GetShortPathNameA, (LPCSTR, LPSTR, DWORD), FAILS_WITH(0))                                         \
     X(HANDLE, FindFirstFileA, (LPCSTR, LPWIN32_FIND_DATAA), FAILS_WITH(INVALID_HANDLE_VALUE))                  \
+    X(BOOL, FindNextFileA, (HANDLE, LPWIN32_FIND_DATAA), FAILS_WITH(FALSE))                                    \
     /* Attributes and directories */                                                                           \
     X(DWORD, GetFileAttributesA, (LPCSTR), FAILS_WITH(INVALID_FILE_ATTRIBUTES))                                \
     /* Not on Windows 95: fails with ERROR_CALL_NOT_IMPLEMENTED there */                                      \

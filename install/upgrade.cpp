@@ -197,5 +197,6 @@ void EngineShutdown(void)
     if (g_Engine.engineReady)
         cxTerm();
     ReleaseArchive();
+    ForgetFolderListings();
     g_Engine.engineReady = FALSE;
 }

@@ -69,8 +69,10 @@ struct ImageState {
     LONG targetReset;              // the target's attributes were set to normal
     LONG backedUp;                 // the target was copied (or began to be) to its .BAK
     LONG backupMoved;              // the target itself became its .BAK (renamed)
-    char earlierBackup[MAX_PATH];  // an earlier .BAK, set aside while this run's takes its place
-    char pendingSource[MAX_PATH];  // an earlier run's pending file this run overwrote; its copy: + ".BAK"
+    char earlierBackup[16];  // an earlier .BAK set aside while this run's takes its place: its
+                             // temporary name in the entry's directory
+    char* pendingSource;     // an earlier run's pending file this run overwrote (process heap);
+                             // its copy: + ".BAK"
     BYTE* scriptText;  // a registry script's bytes, held from extraction to parse
     DWORD scriptSize;
 };
@@ -176,6 +178,15 @@ BOOL MovesAtRestart(const ImageFile* entry);
 // are its own (not a pending replacement's), and backups are wanted.
 BOOL BacksUpTarget(const ImageFile* entry, const ImageState* state);
 
+// Whether a file is at path, answered from one listing of its folder per
+// run (folders.cpp). FALSE when the listing cannot tell: the caller then
+// looks for the file itself. ForgetFolderListings lets them all go.
+BOOL ListedFileExists(const char* path, BOOL* exists);
+// How many names (long and short) the listing of path's folder holds; 0
+// when it has none.
+DWORD ListedNamesBeside(const char* path);
+void ForgetFolderListings(void);
+
 // BuildInstallPath for the engine's passes: a path that would not fit is a
 // failure of the pass (status 2050), never a cut path naming another file.
 BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* extension);
@@ -222,6 +233,10 @@ int16_t ExtractCallback(EntryInfo* record, CxEvent code, int32_t value);
 // The first entry of the context being extracted whose archive name is the
 // record's name; *index (may be null) is its index, or -1.
 ImageFile* FindImageFile(const EntryInfo* record, LONG* index);
+// Sorts the context's archive names for FindImageFile, for the passes over
+// the archive; released by ReleaseImageNames.
+void IndexImageNames(const UpgradeContext* context);
+void ReleaseImageNames(void);
 
 // Upgrade decision: the facts of one file (FALSE only on a hard failure,
 // with a status set; a missing file is not one), and the short form of a

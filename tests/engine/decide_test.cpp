@@ -94,6 +94,12 @@ TEST_P(Decide, FactsOfBothFilesAreGathered)
 {
     TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, "unused");
     Place(context, 0, {"v1004.dll", 0, kOld}, {"v2000.dll", 0, kNew});
+    // Among many other names (the folder's listing outgrows its first
+    // block), under other letter cases than the table's.
+    for (int i = 0; i < 600; ++i)
+        world->Put(DIR_TARGET, "other file " + std::to_string(i) + ".txt", "");
+    DeleteFileA(world->Path(DIR_TARGET, "app.dll").c_str());
+    world->Put(DIR_TARGET, "App.DLL", Payload("v1004.dll"), kOld);
     ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
     const FileInfo& existing = context.state(0).existing;
     const FileInfo& image = context.state(0).image;
@@ -111,6 +117,15 @@ TEST_P(Decide, FactsOfBothFilesAreGathered)
     std::string log = TakeLog();
     EXPECT_TRUE(HasLineStarting(log, "c:\\engt\\target\\app.dll dated 03/01/2001 12:00:00, ")) << log;
     EXPECT_TRUE(HasLine(log, "c:\\engt\\target\\app.dll version 1.0.0.4")) << log;
+
+    // A name beyond ASCII, installed in other letters, is found as the
+    // system finds it (the listing cannot fold its case).
+    Restart();
+    TestContext accented({{"ete.dll", "\xE9t\xE9.dll", "ete", DIR_TARGET, kEverywhere, 2}}, "unused");
+    world->Put(DIR_TARGET, "\xC9T\xC9.DLL", Payload("v1004.dll"), kOld);
+    Place(accented, 0, kNone, {"v2000.dll", 0, kNew});
+    ASSERT_TRUE(DecideUpgrades(accented.get(), FALSE));
+    EXPECT_EQ(1u, accented.state(0).existing.exists) << TakeLog();
 }
 
 TEST_P(Decide, GroupRulesChooseWholeGroups)
@@ -118,18 +133,28 @@ TEST_P(Decide, GroupRulesChooseWholeGroups)
     // 0 and 1: a checked group whose installed files differ in version,
     // although neither image is newer. 2: an unchecked member of the same
     // group. 3 and 4: group 9 follows its chosen member 3, also the work
-    // file 4 and an entry for no platform at all (5).
+    // file 4 and an entry for no platform at all (5). 6, 8 and 9, between
+    // other groups' members: the first of checked group 10 differs from
+    // the two others, which agree. 7: a late member of group 7 with the
+    // version of its first member.
     TestContext context({{"a.dll", "a.dll", "a", DIR_TARGET, kEverywhere | IMG_GROUP_CHECK, 7},
                          {"b.dll", "b.dll", "b", DIR_TARGET, kEverywhere | IMG_GROUP_CHECK, 7},
                          {"c.dll", "c.dll", "c", DIR_TARGET, kEverywhere, 8},
                          {"d.dll", "d.dll", "d", DIR_TARGET, kEverywhere, 9},
                          {"w.tmp", "w.tmp", "w", DIR_TEMP, kEverywhere | IMG_WORK_FILE, 9},
-                         {"x.dll", "x.dll", "x", DIR_TARGET, 0, 9}},
+                         {"x.dll", "x.dll", "x", DIR_TARGET, 0, 9},
+                         {"f.dll", "f.dll", "f", DIR_TARGET, kEverywhere | IMG_GROUP_CHECK, 10},
+                         {"e.dll", "e.dll", "e", DIR_TARGET, kEverywhere | IMG_GROUP_CHECK, 7},
+                         {"g.dll", "g.dll", "g", DIR_TARGET, kEverywhere | IMG_GROUP_CHECK, 10},
+                         {"h.dll", "h.dll", "h", DIR_TARGET, kEverywhere | IMG_GROUP_CHECK, 10}},
                         "unused");
     Place(context, 0, {"v1004.dll", 0, kNew}, {"v1004.dll", 0, kNew});
     Place(context, 1, {"v1005.dll", 0, kNew}, {"v1005.dll", 0, kNew});
     Place(context, 2, {"v1005.dll", 0, kNew}, {"v1005.dll", 0, kNew});
     Place(context, 3, {"v1004.dll", 0, kNew}, {"v1005.dll", 0, kNew});
+    Place(context, 6, {"v1005.dll", 0, kNew}, {"v1005.dll", 0, kNew});
+    for (size_t i : {7, 8, 9})
+        Place(context, i, {"v1004.dll", 0, kNew}, {"v1004.dll", 0, kNew});
     ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
     std::string log = TakeLog();
     EXPECT_EQ(1, context.state(0).upgrade);
@@ -138,7 +163,12 @@ TEST_P(Decide, GroupRulesChooseWholeGroups)
     EXPECT_EQ(1, context.state(3).upgrade);
     EXPECT_EQ(1, context.state(4).upgrade);
     EXPECT_EQ(1, context.state(5).upgrade);
+    for (size_t i : {6, 7, 8, 9})
+        EXPECT_EQ(1, context.state(i).upgrade) << i;
     EXPECT_TRUE(HasLine(log, "Group 7 file versions differ (0/1), upgrade recommended")) << log;
+    EXPECT_TRUE(HasLine(log, "Group 10 file versions differ (6/8), upgrade recommended")) << log;
+    EXPECT_TRUE(HasLine(log, "Group 10 file versions differ (6/9), upgrade recommended")) << log;
+    EXPECT_EQ(3, CountLinesStarting(log, "Group ")) << log;
 }
 
 TEST_P(Decide, ComparesWithTheReplacementStillPending)

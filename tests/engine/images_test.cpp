@@ -100,7 +100,8 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
                          {"other.sys", "other.sys", "other", DIR_DRIVERS, otherFamily, 2},
                          {"french.txt", "french.txt", "french", DIR_TARGET, kEverywhere | 0x01000000, 3},
                          {"app.dll", "second.dll", "second", DIR_TARGET, kEverywhere, 4},
-                         {"absent.txt", "absent.txt", "absent", DIR_TARGET, kEverywhere, 5}},
+                         {"absent.txt", "absent.txt", "absent", DIR_TARGET, kEverywhere, 5},
+                         {"App.Dll", "third.dll", "third", DIR_TARGET, kEverywhere, 6}},
                         kTestArchive);
     context.get()->progress = RecordProgress;
     s_Progress.clear();
@@ -111,7 +112,7 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
     std::string image = std::string(context.image(0).imageName);
     EXPECT_EQ(0u, image.rfind("QNB", 0)) << image;
     EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_DRIVERS, image + ".TMP"));
-    for (size_t i = 1; i < 5; ++i) {
+    for (size_t i = 1; i < 6; ++i) {
         EXPECT_EQ(0u, context.state(i).extracted) << i;
         EXPECT_STREQ("", context.image(i).imageName) << i;
     }

@@ -55,6 +55,7 @@ TEST_P(Install, FreshInstallPutsEveryFileInPlace)
     EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
     EXPECT_EQ("read me\r\n", world->Get(DIR_SYSTEM32, "readme.txt"));
     EXPECT_FALSE(world->Has(DIR_TARGET, "app.BAK"));  // nothing to back up
+    EXPECT_TRUE(HasLine(log, "File " + std::string(g_Dirs.path[DIR_TARGET]) + "app.dll does not exist")) << log;
     EXPECT_TRUE(HasLine(log, "Starting image file cleanup pass - partial cleanup")) << log;
 }
 
@@ -166,29 +167,40 @@ TEST_P(Install, AFileInUseIsNotReplaced)
 }
 
 // Two chosen entries that would write one path, a target or a backup (its
-// name's extension is replaced), are refused before anything is touched.
-// A new file makes no backup, so it installs (the last row).
+// name's extension is replaced), are refused before anything is touched;
+// of several such pairs, the first in table order is named. A new file
+// makes no backup, so it installs (the last row).
 TEST_P(Install, EntriesThatShareAPathAreRefused)
 {
     ASSERT_TRUE(BuildArchive(kTestArchive, {{"A.DLL", Payload("v1005.dll")}, {"A.B.DLL", Payload("v1005.dll")},
-                                            {"A2.DLL", Payload("v2000.dll")}}));
+                                            {"A2.DLL", Payload("v2000.dll")}, {"P.DLL", "p"}, {"Q.DLL", "q"},
+                                            {"R.DLL", "r"}, {"S.DLL", "s"}}));
     world->Put(DIR_TARGET, "a.dll", Payload("v1004.dll"));
     world->Put(DIR_TARGET, "a.b.dll", Payload("v1004.dll"));
     struct Row {
         const char* what;
-        TestEntry second;
+        std::vector<TestEntry> others;
         const char* line;
     } rows[] = {
-        {"one backup", {"a.b.dll", "a.b.dll", "a.b", DIR_TARGET, kEverywhere, 2},
+        {"one backup", {{"a.b.dll", "a.b.dll", "a.b", DIR_TARGET, kEverywhere, 2}},
          "Entries a.dll and a.b.dll would both write c:\\engt\\target\\a.BAK"},
-        {"one target", {"a2.dll", "a.dll", "a2", DIR_TARGET, kEverywhere, 2},
+        {"one target", {{"a2.dll", "a.dll", "a2", DIR_TARGET, kEverywhere, 2}},
          "Entries a.dll and a2.dll would both write c:\\engt\\target\\a.dll"},
-        {"a new file", {"a.b.dll", "a.x.dll", "a.x", DIR_TARGET, kEverywhere, 2}, nullptr},
+        {"one target in other letters", {{"a2.dll", "A.DLL", "a2", DIR_TARGET, kEverywhere, 2}},
+         "Entries a.dll and a2.dll would both write c:\\engt\\target\\a.dll"},
+        {"two pairs", {{"p.dll", "z.dll", "p", DIR_TARGET, kEverywhere, 3},
+                       {"q.dll", "Z.DLL", "q", DIR_TARGET, kEverywhere, 4},
+                       {"r.dll", "0.dll", "r", DIR_TARGET, kEverywhere, 5},
+                       {"s.dll", "0.dll", "s", DIR_TARGET, kEverywhere, 6}},
+         "Entries p.dll and q.dll would both write c:\\engt\\target\\z.dll"},
+        {"a new file", {{"a.b.dll", "a.x.dll", "a.x", DIR_TARGET, kEverywhere, 2}}, nullptr},
     };
     Snapshot before = world->Take();
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
-        TestContext context({{"a.dll", "a.dll", "a", DIR_TARGET, kEverywhere, 1}, row.second}, kTestArchive);
+        std::vector<TestEntry> table = {{"a.dll", "a.dll", "a", DIR_TARGET, kEverywhere, 1}};
+        table.insert(table.end(), row.others.begin(), row.others.end());
+        TestContext context(table, kTestArchive);
         EXPECT_EQ(!row.line, !!RunInstallSequence(context.get()));
         std::string log = TakeLog();
         if (!row.line)
@@ -199,6 +211,68 @@ TEST_P(Install, EntriesThatShareAPathAreRefused)
         EXPECT_EQ("", CompareSnapshots(before, world->Take())) << log;
         Restart();
     }
+}
+
+// Many files in one folder, in groups spread over a table in the reverse
+// order of the archive and in other letters: a fresh
+// install puts every one in place; an upgrade over older copies backs every
+// one up (its old bytes and time) and replaces it, files small for the
+// folder and large ones alike (they go different ways); an upgrade that
+// fails once the files are in place puts the folder back as it was.
+TEST_P(Install, ManyFilesInOneFolder)
+{
+    const int kFiles = 120;
+    std::vector<std::string> names, lower, bases, bytes, older;
+    std::vector<std::pair<std::string, std::string>> packed;
+    for (int i = 0; i < kFiles; ++i) {
+        char name[16];
+        wsprintfA(name, "F%03d.DAT", i);
+        names.push_back(name);
+        bases.push_back(std::string(name, 4));
+        AsciiLowerCase(name);
+        lower.push_back(name);
+        bool large = i % 10 == 0;  // larger than its backup copy is worth here
+        bytes.push_back(large ? std::string(200000, (char)('A' + i % 26)) : "file " + std::to_string(i));
+        older.push_back(large ? std::string(150000, 'o') : "older " + std::to_string(i));
+        packed.push_back({names[i], bytes[i]});
+    }
+    std::vector<TestEntry> table;
+    for (int i = kFiles - 1; i >= 0; --i)
+        table.push_back({lower[i].c_str(), names[i].c_str(), bases[i].c_str(), DIR_TARGET,
+                         kEverywhere | IMG_NO_VERSION, (DWORD)(i % 7)});
+    ASSERT_TRUE(BuildArchive(kTestArchive, packed));
+    TestContext context(table, kTestArchive);
+    ASSERT_TRUE(RunInstallSequence(context.get())) << TakeLog();
+    for (int i = 0; i < kFiles; ++i)
+        ASSERT_TRUE(bytes[i] == world->Get(DIR_TARGET, names[i])) << names[i];
+    EXPECT_EQ(kFiles, (int)world->Take().files.size() - 6);  // beside the six directories
+
+    const ULONGLONG old = DayTime(2001, 3, 1);
+    for (int i = 0; i < kFiles; ++i)
+        world->Put(DIR_TARGET, names[i], older[i], old);
+    Snapshot installed = world->Take();
+    Restart();
+    context.Reset();
+    ASSERT_TRUE(RunInstallSequence(context.get()));
+    std::string log = TakeLog();
+    EXPECT_EQ(kFiles, CountLinesStarting(log, "Backup ")) << log;
+    Snapshot upgraded = world->Take();
+    for (int i = 0; i < kFiles; ++i) {
+        std::string target = "TARGET\\" + names[i], backup = "TARGET\\" + bases[i] + ".BAK";
+        EXPECT_TRUE(bytes[i] == upgraded.files[target]) << target;
+        EXPECT_TRUE(older[i] == upgraded.files[backup]) << backup;
+        EXPECT_EQ(old, upgraded.times[backup]) << backup;
+        EXPECT_EQ(0u, upgraded.attributes[backup]) << backup;
+    }
+    EXPECT_EQ(2 * kFiles, (int)upgraded.files.size() - 6);
+
+    world->Restore(installed);
+    Restart();
+    context.Reset();
+    g_Hooks.afterInstall = [] { STATUS(MSG_INTERNAL_ERROR, 0xB0B); };
+    EXPECT_FALSE(RunInstallSequence(context.get()));
+    log = TakeLog();
+    EXPECT_EQ("", CompareSnapshots(installed, world->Take())) << log;
 }
 
 // Calls on one path that the roll-back finds refused, as a file in use or a
