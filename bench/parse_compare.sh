@@ -11,17 +11,25 @@ set -eu
 rounds=3
 [ "${1:-}" = -r ] && { rounds=$2; shift 2; }
 [ $# -ge 1 ] || { echo "usage: $0 [-r ROUNDS] ARQ..." >&2; exit 2; }
+arqs=()
+for a in "$@"; do arqs+=("$(realpath "$a")"); done
 bin=/usr/lib/i386-linux-gnu/wine/i386-windows
 mapfile -t files < <(ls "$bin" | grep -iE '\.(dll|exe)$' | LC_ALL=C sort | awk 'NR % 8 == 1' | sed "s|^|$bin/|")
 for f in /usr/share/common-licenses/*; do [ -f "$f" ] && files+=("$f"); done
 work=$(mktemp -d /dev/shm/parse-compare-XXXXXX 2>/dev/null || mktemp -d)
 trap 'rm -rf "$work"' EXIT
 echo "corpus: ${#files[@]} files, $(cat "${files[@]}" | wc -c) bytes; best of $rounds rounds"
+# Copies named by their base names alone, so that every build stores the
+# same names whether or not it keeps paths.
+mkdir "$work/corpus"
+cp "${files[@]}" "$work/corpus/"
+files=("${files[@]##*/}")
+cd "$work/corpus"
 
 declare -A wall cpu size
 for round in $(seq "$rounds"); do
   for i in $(seq $#); do
-    arq=${!i}
+    arq=${arqs[i - 1]}
     for parse in default best; do
       option=; [ $parse = best ] && option=--best
       rm -f "$work/out.arq"
