@@ -8,8 +8,9 @@
 
 namespace {
 
+// A colon ends a drive only where there are drives.
 bool isSeparator(char c) {
-    return c == '\\' || c == '/' || c == ':';
+    return c == '\\' || c == '/' || (c == ':' && cxPlatSeparator() == '\\');
 }
 
 CxArchiveState emptyState(void) {

@@ -188,6 +188,7 @@ struct CxNameMap {
     Item* items;
     uint32_t capacity;  // a power of two
     uint32_t count;
+    bool exactCase;     // letter case tells names apart (set before the first put)
 };
 // Adds name (a copy) with value; an existing name keeps its value. False
 // when out of memory.

@@ -85,7 +85,7 @@ bool matches(const char* pattern, const char* name) {
 // leading separator, no component that names the directory itself or its
 // parent (Windows drops trailing dots and spaces, so ".. " counts too).
 bool staysInside(const char* name) {
-    if (!*name || isSeparator(*name) || strchr(name, ':')) return false;
+    if (!*name || isSeparator(*name) || (cxPlatSeparator() == '\\' && strchr(name, ':'))) return false;
     const char* component = name;
     for (;;) {
         const char* end = component;
@@ -274,14 +274,39 @@ int16_t openOutput(const Output* out, bool create, EntryInfo* record, CxPlace* p
     return opened;
 }
 
+bool isDirectoryEntry(const EntryInfo* record) {
+    size_t length = strlen(record->name);
+    return (record->mode & 0xF000) == 0x4000 && length > 0 && isSeparator(record->name[length - 1]);
+}
+
+// Makes the directory of a directory entry (its name ends with a separator)
+// and every level above it below the destination, none through a link.
+int16_t extractDirectory(const CxOperation* op, EntryInfo* record, Pass* pass) {
+    Output out;
+    strcpy(out.base, op->directoryRaw);
+    strcpy(out.below, record->name + strlen(op->directoryRaw));
+    out.file = "";
+    CxPlace place;
+    int16_t opened = openOutput(&out, true, record, &place, pass);
+    cxPlatClosePlace(&place);
+    if (opened == CX_OK) cxNotify(record, CXCB_EXTRACTED, 0);
+    return opened == CX_OK || opened == CX_ELINK ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
+}
+
 // Extracts the entry just read. CX_OK also when the entry was skipped;
 // CX_EFAIL when the extraction failed and processing must end.
 int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
+    bool directory = cxArchive.paths && isDirectoryEntry(record);
     const char* stored = cxArchive.paths ? record->name : cxFileName(record->name);
     char output[kOutputMax + 1];
     size_t directoryLength = strlen(op->directoryRaw);
     size_t storedLength = strlen(stored);
-    if (!staysInside(stored)) {
+    // A directory's name is checked without its closing separator, as a
+    // file's is.
+    char checked[CX_NAME_MAX];
+    memcpy(checked, stored, storedLength + 1);
+    if (directory) checked[storedLength - 1] = 0;
+    if (!staysInside(checked)) {
         cxNotifyFailure(record, CX_EUNSAFE, 0);
         return CX_OK;
     }
@@ -292,6 +317,7 @@ int16_t extractEntry(const CxOperation* op, EntryInfo* record, Pass* pass) {
     memcpy(output, op->directoryRaw, directoryLength);
     memcpy(output + directoryLength, stored, storedLength + 1);
     setName(record, output);
+    if (directory) return extractDirectory(op, record, pass);
     handOver.open = true;
     bool skip = cxNotify(record, CXCB_OUTPUT, 0) != 0;
     FILE* given = handOver.file;
@@ -472,6 +498,43 @@ AddOutcome addFile(Pass* pass, EntryInfo* record, const char* filePath, const ch
     return packOpenFile(pass, record, source, name, replacing) == CX_OK ? ADD_PACKED : ADD_FAILED;
 }
 
+// A directory named by an entry name that ends with a separator: an entry
+// of no data whose mode says directory, so that a directory with nothing in
+// it is kept. False when it was not written (reported).
+bool addDirectory(Pass* pass, EntryInfo* record, const char* path, const char* name) {
+    if (cxNameHas(&pass->added, name)) return false;
+    CxFileStat status;
+    setName(record, name);
+    if (!cxPlatStat(path, &status) || (status.mode & 0xF000) != 0x4000) {
+        cxNoteSystemError();
+        cxNotifyFailure(record, CX_EFAIL, 0);
+        return false;
+    }
+    record->versionMadeBy = CX_VERSION;
+    record->versionNeeded = CX_VERSION_PACKED;
+    record->originCode = (cxArchive.flags & CX_ARC_KEEPCASE) ? CX_ORIGIN_KEEPCASE : CX_ORIGIN_ENGINE;
+    record->method = CX_METHOD_STORED;
+    record->time = status.mtime;
+    record->mode = (uint16_t)(0x4000 | (status.mode & 0777));
+    record->ownerId = status.ownerId;
+    record->groupId = status.groupId;
+    bool replacing = archiveHasEntry(pass, name);
+    cxNotify(record, replacing ? CXCB_REPLACE : CXCB_PACK, 0);
+    int32_t entryStart = cxTell(record->destination);
+    if (cxWriteEntryHeader(record) != CX_OK || cxTell(record->destination) < 0) {
+        cxSeek(record->destination, entryStart, SEEK_SET);
+        cxNotifyFailure(record, CX_EWRITE, 0);
+        return false;
+    }
+    if (!cxNamePut(&pass->added, name, nullptr)) {
+        pass->outOfMemory = true;
+        cxNotifyFailure(record, CX_ENOMEM, 0);
+        return false;
+    }
+    cxNotify(record, CXCB_PACKED, 0);
+    return true;
+}
+
 // One file of cxAddFile, under the entry name its caller chose.
 void addExactFile(Pass* pass, const CxOperation* op, EntryInfo* record) {
     freshRecord(record);
@@ -483,7 +546,9 @@ void addExactFile(Pass* pass, const CxOperation* op, EntryInfo* record) {
         return;
     }
     for (size_t i = 0; i <= length; ++i) name[i] = op->entryName[i] == '/' ? '\\' : op->entryName[i];
-    if (addFile(pass, record, op->patternRaw, name) == ADD_PACKED) cxArchive.modified = true;
+    bool added = isSeparator(name[length - 1]) ? addDirectory(pass, record, op->patternRaw, name)
+                                               : addFile(pass, record, op->patternRaw, name) == ADD_PACKED;
+    if (added) cxArchive.modified = true;
 }
 
 void endOperation(AddContext* context) {
@@ -584,7 +649,7 @@ bool preparePass(Pass* pass) {
         if (op->type != CX_OP_EXTRACT && op->type != CX_OP_DELETE) continue;
         if (!op->exact) {
             pass->patternOps[pass->patternCount++] = op;
-        } else if (!cxNamePut(&pass->exactOps, op->pattern, (void*)op)) {
+        } else if (!cxNamePut(&pass->exactOps, op->patternRaw, (void*)op)) {
             return false;
         }
     }
@@ -689,6 +754,10 @@ int16_t cxProcess(void) {
     int16_t result = CX_OK;
     bool rewriting = false;
     Pass pass = Pass();
+    // An archive whose names keep their case holds names that differ in
+    // case alone as entries of their own.
+    bool exactCase = (cxArchive.flags & CX_ARC_KEEPCASE) != 0;
+    pass.added.exactCase = pass.inArchive.exactCase = pass.exactOps.exactCase = exactCase;
     if (!preparePass(&pass)) return abandonPass(&pass, record, CX_ENOMEM);
 
     if (!cxArchive.readOnly) addPass(&pass, record, &rewriting);

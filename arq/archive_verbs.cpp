@@ -3,6 +3,10 @@
 // in one cxProcess pass.
 #include <string.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#endif
+
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -124,10 +128,11 @@ bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& e
     return true;
 }
 
-// The entries that can be files on Windows: none named as a device, and of
-// entries that would be one file there, only the first. The others are
-// said and left out.
-std::vector<Selected> extractable(const std::vector<Selected>& entries) {
+// With the Windows rules, the entries that can be files on Windows: none
+// named as a device, and of entries that would be one file there, only the
+// first. The others are said and left out. Without them, every entry.
+std::vector<Selected> extractable(const std::vector<Selected>& entries, bool strictWindows) {
+    if (!strictWindows) return entries;
     std::unordered_map<std::string, std::string> seen;
     std::vector<Selected> kept;
     for (const Selected& entry : entries) {
@@ -149,56 +154,138 @@ std::vector<Selected> extractable(const std::vector<Selected>& entries) {
     return kept;
 }
 
+// The engine's file names take "\\" for a separator, as Windows does. A
+// Linux file whose name holds one is opened here and given to the engine
+// as its open descriptor's name, which holds none.
+std::string reachable(const std::string& path) {
+#ifndef _WIN32
+    if (path.find('\\') != std::string::npos) {
+        int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd >= 0) return "/dev/fd/" + std::to_string(fd);  // open until arq ends
+    }
+#endif
+    return path;
+}
+
+// With -u: the inputs whose entry is missing or older than the file.
+std::vector<ArqInput> newerOnly(const std::vector<ArqInput>& inputs,
+                                const std::unordered_map<std::string, uint32_t>& stored) {
+    std::vector<ArqInput> newer;
+    for (const ArqInput& input : inputs) {
+        auto entry = stored.find(input.entry);
+        int64_t time = input.mtime < 0 ? 0 : input.mtime;
+        if (entry == stored.end() || time > (int64_t)entry->second) newer.push_back(input);
+    }
+    return newer;
+}
+
 }  // namespace
 
 int arqAdd(const ArqCommand& command) {
-    std::string archive;
-    if (!arqArchivePath(command.operands[0], true, &archive)) return 1;
+    ArqArchive archive;
+    if (!arqArchiveFor(command.operands[0], true, true, &archive)) return 1;
     // What is there already must be an archive: adding must not rewrite a
     // file that is something else, or an archive that is damaged.
-    ArqFileInfo existing = arqStat(archive);
-    if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive, [](EntryInfo*) { return true; }) != 0) {
+    ArqFileInfo existing = arqStat(archive.path);
+    std::unordered_map<std::string, uint32_t> stored;  // entry name: time
+    std::unordered_map<std::string, std::string> upperCase;  // names read back upper-case
+    if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive.path, [&](EntryInfo* record) {
+            std::string name = record->name;  // "\\" between levels, as the engine reads names
+            for (char& c : name) c = c == '\\' ? '/' : c;
+            stored[name] = record->time;
+            if (record->originCode != CX_ORIGIN_KEEPCASE) upperCase[name] = name;
+            return true;
+        }) != 0) {
         return 1;
     }
     std::vector<const char*> arguments(command.operands.begin() + 1, command.operands.end());
     std::vector<ArqInput> inputs;
-    if (!arqCollect(arguments, command.keepPaths ? ARQ_KEEP_PATHS : ARQ_BASE_NAMES, &inputs)) return 1;
+    ArqCollectOptions options = {command.namesOnly, false, command.strictWindows};
+    if (!arqCollect(arguments, options, &inputs)) return 1;
     if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
-    if (!openArchive(archive, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
+    // An entry whose name is read back upper-case (written on Windows, or by
+    // sfx) is replaced by a file of that name in any case, not doubled.
+    for (ArqInput& input : inputs) {
+        std::string upper = input.entry;
+        for (char& c : upper) c = c >= 'a' && c <= 'z' ? (char)(c - 'a' + 'A') : c;
+        auto entry = upperCase.find(upper);
+        if (entry != upperCase.end()) input.entry = entry->second;
+    }
+    if (command.update) {
+        inputs = newerOnly(inputs, stored);
+        if (inputs.empty()) return arqArchiveDone(&archive, arqTally.failures ? 1 : 0);
+    }
+    if (!openArchive(archive.path, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
     for (const ArqInput& input : inputs) {
-        if (cxAddFile(input.path.c_str(), input.entry.c_str()) < 0) {
+        if (cxAddFile(reachable(input.path).c_str(), input.entry.c_str()) < 0) {
             arqError("out of memory");
             cxCloseArchive();
             return 1;
         }
     }
-    return finish(archive, cxProcess());
+    int result = finish(archive.path, cxProcess());
+    if (result == 0 && arqReportTimesLost(inputs)) result = 1;
+    return arqArchiveDone(&archive, result);
 }
 
 int arqDelete(const ArqCommand& command) {
-    std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    ArqArchive archive;
+    if (!arqArchiveFor(command.operands[0], false, true, &archive)) return 1;
     int walk = 0;
-    std::vector<Selected> entries = selectedEntries(archive, command, &walk);
-    if (walk != 0 || entries.empty() || arqInterrupted) return 1;  // a damaged archive is not rewritten
-    if (!openArchive(archive, 0)) return 1;
+    std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
+    // A damaged archive is not rewritten.
+    if (walk != 0 || entries.empty() || arqInterrupted) return arqArchiveDone(&archive, 1);
+    if (!openArchive(archive.path, kCaseFlag)) return arqArchiveDone(&archive, 1);
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
-    return finish(archive, cxProcess());
+    return arqArchiveDone(&archive, finish(archive.path, cxProcess()));
 }
 
+namespace {
+
+// x -O and p: each selected entry's data, expanded with every check, to
+// standard output. Directory entries have none.
+int extractToOutput(const std::string& archive, const ArqCommand& command) {
+    std::vector<const char*> patterns(command.operands.begin() + 1, command.operands.end());
+    ArqSelector selector(patterns);
+    int output = arqOpenStandardOutput();
+    if (output < 0) return 1;
+    int walk = arqWalk(archive, [&](EntryInfo* record) {
+        if (!selector.selects(record->name) || (record->mode & 0xF000) == 0x4000) return true;
+        if (record->flags & CX_FLAG_PROTECTED) {
+            arqError("%s is a protected entry; left untouched", arqShown(record->name).c_str());
+            return true;
+        }
+        record->destination = output;
+        int before = arqTally.failures;
+        int16_t result = cxExpandEntry(record);
+        if (result < 0 && arqTally.failures == before) {
+            arqError("%s: %s", arqShown(record->name).c_str(), arqCodeText(result));
+        }
+        return !arqInterrupted && !arqTally.diskFull;
+    });
+    if (cxCloseFile(output) < 0 || ferror(stdout)) arqError("standard output: write error%s", arqReason().c_str());
+    if (walk == 0) selector.reportUnused();
+    return walk || arqTally.failures || arqInterrupted ? 1 : 0;
+}
+
+}  // namespace
+
 int arqExtract(const ArqCommand& command) {
-    std::string archive;
-    if (!arqArchivePath(command.operands[0], false, &archive)) return 1;
+    ArqArchive archive;
+    if (!arqArchiveFor(command.operands[0], false, false, &archive)) return 1;
+    if (command.toOutput) return arqArchiveDone(&archive, extractToOutput(archive.path, command));
     int walk = 0;
     // The entries before damage in the archive are still extracted.
-    std::vector<Selected> entries = selectedEntries(archive, command, &walk);
-    if (entries.empty() || arqInterrupted) return 1;
-    entries = extractable(entries);
-    if (entries.empty() || !fitsAndLooksReal(archive, entries, command)) return 1;
-    if (!openArchive(archive, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON)) return 1;
-    arqKeepExisting(command.keepExisting);
+    std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
+    if (entries.empty() || arqInterrupted) return arqArchiveDone(&archive, 1);
+    entries = extractable(entries, command.strictWindows);
+    if (entries.empty() || !fitsAndLooksReal(archive.path, entries, command)) return arqArchiveDone(&archive, 1);
+    if (!openArchive(archive.path, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON | kCaseFlag))
+        return arqArchiveDone(&archive, 1);
+    arqKeepExisting(command.keepExisting ? ARQ_KEEP : command.update ? ARQ_KEEP_NEWER : ARQ_OVERWRITE);
+    arqVerbose = command.verbose;
     const char* directory = command.directory ? command.directory : "";
     for (const Selected& entry : entries) cxExtractName(entry.name.c_str(), directory);
-    int result = finish(archive, cxProcess());
-    return walk != 0 ? 1 : result;
+    int result = finish(archive.path, cxProcess());
+    return arqArchiveDone(&archive, walk != 0 ? 1 : result);
 }

@@ -13,10 +13,13 @@ namespace {
 
 // The latest time the format's 32-bit field holds: 2106-02-07 06:28:15 UTC.
 const int64_t kLatestTime = 0xFFFFFFFFLL;
-const uint64_t kLargestFile = 0xFFFFFFFFull;
+// Archive offsets are 32-bit signed: an archive stays below 2 GiB, and a
+// file must fit in it with its entry header, even when it does not shrink.
+const uint64_t kArchiveLimit = 0x80000000ull;
+const uint64_t kHeaderFixed = 8 + 33;
 
 struct Collector {
-    ArqCollectMode mode;
+    ArqCollectOptions options;
     std::vector<ArqInput>* inputs;
     std::string current;  // the current directory, with its separator
     std::string strip;    // with paths: what is cut off the front of a full path
@@ -29,33 +32,47 @@ std::string joined(const std::string& directory, const std::string& name) {
     return arqIsSeparator(directory.back()) ? directory + name : directory + "/" + name;
 }
 
+// Archives take "\\" for a separator, as Windows does, so a Linux name that
+// holds one is stored with a level there; said so.
 std::string entryName(const Collector& c, const std::string& path) {
-    if (c.mode != ARQ_KEEP_PATHS) return arqBaseName(path);
-    std::string full = arqFullPath(path);
-    std::string name = full.substr(c.strip.size());
+    std::string name = c.options.namesOnly ? arqBaseName(path) : arqFullPath(path).substr(c.strip.size());
+    bool backslash = false;
     for (char& ch : name) {
-        if (ch == '\\') ch = '/';
+        if (ch == '\\') {
+            backslash = backslash || !arqIsSeparator('\\');
+            ch = '/';
+        }
+    }
+    if (backslash) {
+        arqNote("%s: stored as %s (a backslash separates levels in archives)", arqShown(path.c_str()).c_str(),
+                name.c_str());
     }
     return name;
 }
 
 void addFile(Collector* c, const std::string& path, const ArqFileInfo& info) {
-    if (info.size > kLargestFile) {
-        arqError("%s: %s bytes; files of 4 GiB or more cannot be stored (the size fields are 32 bits)",
+    std::string entry = entryName(*c, path);
+    if (info.size + kHeaderFixed + entry.size() >= kArchiveLimit) {
+        arqError("%s: %s bytes; an archive stays below 2 GiB (2,147,483,648 bytes), so a file must be smaller "
+                 "than that less its entry header",
                  arqShown(path.c_str()).c_str(), std::to_string(info.size).c_str());
         c->refused = true;
         return;
     }
-    if (info.mtime < 0 || info.mtime > kLatestTime) {
+    bool timeLost = info.mtime < 0 || info.mtime > kLatestTime;
+    if (timeLost) {
         arqNote("%s: modification time outside 1970 to 2106; stored as %s", arqShown(path.c_str()).c_str(),
                 info.mtime < 0 ? "1970-01-01 00:00:00 UTC" : "2106-02-07 06:28:15 UTC");
     }
-    std::string entry = entryName(*c, path);
     std::string device = arqDeviceName(entry);
-    if (!device.empty()) {
+    if (!device.empty() && c->options.strictWindows) {
         arqError("%s: refused, %s is a device name on Windows; not added", arqShown(path.c_str()).c_str(),
                  device.c_str());
         return;
+    }
+    if (!device.empty()) {
+        arqNote("%s: %s is a device name on Windows, where this entry cannot be extracted",
+                arqShown(path.c_str()).c_str(), device.c_str());
     }
     if (entry.empty() || entry.size() > CX_ENTRY_NAME_MAX) {
         arqError("%s: the entry name would be %u bytes; at most %d fit", arqShown(path.c_str()).c_str(),
@@ -63,7 +80,7 @@ void addFile(Collector* c, const std::string& path, const ArqFileInfo& info) {
         c->refused = true;
         return;
     }
-    c->inputs->push_back(ArqInput{path, entry});
+    c->inputs->push_back(ArqInput{path, entry, info.mtime, timeLost});
 }
 
 void addPath(Collector* c, const std::string& path, bool named);
@@ -82,6 +99,18 @@ void addDirectory(Collector* c, const std::string& path, const ArqFileInfo& info
         arqError("%s: cannot read the directory%s", arqShown(path.c_str()).c_str(), arqReason(error).c_str());
         return;
     }
+    // A directory with nothing in it is kept as an entry of its own; with
+    // base names alone it would have no place.
+    if (names.empty() && !c->options.namesOnly) {
+        std::string entry = entryName(*c, path);
+        if (!entry.empty() && entry.size() < CX_ENTRY_NAME_MAX) {
+            c->inputs->push_back(ArqInput{path, entry + "/", info.mtime, false});
+        } else if (!entry.empty()) {
+            arqError("%s: the entry name would be %u bytes; at most %d fit", arqShown(path.c_str()).c_str(),
+                     (unsigned)entry.size() + 1, CX_ENTRY_NAME_MAX);
+            c->refused = true;
+        }
+    }
     c->openDirectories.push_back(id);
     for (const std::string& name : names) addPath(c, joined(path, name), false);
     c->openDirectories.pop_back();
@@ -96,7 +125,7 @@ void addPath(Collector* c, const std::string& path, bool named) {
         addFile(c, path, info);
         break;
     case ARQ_DIRECTORY:
-        if (c->mode == ARQ_FILES_ONLY) {
+        if (c->options.filesOnly) {
             arqError("%s: is a directory; give the files", arqShown(shown).c_str());
             c->refused = true;
         } else {
@@ -151,29 +180,48 @@ void chooseStrip(Collector* c, const std::string& argument) {
     }
 }
 
-// Two inputs under one entry name as Windows sees names (without regard to
-// case, trailing dots and blanks) are one file named twice, which is taken
-// once, or a collision, which is refused. False after reporting every
-// collision.
-bool noCollisions(std::vector<ArqInput>* inputs) {
-    std::unordered_map<std::string, size_t> seen;
+// Two inputs under one entry name are one file named twice, which is taken
+// once, or a collision, which is refused. Two names that Windows takes for
+// one file (they differ in letter case, or in trailing dots and blanks) are
+// refused with strictWindows, else warned of. False after reporting every
+// refusal.
+bool noCollisions(std::vector<ArqInput>* inputs, bool strictWindows) {
+#ifdef _WIN32
+    auto sameKey = [](const std::string& entry) { return arqWindowsKey(entry); };
+#else
+    auto sameKey = [](const std::string& entry) { return entry; };
+#endif
+    std::unordered_map<std::string, size_t> seen, windowsSeen;
     std::vector<ArqInput> unique;
     bool ok = true;
     for (const ArqInput& input : *inputs) {
-        auto placed = seen.emplace(arqWindowsKey(input.entry), unique.size());
-        if (placed.second) {
-            unique.push_back(input);
+        auto placed = seen.emplace(sameKey(input.entry), unique.size());
+        if (!placed.second) {
+            const ArqInput& first = unique[placed.first->second];
+            if (arqSameFile(first.path, input.path)) continue;
+            bool sameDirectory = arqSamePath(arqDirectoryPart(arqFullPath(first.path)),
+                                             arqDirectoryPart(arqFullPath(input.path)));
+            arqError("%s and %s would both be stored as %s%s", arqShown(first.path.c_str()).c_str(),
+                     arqShown(input.path.c_str()).c_str(), arqShown(input.entry.c_str()).c_str(),
+                     sameDirectory ? " (Windows takes names without regard to case, trailing dots and blanks)"
+                                   : "; without -j their paths are kept");
+            ok = false;
             continue;
         }
-        const ArqInput& first = unique[placed.first->second];
-        if (arqSameFile(first.path, input.path)) continue;
-        bool sameDirectory = arqSamePath(arqDirectoryPart(arqFullPath(first.path)),
-                                         arqDirectoryPart(arqFullPath(input.path)));
-        arqError("%s and %s would both be stored as %s (Windows takes names without regard to case, trailing "
-                 "dots and blanks%s)",
-                 arqShown(first.path.c_str()).c_str(), arqShown(input.path.c_str()).c_str(),
-                 arqWindowsKey(input.entry).c_str(), sameDirectory ? "" : "; -p keeps their paths");
-        ok = false;
+        auto windows = windowsSeen.emplace(arqWindowsKey(input.entry), unique.size());
+        unique.push_back(input);
+        if (windows.second) continue;
+        const ArqInput& first = unique[windows.first->second];
+        if (strictWindows) {
+            arqError("%s and %s would both be stored as %s on Windows (names without regard to case, trailing "
+                     "dots and blanks)",
+                     arqShown(first.path.c_str()).c_str(), arqShown(input.path.c_str()).c_str(),
+                     arqWindowsKey(input.entry).c_str());
+            ok = false;
+        } else {
+            arqNote("%s and %s are one file on Windows, where only the first is extracted",
+                    arqShown(first.entry.c_str()).c_str(), arqShown(input.entry.c_str()).c_str());
+        }
     }
     inputs->swap(unique);
     return ok;
@@ -181,9 +229,10 @@ bool noCollisions(std::vector<ArqInput>* inputs) {
 
 }  // namespace
 
-bool arqCollect(const std::vector<const char*>& arguments, ArqCollectMode mode, std::vector<ArqInput>* inputs) {
+bool arqCollect(const std::vector<const char*>& arguments, const ArqCollectOptions& options,
+                std::vector<ArqInput>* inputs) {
     Collector c;
-    c.mode = mode;
+    c.options = options;
     c.inputs = inputs;
     c.current = arqCurrentDir();
     c.refused = false;
@@ -198,5 +247,20 @@ bool arqCollect(const std::vector<const char*>& arguments, ArqCollectMode mode, 
             addPath(&c, path, true);
         }
     }
-    return noCollisions(inputs) && !c.refused;
+    return noCollisions(inputs, options.strictWindows) && !c.refused;
+}
+
+int arqReportTimesLost(const std::vector<ArqInput>& inputs) {
+    std::string names;
+    int count = 0;
+    for (const ArqInput& input : inputs) {
+        if (!input.timeLost) continue;
+        names += (count ? ", " : "") + arqShown(input.entry.c_str());
+        ++count;
+    }
+    if (count) {
+        arqError("%d %s stored without %s modification time (outside 1970 to 2106): %s", count,
+                 count == 1 ? "entry" : "entries", count == 1 ? "its" : "their", names.c_str());
+    }
+    return count;
 }

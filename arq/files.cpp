@@ -34,7 +34,7 @@ size_t arqCharSize(const char* text) {
 std::string arqBaseName(const std::string& path) {
     size_t at = 0;
     for (size_t i = 0; i < path.size(); i += arqCharSize(path.c_str() + i)) {
-        if (arqIsSeparator(path[i]) || path[i] == ':') at = i + 1;
+        if (arqIsSeparator(path[i]) || (path[i] == ':' && arqIsSeparator('\\'))) at = i + 1;
     }
     return path.substr(at);
 }

@@ -42,7 +42,7 @@ bool arqIsSeparator(char c);
 // Bytes of the character at text: 2 on Windows for a double-byte character
 // of the ANSI code page (its second byte may be a letter or "\\"), else 1.
 size_t arqCharSize(const char* text);
-// Part after the last separator (or drive colon).
+// Part after the last separator (or, on Windows, drive colon).
 std::string arqBaseName(const std::string& path);
 // Part up to and including the last separator ("" when there is none).
 std::string arqDirectoryPart(const std::string& path);

@@ -1,18 +1,23 @@
 #include "report.h"
 
+#include <errno.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <time.h>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <locale.h>
 #include <unistd.h>
+#include <wchar.h>
 #endif
 
 ArqTally arqTally;
 volatile int arqInterrupted;
+bool arqVerbose;
 
 namespace {
 
@@ -20,7 +25,7 @@ int console = -1;  // unknown until first asked
 bool progressShown;
 uint32_t lastPercent = 101;
 uint64_t lastDrawn;  // milliseconds
-bool keepExisting;
+ArqOverwrite overwriteMode;
 
 // Progress is drawn on a console only. On Windows a character device such
 // as NUL is not one, although the C runtime calls it a terminal.
@@ -55,7 +60,17 @@ void say(bool failure, const char* format, va_list args) {
 }
 
 int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
-    if (!keepExisting) return 1;
+    if (overwriteMode == ARQ_OVERWRITE) return 1;
+    if (overwriteMode == ARQ_KEEP_NEWER) {
+        std::string path = record->name;  // levels apart by "\\", as the engine keeps names
+#ifndef _WIN32
+        for (char& c : path) c = c == '\\' ? '/' : c;
+#endif
+        struct stat existing;
+        if (stat(path.c_str(), &existing) != 0 || (int64_t)existing.st_mtime < (int64_t)record->time) return 1;
+        ++arqTally.kept;
+        return 0;
+    }
     ++arqTally.kept;
     arqNote("%s exists; kept (-k)", arqShown(record->name).c_str());
     return 0;
@@ -63,8 +78,8 @@ int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
 
 }  // namespace
 
-void arqKeepExisting(bool keep) {
-    keepExisting = keep;
+void arqKeepExisting(ArqOverwrite mode) {
+    overwriteMode = mode;
     cxSetCallback(CX_CALLBACK_OVERWRITE, overwrite);
 }
 
@@ -160,13 +175,28 @@ const char* arqCodeText(int code) {
     case CX_ESHORT: return "packed output incomplete (write error)";
     case CX_ENOTSUP: return "not supported";
     case CX_EDISK: return "not enough free disk space";
-    case CX_ETOOLARGE: return "too large for the archive format (4 GiB a file, 2 GB an archive)";
+    case CX_ETOOLARGE: return "too large: an archive stays below 2 GiB (2,147,483,648 bytes)";
     default: return "failed";
     }
 }
 
+// A disk that filled: said once, and the engine asked to stop, since every
+// further file would fail alike.
+bool diskFilled(EntryInfo* record, CxEvent event) {
+    bool full = event == CXCB_EDISK || ((event == CXCB_EFAIL || event == CXCB_EWRITE || event == CXCB_ESHORT) &&
+                                        cxSystemError() == ENOSPC);
+    if (!full) return false;
+    if (!arqTally.diskFull) {
+        arqTally.diskFull = true;
+        arqError("%s: the disk is full; stopped", arqShown(record->name).c_str());
+    }
+    record->stopCode = CX_STOP;
+    return true;
+}
+
 int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
     if (arqInterrupted) record->stopCode = CX_STOP;
+    if (diskFilled(record, event)) return 0;
     std::string shown = arqShown(record->name);
     const char* name = shown.c_str();
     switch (event) {
@@ -185,6 +215,7 @@ int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
     case CXCB_EXTRACTED:
         arqProgressEnd();
         ++arqTally.extracted;
+        if (arqVerbose) printf("%s\n", name);
         break;
     case CXCB_DELETED:
         ++arqTally.deleted;
@@ -246,4 +277,44 @@ int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
         break;
     }
     return 0;
+}
+
+// On Windows a name's bytes are its columns: a double-byte character of the
+// ANSI code page is two of each. Elsewhere names are UTF-8: each character
+// counts as wcwidth says (two for a wide one), or one when the locale
+// cannot tell.
+size_t arqDisplayWidth(const std::string& text) {
+#ifdef _WIN32
+    return text.size();
+#else
+    static bool ready = false;
+    if (!ready) {
+        ready = true;
+        setlocale(LC_CTYPE, "");
+        if (wcwidth(0x4E00) != 2) setlocale(LC_CTYPE, "C.UTF-8");
+    }
+    size_t width = 0;
+    mbstate_t state = mbstate_t();
+    const char* at = text.c_str();
+    const char* end = at + text.size();
+    while (at < end) {
+        wchar_t c;
+        size_t used = mbrtowc(&c, at, (size_t)(end - at), &state);
+        if (used == (size_t)-1 || used == (size_t)-2 || used == 0) {
+            state = mbstate_t();
+            used = 1;  // a byte that is no character: one column, as shown
+            ++width;
+        } else {
+            int columns = wcwidth(c);
+            width += columns < 0 ? 1 : (size_t)columns;
+        }
+        at += used;
+    }
+    return width;
+#endif
+}
+
+std::string arqPadded(const std::string& text, size_t width) {
+    size_t shown = arqDisplayWidth(text);
+    return shown >= width ? text : text + std::string(width - shown, ' ');
 }

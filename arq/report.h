@@ -16,11 +16,14 @@ struct ArqTally {
     int extracted;
     int deleted;
     int kept;       // existing files left alone (-k)
+    bool diskFull;  // the disk filled: said once, and the work stopped
 };
 extern ArqTally arqTally;
 
 // Set by the signal handler; the callback then asks the engine to stop.
 extern volatile int arqInterrupted;
+// x -v: each file is named on standard output as it is extracted.
+extern bool arqVerbose;
 
 // "arq: " + message on standard error; counts a failure.
 void arqError(const char* format, ...);
@@ -33,6 +36,10 @@ void arqProgressEnd(void);
 // A name as the user sees it: "/" between levels on POSIX, control
 // characters and backslashes written as escapes (\n, \t, \x1B, \\).
 std::string arqShown(const char* name);
+// Columns a shown name takes on a terminal (UTF-8 characters, wide ones
+// two), and the name padded with blanks to at least width columns.
+size_t arqDisplayWidth(const std::string& text);
+std::string arqPadded(const std::string& text, size_t width);
 // The system's reason for the last failed file operation, as ": reason",
 // or "" when there is none.
 std::string arqReason(void);
@@ -42,7 +49,8 @@ std::string arqReason(int error);
 const char* arqCodeText(int code);
 
 int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value);
-// Overwrite callback: with -k existing files are kept, else overwritten.
-void arqKeepExisting(bool keep);
+// Overwrite callback: what happens to an existing file (-k, -u).
+enum ArqOverwrite { ARQ_OVERWRITE, ARQ_KEEP, ARQ_KEEP_NEWER };
+void arqKeepExisting(ArqOverwrite mode);
 
 #endif

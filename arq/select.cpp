@@ -93,6 +93,28 @@ bool truncatedAt(int slot, int32_t offset) {
     return (uint64_t)header + extra + packed > available;
 }
 
+// Whether the bytes before the first entry, at first, belong there: none;
+// an archive header right before it; or a program (a self-extracting file)
+// with no archive header. Anything else is the damaged start of an
+// archive, whose first entry is lost: said here.
+bool startIsSound(int slot, int32_t first, const char* shown) {
+    if (first == 0) return true;
+    int32_t header = cxFindArchiveHeader(nullptr, slot);  // just after the signature
+    int32_t from = 0;
+    if (header >= 0 && header + 8 <= first) {
+        if (header + 8 == first) return true;
+        from = header + 8;
+    } else {
+        uint8_t lead[2] = {0, 0};
+        if (cxSeek(slot, 0, SEEK_SET) == 0 && cxRead(slot, lead, 2) == 2 && lead[0] == 'M' && lead[1] == 'Z')
+            return true;
+    }
+    arqError("%s: %ld bytes at offset %ld to %ld are no entry: the archive's start is damaged, and what "
+             "stood there is lost",
+             arqShown(shown).c_str(), (long)(first - from), (long)from, (long)first - 1);
+    return false;
+}
+
 }  // namespace
 
 void arqSignature(uint8_t* out, uint8_t kind) {
@@ -240,6 +262,7 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
         arqError("%s: not an archive", arqShown(shown).c_str());
         return 1;
     }
+    bool damagedStart = !startIsSound(slot, first, shown);
     cxSeek(slot, first, SEEK_SET);
     int entries = 0;
     for (;;) {
@@ -272,5 +295,5 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
         }
     }
     cxCloseFile(slot);
-    return 0;
+    return damagedStart ? 1 : 0;
 }

@@ -46,6 +46,22 @@ struct ArqSelector {
 // added when it has no extension). False after reporting a problem.
 bool arqArchivePath(const char* given, bool forAdding, std::string* path);
 
+// The archive a verb works on: a file, or with "-" a copy of standard
+// input, whose result a and d write to standard output (toOutput).
+struct ArqArchive {
+    std::string path;
+    bool toOutput;
+};
+// arqArchivePath, and "-" for standard input (and, when the verb writes
+// the archive, standard output). False after
+// reporting a problem.
+bool arqArchiveFor(const char* given, bool forAdding, bool writes, ArqArchive* archive);
+// Ends a verb's work on the archive: a result for standard output is
+// written there when status is 0. The exit status.
+int arqArchiveDone(ArqArchive* archive, int status);
+// A slot that writes to standard output (binary), or -1 after saying why.
+int arqOpenStandardOutput(void);
+
 // Calls visit for each entry in archive order, the slot positioned at the
 // entry's first data byte; a false return ends the walk. 0 at the end
 // record, else 1 after saying what is wrong (no archive, truncated, damaged).

@@ -163,7 +163,8 @@ int arqSfx(const ArqCommand& command) {
     std::vector<const char*> files(command.operands.begin() + 2, command.operands.end());
     std::vector<ArqInput> inputs;
     if (!usableStub(stub)) return 1;
-    if (!arqCollect(files, ARQ_FILES_ONLY, &inputs) || arqTally.failures) return 1;
+    ArqCollectOptions options = {command.namesOnly, true, true};  // an installer's names are Windows names
+    if (!arqCollect(files, options, &inputs) || arqTally.failures) return 1;
     if (!distinctOutput(output, stub, inputs)) return 1;
     // The output is built beside its place and put there only when whole:
     // an interrupted or failed run leaves none, and a link planted at its
@@ -184,5 +185,5 @@ int arqSfx(const ArqCommand& command) {
         arqError("%s: cannot write (%s)%s", shown(output).c_str(), arqCodeText(placed), arqReason().c_str());
         return 1;
     }
-    return 0;
+    return arqReportTimesLost(inputs) ? 1 : 0;
 }

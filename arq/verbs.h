@@ -6,9 +6,13 @@
 
 // A command line taken apart: the verb's options and its operands in order.
 struct ArqCommand {
-    bool keepPaths;         // a -p
+    bool namesOnly;         // a and sfx -j: entries under base names
+    bool update;            // a -u: only newer files; x -u: replace only older files
+    bool verbose;           // x -v: each file named
+    bool strictWindows;     // -W: names Windows cannot hold apart are refused
     bool keepExisting;      // x -k
     bool force;             // x -f: an archive that looks like a bomb all the same
+    bool toOutput;          // x -O and p: entries' data to standard output
     const char* directory;  // x -C
     bool best;              // a and sfx --best
     std::vector<const char*> operands;

@@ -48,13 +48,13 @@ while read -r f; do
 done <"$work/files"
 count=$(wc -l <"$work/files")
 bytes() { du -cb "$1"/*.dll | tail -1 | cut -f1; }
-"$arq" sfx "$stub" "$work/large.exe" "$work"/large/*.dll
-"$arq" sfx "$stub" "$work/small.exe" "$work"/small/*.dll
-"$arq" sfx --best "$stub" "$work/best.exe" "$work"/large/*.dll
+"$arq" sfx -j "$stub" "$work/large.exe" "$work"/large/*.dll
+"$arq" sfx -j "$stub" "$work/small.exe" "$work"/small/*.dll
+"$arq" sfx -j --best "$stub" "$work/best.exe" "$work"/large/*.dll
 if [ -n "$before" ]; then
   cp "$(realpath "$3")/win32/arq/arq.exe" "$work/before-arq.exe"
-  "$arq" sfx "$before" "$work/before-large.exe" "$work"/large/*.dll
-  "$arq" sfx "$before" "$work/before-small.exe" "$work"/small/*.dll
+  "$arq" sfx -j "$before" "$work/before-large.exe" "$work"/large/*.dll
+  "$arq" sfx -j "$before" "$work/before-small.exe" "$work"/small/*.dll
 fi
 cp "$arqexe" "$work/arq.exe"
 nsis_installer "$work/nsis-large.exe" "$work"/large/*.dll

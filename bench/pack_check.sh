@@ -12,7 +12,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mapfile -t files < <(bench/corpus.sh)
 start=$(date +%s.%N)
-"$arq" a "$@" "$work/corpus.arq" "${files[@]}" >/dev/null
+"$arq" a -j "$@" "$work/corpus.arq" "${files[@]}" >/dev/null
 end=$(date +%s.%N)
 crc32() { gzip -c "$1" | tail -c8 | od -An -tx4 -N4 | tr -d ' '; }
 echo "corpus: ${#files[@]} files, $(cat "${files[@]}" | wc -c) bytes;" \

@@ -26,8 +26,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 first=() again=() list=() extract=()
 for r in $(seq 1 "$runs"); do
     rm -rf big.arq out
-    first+=("$(seconds "$arq" a big.arq 'files/*')")
-    again+=("$(seconds "$arq" a big.arq 'files/*')")
+    first+=("$(seconds "$arq" a -j big.arq 'files/*')")
+    again+=("$(seconds "$arq" a -j big.arq 'files/*')")
     list+=("$(seconds "$arq" l big.arq)")
     extract+=("$(seconds "$arq" x big.arq -C out)")
 done

@@ -41,7 +41,7 @@ count=$(ls "$work/files" | wc -l)
 cp "$(ls "$work"/files/*.dll | head -1)" "$work/one/"
 cp "$arqexe" "$work/arq.exe"
 for set in files one; do
-  "$arq" sfx "$stub" "$work/setup-$set.exe" "$work/$set"/*.dll
+  "$arq" sfx -j "$stub" "$work/setup-$set.exe" "$work/$set"/*.dll
   nsis_installer "$work/nsis-$set.exe" "$work/$set"/*.dll
 done
 

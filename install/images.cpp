@@ -136,7 +136,7 @@ static BOOL TestArchive(UpgradeContext* context)
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)result);
         return FALSE;
     }
-    return TRUE;
+    return RegistryScriptsHeld(context);
 }
 
 static void ExtractArchive(UpgradeContext* context)

@@ -5,6 +5,7 @@
 
 #include "registry.h"
 #include "install.h"
+#include "ownfile.h"
 #include "text.h"
 #include "winmain.h"
 
@@ -104,18 +105,11 @@ static BOOL DefaultLogPath(char* out, DWORD size)
            AppendText(out, ".LOG", size);
 }
 
-// A log is written into only when it is a file of its own: a disk file
-// with one name. Another name of the same file (a hard link planted in the
-// shared Temp folder) or a device would receive what this run writes.
-static BOOL IsOwnLogFile(HANDLE file, DWORD* links, DWORD* type)
+// The log is opened for deletion too where the system deletes through a
+// handle.
+static DWORD LogAccess(void)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    *links = 0;
-    *type = GetFileType(file);
-    if (*type != FILE_TYPE_DISK || !GetFileInformationByHandle(file, &info))
-        return FALSE;
-    *links = info.nNumberOfLinks;
-    return info.nNumberOfLinks == 1 && !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+    return GENERIC_WRITE | (DeletesThroughHandles() ? DELETE : 0);
 }
 
 // A log file that did not exist, created under the log path with a number
@@ -137,15 +131,39 @@ static HANDLE CreateFreshLog(char* path, DWORD size)
         wsprintfA(candidate, "%s%lu%s", stem, number, extension);
         if (!CopyText(path, candidate, size))
             break;
-        HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        // A new name creates nothing through a link left at it.
+        HANDLE file = CreateFileA(path, LogAccess(), 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
         if (file == INVALID_HANDLE_VALUE)
             continue;
-        DWORD links, type;
-        if (IsOwnLogFile(file, &links, &type))
+        if (!ForeignFileReason(file, path))
             return file;
         CloseHandle(file);
     }
     path[0] = 0;
+    return INVALID_HANDLE_VALUE;
+}
+
+// The log at path when it is a file of its own: a plain disk file with one
+// name, reached without a link. Another name of another file (a hard or
+// symbolic link planted in the shared Temp folder), a directory or a device
+// would take or swallow what this run writes; *reason then says what was
+// found. *existed is set when the file was there before.
+static HANDLE OpenOwnLog(const char* path, BOOL* existed, const char** reason)
+{
+    *reason = NULL;
+    HANDLE file = CreateFileA(path, LogAccess(), 0, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL | NoFollowFlag(), NULL);
+    *existed = file != INVALID_HANDLE_VALUE;
+    if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_NOT_FOUND)
+        file = CreateFileA(path, LogAccess(), 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        *reason = *existed ? "cannot be opened" : "cannot be opened or created";
+        return INVALID_HANDLE_VALUE;
+    }
+    *reason = ForeignFileReason(file, path);
+    if (!*reason)
+        return file;
+    CloseHandle(file);
     return INVALID_HANDLE_VALUE;
 }
 
@@ -165,14 +183,10 @@ void OpenLog(const char* path)
 
     CloseLog(TRUE);
     CopyText(g_Log.path, logPath, sizeof g_Log.path);
-    HANDLE file = CreateFileA(g_Log.path, GENERIC_WRITE, 0, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE)
-        return;
-    BOOL existed = GetLastError() == ERROR_ALREADY_EXISTS;
-    DWORD links, type;
-    BOOL refused = !IsOwnLogFile(file, &links, &type);
+    BOOL existed = FALSE;
+    const char* refused = NULL;
+    HANDLE file = OpenOwnLog(g_Log.path, &existed, &refused);
     if (refused) {
-        CloseHandle(file);
         file = CreateFreshLog(g_Log.path, sizeof g_Log.path);
         if (file == INVALID_HANDLE_VALUE)
             return;
@@ -194,7 +208,7 @@ void OpenLog(const char* path)
     LOG("%s", kBanner);
     LOG("Starting %s installer on %s", name, stamp);
     if (refused)
-        LOG("Log file %s refused (%lu links, file type %lu), logging to %s", logPath, links, type, g_Log.path);
+        LOG("Log file %s refused (%s), logging to %s", logPath, refused, g_Log.path);
 }
 
 BOOL LogMessage(const char* format, ...)
@@ -231,9 +245,14 @@ BOOL CloseLog(BOOL keep)
     LOG("Closing installer log on %s", stamp);
     LOG("%s\r\n", kBanner);
 
+    // A log to delete goes through its handle: once closed, its name in
+    // the shared Temp folder may be someone else's.
+    BOOL remove = !keep && !g_Log.preExisting;
+    BOOL byHandle = DeletesThroughHandles();
+    BOOL marked = remove && byHandle && DeleteWhenClosed(g_Log.handle);
     BOOL result = CloseHandle(g_Log.handle);
     g_Log.handle = NULL;
-    if (result && !keep && !g_Log.preExisting)
-        result = DeleteFileA(g_Log.path);
+    if (result && remove)
+        result = byHandle ? marked : DeleteFileA(g_Log.path);
     return result;
 }

@@ -12,10 +12,14 @@
 #include "cx.h"
 #include "install.h"
 #include "log.h"
+#include "ownfile.h"
 #include "syscalls.h"
 
 // Another name is tried while the one chosen exists already.
 static const int kNameAttempts = 32;
+// A script is a few kilobytes of text; one beyond this is damage, refused
+// before its size is used for anything.
+static const DWORD kScriptLimit = 1024 * 1024;
 
 // A new file in the directory of dirId, opened for reading and writing by
 // this run alone and deleted when it is closed; path receives its name.
@@ -96,6 +100,12 @@ BOOL HoldRegistryScript(EntryInfo* entry, LONG index)
         STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ECHECK);
         return FALSE;
     }
+    if (entry->unpackedSize > kScriptLimit) {
+        LOG("Registry file %s of %lu bytes is larger than %lu bytes", entry->name, (DWORD)entry->unpackedSize,
+            kScriptLimit);
+        STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ETOOLARGE);
+        return FALSE;
+    }
     char path[MAX_PATH];
     HANDLE file = CreateWorkFile(image->dirId, path);
     FILE* stream = file == INVALID_HANDLE_VALUE ? NULL : StreamOfHandle(file, "w+b");
@@ -133,9 +143,25 @@ BOOL HoldRegistryScript(EntryInfo* entry, LONG index)
         LOG("Finished: %ld bytes", entry->unpackedSize);
     }
     fclose(stream);
-    // The 95 family does not delete a file when it is closed.
-    g_Sys.DeleteFileA(path);
+    // The close deleted the file itself: its name, in a folder others may
+    // write, may by now be someone else's. The 95 family does not delete on
+    // close, and has no links for a name to lead elsewhere.
+    if (!DeletesThroughHandles())
+        g_Sys.DeleteFileA(path);
     return held;
+}
+
+BOOL RegistryScriptsHeld(const UpgradeContext* context)
+{
+    for (DWORD i = 0; i < context->count; ++i) {
+        const ImageFile* image = &context->images[i];
+        if ((image->flags & IMG_REGISTRY_SCRIPT) && IsImageApplicable(image) && !context->states[i].scriptText) {
+            LOG("Registry file %s is not in the archive", image->archiveName);
+            STATUS(MSG_DECOMPRESS_FAILED, (DWORD)(LONG)CX_ENOFILE);
+            return FALSE;
+        }
+    }
+    return TRUE;
 }
 
 void ReleaseRegistryScript(ImageState* state)

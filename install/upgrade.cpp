@@ -7,6 +7,7 @@
 #include "cx.h"
 #include "install.h"
 #include "log.h"
+#include "ownfile.h"
 #include "syscalls.h"
 
 EngineState g_Engine = {FALSE, NULL, -1, 0, 0};
@@ -23,6 +24,30 @@ BOOL IsImageApplicable(const ImageFile* entry)
     DWORD flags = entry->flags;
     BOOL language = (flags & IMG_LANGUAGE_BITS) == 0 || (flags & g_System.languageMask) != 0;
     return IsPlatformApplicable(entry) && language;
+}
+
+// Deletes a leftover of an earlier run from the Temp folder when it is a
+// plain file. Whatever else lies there is someone else's: it stays, and the
+// run goes on without that name.
+static void DeleteTempLeftover(const char* name, const char* line)
+{
+    char path[MAX_PATH];
+    const char* reason = NULL;
+    if (!BuildInstallPath(path, name, DIR_TEMP, ".TMP"))
+        return;
+    switch (DeletePlainFile(path, FALSE, &reason)) {
+    case PLAIN_DELETED:
+        LOG(line, path);
+        break;
+    case PLAIN_REFUSED:
+        LOG("%s is %s, not a work file of this installer; leaving it", path, reason);
+        break;
+    case PLAIN_FAILED:
+        LOG("DeleteFile %s failed 0x%08lX, leaving it", path, GetLastError());
+        break;
+    case PLAIN_ABSENT:
+        break;
+    }
 }
 
 // Deletes a work file of an earlier run when it is there.
@@ -55,8 +80,7 @@ BOOL EngineInit(void)
     // Leftovers may belong to the pending operations: only without any are
     // they stale.
     if (!pending) {
-        if (!DeleteLeftover("wininit", DIR_TEMP, "Deleting WININIT file found at %s"))
-            return FALSE;
+        DeleteTempLeftover("wininit", "Deleting WININIT file found at %s");
         if (!DeleteLeftover("qnbinit", DIR_SYSTEM32, "Deleting QNBINIT file found at %s"))
             return FALSE;
     }

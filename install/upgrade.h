@@ -196,6 +196,9 @@ FILE* StreamOfHandle(HANDLE file, const char* mode);
 // walk into memory (state->scriptText); FALSE with a status.
 struct EntryInfo;
 BOOL HoldRegistryScript(EntryInfo* entry, LONG index);
+// After the test walk: TRUE when every registry script the context applies
+// was found and held; a missing one is damage to the installer.
+BOOL RegistryScriptsHeld(const UpgradeContext* context);
 void ReleaseRegistryScript(ImageState* state);
 
 // Image creation: the archive engine's event callback and the table look-up.

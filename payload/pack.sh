@@ -28,8 +28,8 @@ put TLMRINST.INF "$inf" 666 "1998-02-20 01:26:04"
 put TLMRUNIN.EXE "$uninstaller" 777 "2002-05-17 08:18:40"
 
 rm -f "$output.tmp" "$output.best"
-"$arq" sfx "$image" "$output.tmp" "${entries[@]}"
-"$arq" sfx --best "$image" "$output.best" "${entries[@]}"
+"$arq" sfx -j "$image" "$output.tmp" "${entries[@]}"
+"$arq" sfx -j --best "$image" "$output.best" "${entries[@]}"
 if [ "$(stat -c %s "$output.best")" -lt "$(stat -c %s "$output.tmp")" ]; then
   mv -f "$output.best" "$output.tmp"
 fi

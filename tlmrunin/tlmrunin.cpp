@@ -28,6 +28,7 @@
 #include "install.h"
 #include "language.h"
 #include "log.h"
+#include "ownfile.h"
 #include "registry.h"
 #include "sehguard.h"
 #include "syscalls.h"
@@ -154,11 +155,20 @@ static BOOL RemoveFile(const ProductFile& file)
         return TRUE;
     }
     if (!SameFile(path, s_Program)) {
-        if (!ResetAttributes(path))
-            return FALSE;
-        if (g_Sys.DeleteFileA(path)) {
+        const char* reason = NULL;
+        switch (DeletePlainFile(path, TRUE, &reason)) {
+        case PLAIN_DELETED:
             LOG("Deleted %s", path);
             return TRUE;
+        case PLAIN_ABSENT:
+            LOG("%s is not there", path);
+            return TRUE;
+        case PLAIN_REFUSED:
+            // Not what the installer wrote: neither now nor at the restart.
+            LOG("%s is %s, keeping it", path, reason);
+            return TRUE;
+        case PLAIN_FAILED:
+            break;
         }
         LOG("DeleteFile %s 0x%08lX, deleting it at the next restart", path, GetLastError());
         s_DeferredDriver = TRUE;
@@ -168,9 +178,16 @@ static BOOL RemoveFile(const ProductFile& file)
 
 // Whether path is there, and whether it is a build of Telmura, by its
 // version resource (FALSE for a file that is not there); a file that cannot
-// be read fails the run.
+// be read fails the run. What is no plain file of one name (a link planted
+// at the name) counts as not there: it is neither read, put back nor deleted.
 static BOOL TelmuraFacts(const char* path, BOOL* there, BOOL* telmura)
 {
+    *there = *telmura = FALSE;
+    const char* reason = ForeignFileAt(path);
+    if (reason) {
+        LOG("%s is %s, keeping it", path, reason);
+        return TRUE;
+    }
     FileInfo info;
     if (!GatherFileInfo(path, &info, TRUE))
         return FALSE;

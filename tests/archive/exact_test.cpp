@@ -105,10 +105,20 @@ TEST(ExactNames, AddedFilesKeepTheirCaseAndReplaceEntriesOfTheSameName) {
     ASSERT_EQ(0, cxCloseArchive());
     EXPECT_EQ((std::vector<std::string>{"src\\main.c", "ReadMe"}), EntryNames(archive));
 
-    // The same name in another case replaces the entry, once.
+    // With the flag the same name in another case is an entry of its own,
+    // and the same name replaces its entry, once.
     ASSERT_TRUE(WriteFileText(dir.file("other"), "new text"));
     ASSERT_EQ(0, Open(archive, CX_ARC_KEEPCASE));
     ASSERT_EQ(0, cxAddFile(dir.file("other").c_str(), "README"));
+    ASSERT_EQ(0, cxAddFile(dir.file("main.c").c_str(), "src/main.c"));
+    ASSERT_EQ(0, cxProcess());
+    ASSERT_EQ(0, cxCloseArchive());
+    EXPECT_EQ((std::vector<std::string>{"README", "src\\main.c", "ReadMe"}), EntryNames(archive));
+
+    // Without it names are compared without regard to case: one file
+    // replaces both.
+    ASSERT_EQ(0, Open(archive, 0));
+    ASSERT_EQ(0, cxAddFile(dir.file("other").c_str(), "readme"));
     ASSERT_EQ(0, cxProcess());
     ASSERT_EQ(0, cxCloseArchive());
     EXPECT_EQ((std::vector<std::string>{"README", "src\\main.c"}), EntryNames(archive));

@@ -213,7 +213,17 @@ TEST(ProcessExtract, NamesThatClimbOutOfTheDestinationAreRefused) {
     std::string inside = dir.file("dest");
     std::vector<TestEntry> entries =
         Entries({"..\\UP.TXT", "SUB\\..\\..\\UP2.TXT", "\\ROOT.TXT", "C:DRIVE.TXT", "SUB\\.. \\UP3.TXT",
-                 "SUB\\DEEP\\OK.TXT", "SUB\\"});
+                 "SUB\\DEEP\\OK.TXT", "SUB\\", "..\\UPDIR\\", "SUB\\NEW\\EMPTY\\"});
+    // Directory entries: no data, a directory's mode.
+    for (size_t i = 7; i < entries.size(); ++i) {
+        entries[i].data.clear();
+        entries[i].mode = 0x41ED;
+    }
+#ifdef _WIN32
+    const int driveRefused = 1;  // a colon ends a drive there; on Linux it is part of a name
+#else
+    const int driveRefused = 0;
+#endif
     ASSERT_TRUE(WriteArchive(dir.file("evil.arq"), entries));
     CallbackLog log;
 #ifdef _WIN32
@@ -230,9 +240,12 @@ TEST(ProcessExtract, NamesThatClimbOutOfTheDestinationAreRefused) {
     EXPECT_FALSE(moved);
     log.hook = nullptr;
 #endif
-    EXPECT_EQ(6, log.count(CX_EUNSAFE));
-    EXPECT_EQ(1, log.count(CXCB_EXTRACTED));
+    EXPECT_EQ(6 + driveRefused, log.count(CX_EUNSAFE));
+    EXPECT_EQ(3 - driveRefused, log.count(CXCB_EXTRACTED));
     EXPECT_EQ(entries[5].data, ReadFileBytes(inside + "/SUB/DEEP/OK.TXT"));
+    EXPECT_TRUE(FileExists(inside + "/SUB/NEW/EMPTY"));
+    EXPECT_FALSE(FileExists(dir.file("UPDIR")));
+    EXPECT_EQ(driveRefused == 0, FileExists(inside + "/C:DRIVE.TXT"));
     EXPECT_FALSE(FileExists(dir.file("UP.TXT")));
     EXPECT_FALSE(FileExists(dir.file("UP2.TXT")));
     EXPECT_FALSE(FileExists(dir.file("UP3.TXT")));
@@ -242,8 +255,8 @@ TEST(ProcessExtract, NamesThatClimbOutOfTheDestinationAreRefused) {
     log.events.clear();
     ASSERT_EQ(0, RunOne(dir.file("evil.arq"), CX_ARC_READONLY, kExtract, "*", inside));
     EXPECT_EQ(entries[0].data, ReadFileBytes(inside + "/UP.TXT"));
-    EXPECT_EQ(1, log.count(CX_EUNSAFE));  // "SUB\" names no file
-    EXPECT_EQ(entries[3].data, ReadFileBytes(inside + "/DRIVE.TXT"));
+    EXPECT_EQ(3, log.count(CX_EUNSAFE));  // "SUB\" names no file, nor do the directories
+    EXPECT_EQ(entries[3].data, ReadFileBytes(inside + (driveRefused ? "/DRIVE.TXT" : "/C:DRIVE.TXT")));
 }
 
 TEST(ProcessDelete, ArqIsRewrittenFromItsFirstEntryWithoutArchiveHeader) {

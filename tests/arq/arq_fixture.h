@@ -34,11 +34,14 @@ protected:
     TempDir dir;
 
     // Runs arq with the arguments (each quoted) in the test's directory,
-    // under 'wrapper' (a command and its options) when one is given.
-    Result Run(const std::vector<std::string>& args, const std::string& wrapper = "") {
+    // under 'wrapper' (a command and its options) when one is given, with
+    // the file 'input' of that directory on standard input (else nothing).
+    Result Run(const std::vector<std::string>& args, const std::string& wrapper = "",
+               const std::string& input = "") {
         std::string command = "cd '" + dir.path() + "' && " + wrapper + " '" ARQ_PATH "'";
         for (const std::string& a : args) command += " '" + a + "'";
-        command += " >'" + dir.file(".out") + "' 2>'" + dir.file(".err") + "' </dev/null";
+        command += " >'" + dir.file(".out") + "' 2>'" + dir.file(".err") + "' <" +
+                   (input.empty() ? "/dev/null" : "'" + dir.file(input) + "'");
         int raw = system(command.c_str());
         Result r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, Text(dir.file(".out")), Text(dir.file(".err"))};
         remove(dir.file(".out").c_str());

@@ -72,6 +72,23 @@ LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 bash "$own_prefix" "$wine_run" "$prefix" \
     "$work/prefix-ja_JP" "$win_arq" a kana.arq カ ニ 表.txt || fail "arq.exe a kana.arq on a Japanese system"
 "$host_arq" l kana.arq | LC_ALL=C grep -qF "$(printf '\x95/.TXT')" || fail "arq.exe cut 表.txt inside its character"
 
+# A Linux tree: the host keeps names that differ in case alone and an empty
+# folder; arq.exe, on a system that takes those names for one, extracts the
+# first of them (names keep their case there too) and the folder, and says
+# which it left out.
+mkdir -p tree/empty && printf A > tree/Index.html && printf a > tree/index.html
+"$host_arq" a tree.arq tree 2>/dev/null || fail "arq a tree.arq"
+if winarq x tree.arq -C fromtree 2> tree.err; then fail "arq.exe x extracted two names Windows takes for one"; fi
+grep -q "the same file as" tree.err || fail "arq.exe x tree.arq: $(cat tree.err)"
+[ -d fromtree/tree/empty ] && [ "$(cat fromtree/tree/Index.html)" = A ] || fail "arq.exe x tree.arq: $(ls -R fromtree)"
+# Paths are kept by default there too, and -j stores base names; a colon is
+# a drive there, and the version is said.
+winarq a winpaths.arq tree/index.html >/dev/null && winarq a -j winflat.arq tree/index.html >/dev/null ||
+    fail "arq.exe a with and without -j"
+"$host_arq" l winpaths.arq | grep -q "^TREE/INDEX.HTML " || fail "arq.exe a lost the path"
+"$host_arq" l winflat.arq | grep -q "^INDEX.HTML " || fail "arq.exe a -j kept the path"
+winarq --version | grep -q "^arq " || fail "arq.exe --version"
+
 # Damage is reported by arq.exe as by arq: non-zero status, one line.
 printf 'not an archive at all' > noise.arq
 if winarq l noise.arq > /dev/null 2> noise.err; then fail "arq.exe l noise.arq succeeded"; fi

@@ -73,5 +73,5 @@ touch -d "2000-01-01 12:00:00 UTC" "$out/REG/REG.INF"
 
 for dir in "$out"/*/; do
   set=$(basename "$dir")
-  "$arq" sfx "$stub" "$out/e2e_$set.exe" $(ls -d "$dir"* | sort)
+  "$arq" sfx -j "$stub" "$out/e2e_$set.exe" $(ls -d "$dir"* | sort)
 done

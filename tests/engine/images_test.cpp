@@ -5,8 +5,10 @@
 #include "engine_test.h"
 
 #include "cx.h"
+#include "faults.h"
 #include "install.h"
 #include "log.h"
+#include "syscalls.h"
 #include "text.h"
 
 namespace {
@@ -141,6 +143,12 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
 // the full cleanup.
 TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
 {
+    // A registry script whose entry claims the largest size there is.
+    std::vector<std::pair<std::string, std::string>> scripted = FourFiles();
+    scripted.push_back({"SETUP.INF", "[HKEY_LOCAL_MACHINE]\r\n"});
+    ASSERT_TRUE(BuildArchive(kTestArchive, scripted));
+    std::string hugeScript = ReadWhole(kTestArchive);
+    hugeScript.replace(EntriesOf(hugeScript).at(4).body + 14, 4, std::string(4, '\xFF'));
     ASSERT_TRUE(BuildArchive(kTestArchive, FourFiles()));
     const std::string sound = ReadWhole(kTestArchive);
     std::vector<EntryPosition> entries = EntriesOf(sound);
@@ -151,6 +159,7 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
         LONG qualifier;
         const char* line;
         bool imagesWritten;  // the damage shows only while extracting
+        bool withScript = false;  // the context has a registry script
     };
     std::string flipped = sound;
     flipped[entries[1].data + entries[1].packed / 2] ^= 0x10;
@@ -172,11 +181,17 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
         {"an entry of unknown method", unknownMethod, CX_ECHECK, "Callback error 0x00000008, lVal 0x00000000",
          true},
         {"an entry packed twice", twice, CX_ECHECK, "Archive entry TWO.TXT is packed twice", true},
+        {"no registry script", sound, CX_ENOFILE, "Registry file setup.inf is not in the archive", false, true},
+        {"a registry script of 4 GiB", hugeScript, CX_ETOOLARGE,
+         "Registry file SETUP.INF of 4294967295 bytes is larger than 1048576 bytes", false, true},
     };
     for (const Case& damage : cases) {
         SCOPED_TRACE(damage.what);
         ASSERT_TRUE(WriteWhole(kTestArchive, damage.bytes));
-        TestContext context(FourEntries(), kTestArchive);
+        std::vector<TestEntry> rows = FourEntries();
+        if (damage.withScript)
+            rows.push_back({"setup.inf", "setup.inf", "", DIR_TEMP, kEverywhere | IMG_REGISTRY_SCRIPT, 0});
+        TestContext context(rows, kTestArchive);
         EXPECT_FALSE(CreateImages(context.get()));
         EXPECT_EQ((DWORD)MSG_DECOMPRESS_FAILED, STATUS_MESSAGE(g_Status.word));
         EXPECT_EQ((DWORD)damage.qualifier, g_Status.qualifier);
@@ -192,6 +207,38 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
         EXPECT_EQ("", Leftovers()) << log;
         Restart();
     }
+}
+
+std::string s_Victim;
+
+// Plants a link to the victim at a name about to be deleted, as a user who
+// writes the folder can between a file's close and its deletion by name.
+BOOL WINAPI DeleteAfterPlanting(LPCSTR path)
+{
+    bool planted = PlantHostLink(path, s_Victim);
+    BOOL deleted = DeleteFileA(path);
+    if (planted)
+        RemoveHostLink(path);
+    return deleted;
+}
+
+// The registry script's work file in Temp goes with its handle; its name
+// is not deleted a second time.
+TEST_P(Images, ScriptWorkFileGoesWithItsHandle)
+{
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"SETUP.INF", "[HKEY_LOCAL_MACHINE]\r\n"}}));
+    s_Victim = world->Path(DIR_WINDOWS, "victim.sys");
+    ASSERT_TRUE(WriteWhole(s_Victim, "victim"));
+    TestContext context({{"setup.inf", "setup.inf", "", DIR_TEMP, kEverywhere | IMG_REGISTRY_SCRIPT, 0}},
+                        kTestArchive);
+    ResetFaults();
+    auto realDelete = RealCalls()->DeleteFileA;
+    RealCalls()->DeleteFileA = DeleteAfterPlanting;
+    EXPECT_TRUE(CreateImages(context.get()));
+    RealCalls()->DeleteFileA = realDelete;
+    EXPECT_EQ("victim", ReadWhole(s_Victim));
+    EXPECT_NE(nullptr, context.state(0).scriptText);
+    ReleaseRegistryScript(&context.state(0));
 }
 
 TEST_P(Images, OutputsThatCannotBeMadeFailThePass)

@@ -10,6 +10,7 @@
 #include "install.h"
 #include "log.h"
 #include "upgrade.h"
+#include "winfiles.h"
 
 namespace {
 
@@ -405,6 +406,39 @@ TEST_F(Engine, NothingPendingDeletesLeftoverWorkFiles)
     EXPECT_NE(std::string::npos, text.find(": Deleting WININIT file found at " + wininit + "\r\n"));
     EXPECT_NE(std::string::npos, text.find(": Deleting QNBINIT file found at " + qnbinit + "\r\n"));
     EXPECT_NE(std::string::npos, text.find(": Successfull initialization\r\n"));
+}
+
+// What another user left at the Temp work file's name is not this run's to
+// delete: it stays as it is, and the engine starts all the same.
+TEST_F(Engine, ForeignThingsAtTheTempWorkFileStay)
+{
+    std::string victim = dir.file("hosts");
+    WriteFileText(victim, "127.0.0.1 localhost\r\n");
+    DeleteFileA(wininit.c_str());
+    // Each row: what is planted, named as the log names it.
+    for (std::string reason : {"a link to another place", "read-only", "a directory"}) {
+        SCOPED_TRACE(reason);
+        OpenLog(dir.file("env.log").c_str());
+        if (reason == "a directory") {
+            CreateDirectoryA(wininit.c_str(), NULL);
+        } else if (reason == "read-only") {
+            WriteFileText(wininit, "r");
+            SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_READONLY);
+        } else {
+            ASSERT_TRUE(PlantHostLink(wininit, victim));
+        }
+        EXPECT_TRUE(InitEnvironment(""));
+        EXPECT_TRUE(g_Engine.engineReady);
+        EXPECT_EQ(0u, g_Status.word);
+        EXPECT_TRUE(PathExists(wininit));
+        EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
+        EXPECT_NE(std::string::npos, LogText().find(": " + wininit + " is " + reason + ", not a work file"));
+        ShutdownEnvironment();
+        if (!RemoveHostLink(wininit) && !RemoveDirectoryA(wininit.c_str())) {
+            SetFileAttributesA(wininit.c_str(), FILE_ATTRIBUTE_NORMAL);
+            DeleteFileA(wininit.c_str());
+        }
+    }
 }
 
 TEST_F(Engine, PendingOperationsKeepTheWorkFiles)

@@ -8,6 +8,7 @@
 #include "log.h"
 #include "text.h"
 #include "winmain.h"
+#include "winfiles.h"
 
 namespace {
 
@@ -206,15 +207,21 @@ TEST_F(StatusLog, DefaultPathIsProgramNameInTheTempDirectoryInUpperCase)
     CloseLog(FALSE);
 }
 
-// A log name that is a second name of another file (a hard link) or a
-// device is not written into: a fresh log starts under a numbered name.
+// A log name that is a second name of another file (a hard or symbolic
+// link, also one to nothing yet), a directory or a device is not written
+// into: a fresh log starts under a numbered name.
 TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
 {
     std::string victim = dir.file("hosts");
     WriteFileText(victim, "127.0.0.1 localhost\r\n");
     ASSERT_TRUE(CreateHardLinkA(dir.file("Linked.log").c_str(), victim.c_str(), NULL));
     WriteFileText(dir.file("LINKED1.LOG"), "someone else's");
-    for (auto planted : {std::make_pair("Linked.log", "LINKED2.LOG"), std::make_pair("nul.log", "NUL1.LOG")}) {
+    ASSERT_TRUE(PlantHostLink(dir.file("Symlink.log"), victim));
+    ASSERT_TRUE(PlantHostLink(dir.file("Dangling.log"), dir.file("created.log")));
+    CreateDirectoryA(dir.file("Folder.log").c_str(), NULL);
+    for (auto planted : {std::make_pair("Linked.log", "LINKED2.LOG"), std::make_pair("nul.log", "NUL1.LOG"),
+                         std::make_pair("Symlink.log", "SYMLINK1.LOG"), std::make_pair("Dangling.log", "DANGLING1.LOG"),
+                         std::make_pair("Folder.log", "FOLDER1.LOG")}) {
         OpenLog(dir.file(planted.first).c_str());
         std::string expected = dir.file(planted.second);
         AsciiUpperCase(&expected[0]);
@@ -224,6 +231,17 @@ TEST_F(StatusLog, PlantedLogIsRefusedForAFreshOne)
     }
     EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
     EXPECT_EQ("someone else's", ReadFileText(dir.file("LINKED1.LOG")));
+    EXPECT_FALSE(PathExists(dir.file("created.log")));
+    // A log deleted at its close goes through its handle, not through a
+    // link planted at its name meanwhile.
+    OpenLog(dir.file("Own.log").c_str());
+    ASSERT_TRUE(HostRename(dir.file("Own.log"), dir.file("Moved.log")));
+    ASSERT_TRUE(PlantHostLink(dir.file("Own.log"), victim));
+    EXPECT_TRUE(CloseLog(FALSE));
+    EXPECT_EQ("127.0.0.1 localhost\r\n", ReadFileText(victim));
+    RemoveHostLink(dir.file("Own.log"));
+    for (const char* link : {"Symlink.log", "Dangling.log"})
+        EXPECT_TRUE(RemoveHostLink(dir.file(link))) << link;
 }
 
 // A log path that does not fit leaves the log closed; no cut path is created.

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "product.h"
+#include "winfiles.h"
 
 namespace {
 
@@ -83,8 +84,17 @@ TEST_F(Uninstall, AsksInTheStoredLanguage)
         EXPECT_TRUE(KeyExists(kUninstallKey));
     }
 
+    // A link planted at the backup's name is no backup: it is neither put
+    // back over the driver nor deleted through.
+    std::string planted = DriversDir(family) + "dravelon.BAK";
+    std::string victim = WindowsDir().substr(0, 3) + "victim.sys";
+    ASSERT_TRUE(WriteWholeFile(victim, "victim"));
+    ASSERT_TRUE(PlantHostLink(planted, victim));
     StoreLanguage(0);
     AnsweredRun yes = RunAnswering(uninstaller, "/leavelog", {IDYES, IDOK});
+    EXPECT_EQ(Contents(victim), "victim");
+    EXPECT_TRUE(RemoveHostLink(planted));
+    DeleteFileA(victim.c_str());
     EXPECT_EQ(Hex8(yes.run.exitCode & 0xFFF00000), Hex8(0x00100000)) << yes.run.log;
     ASSERT_EQ(yes.boxes.size(), 2u);
     EXPECT_EQ(yes.boxes[0].text, "Do you want to remove the Vornak Telmura from this computer?");
