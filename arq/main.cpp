@@ -144,12 +144,16 @@ const VerbRow verbTable[] = {
      "        check value.\n",
      arqList},
     {"sfx", "j", true, false, 3, "sfx needs a stub, an output and at least one file",
-     "  arq sfx [-j] [--best] STUB OUTPUT FILE...\n"
+     "  arq sfx [-j] [--best] [--product DESC] STUB OUTPUT FILE...\n"
      "        write STUB, an archive header and the files packed in the order\n"
      "        given: a self-extracting file (an installer). Names are stored\n"
      "        upper-case, with their paths as arq a keeps them; an installer's\n"
      "        payload wants -j, its files under their base names.\n"
-     "    --best  pack smaller and slower, in the same format.\n",
+     "    --best  pack smaller and slower, in the same format.\n"
+     "    --product DESC  DESC is the product description of the generic setup\n"
+     "        (docs/product-description.md): it must name every file given and\n"
+     "        each file it names must be given, or nothing is written. It goes in\n"
+     "        first, as the entry PRODUCT.INI; the files under their base names.\n",
      arqSfx},
 };
 
@@ -183,7 +187,7 @@ int help(const char* verb) {
     return 0;
 }
 
-enum { OPT_BEST = 1000, OPT_HELP };
+enum { OPT_BEST = 1000, OPT_HELP, OPT_PRODUCT };
 
 // Takes the arguments after the verb apart; 0, or the usage exit code (or
 // -1 when the verb's help was asked for and printed).
@@ -192,6 +196,7 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
         {"best", no_argument, nullptr, OPT_BEST},
         {"windows-names", no_argument, nullptr, 'W'},
         {"help", no_argument, nullptr, OPT_HELP},
+        {"product", required_argument, nullptr, OPT_PRODUCT},
         {nullptr, 0, nullptr, 0},
     };
     std::string shortOptions = std::string(":") + verb.options;
@@ -205,6 +210,11 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
         case OPT_BEST:
             if (!verb.takesBest) break;
             command->best = true;
+            continue;
+        case OPT_PRODUCT:
+            if (strcmp(verb.name, "sfx") != 0) break;
+            if (!*optarg) return usage("--product needs a product description");
+            command->product = optarg;
             continue;
         case 'W':
             if (!verb.takesStrict) break;
@@ -225,6 +235,7 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             command->directory = optarg;
             continue;
         case ':':
+            if (optopt == OPT_PRODUCT) return usage("--product needs a product description");
             snprintf(problem, sizeof problem, "-%c needs a directory", optopt);
             return usage(problem);
         default:

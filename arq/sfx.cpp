@@ -10,6 +10,7 @@
 #include "collect.h"
 #include "cx.h"
 #include "files.h"
+#include "product.h"
 #include "report.h"
 #include "select.h"
 #include "verbs.h"
@@ -163,8 +164,11 @@ int arqSfx(const ArqCommand& command) {
     std::vector<const char*> files(command.operands.begin() + 2, command.operands.end());
     std::vector<ArqInput> inputs;
     if (!usableStub(stub)) return 1;
-    ArqCollectOptions options = {command.namesOnly, true, true};  // an installer's names are Windows names
+    // An installer's names are Windows names; a generic setup finds the
+    // files its description names by their base names.
+    ArqCollectOptions options = {command.namesOnly || command.product, true, true};
     if (!arqCollect(files, options, &inputs) || arqTally.failures) return 1;
+    if (command.product && !arqAddProduct(command.product, &inputs)) return 1;
     if (!distinctOutput(output, stub, inputs)) return 1;
     // The output is built beside its place and put there only when whole:
     // an interrupted or failed run leaves none, and a link planted at its

@@ -15,6 +15,7 @@ struct ArqCommand {
     bool toOutput;          // x -O and p: entries' data to standard output
     const char* directory;  // x -C
     bool best;              // a and sfx --best
+    const char* product;    // sfx --product: the description of a generic setup
     std::vector<const char*> operands;
 };
 

@@ -164,6 +164,22 @@ static void ExtractArchive(UpgradeContext* context)
     cxCloseArchive();
 }
 
+BOOL CheckArchive(UpgradeContext* context)
+{
+    BOOL passed = FALSE;
+    if (HoldArchive(context)) {
+        g_Engine.currentContext = context;
+        passed = TestArchive(context);
+        g_Engine.currentContext = NULL;
+    }
+    // Image creation adds the bytes up again, for its own table.
+    g_Engine.bytesDone = 0;
+    g_Engine.bytesTotal = 0;
+    if (!passed)
+        ReleaseArchive();
+    return passed;
+}
+
 BOOL CreateImages(UpgradeContext* context)
 {
     if (!g_Engine.engineReady || !context->archivePath) {

@@ -271,6 +271,12 @@ void SetupDirectories(const char* target)
     LogDiskSpace("Windows", g_Dirs.path[DIR_WINDOWS]);
 }
 
+void SetTargetDirectory(const char* target)
+{
+    StoreDir(DIR_TARGET, target);
+    LOG("%s = ->%s<-", kDirNames[DIR_TARGET], g_Dirs.path[DIR_TARGET]);
+}
+
 const char* GetInstallDir(DWORD id)
 {
     if (id < DIR_TEMP || id > DIR_DRIVERS)

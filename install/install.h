@@ -66,6 +66,9 @@ DWORD LanguageMaskOf(LANGID language);
 
 // Directory set and path operations.
 void SetupDirectories(const char* target);
+// The target directory as the product learns it once the run has begun
+// (a directory that does not fit is refused as SetupDirectories refuses it).
+void SetTargetDirectory(const char* target);
 // System16 and Drivers from a System32 text that ends in one backslash;
 // FALSE, with the one that does not fit left empty, when one would be cut.
 BOOL DeriveSystemDirs(const char* system32, BOOL is95Family, char* system16, char* drivers);

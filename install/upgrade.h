@@ -188,6 +188,12 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
 // done, as does ReleaseArchive.
 void OpenArchive(UpgradeContext* context);
 void ReleaseArchive(void);
+// The test walk alone, over the archive as OpenArchive holds it, with a
+// table of the caller's: every entry's check value and the end record are
+// checked, and the table's registry-script entries are held in memory (its
+// states; a missing one fails). The archive stays held for image creation;
+// FALSE with a status.
+BOOL CheckArchive(UpgradeContext* context);
 // A C runtime stream over an open file ("rb" or "w+b"), or NULL with a
 // status (the file is closed then). Closing the stream closes the file.
 FILE* StreamOfHandle(HANDLE file, const char* mode);

@@ -33,13 +33,14 @@ serve_pictures() {
   done
 }
 # Turns on Wine's virtual desktop in the prefix $1, so windows have Wine's
-# own frames on a display without a window manager. The desktop is made
-# when a session starts: the prefix's server is stopped for a new one.
+# own frames on a display without a window manager, of the size $2 (800x600
+# when not given). The desktop is made when a session starts: the prefix's
+# server is stopped for a new one.
 virtual_desktop() {
   (
     export WINEPREFIX=$1
     wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f </dev/null >/dev/null 2>&1
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 800x600 /f </dev/null >/dev/null 2>&1
+    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d "${2:-800x600}" /f </dev/null >/dev/null 2>&1
     wineserver -k </dev/null >/dev/null 2>&1
     wineserver -w </dev/null >/dev/null 2>&1
   )

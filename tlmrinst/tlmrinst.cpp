@@ -10,6 +10,7 @@
 #include "install.h"
 #include "language.h"
 #include "log.h"
+#include "question.h"
 #include "syscalls.h"
 #include "text.h"
 #include "tlmrinst.h"
@@ -52,7 +53,7 @@ BOOL ProductStartup(void)
 // wizard, with the text of id in the chosen language.
 static int AskUser(UINT id, UINT style)
 {
-    return MessageBoxA(NULL, LoadLocalString(id), g_Languages.caption, style);
+    return LocalMessageBox(NULL, id, style);
 }
 
 // Only the answer No refuses: a box that could not be shown counts as Yes.

@@ -16,6 +16,8 @@
 #include "language.h"
 #include "log.h"
 #include "outcome.h"
+#include "picture.h"
+#include "question.h"
 #include "text.h"
 #include "upgrade.h"
 #include "winmain.h"
@@ -24,8 +26,10 @@
 enum {
     IDD_WIZARD = 100,
     IDI_WIZARD = 101,
+    IDB_SIDE_PICTURE = 149,
     IDC_TITLE = 1000,
     IDC_VERSION = 1001,
+    IDC_PICTURE = 1002,
     IDC_PROGRESS = 1003,
     IDC_MAIN = 1004,
     IDC_WELCOME = 1005,
@@ -85,6 +89,7 @@ struct WizardRecord {
     BOOL busy;
     HFONT titleFont;
     HFONT cjkFont;
+    HBITMAP picture;  // the side picture scaled to its frame, when it is
 };
 static WizardRecord s_Wizard;
 
@@ -120,9 +125,7 @@ static void MarkMainButtonDefault(void)
 // Yes/No question owned by the wizard; TRUE unless the answer was No.
 static BOOL Ask(UINT stringId, UINT icon)
 {
-    char question[LOCAL_TEXT_SIZE];
-    CopyText(question, LoadLocalString(stringId), sizeof question);
-    return MessageBoxA(s_Wizard.window, question, g_Languages.caption, MB_YESNO | icon) != IDNO;
+    return LocalMessageBox(s_Wizard.window, stringId, MB_YESNO | icon) != IDNO;
 }
 
 static void RefreshTexts(void)
@@ -411,6 +414,18 @@ static void DeleteFonts(void)
     s_Wizard.cjkFont = NULL;
 }
 
+// With large fonts the picture's frame outgrows the picture.
+static void FitSidePicture(void)
+{
+    HBITMAP fitted = PictureForFrame(Control(IDC_PICTURE), g_Instance, IDB_SIDE_PICTURE);
+    if (!fitted)
+        return;
+    HGDIOBJ old = (HGDIOBJ)SendMessageA(Control(IDC_PICTURE), STM_SETIMAGE, IMAGE_BITMAP, (LPARAM)fitted);
+    if (old && old != fitted)
+        DeleteObject(old);
+    s_Wizard.picture = fitted;
+}
+
 // ---------------------------------------------------------------- dialog procedure
 
 // A third of the free height above the window, centred across.
@@ -449,6 +464,7 @@ static void InitWizard(HWND window)
         CreateTextFont(&dialogFont);
         CreateTitleFont(&dialogFont);
     }
+    FitSidePicture();
 
     HICON icon = LoadIconA(g_Instance, MAKEINTRESOURCEA(IDI_WIZARD));
     SetClassLongPtrA(window, GCLP_HICON, (LONG_PTR)icon);
@@ -516,6 +532,9 @@ static INT_PTR CALLBACK WizardDialogProc(HWND window, UINT message, WPARAM wPara
         return FALSE;
     case WM_DESTROY:
         DeleteFonts();
+        if (s_Wizard.picture)
+            DeleteObject(s_Wizard.picture);
+        s_Wizard.picture = NULL;
         s_Wizard.window = NULL;
         return FALSE;
     }

@@ -29,6 +29,7 @@
 #include "language.h"
 #include "log.h"
 #include "ownfile.h"
+#include "question.h"
 #include "registry.h"
 #include "sehguard.h"
 #include "syscalls.h"
@@ -89,7 +90,7 @@ static void ChooseLanguage(void)
 
 static int Show(const char* text, UINT style)
 {
-    return MessageBoxA(NULL, text, s_Caption, style);
+    return MessageBoxInLanguage(NULL, text, s_Caption, style, s_Language);
 }
 
 // Systems the installer installs on, and on the NT family only with

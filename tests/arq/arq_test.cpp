@@ -107,6 +107,17 @@ TEST_F(Arq, SelfExtractingFile) {
     EXPECT_EQ(one, ReadFileBytes(dir.file("best/ONE.SYS")));
     EXPECT_EQ(two, ReadFileBytes(dir.file("best/TWO.INF")));
 
+    // A generic setup: the product description goes in first, as PRODUCT.INI.
+    ASSERT_TRUE(WriteFileText(dir.file("acme.ini"),
+                              "[PRODUCT]\r\nMAKER = Acme\r\nPRODUCT = Widget\r\nVERSION = 1.2.0.3\r\n"
+                              "REGISTRY = TWO.INF\r\n[FILE]\r\nENTRY = one.sys\r\nFOLDER = DRIVERS\r\n"));
+    r = Run({"sfx", "--product", "acme.ini", "stub.exe", "acme.exe", "one.sys", "two.inf"});
+    ASSERT_EQ(0, r.status) << r.err;
+    r = Run({"l", "acme.exe"});
+    EXPECT_LT(r.out.find("PRODUCT.INI"), r.out.find("ONE.SYS")) << r.out;
+    ASSERT_EQ(0, Run({"x", "acme.exe", "-C", "acme"}).status);
+    EXPECT_EQ(ReadFileBytes(dir.file("acme.ini")), ReadFileBytes(dir.file("acme/PRODUCT.INI")));
+
     // Adding to it keeps the stub and the archive header in front; a file
     // of an upper-case entry's name replaces it.
     Sample("three.txt", 100, 0, true);
@@ -133,6 +144,20 @@ TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     Sample("huge.exe", 400000, 1, false);  // the archive would start beyond the searched range
     Sample("x", 10, 1, false);
     ExpectOneLineFailure(Run({"sfx", "huge.exe", "out.exe", "x"}), "too large");
+    EXPECT_FALSE(FileExists(dir.file("out.exe")));
+    // A product description must name exactly the files given, and parse.
+    Sample("stub.exe", 6000, 77, false);
+    ASSERT_TRUE(WriteFileText(dir.file("acme.ini"), "[PRODUCT]\nMAKER = Acme\nPRODUCT = W\nVERSION = 1.0.0.0\n"
+                                                    "README = README.TXT\n[FILE]\nENTRY = X\nFOLDER = TARGET\n"));
+    Sample("README.TXT", 10, 0, true);
+    Sample("other", 10, 0, true);
+    ExpectOneLineFailure(Run({"sfx", "--product", "acme.ini", "stub.exe", "out.exe", "x"}), "names README.TXT");
+    ExpectOneLineFailure(Run({"sfx", "--product", "acme.ini", "stub.exe", "out.exe", "x", "README.TXT", "other"}),
+                         "other: not named in acme.ini");
+    ASSERT_TRUE(WriteFileText(dir.file("bad.ini"), "[PRODUCT]\nMAKER = Acme\nFOLDER = TARGET\n"));
+    ExpectOneLineFailure(Run({"sfx", "--product", "bad.ini", "stub.exe", "out.exe", "x"}), "bad.ini:3: unknown key");
+    ExpectOneLineFailure(Run({"sfx", "--product", "absent.ini", "stub.exe", "out.exe", "x"}), "absent.ini");
+    EXPECT_EQ(2, Run({"sfx", "stub.exe", "out.exe", "x", "--product"}).status);
     EXPECT_FALSE(FileExists(dir.file("out.exe")));
 
     Sample("noise.arq", 3000, 9, false);

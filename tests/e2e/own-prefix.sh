@@ -5,6 +5,8 @@
 # other test:
 #   own-prefix.sh WINE-RUN MAIN-PREFIX OWN-PREFIX PROGRAM [ARGUMENTS...]
 # The copy is removed after a passing run and kept after a failing one.
+# With OWN_PREFIX_DPI set (120, 144) the copy's screen has that many dots
+# per inch, as Windows' large fonts give.
 set -u
 winerun=$1 main=$2 own=$3
 shift 3
@@ -28,6 +30,10 @@ env LANG=C LC_ALL=C "$winerun" "$main" cmd.exe /c exit 0 </dev/null >/dev/null 2
   echo "cannot copy prefix $main" >&2
   exit 1
 ) 9>"$main.lock" || exit 1
+if [ -n "${OWN_PREFIX_DPI:-}" ]; then
+  "$winerun" "$own" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$OWN_PREFIX_DPI" /f \
+    </dev/null >/dev/null 2>&1 || { echo "cannot set $OWN_PREFIX_DPI dpi in $own" >&2; exit 1; }
+fi
 "$winerun" "$own" "$@"
 rc=$?
 WINEPREFIX=$own wineserver -k </dev/null >/dev/null 2>&1

@@ -165,6 +165,8 @@ TEST_P(Decide, DamagedOrForeignMoveRecordCountsAsNothingPending)
     std::string target = g_Dirs.path[DIR_TARGET] + std::string("APP.DLL");
     std::string elsewhere = g_Dirs.path[DIR_TEMP] + std::string("QNB1.TMP");
     std::string notImage = g_Dirs.path[DIR_TARGET] + std::string("EVIL.DLL");
+    std::string notOurs = g_Dirs.path[DIR_TARGET] + std::string("EVIL.TMP");
+    std::string above = world->root() + "QNB2.TMP";
     struct Row {
         const char* what;
         std::string record;
@@ -173,14 +175,19 @@ TEST_P(Decide, DamagedOrForeignMoveRecordCountsAsNothingPending)
         {"record length 0", std::string("\x00\x00\x00\x00\x01\x00\x00\x00\x01\x00\x00\x00xy", 14),
          "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP is damaged at byte 0"},
         {"source in another directory", Record(elsewhere, target), "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP names " + elsewhere},
+        {"source in a directory above", Record(above, target), "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP names " + above},
         {"source not an image", Record(notImage, target), "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP names " + notImage},
+        {"source a temporary file not the engine's", Record(notOurs, target),
+         "MoveFileRecord c:\\engt\\system32\\qnbinit.TMP names " + notOurs},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, "unused");
         Place(context, 0, {"v1004.dll", 0, kOld}, {"v1005.dll", 0, kOld});
         world->Put(DIR_TARGET, "EVIL.DLL", Payload("v2000.dll"));
+        world->Put(DIR_TARGET, "EVIL.TMP", Payload("v2000.dll"));
         world->Put(DIR_TEMP, "QNB1.TMP", Payload("v2000.dll"));
+        world->Put(0, "QNB2.TMP", Payload("v2000.dll"));
         world->Put(DIR_SYSTEM32, "qnbinit.TMP", row.record);
         ASSERT_TRUE(DecideUpgrades(context.get(), FALSE));
         std::string log = TakeLog();

@@ -3,12 +3,14 @@
 // the restart: how they are queued (MoveFileExA on the NT family, the
 // [RENAME] section of WININIT.INI on the 95 family), the move record file
 // that remembers them and queues its own deletion, and a second run before
-// the restart, which refreshes the pending file instead of queuing again.
+// the restart, which refreshes the pending file instead of queuing again;
+// roll-backs of such runs and of files renamed into place.
 #include "engine_test.h"
 
 #include "install.h"
 #include "log.h"
 #include "moverecord.h"
+#include "syscalls.h"
 #include "text.h"
 #include "winmain.h"
 
@@ -16,7 +18,22 @@ namespace {
 
 const DWORD kEverywhere = IMG_ON_95 | IMG_ON_NT | IMG_ON_2KXP;
 
-class Install : public EngineTest {};
+class Install : public EngineTest {
+protected:
+    // A run made to fail once everything is in place: its roll-back leaves
+    // the world as it was. The engine is set up again for the next run.
+    void FailOnce(TestContext& context)
+    {
+        Snapshot was = world->Take();
+        g_Hooks.afterInstall = [] { STATUS(MSG_INTERNAL_ERROR, 0xB0B); };
+        EXPECT_FALSE(RunInstallSequence(context.get()));
+        g_Hooks.afterInstall = nullptr;
+        std::string log = TakeLog();
+        EXPECT_EQ("", CompareSnapshots(was, world->Take())) << log;
+        Restart();
+        context.Reset();
+    }
+};
 
 // Upper case over every byte, zero bytes included.
 std::string Upper(std::string text)
@@ -46,6 +63,7 @@ TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
     world->Put(DIR_DRIVERS, "drv.sys", Payload("v1004.dll"));
     ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v1005.dll")}}));
     TestContext context({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
+    FailOnce(context);
     // A run that died after creating the move record file left it empty: it
     // holds no records, and its deletion at the restart is queued anew.
     world->Put(DIR_SYSTEM32, "qnbinit.TMP", "");
@@ -88,6 +106,7 @@ TEST_P(Install, ReplacementsWaitForTheRestartAndASecondRunRefreshesThem)
     Restart();
     ASSERT_TRUE(BuildArchive(kTestArchive, {{"DRV.SYS", Payload("v2000.dll")}}));
     TestContext second({{"drv.sys", "drv.sys", "drv", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 1}}, kTestArchive);
+    FailOnce(second);
     ASSERT_TRUE(RunInstallSequence(second.get()));
     log = TakeLog();
     EXPECT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
@@ -179,6 +198,92 @@ TEST_P(Install, EntriesThatShareAPathAreRefused)
         EXPECT_TRUE(HasLine(log, row.line)) << log;
         EXPECT_EQ("", CompareSnapshots(before, world->Take())) << log;
         Restart();
+    }
+}
+
+// Calls on one path that the roll-back finds refused, as a file in use or a
+// name taken refuses them; the stand-ins pass every other call on.
+enum { REFUSE_DELETE = 1, REFUSE_MOVE = 2, REFUSE_COPY = 4 };
+std::string s_Refused;  // upper case
+int s_RefusedCalls;     // set by the failing hook below from s_ArmedCalls
+int s_ArmedCalls;
+SystemCalls s_Calls;
+
+bool Refuses(LPCSTR path, int call)
+{
+    if (!(s_RefusedCalls & call) || Upper(path) != s_Refused)
+        return false;
+    SetLastError(ERROR_SHARING_VIOLATION);
+    return true;
+}
+BOOL WINAPI RefusingDelete(LPCSTR path) { return !Refuses(path, REFUSE_DELETE) && s_Calls.DeleteFileA(path); }
+BOOL WINAPI RefusingMove(LPCSTR from, LPCSTR to) { return !Refuses(from, REFUSE_MOVE) && s_Calls.MoveFileA(from, to); }
+BOOL WINAPI RefusingCopy(LPCSTR from, LPCSTR to, BOOL failIfExists)
+{
+    return !Refuses(from, REFUSE_COPY) && s_Calls.CopyFileA(from, to, failIfExists);
+}
+
+// An installed file with the archive attribute alone becomes its backup by a
+// rename (an earlier backup is set aside), and the image takes its name. A
+// roll-back renames the backup back; where the new file cannot be deleted or
+// the backup cannot be renamed, it copies the backup back. Either way the
+// target and the earlier backup are as they were. A backup that cannot be
+// put back at all keeps the target's old bytes, and the earlier backup stays
+// where it was set aside.
+TEST_P(Install, RollBackPutsARenamedFileBack)
+{
+    world->Put(DIR_TARGET, "app.dll", Payload("v1004.dll"), DayTime(2001, 3, 1));
+    world->Put(DIR_TARGET, "app.BAK", "a backup of an earlier run");
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"APP.DLL", Payload("v1005.dll")}}));
+    TestContext context({{"app.dll", "app.dll", "app", DIR_TARGET, kEverywhere, 1}}, kTestArchive);
+    const std::string target = g_Dirs.path[DIR_TARGET] + std::string("app.dll");
+    const std::string backup = g_Dirs.path[DIR_TARGET] + std::string("app.BAK");
+    struct Row {
+        const char* what;
+        std::string refused;
+        int calls;
+        std::string line;  // the start of a line of the roll-back
+        bool restored;
+    } rows[] = {
+        {"renamed back", "", 0, "Restore " + backup + " to " + target, true},
+        {"the new file cannot be deleted", target, REFUSE_DELETE,
+         "DeleteFile " + target + " failed 0x00000020, copying the backup back", true},
+        {"the backup cannot be renamed back", backup, REFUSE_MOVE,
+         "MoveFile " + backup + " to " + target + " 0x00000020, copying the backup back", true},
+        {"the backup cannot be put back", backup, REFUSE_MOVE | REFUSE_COPY, "Earlier backup kept at ", false},
+    };
+    Snapshot before = world->Take();
+    s_Calls = g_Sys;
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.what);
+        world->Restore(before);
+        s_Refused = Upper(row.refused);
+        s_ArmedCalls = row.calls;
+        g_Hooks.afterInstall = [] {
+            s_RefusedCalls = s_ArmedCalls;
+            STATUS(MSG_INTERNAL_ERROR, 0xB0B);
+        };
+        g_Sys.DeleteFileA = RefusingDelete;
+        g_Sys.MoveFileA = RefusingMove;
+        g_Sys.CopyFileA = RefusingCopy;
+        EXPECT_FALSE(RunInstallSequence(context.get()));
+        g_Sys = s_Calls;
+        s_RefusedCalls = 0;
+        std::string log = TakeLog();
+        EXPECT_EQ(1, context.state(0).backupMoved) << log;
+        EXPECT_TRUE(HasLineStarting(log, row.line)) << log;
+        Snapshot after = world->Take();
+        if (row.restored) {
+            EXPECT_EQ("", CompareSnapshots(before, after)) << log;
+        } else {
+            EXPECT_EQ(Payload("v1004.dll"), after.files["TARGET\\APP.BAK"]) << log;
+            int earlier = 0;
+            for (const auto& file : after.files)
+                earlier += !before.files.count(file.first) && file.second == "a backup of an earlier run";
+            EXPECT_EQ(1, earlier) << log;
+        }
+        Restart();
+        context.Reset();
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -252,11 +253,23 @@ LONG WINAPI DeniedCreateKey(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURIT
     return ERROR_ACCESS_DENIED;
 }
 
+// What the interpreter hands the system for each value name, byte for byte.
+// The NT family adds a text's missing terminating zero itself (so the
+// registry read back shows none missing); the 95 family stores the bytes as
+// given.
+std::map<std::string, Value> s_Handed;
+
+LONG WINAPI Handed(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
+{
+    s_Handed[name ? name : ""] = {type, std::string((const char*)data, size)};
+    return RegSetValueExA(key, name, reserved, type, data, size);
+}
+
 LONG WINAPI DeniedForFail(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data, DWORD size)
 {
     if (strcmp(name, "Fail") == 0)
         return ERROR_ACCESS_DENIED;
-    return RegSetValueExA(key, name, reserved, type, data, size);
+    return Handed(key, name, reserved, type, data, size);
 }
 
 struct ScriptCase {
@@ -337,8 +350,8 @@ TEST_F(Registry, ScriptRules)
         g_Sys = saved;
         if (c.fault == KEY_FAULT)
             g_Sys.RegCreateKeyExA = DeniedCreateKey;
-        if (c.fault == VALUE_FAULT)
-            g_Sys.RegSetValueExA = DeniedForFail;
+        g_Sys.RegSetValueExA = c.fault == VALUE_FAULT ? DeniedForFail : Handed;
+        s_Handed.clear();
         std::string log = StartLog("rules.log");
         EXPECT_EQ(c.message == 0, ParseRegistryText(path.c_str(), (const BYTE*)c.script.data(), c.script.size()) != FALSE);
         CloseLog(TRUE);
@@ -356,8 +369,11 @@ TEST_F(Registry, ScriptRules)
         }
         ASSERT_FALSE(messages.empty());
         EXPECT_EQ(path + (c.message ? " registry parse failed" : " registry parse succeeded"), messages.back());
-        for (const NamedValue& v : c.values)
+        for (const NamedValue& v : c.values) {
             EXPECT_EQ(v.value, ValueOf(HKEY_CURRENT_USER, kTestKey, v.name)) << v.name;
+            if (v.value.type != REG_NONE)
+                EXPECT_EQ(v.value, s_Handed[v.name]) << v.name << " as handed to the system";
+        }
     }
 }
 

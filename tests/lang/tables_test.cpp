@@ -9,6 +9,7 @@
 // icon's images keep to their masks.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <string>
@@ -40,15 +41,15 @@ const LANGID kEnglish = 0x0409, kFrench = 0x040C;
 const size_t kMaxBytes = 259;
 
 // Button labels, and the buttons shown together on one page: language,
-// welcome, restart, completed and error pages.
-enum { REBOOT = 4, OK = 5, INSTALL = 16, CANCEL = 17, BACK = 19, NEXT = 20 };
+// welcome, restart, completed and error pages, and the questions' Yes and No.
+enum { REBOOT = 4, OK = 5, INSTALL = 16, CANCEL = 17, BACK = 19, NEXT = 20, YES = 28, NO = 29 };
 const std::vector<std::vector<UINT>> kPages = {
-    {BACK, NEXT, CANCEL}, {BACK, INSTALL, CANCEL}, {REBOOT, CANCEL}, {OK, CANCEL}};
+    {BACK, NEXT, CANCEL}, {BACK, INSTALL, CANCEL}, {REBOOT, CANCEL}, {OK, CANCEL}, {YES, NO}};
 
 std::set<UINT> ExpectedIds()
 {
     std::set<UINT> ids;
-    for (UINT id = 1; id <= 27; ++id)
+    for (UINT id = 1; id <= 29; ++id)
         ids.insert(id);
     ids.insert(30);
     ids.insert(1000);
@@ -251,7 +252,10 @@ TEST(SetupStringTables, ClickTextsNameTheirButtons)
 // The texts each control of the wizard shows. A button's label keeps clear
 // of its 3-D edge and focus rectangle; a static text wraps within its
 // control; the error page's message may also take the welcome text's room.
-enum Shape { BUTTON, STATIC, ERROR_PAGE };
+// East Asian text has no spaces to wrap at: a line too long breaks wherever
+// the width ends (and a closing mark takes the character before it along),
+// so each line of the short status texts must fit the field whole.
+enum Shape { BUTTON, STATIC, ERROR_PAGE, WHOLE_LINES };
 struct Shown {
     int control;
     Shape shape;
@@ -260,11 +264,14 @@ struct Shown {
 const Shown kShown[] = {
     {1004, BUTTON, {NEXT, INSTALL, OK, REBOOT}}, {1009, BUTTON, {BACK}}, {IDCANCEL, BUTTON, {CANCEL}},
     {1000, STATIC, {15}},  {1001, STATIC, {14}}, {1010, STATIC, {18}},  {1005, STATIC, {9}},
-    {1007, STATIC, {2, 3, 7, 8}}, {1007, ERROR_PAGE, {2050, 2053, 2054, 2064, 2065, 2066, 2067, 2068, 2069, 2070,
-                                                      2071, 2072, 2073, 2074, 2075, 2076, 2077, 2078, 2079, 2080,
-                                                      2081, 2082, 2083, 2084, 2085, 2086, 2087, 2088}},
+    {1007, STATIC, {2, 3, 7, 8}}, {1007, WHOLE_LINES, {2, 3, 7, 8}},
+    {1007, ERROR_PAGE, {2050, 2053, 2054, 2064, 2065, 2066, 2067, 2068, 2069, 2070, 2071, 2072, 2073, 2074,
+                        2075, 2076, 2077, 2078, 2079, 2080, 2081, 2082, 2083, 2084, 2085, 2086, 2087, 2088}},
 };
-const int kButtonMargin = 4;  // 3-D edge, focus rectangle and a pixel of air
+// Around a button's label: above and below its 3-D edge, the focus
+// rectangle and a pixel of air; at the sides also the default button's
+// frame and two pixels of air, so the focus rectangle never touches a letter.
+const int kButtonMargin = 4, kButtonSide = 7;
 
 INT_PTR CALLBACK QuietDialog(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
 
@@ -313,21 +320,34 @@ TEST(SetupDialog, EveryTextFitsItsControlInTheWizardsFonts)
         HFONT text = CreateFontIndirectA(TextFontFor(language.id, &dialogFont, &textFont) ? &textFont : &dialogFont);
         HFONT title = CreateFontIndirectA(&titleFont);
         for (const Shown& shown : kShown) {
+            if (shown.shape == WHOLE_LINES && language.codePage == 1252)
+                continue;
             RECT place = PlaceOf(dialog, shown.control);
             if (shown.shape == ERROR_PAGE)
                 place.top = PlaceOf(dialog, 1005).top;
             int width = place.right - place.left, height = place.bottom - place.top;
             int margin = shown.shape == BUTTON ? kButtonMargin : 0;
+            int side = shown.shape == BUTTON ? kButtonSide : 0;
             SelectObject(dc, shown.control == 1000 ? title : text);
             for (UINT id : shown.texts) {
                 std::wstring shownText = Filled(table, shown, id);
-                RECT needed = {0, 0, width - 2 * margin, 0};
-                DrawTextW(dc, shownText.c_str(), -1, &needed,
-                          DT_CALCRECT | DT_EXPANDTABS | (shown.shape == BUTTON ? DT_SINGLELINE : DT_WORDBREAK));
-                EXPECT_TRUE(needed.right + 2 * margin <= width && needed.bottom + 2 * margin <= height)
-                    << Where(language.id, id) << " in control " << shown.control << " needs " << needed.right
-                    << " x " << needed.bottom << " pixels of " << width - 2 * margin << " x "
-                    << height - 2 * margin << ": " << Utf8(shownText);
+                std::vector<std::wstring> pieces = {shownText};
+                if (shown.shape == WHOLE_LINES) {
+                    pieces.clear();
+                    for (size_t start = 0, end; start <= shownText.size(); start = end + 1) {
+                        end = std::min(shownText.find(L'\n', start), shownText.size());
+                        pieces.push_back(shownText.substr(start, end - start));
+                    }
+                }
+                for (const std::wstring& piece : pieces) {
+                    RECT needed = {0, 0, width - 2 * side, 0};
+                    UINT layout = shown.shape == BUTTON || shown.shape == WHOLE_LINES ? DT_SINGLELINE : DT_WORDBREAK;
+                    DrawTextW(dc, piece.c_str(), -1, &needed, DT_CALCRECT | DT_EXPANDTABS | layout);
+                    EXPECT_TRUE(needed.right + 2 * side <= width && needed.bottom + 2 * margin <= height)
+                        << Where(language.id, id) << " in control " << shown.control << " needs " << needed.right
+                        << " x " << needed.bottom << " pixels of " << width - 2 * side << " x "
+                        << height - 2 * margin << ": " << Utf8(piece);
+                }
                 ++checked;
             }
         }

@@ -13,19 +13,6 @@ namespace {
 const char kServiceKey[] = "SYSTEM\\CurrentControlSet\\Services\\Dravelon";
 const char kUninstallKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Vornak Telmura";
 
-// Differences as one text, a line each, in lower case and sorted: the
-// system keeps the letter case of names as it likes.
-std::string Listing(std::vector<std::string> lines)
-{
-    for (std::string& line : lines)
-        line = LowerCase(line);
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines)
-        text += line + "\n";
-    return text;
-}
-
 class Install : public ProductTest {
   protected:
     std::string Packed(const char* name) { return Contents(g_Product.stage + name); }

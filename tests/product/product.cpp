@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include <algorithm>
 #include <set>
 
 ProductPaths g_Product;
@@ -35,6 +36,8 @@ void ParseProductArguments(int argc, char** argv)
             g_Product.drivers = AsDirectory(WindowsPath(arg.substr(10)));
         else if (arg.rfind("--signed=", 0) == 0)
             g_Product.signedCopies = AsDirectory(WindowsPath(arg.substr(9)));
+        else if (arg.rfind("--generic=", 0) == 0)
+            g_Product.generic = AsDirectory(WindowsPath(arg.substr(10)));
     }
 }
 
@@ -324,6 +327,17 @@ static void AddKey(HKEY root, const std::string& label, const std::string& path,
         AddKey(root, label, path + "\\" + subkey, snapshot);
 }
 
+std::string Listing(std::vector<std::string> lines)
+{
+    for (std::string& line : lines)
+        line = LowerCase(line);
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines)
+        text += line + "\n";
+    return text;
+}
+
 Snapshot TakeSnapshot()
 {
     Snapshot snapshot;
@@ -428,7 +442,7 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
         Windows windows = {process.dwProcessId, {}};
         EnumWindows(CollectWindow, (LPARAM)&windows);
         for (HWND window : windows.found) {
-            // The wizard's pictures are statics without an id, as a box's
+            // The wizard's separator is a static without an id, as a box's
             // text is: only its main button tells the two apart.
             HWND main = GetDlgItem(window, kWizardMainButton);
             HWND text = main ? NULL : GetDlgItem(window, kBoxTextId);
@@ -440,9 +454,12 @@ AnsweredRun RunAnswering(const std::string& path, const std::string& arguments, 
                 Box box;
                 box.caption = TextOf(window);
                 box.text = TextOf(text);
-                for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO})
-                    if (GetDlgItem(window, id))
+                for (int id : {IDOK, IDCANCEL, IDABORT, IDRETRY, IDIGNORE, IDYES, IDNO}) {
+                    if (GetDlgItem(window, id)) {
                         box.buttons.push_back(id);
+                        box.labels.push_back(TextOf(GetDlgItem(window, id)));
+                    }
+                }
                 size_t index = result.boxes.size();
                 box.pressed = index < answers.size() ? answers[index] : box.buttons.empty() ? IDOK : box.buttons[0];
                 result.boxes.push_back(box);

@@ -22,6 +22,7 @@ struct ProductPaths {
     std::string stage;    // --stage=: the five files as packed in setup.exe
     std::string drivers;  // --drivers=: test drivers drvVERSION.sys of other versions
     std::string signedCopies;  // --signed=: setup.exe signed (signed.exe), and with a flipped packed byte (damaged.exe)
+    std::string generic;  // --generic=: acme-setup.exe, its packed files, and setups of faulty descriptions
 };
 extern ProductPaths g_Product;
 void ParseProductArguments(int argc, char** argv);
@@ -72,13 +73,17 @@ typedef std::map<std::string, std::string> Snapshot;
 Snapshot TakeSnapshot();
 // "+ what", "- what" or "~ what" for each difference, in order.
 std::vector<std::string> Differences(const Snapshot& before, const Snapshot& after);
+// Differences as one text, a line each, in lower case and sorted: the
+// system keeps the letter case of names as it likes.
+std::string Listing(std::vector<std::string> lines);
 
 // A message box a run showed: its caption, text and buttons (IDOK, IDYES,
-// IDNO, ...), and the button pressed.
+// IDNO, ...) with their labels, and the button pressed.
 struct Box {
     std::string caption;
     std::string text;
     std::vector<int> buttons;
+    std::vector<std::string> labels;  // of the buttons, in the same order
     int pressed = 0;
 };
 

@@ -59,8 +59,8 @@ void StoreLanguage(DWORD language)
 }
 
 // The question comes in the stored language when the system can show it,
-// in English otherwise; No removes nothing, Yes removes the product with
-// its key and reports it.
+// in English otherwise, its Yes and No too; No removes nothing, Yes removes
+// the product with its key and reports it.
 TEST_F(Uninstall, AsksInTheStoredLanguage)
 {
     const Family& family = kFamilies[5];
@@ -80,6 +80,8 @@ TEST_F(Uninstall, AsksInTheStoredLanguage)
         EXPECT_EQ(no.boxes[0].text, TableText(uninstaller, 23, choice.shown));
         EXPECT_EQ(no.boxes[0].caption, "Vornak Telmura");
         EXPECT_EQ(no.boxes[0].buttons, std::vector<int>({IDYES, IDNO}));
+        EXPECT_EQ(no.boxes[0].labels, std::vector<std::string>({TableText(uninstaller, 28, choice.shown),
+                                                                TableText(uninstaller, 29, choice.shown)}));
         EXPECT_TRUE(FileExistsAt(DriverPath(family)));
         EXPECT_TRUE(KeyExists(kUninstallKey));
     }

@@ -76,6 +76,8 @@ TEST(MoveRecord, WalkFindsTheFirstRecordOfATarget)
     EXPECT_EQ("C:\\QNB2.TMP", Walk(file, "C:\\OTHER.SYS").source);
     EXPECT_EQ(MOVE_RECORD_NOT_FOUND, Walk(file, "C:\\NONE.SYS").result);
     EXPECT_EQ(MOVE_RECORD_NOT_FOUND, Walk("", "C:\\DRV.SYS").result);
+    // A target is the whole path, not its start.
+    EXPECT_EQ(MOVE_RECORD_NOT_FOUND, Walk(Record("C:\\QNB4.TMP", "C:\\DRV.SYS.OLD"), "C:\\DRV.SYS").result);
     // A record longer than its paths is stepped over by its length.
     std::string padded = Lengths(12 + 4 + 4 + 5, 4, 4) + "A.TMB.SY" + "xxxxx" + Record("S", "T");
     EXPECT_EQ("S", Walk(padded, "T").source);

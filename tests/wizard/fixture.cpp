@@ -93,6 +93,9 @@ void WizardTest::AnswerQuestion(UINT textId, int button, LANGID language)
     ASSERT_TRUE(box) << "no question appeared";
     EXPECT_EQ(WizardRun::BoxText(box), Local(textId, language));
     EXPECT_EQ(WindowText(box), Local(1, language));
+    // Its buttons speak the question's language, not the system's.
+    EXPECT_EQ(WindowText(GetDlgItem(box, IDYES)), Local(28, language));
+    EXPECT_EQ(WindowText(GetDlgItem(box, IDNO)), Local(29, language));
     WizardRun::Answer(box, button);
     ASSERT_TRUE(WaitUntil([&] { return !IsWindow(box); })) << "the question stayed";
 }

@@ -116,6 +116,16 @@ TEST_F(Languages, FirstPagesInTheSystemLanguageAndItsFont)
     EXPECT_EQ(title.height, dialog.height + dialog.height / 2 - 2);
     EXPECT_EQ(title.face, "Tahoma");
     EXPECT_EQ(title.proportional, 1);
+
+    // The side picture fills its frame: scaled to it when the frame (large
+    // fonts) outgrows the picture, else the picture's middle.
+    long picture[2] = {}, frame[2] = {};
+    for (const std::string& line : LogLines(end.log))
+        sscanf(MessageOf(line).c_str(), "picture %ld %ld frame %ld %ld", &picture[0], &picture[1], &frame[0],
+               &frame[1]);
+    ASSERT_GT(frame[0] * frame[1], 0) << end.log;
+    EXPECT_TRUE(picture[0] >= frame[0] && picture[1] >= frame[1])
+        << picture[0] << " x " << picture[1] << " in " << frame[0] << " x " << frame[1];
 }
 
 // The error page of a long failure text: the whole message with its code,

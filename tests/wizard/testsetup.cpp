@@ -19,7 +19,8 @@
 // A message "TelmuraWizardTestFonts" posted to the wizard logs the font of
 // the dialog and of each control ("font ID HEIGHT WEIGHT CHARSET PROPORTIONAL
 // FACE", ID 0 for the dialog, PROPORTIONAL 1 when the face the system chose
-// for it is), read where they are set: in this process.
+// for it is), read where they are set: in this process; and the size of the
+// side picture and of the inside of its frame ("picture W H frame W H").
 // Every progress report is logged with the bar position read back from the
 // dialog's progress bar ("progress CODE INDEX bar POSITION", -1 without a
 // wizard window).
@@ -164,6 +165,12 @@ static LRESULT CALLBACK WatchMessages(int code, WPARAM wParam, LPARAM lParam)
         static const int kControls[] = {1000, 1001, 1005, 1010, 1006, 1007, 1009, 1004, IDCANCEL};
         for (int id : kControls)
             LogFont(GetDlgItem(message->hwnd, id), id);
+        HWND frame = GetDlgItem(message->hwnd, 1002);
+        BITMAP picture = {};
+        RECT inside = {};
+        HGDIOBJ shown = (HGDIOBJ)SendMessageA(frame, STM_GETIMAGE, IMAGE_BITMAP, 0);
+        if (shown && GetObjectA(shown, sizeof picture, &picture) && GetClientRect(frame, &inside))
+            LOG("picture %ld %ld frame %ld %ld", picture.bmWidth, picture.bmHeight, inside.right, inside.bottom);
     }
     return CallNextHookEx(s_MessageHook, code, wParam, lParam);
 }

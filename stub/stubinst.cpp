@@ -1,0 +1,158 @@
+// The generic setup's front-end: the hooks the main driver calls, made from
+// the product description the setup carries in its own archive. The
+// description is read once the platform checks have passed and before the
+// environment is set up, so a damaged archive or a faulty description ends
+// the run before anything is changed; the file table, the target directory
+// and the entry in the list of installed programs all come from it.
+#include <windows.h>
+
+#include "hooks.h"
+#include "install.h"
+#include "log.h"
+#include "product.h"
+#include "syscalls.h"
+#include "text.h"
+#include "upgrade.h"
+#include "winmain.h"
+
+static UpgradeContext s_Context;
+static char s_ArchivePath[MAX_PATH];
+
+BOOL ProductStartup(void)
+{
+    return TRUE;
+}
+
+static BOOL PlatformSupported(void)
+{
+    if (g_System.isNT || g_System.is2KXP) {
+        if (g_System.isOldShell) {
+            LOG("Running on Windows NT 3.51 or earlier... Quitting.");
+            STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
+            return FALSE;
+        }
+        if (!g_System.isAdmin) {
+            LOG("The utility requires that the user be logged on as Administrator");
+            STATUS(MSG_NOT_ADMIN, 0);
+            return FALSE;
+        }
+        return TRUE;
+    }
+    if (!g_System.is95Family) {
+        STATUS(MSG_UNSUPPORTED_PLATFORM, 0);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL ProductPrecheck(void)
+{
+    UpgradeContext* context = ProductUpgradeContext();
+    if (!PlatformSupported() || !ReadProductDescription(context->archivePath))
+        return FALSE;
+    if (InstalledVersionIsNewer()) {
+        LOG("Found previously installed image...cancelling upgrade");
+        STATUS(MSG_CANCELLED, 0);
+        return FALSE;
+    }
+    return ResolveTargetDirectory() && BuildFileTable(context);
+}
+
+const char* ProductTargetDir(void)
+{
+    return "";
+}
+
+void ProductInteractive(void)
+{
+    LOG("The generic setup has no wizard yet: run it with /silent");
+    STATUS(MSG_CANCELLED, 0);
+    MessageBoxA(NULL, "This setup runs silently only: start it with /silent.", g_Product ? g_Product->uninstallName : "",
+                MB_OK | MB_ICONINFORMATION);
+}
+
+// The silent run goes through the install sequence here rather than in the
+// driver, so that the folders it makes for the product before the images
+// are made in them are removed again, when empty, after a failed run.
+BOOL ProductSilentAllowed(void)
+{
+    UpgradeContext* context = ProductUpgradeContext();
+    if (!CreateProductFolders() || !RunInstallSequence(context))
+        RemoveEmptyProductFolders();
+    return FALSE;
+}
+
+UpgradeContext* ProductUpgradeContext(void)
+{
+    if (!s_ArchivePath[0]) {
+        DWORD length = GetModuleFileNameA(NULL, s_ArchivePath, MAX_PATH - 1);
+        s_ArchivePath[length < MAX_PATH ? length : MAX_PATH - 1] = 0;
+        s_Context.archivePath = s_ArchivePath;
+    }
+    return &s_Context;
+}
+
+BOOL ProductFinish(void)
+{
+    return TRUE;
+}
+
+BOOL ProductBeforeInstall(void)
+{
+    return TRUE;
+}
+
+BOOL ProductHasUpgrades(UpgradeContext* context)
+{
+    for (DWORD i = 0; i < context->count; ++i)
+        if (context->states[i].upgrade)
+            return TRUE;
+    return FALSE;
+}
+
+BOOL ProductWantsRegistry(UpgradeContext*)
+{
+    return TRUE;
+}
+
+// A failed entry is a failed run: the driver then rolls the installation back.
+void ProductAfterInstall(UpgradeContext*)
+{
+    LONG result = RegisterUninstaller();
+    if (result != ERROR_SUCCESS) {
+        LOG("Uninstall entry %s 0x%08lX", g_Product->uninstallName, (DWORD)result);
+        STATUS(MSG_KEY_CREATE_FAILED, (DWORD)result);
+    }
+}
+
+static LONG SetText(HKEY key, const char* name, const char* text)
+{
+    return g_Sys.RegSetValueExA(key, name, 0, REG_SZ, (const BYTE*)text, (DWORD)lstrlenA(text) + 1);
+}
+
+// The entry in the system's list of installed programs: the product's name,
+// maker and version.
+BOOL UninstallKeyName(char* key, DWORD size)
+{
+    return g_Product && CopyText(key, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", size) &&
+           AppendText(key, g_Product->uninstallName, size);
+}
+
+LONG RegisterUninstaller(void)
+{
+    char name[MAX_PATH + 64];
+    if (!UninstallKeyName(name, sizeof name))
+        return ERROR_FILENAME_EXCED_RANGE;
+    HKEY key;
+    LONG result = g_Sys.RegCreateKeyExA(HKEY_LOCAL_MACHINE, name, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_SET_VALUE,
+                                        NULL, &key, NULL);
+    if (result != ERROR_SUCCESS)
+        return result;
+    result = SetText(key, "DisplayName", g_Product->uninstallName);
+    if (result == ERROR_SUCCESS)
+        result = SetText(key, "Publisher", g_Product->maker);
+    if (result == ERROR_SUCCESS)
+        result = SetText(key, "DisplayVersion", g_Product->version);
+    RegCloseKey(key);
+    return result;
+}

@@ -1,0 +1,201 @@
+// The generic setup as a vendor builds it: acme-setup.exe, the example
+// product's setup, run silently on a system of the 95, NT 4 and 2000/XP
+// families: a fresh installation into new folders under Program Files, a
+// second run with nothing to do, an upgrade over an older library, a newer
+// library left alone, a newer version of the product refused, a failed run
+// rolled back; and setups whose product description is faulty or missing,
+// which change nothing.
+#include <gtest/gtest.h>
+
+#include "product.h"
+
+namespace {
+
+const char kWidgetKey[] = "SOFTWARE\\Acme\\Widget";
+const char kEntryKey[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme Widget";
+const char* const kWidgetFiles[] = {"WIDGET.EXE", "WIDGET.DLL", "README.TXT"};
+
+std::string ProgramFiles()
+{
+    std::string value = RegistryValue("SOFTWARE\\Microsoft\\Windows\\CurrentVersion", "ProgramFilesDir");
+    return value.substr(0, value.find('\0')) + "\\";
+}
+
+std::string Maker()
+{
+    return ProgramFiles() + "Acme\\";
+}
+
+std::string Target()
+{
+    return Maker() + "Widget\\";
+}
+
+bool IsFolder(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveAcme()
+{
+    for (const char* name : kWidgetFiles) {
+        DeleteFileA((Target() + name).c_str());
+        DeleteFileA((Target() + name + ".BAK").c_str());
+    }
+    for (const std::string& image : LeftoverImages(Target()))
+        DeleteFileA(image.c_str());
+    for (const std::string& folder : {Target() + "Data", Target(), Maker()})
+        RemoveDirectoryA(folder.c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kEntryKey);
+}
+
+// What an installation adds to the registry, and nothing else.
+std::string Registered()
+{
+    std::vector<std::string> added = {"+ key HKLM\\SOFTWARE\\Acme", std::string("+ key HKLM\\") + kWidgetKey,
+                                      std::string("+ key HKLM\\") + kEntryKey};
+    for (const char* value : {"Version", "ShowThings"})
+        added.push_back(std::string("+ value HKLM\\") + kWidgetKey + "\\" + value);
+    for (const char* value : {"DisplayName", "Publisher", "DisplayVersion"})
+        added.push_back(std::string("+ value HKLM\\") + kEntryKey + "\\" + value);
+    return Listing(added);
+}
+
+class Generic : public ProductTest {
+  protected:
+    void SetUp() override
+    {
+        ProductTest::SetUp();
+        if (g_Product.generic.empty())
+            GTEST_SKIP() << "no --generic= path given";
+        RemoveAcme();
+    }
+    void TearDown() override
+    {
+        RemoveAcme();
+        ProductTest::TearDown();
+    }
+
+    static std::string Packed(const std::string& name) { return Contents(g_Product.generic + name); }
+
+    // A copy of one of the generic setups that reports the family's version,
+    // run silently.
+    static RunResult Run(const std::string& setup, const Family& family)
+    {
+        std::string copy = PrepareProgram(g_Product.generic + setup + ".exe", setup + "_" + family.version + ".exe",
+                                          family.version);
+        DeleteFileA(LogPathOf(copy).c_str());
+        RunResult run = RunProgram(copy, "/silent /leavelog");
+        EXPECT_TRUE(run.started && !run.timedOut);
+        EXPECT_EQ(InconsistentStatusLine(run.log), "");
+        DeleteFileA(LogPathOf(copy).c_str());
+        return run;
+    }
+};
+
+TEST_F(Generic, InstallRerunUpgradeNewerAndRollBackOnEachFamily)
+{
+    for (const Family* family : {&kFamilies[0], &kFamilies[3], &kFamilies[5]}) {
+        SCOPED_TRACE(family->version);
+        Snapshot before = TakeSnapshot();
+
+        RunResult fresh = Run("acme-setup", *family);
+        EXPECT_EQ(Hex8(fresh.exitCode & 0xFFF00000), Hex8(0x00100000)) << fresh.log;
+        EXPECT_GE(FindMessage(LogLines(fresh.log), "Product Acme Widget 1.2.0.3"), 0) << fresh.log;
+        for (const char* name : kWidgetFiles)
+            EXPECT_EQ(Contents(Target() + name), Packed(name)) << name;
+        EXPECT_EQ(VersionFacts(Target() + "WIDGET.DLL"), "1.2.0.3 1.2.0.3 Acme: Acme Widget library");
+        EXPECT_TRUE(IsFolder(Target() + "Data"));
+        EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), Registered());
+        EXPECT_EQ(RegistryValue(kWidgetKey, "Version"), std::string("1.2.0.3\0", 8));
+        EXPECT_EQ(RegistryValue(kWidgetKey, "ShowThings"), std::string("\1\0\0\0", 4));
+        EXPECT_EQ(RegistryValue(kEntryKey, "DisplayName"), std::string("Acme Widget\0", 12));
+        EXPECT_EQ(RegistryValue(kEntryKey, "Publisher"), std::string("Acme\0", 5));
+        EXPECT_EQ(RegistryValue(kEntryKey, "DisplayVersion"), std::string("1.2.0.3\0", 8));
+        EXPECT_EQ(LeftoverImages(Target()).size() + LeftoverImages(TempDir()).size(), 0u);
+
+        Snapshot installed = TakeSnapshot();
+        RunResult again = Run("acme-setup", *family);
+        EXPECT_EQ(Hex8(again.exitCode & 0xFFF00000), Hex8(0)) << again.log;
+        EXPECT_EQ(CountMessages(LogLines(again.log), "Move immediate"), 0) << again.log;
+        EXPECT_EQ(Listing(Differences(installed, TakeSnapshot())), "");
+
+        // An older library is replaced and kept beside it; the program,
+        // of one group with it, goes in again and keeps a backup of its own.
+        std::string older = Contents(g_Product.drivers + "widget11.dll");
+        ASSERT_TRUE(CopyFileA((g_Product.drivers + "widget11.dll").c_str(), (Target() + "WIDGET.DLL").c_str(), FALSE));
+        RunResult upgrade = Run("acme-setup", *family);
+        EXPECT_EQ(Hex8(upgrade.exitCode & 0xFFF00000), Hex8(0x00100000)) << upgrade.log;
+        EXPECT_EQ(Contents(Target() + "WIDGET.DLL"), Packed("WIDGET.DLL"));
+        EXPECT_EQ(Contents(Target() + "WIDGET.DLL.BAK"), older);
+        EXPECT_EQ(Contents(Target() + "WIDGET.EXE.BAK"), Packed("WIDGET.EXE"));
+
+        // A newer library is never replaced by an older one.
+        std::string newer = Contents(g_Product.drivers + "widget20.dll");
+        ASSERT_TRUE(CopyFileA((g_Product.drivers + "widget20.dll").c_str(), (Target() + "WIDGET.DLL").c_str(), FALSE));
+        RunResult refused = Run("acme-setup", *family);
+        EXPECT_EQ(Hex8(refused.exitCode & 0xFFF00000), Hex8(0)) << refused.log;
+        EXPECT_EQ(Contents(Target() + "WIDGET.DLL"), newer);
+
+        // A newer version of the product is installed: the setup stops
+        // before it changes anything (versions compare by number).
+        HKEY entry;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEntryKey, 0, KEY_SET_VALUE, &entry), ERROR_SUCCESS);
+        RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, (const BYTE*)"1.10.0.0", 9);
+        Snapshot newerProduct = TakeSnapshot();
+        RunResult cancelled = Run("acme-setup", *family);
+        EXPECT_EQ(StatusMessage(cancelled.exitCode), 2049u) << cancelled.log;
+        EXPECT_EQ(Listing(Differences(newerProduct, TakeSnapshot())), "");
+        RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, (const BYTE*)"1.2.0.3", 8);
+        RegCloseKey(entry);
+
+        // A library that another program holds open fails the run once the
+        // program was replaced: the older program is put back, the folder
+        // the run made is removed, the registry is untouched.
+        for (const char* name : {"WIDGET.EXE", "WIDGET.DLL"})
+            ASSERT_TRUE(CopyFileA((g_Product.drivers + "widget11.dll").c_str(), (Target() + name).c_str(), FALSE));
+        ASSERT_TRUE(RemoveDirectoryA((Target() + "Data").c_str()));
+        for (const char* backup : {"WIDGET.EXE.BAK", "WIDGET.DLL.BAK"})
+            DeleteFileA((Target() + backup).c_str());
+        HANDLE held = CreateFileA((Target() + "WIDGET.DLL").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        Snapshot heldBefore = TakeSnapshot();
+        RunResult failed = Run("acme-setup", *family);
+        CloseHandle(held);
+        EXPECT_TRUE(failed.exitCode & 0x80000000) << failed.log;
+        EXPECT_GE(FindMessage(LogLines(failed.log), "Move immediate"), 0) << failed.log;
+        EXPECT_EQ(Contents(Target() + "WIDGET.EXE"), older);
+        EXPECT_EQ(Contents(Target() + "WIDGET.DLL"), older);
+        EXPECT_FALSE(IsFolder(Target() + "Data")) << "made by the failed run";
+        EXPECT_EQ(LeftoverImages(Target()).size() + LeftoverImages(TempDir()).size(), 0u) << failed.log;
+        EXPECT_EQ(Listing(Differences(heldBefore, TakeSnapshot())), "");
+
+        RemoveAcme();
+    }
+}
+
+// A setup whose description has a fault, or that carries none, stops before
+// it changes anything, and its log says why.
+TEST_F(Generic, FaultyOrMissingDescriptionChangesNothing)
+{
+    struct Row {
+        const char* setup;
+        const char* logged;
+    };
+    const Row kRows[] = {{"faulty", "PRODUCT.INI line 4: unknown key"},
+                         {"nodesc", "Registry file PRODUCT.INI is not in the archive"}};
+    Snapshot before = TakeSnapshot();
+    for (const Row& row : kRows) {
+        SCOPED_TRACE(row.setup);
+        RunResult run = Run(row.setup, kFamilies[5]);
+        EXPECT_EQ(StatusMessage(run.exitCode), 2069u) << run.log;
+        EXPECT_GE(FindMessage(LogLines(run.log), row.logged), 0) << run.log;
+        EXPECT_FALSE(IsFolder(Maker()));
+        EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), "");
+    }
+}
+
+}  // namespace
