@@ -176,10 +176,11 @@ int16_t openTempArchive(void) {
 // named; a missing one is made, exclusively and never through a link (a
 // link planted at the name is refused). The rewrite keeps what the open
 // file tells of its owner and permissions. A slot, or CX_ESLOT.
-int16_t openForRewrite(const char* path) {
+int16_t openForRewrite(const char* path, bool* created) {
     errno = 0;
     FILE* file = cxPlatOpen(path, "r+b");
-    if (!file && errno == ENOENT) file = cxPlatCreateNew(path);
+    *created = !file && errno == ENOENT;
+    if (*created) file = cxPlatCreateNew(path);
     if (!file || !cxPlatKeptStamp(file, &cxArchive.kept)) {
         cxNoteSystemError();
         if (file) fclose(file);
@@ -232,30 +233,32 @@ int16_t cxOpenArchive(char* path, int flags) {
     }
     cxUpper(upperPath);
 
-    int32_t prefix = 0;
-    if (!endsWithArq(realPath)) {
-        prefix = cxFindEntrySignature(realPath, 0);
-        if (prefix == CX_ENOFILE) {
-            prefix = 0;  // no such file yet: a new archive is made
-        } else if (prefix < 0) {
-            cxFree(realPath);
-            cxFree(upperPath);
-            return (int16_t)prefix;
-        }
-    }
-
     resetState();
     cxArchive.path = upperPath;
     cxArchive.realPath = realPath;
     cxArchive.flags = flags;
     cxArchive.readOnly = (flags & CX_ARC_READONLY) != 0;
     cxArchive.paths = (flags & CX_ARC_PATHS) != 0;
-    int slot = cxArchive.readOnly ? cxOpenFile(realPath, CX_READ) : openForRewrite(realPath);
+    bool created = false;
+    int slot = cxArchive.readOnly ? cxOpenFile(realPath, CX_READ) : openForRewrite(realPath, &created);
     if (slot < 0) {
         resetState();
         return CX_ESLOT;
     }
     cxArchive.slot = slot;
+
+    // The archive may sit behind other data (a self-extracting file). The
+    // prefix is looked for in the file just opened, never in a file opened
+    // again by its name, which someone may have replaced meanwhile.
+    int32_t prefix = 0;
+    if (!endsWithArq(realPath) && !created) {
+        prefix = cxFindEntrySignature(nullptr, slot);
+        if (prefix < 0) {
+            cxCloseFile(slot);
+            resetState();
+            return (int16_t)prefix;
+        }
+    }
 
     if (!cxArchive.readOnly) {
         if (openTempArchive() != CX_OK) {
@@ -334,17 +337,20 @@ int16_t cxDeleteName(const char* name) {
     return queue(CX_OP_DELETE, name, nullptr, true);
 }
 
+int16_t cxArchiveSlot(void) {
+    return cxArchive.realPath && cxSlotName(cxArchive.slot) ? (int16_t)cxArchive.slot : (int16_t)CX_ENOARCHIVE;
+}
+
 int16_t cxCloseArchive(void) {
     int16_t result = CX_OK;
     if (cxArchive.realPath) {
+        // An archive left empty (a new one that received nothing) is removed;
+        // a read-only open never changes the file system. Its size is the
+        // open file's, not that of whatever has its name now.
+        bool empty = !cxArchive.readOnly && !cxArchive.modified && cxSeek(cxArchive.slot, 0, SEEK_END) == 0;
         cxCloseFile(cxArchive.slot);
         if (cxArchive.tempSlot >= 0) result = putTempArchive();
-        // An archive left empty (a new one that received nothing) is removed;
-        // a read-only open never changes the file system.
-        CxFileStat status;
-        if (!cxArchive.readOnly && cxPlatStat(cxArchive.realPath, &status) && status.size == 0) {
-            cxPlatRemove(cxArchive.realPath);
-        }
+        if (empty) cxPlatRemoveIn(&cxArchive.place, cxFileName(cxArchive.realPath));
     }
     resetState();
     EntryInfo record;

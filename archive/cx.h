@@ -229,6 +229,10 @@ int16_t cxProcess(void);
 // left to the caller. CX_EARG outside event 44, for a null file or a second
 // one (the file is then still the caller's).
 int16_t cxSetOutputFile(FILE* file);
+// The open archive's slot, from cxOpenArchive to cxCloseArchive, for a
+// caller that walks its entries itself: every walk of a run then reads the
+// file the engine processes. CX_ENOARCHIVE when none is open.
+int16_t cxArchiveSlot(void);
 int16_t cxCloseArchive(void);
 int16_t cxTestFile(EntryInfo* record);
 // cxTestFile, then the entry expanded to nowhere with every check of

@@ -116,15 +116,16 @@ size_t cxPlatCharSize(const char* text);
 // A directory that files are created in and put in place within. On POSIX
 // it is held open, and every level below its base was opened without
 // following a link, so no link planted in the folder, before or during the
-// work, can send a file elsewhere. On the Windows NT family every level
-// below the base is held open from before its check on, so none can be
-// renamed, removed or replaced by a junction while the place is open; what
-// is left is a level that is an empty folder its owner turns into a
-// junction in place, which only opening relative to a handle would close.
+// work, can send a file elsewhere. On the Windows NT family the base and
+// every level below it are held open, each level opened in the folder held
+// before it, and files are made, renamed and removed in the innermost one
+// through handles: a level swapped for a junction after its check sends
+// nothing elsewhere. The 95 family has no junctions or links; it works by
+// path.
 struct CxPlace {
     int fd;          // POSIX: the open directory; -1 when not open (Windows: 0 when open)
     char* path;      // the directory as a prefix of paths: "" or ending with a separator
-    void* held;      // Windows: the handles of the levels below the base
+    void* held;      // Windows NT: the handles of the base and the levels below it
     int heldCount;
 };
 // Opens base (links followed: the caller named it; missing levels are made

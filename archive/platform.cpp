@@ -1,7 +1,7 @@
 // Everything in the engine that differs between Windows and POSIX: file
 // names, free space, removable drives, file status, modes and times,
 // directories and listings. No other engine file knows which system it
-// runs on.
+// runs on, but held.cpp, the NT family's calls relative to a held folder.
 #include <errno.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +14,8 @@
 #include <windows.h>
 #include <fcntl.h>
 #include <io.h>
+
+#include "held.h"
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -308,12 +310,24 @@ int64_t cxPlatFreeBytes(const char* path, int* drive) {
     if (!cxPlatDriveOf(path, drive)) return -1;
     char root[4] = "A:\\";
     root[0] = (char)('A' + *drive);
-    // The Ex form (95 OSR2 and NT 4 on) sees past 2 GB; the older one may not.
+    // The Ex form (95 OSR2 and NT 4 on) sees past 2 GB; the older one may
+    // not. It is asked about the nearest existing folder of path, which on
+    // Windows 2000 and later may be a volume mounted below the drive's root.
+    char folder[MAX_PATH];
+    char* filePart;
+    DWORD length = GetFullPathNameA(path, sizeof folder, folder, &filePart);
+    if (length == 0 || length >= sizeof folder) lstrcpyA(folder, root);
+    for (size_t cut = cxFileNameAt(folder); cut > 3; cut = cxFileNameAt(folder)) {
+        folder[cut] = 0;  // the folder, with its separator
+        DWORD attributes = GetFileAttributesA(folder);
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) break;
+        folder[cut - 1] = 0;
+    }
     typedef BOOL(WINAPI * FreeSpaceEx)(LPCSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
     FreeSpaceEx freeSpaceEx =
         (FreeSpaceEx)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetDiskFreeSpaceExA");
     ULARGE_INTEGER available, total, free;
-    if (freeSpaceEx && freeSpaceEx(root, &available, &total, &free))
+    if (freeSpaceEx && (freeSpaceEx(folder, &available, &total, &free) || freeSpaceEx(root, &available, &total, &free)))
         return available.QuadPart > 0x7FFFFFFFFFFFFFFFull ? INT64_MAX : (int64_t)available.QuadPart;
     DWORD sectorsPerCluster, bytesPerSector, freeClusters, totalClusters;
     if (!GetDiskFreeSpaceA(root, &sectorsPerCluster, &bytesPerSector, &freeClusters,
@@ -349,16 +363,25 @@ void setFileTime(FILE* file, uint32_t time) {
 }
 
 // The stream of a file just made at path; null (the file closed and
-// removed) when the runtime cannot take it.
-FILE* streamOf(HANDLE handle, const char* path) {
+// removed, through its handle when it was opened relative to a held
+// folder, else by path) when the runtime cannot take it.
+FILE* streamOf(HANDLE handle, const char* path, bool held = false) {
     int descriptor = _open_osfhandle((intptr_t)handle, _O_BINARY);
     FILE* file = descriptor >= 0 ? _fdopen(descriptor, "w+b") : nullptr;
     if (!file) {
+        if (held) cxHeldDelete(handle);
         if (descriptor >= 0) _close(descriptor);
         else CloseHandle(handle);
-        DeleteFileA(path);
+        if (!held) DeleteFileA(path);
     }
     return file;
+}
+
+// The innermost held folder of a place on the NT family; null on the 95
+// family (and on an NT without the native calls), whose place is used by
+// path.
+HANDLE heldFolder(const CxPlace* place) {
+    return place->heldCount > 0 && cxHeldAvailable() ? ((HANDLE*)place->held)[place->heldCount - 1] : nullptr;
 }
 
 }  // namespace
@@ -398,21 +421,6 @@ bool cxPlatStampAndClose(FILE* file, const char* path, const CxStamp* stamp) {
 
 namespace {
 
-// Opens a level of a place so that it stays what was checked while held:
-// read access takes part in sharing, and without delete sharing no one can
-// rename or remove it (and so put a junction in its stead). A junction is
-// opened itself, not what it leads to. NT 4 knows no reparse points and
-// may refuse that flag: nothing there is followed anyway.
-HANDLE holdLevel(const char* path) {
-    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS;  // a directory can be opened
-    HANDLE handle = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING,
-                                flags | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_INVALID_PARAMETER)
-        handle = CreateFileA(path, GENERIC_READ, share, nullptr, OPEN_EXISTING, flags, nullptr);
-    return handle;
-}
-
 // The attributes of a held level, through its handle. A link that Wine
 // makes of a POSIX symbolic link shows its reparse bit by name only; the
 // name asked is the held level's, which no one can give to another file.
@@ -424,30 +432,40 @@ DWORD heldAttributes(HANDLE handle, const char* path) {
     return info.dwFileAttributes;
 }
 
-// Checks (and with create makes) the level at path: CX_OK, CX_ENOFILE when
-// it is missing, CX_ELINK, CX_EFAIL. On the NT family it is held from
-// before the check until the place is closed. The 95 family cannot open a
-// directory and has neither junctions nor links: its levels are checked by
-// name.
-int16_t checkLevel(const char* path, bool create, CxPlace* place) {
+// Checks (and with create makes) the level at path by name: CX_OK,
+// CX_ENOFILE when it is missing, CX_ELINK, CX_EFAIL. For the 95 family,
+// which cannot open a directory and has neither junctions nor links.
+int16_t checkLevel(const char* path, bool create) {
     DWORD attributes = GetFileAttributesA(path);
     if (attributes == INVALID_FILE_ATTRIBUTES && create) {
         CreateDirectoryA(path, nullptr);
         attributes = GetFileAttributesA(path);
     }
     if (attributes == INVALID_FILE_ATTRIBUTES) return create ? (int16_t)CX_EFAIL : (int16_t)CX_ENOFILE;
-    if (!(GetVersion() & 0x80000000u)) {
-        HANDLE handle = holdLevel(path);
-        if (handle == INVALID_HANDLE_VALUE) {
-            errno = EACCES;
-            cxNoteSystemError();
-            return CX_EFAIL;
-        }
-        ((HANDLE*)place->held)[place->heldCount++] = handle;
-        attributes = heldAttributes(handle, path);
-        if (attributes == INVALID_FILE_ATTRIBUTES) return CX_EFAIL;
-    }
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return CX_ELINK;
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
+}
+
+// The NT family's level: opened (with create made) in the folder held
+// before it, never by a path that someone could meanwhile lead elsewhere,
+// then held, and checked through its handle: no junction or link, and what
+// the folder lists under its name. CX_OK, CX_ENOFILE, CX_ELINK, CX_EFAIL.
+int16_t holdLevelIn(const char* name, const char* path, bool create, CxPlace* place) {
+    HANDLE* held = (HANDLE*)place->held;
+    HANDLE folder = held[place->heldCount - 1];
+    DWORD error = 0;
+    HANDLE handle = cxHeldOpen(folder, name, FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, create ? CX_HELD_OPEN_IF : CX_HELD_OPEN, true, &error);
+    if (handle == INVALID_HANDLE_VALUE) {
+        if (!create && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return CX_ENOFILE;
+        errno = error == ERROR_DIRECTORY ? ENOTDIR : EACCES;
+        cxNoteSystemError();
+        return CX_EFAIL;
+    }
+    held[place->heldCount++] = handle;
+    DWORD attributes = heldAttributes(handle, path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return CX_EFAIL;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !cxHeldListedAs(folder, name, handle)) return CX_ELINK;
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) ? (int16_t)CX_OK : (int16_t)CX_EFAIL;
 }
 
@@ -458,18 +476,39 @@ int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlac
     size_t belowAt = 0;
     if (!startPlace(base, below, create, place, &belowAt)) return CX_ENOMEM;
     // Each level below the base must be a directory of its own, not a
-    // junction leading elsewhere, and stay so while the place is open.
+    // junction leading elsewhere, and stay so while the place is open. On
+    // the NT family the base (links followed: the caller named it) and each
+    // level are held, and each level is opened in the one before it.
     size_t levels = 0;
     eachLevel(below, [&](size_t, size_t) -> int16_t {
         ++levels;
         return CX_OK;
     });
-    if (levels && !(place->held = cxAlloc(levels * sizeof(HANDLE)))) return CX_ENOMEM;
+    bool nt = cxHeldAvailable();
+    if (nt) {
+        if (!(place->held = cxAlloc((levels + 1) * sizeof(HANDLE)))) return CX_ENOMEM;
+        HANDLE handle = CreateFileA(*base ? base : ".", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            DWORD error = GetLastError();
+            if (!create && (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)) return CX_OK;
+            errno = EACCES;
+            cxNoteSystemError();
+            return CX_EFAIL;
+        }
+        ((HANDLE*)place->held)[place->heldCount++] = handle;
+    }
     bool missing = false;
-    int16_t result = eachLevel(below, [&](size_t, size_t end) -> int16_t {
+    int16_t result = eachLevel(below, [&](size_t start, size_t end) -> int16_t {
         char keep = place->path[belowAt + end];
         place->path[belowAt + end] = 0;
-        int16_t level = checkLevel(place->path, create, place);
+        int16_t level = CX_ENOMEM;
+        if (!nt) {
+            level = checkLevel(place->path, create);
+        } else if (char* name = cxDup(place->path + belowAt + start)) {
+            level = holdLevelIn(name, place->path, create, place);
+            cxFree(name);
+        }
         place->path[belowAt + end] = keep;
         missing = level == CX_ENOFILE;
         if (level == CX_ELINK) *linkEnd = belowAt + end;
@@ -482,10 +521,21 @@ int16_t cxPlatOpenPlace(const char* base, const char* below, bool create, CxPlac
 
 FILE* cxPlatCreateIn(const CxPlace* place, const char* prefix, char* name) {
     if (place->fd < 0) return nullptr;
+    HANDLE folder = heldFolder(place);
     for (int tries = 0; tries < kNameTries; ++tries) {
         freshName(prefix, name);
         char path[MAX_PATH];
         if (!pathIn(place, name, path)) return nullptr;
+        if (folder) {
+            DWORD error = 0;
+            HANDLE handle = cxHeldOpen(folder, name, GENERIC_READ | GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                                       CX_HELD_CREATE, false, &error);
+            if (handle != INVALID_HANDLE_VALUE) return streamOf(handle, path, true);
+            if (error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS) continue;  // taken
+            errno = EACCES;
+            cxNoteSystemError();
+            return nullptr;
+        }
         HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         // A name that exists (a file, a directory, anything) is taken.
@@ -510,11 +560,40 @@ bool cxPlatExistsIn(const CxPlace* place, const char* name, bool* writable) {
 
 bool cxPlatRemoveIn(const CxPlace* place, const char* name) {
     char path[MAX_PATH];
+    if (HANDLE folder = heldFolder(place)) {
+        DWORD error = 0;
+        HANDLE handle = cxHeldOpen(folder, name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                   CX_HELD_OPEN, false, &error);
+        if (handle == INVALID_HANDLE_VALUE) return false;
+        bool gone = cxHeldDelete(handle);
+        return CloseHandle(handle) && gone;
+    }
     return pathIn(place, name, path) && DeleteFileA(path);
 }
 
 int16_t cxPlatPlaceFile(const CxPlace* place, FILE* file, const char* temp, const char* final,
                         const CxStamp* stamp) {
+    // On the NT family the open file is renamed through its handle into the
+    // held folder, replacing what is there, and made read-only through it.
+    if (HANDLE folder = heldFolder(place)) {
+        HANDLE handle = (HANDLE)_get_osfhandle(_fileno(file));
+        if (fflush(file) != 0) {
+            fclose(file);
+            return CX_EWRITE;
+        }
+        if (stamp && stamp->withTime) setFileTime(file, stamp->time);
+        int16_t result = CX_OK;
+        DWORD error = 0;
+        if (!cxHeldRename(handle, folder, final, &error)) {
+            errno = EACCES;
+            cxNoteSystemError();
+            result = CX_EFAIL;
+        } else if (stamp && !(stamp->mode & 0x80)) {
+            cxHeldSetReadOnly(handle);
+        }
+        if (fclose(file) != 0 && result == CX_OK) result = CX_EWRITE;
+        return result;
+    }
     char from[MAX_PATH], to[MAX_PATH];
     int16_t result = CX_EFAIL;
     if (pathIn(place, temp, from) && pathIn(place, final, to)) {

@@ -274,9 +274,16 @@ int16_t openOutput(const Output* out, bool create, EntryInfo* record, CxPlace* p
     return opened;
 }
 
+// Whether name ends with a separator; the second byte of a double-byte
+// character ("\x83\x5C" in code page 932) is none.
+bool endsWithSeparator(const char* name) {
+    bool ends = false;
+    for (; *name; name += cxPlatCharSize(name)) ends = isSeparator(*name);
+    return ends;
+}
+
 bool isDirectoryEntry(const EntryInfo* record) {
-    size_t length = strlen(record->name);
-    return (record->mode & 0xF000) == 0x4000 && length > 0 && isSeparator(record->name[length - 1]);
+    return (record->mode & 0xF000) == 0x4000 && endsWithSeparator(record->name);
 }
 
 // Makes the directory of a directory entry (its name ends with a separator)
@@ -546,8 +553,8 @@ void addExactFile(Pass* pass, const CxOperation* op, EntryInfo* record) {
         return;
     }
     for (size_t i = 0; i <= length; ++i) name[i] = op->entryName[i] == '/' ? '\\' : op->entryName[i];
-    bool added = isSeparator(name[length - 1]) ? addDirectory(pass, record, op->patternRaw, name)
-                                               : addFile(pass, record, op->patternRaw, name) == ADD_PACKED;
+    bool added = endsWithSeparator(name) ? addDirectory(pass, record, op->patternRaw, name)
+                                         : addFile(pass, record, op->patternRaw, name) == ADD_PACKED;
     if (added) cxArchive.modified = true;
 }
 

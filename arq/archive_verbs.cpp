@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #endif
 
+#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -32,17 +33,6 @@ std::string shown(const std::string& text) {
     return arqShown(text.c_str());
 }
 
-// cxOpenArchive upper-cases its argument in place; the caller's text stays.
-bool openArchive(const std::string& archive, int flags) {
-    std::vector<char> copy(archive.begin(), archive.end());
-    copy.push_back(0);
-    int16_t result = cxOpenArchive(copy.data(), flags | CX_ARC_ASGIVEN);
-    if (result == 0) return true;
-    bool system = result == CX_ESLOT || result == CX_ETEMP || result == CX_EFAIL;
-    arqError("%s: %s%s", shown(archive).c_str(), arqCodeText(result), system ? arqReason().c_str() : "");
-    return false;
-}
-
 int finish(const std::string& archive, int16_t processed) {
     int16_t closed = cxCloseArchive();
     if (processed < 0 && arqTally.failures == 0 && !arqInterrupted) {
@@ -62,8 +52,9 @@ struct Selected {
     uint32_t unpacked;
 };
 
-// The entries the patterns select, in archive order, each once. *walk
-// receives the walk's result (1 after damage was reported).
+// The entries of the open archive that the patterns select, in archive
+// order, each once. *walk receives the walk's result (1 after damage was
+// reported).
 std::vector<Selected> selectedEntries(const std::string& archive, const ArqCommand& command, int* walk) {
     std::vector<const char*> patterns(command.operands.begin() + 1, command.operands.end());
     ArqSelector selector(patterns);
@@ -88,6 +79,43 @@ std::vector<Selected> selectedEntries(const std::string& archive, const ArqComma
 const uint64_t kRatioLimit = 500000;
 const uint64_t kTotalLimit = 16ull << 30;
 
+// Whether every file system the entries land on has room for all that
+// lands there: one mounted below the destination has free space of its
+// own. False after saying where there is not.
+bool haveRoom(const std::vector<Selected>& entries, const ArqCommand& command) {
+    std::string directory = command.directory ? command.directory : ".";
+    struct Need {
+        std::string where;
+        uint64_t bytes;
+    };
+    std::map<std::string, Need> needs;  // by file system
+    std::string top, id, existing;
+    bool topKnown = arqFileSystemOf(directory + "/x", &top, &existing);
+    for (const Selected& entry : entries) {
+        std::string path = directory + "/" + entry.name;
+#ifndef _WIN32
+        for (char& c : path) c = c == '\\' ? '/' : c;  // the engine's separator in stored names
+#endif
+        if (!arqFileSystemOf(path, &id, &existing)) continue;  // nothing to ask: write errors will speak
+        Need& need = needs[id];
+        if (need.where.empty()) need.where = topKnown && id == top ? directory : existing;
+        need.bytes += entry.unpacked;
+    }
+    bool room = true;
+    for (const auto& place : needs) {
+        const Need& need = place.second;
+        int64_t available = cxFreeSpace((need.where + "/x").c_str());
+        if (available >= 0 && (uint64_t)available < need.bytes) {
+            arqError("%s: not enough free disk space: the entries unpack to %s bytes there, %s are free; nothing "
+                     "extracted",
+                     shown(need.where).c_str(), std::to_string(need.bytes).c_str(),
+                     std::to_string((uint64_t)available).c_str());
+            room = false;
+        }
+    }
+    return room;
+}
+
 // Refuses, before anything is written, a run the destination has no room
 // for and, unless -f, one that looks like an archive bomb. False after
 // saying why.
@@ -103,13 +131,7 @@ bool fitsAndLooksReal(const std::string& archive, const std::vector<Selected>& e
                               (uint64_t)steepest->unpacked * packed))
             steepest = &entry;
     }
-    std::string directory = command.directory ? command.directory : ".";
-    int64_t available = cxFreeSpace((directory + "/x").c_str());
-    if (available >= 0 && (uint64_t)available < total) {
-        arqError("%s: not enough free disk space: the entries unpack to %s bytes, %s are free; nothing extracted",
-                 shown(directory).c_str(), std::to_string(total).c_str(), std::to_string((uint64_t)available).c_str());
-        return false;
-    }
+    if (!haveRoom(entries, command)) return false;
     if (command.force) return true;
     if (steepest) {
         arqError("%s: refused, %s would unpack to %s bytes from %s (%s:1), far beyond what real data packs "
@@ -184,25 +206,26 @@ std::vector<ArqInput> newerOnly(const std::vector<ArqInput>& inputs,
 int arqAdd(const ArqCommand& command) {
     ArqArchive archive;
     if (!arqArchiveFor(command.operands[0], true, true, &archive)) return 1;
+    std::vector<const char*> arguments(command.operands.begin() + 1, command.operands.end());
+    std::vector<ArqInput> inputs;
+    ArqCollectOptions options = {command.namesOnly, false, command.strictWindows};
+    if (!arqCollect(arguments, options, &inputs)) return 1;
+    if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
+    if (!arqOpenArchive(archive.path, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
     // What is there already must be an archive: adding must not rewrite a
     // file that is something else, or an archive that is damaged.
-    ArqFileInfo existing = arqStat(archive.path);
     std::unordered_map<std::string, uint32_t> stored;  // entry name: time
     std::unordered_map<std::string, std::string> upperCase;  // names read back upper-case
-    if (existing.kind == ARQ_FILE && existing.size > 0 && arqWalk(archive.path, [&](EntryInfo* record) {
+    if (cxSeek(cxArchiveSlot(), 0, SEEK_END) > 0 && arqWalk(archive.path, [&](EntryInfo* record) {
             std::string name = record->name;  // "\\" between levels, as the engine reads names
             for (char& c : name) c = c == '\\' ? '/' : c;
             stored[name] = record->time;
             if (record->originCode != CX_ORIGIN_KEEPCASE) upperCase[name] = name;
             return true;
         }) != 0) {
+        cxCloseArchive();
         return 1;
     }
-    std::vector<const char*> arguments(command.operands.begin() + 1, command.operands.end());
-    std::vector<ArqInput> inputs;
-    ArqCollectOptions options = {command.namesOnly, false, command.strictWindows};
-    if (!arqCollect(arguments, options, &inputs)) return 1;
-    if (inputs.empty() || arqInterrupted) return 1;  // every argument was reported
     // An entry whose name is read back upper-case (written on Windows, or by
     // sfx) is replaced by a file of that name in any case, not doubled.
     for (ArqInput& input : inputs) {
@@ -213,9 +236,11 @@ int arqAdd(const ArqCommand& command) {
     }
     if (command.update) {
         inputs = newerOnly(inputs, stored);
-        if (inputs.empty()) return arqArchiveDone(&archive, arqTally.failures ? 1 : 0);
+        if (inputs.empty()) {
+            cxCloseArchive();
+            return arqArchiveDone(&archive, arqTally.failures ? 1 : 0);
+        }
     }
-    if (!openArchive(archive.path, kCaseFlag | (command.best ? CX_ARC_BEST : 0))) return 1;
     for (const ArqInput& input : inputs) {
         if (cxAddFile(reachable(input.path).c_str(), input.entry.c_str()) < 0) {
             arqError("out of memory");
@@ -231,11 +256,14 @@ int arqAdd(const ArqCommand& command) {
 int arqDelete(const ArqCommand& command) {
     ArqArchive archive;
     if (!arqArchiveFor(command.operands[0], false, true, &archive)) return 1;
+    if (!arqOpenArchive(archive.path, kCaseFlag)) return arqArchiveDone(&archive, 1);
     int walk = 0;
     std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
     // A damaged archive is not rewritten.
-    if (walk != 0 || entries.empty() || arqInterrupted) return arqArchiveDone(&archive, 1);
-    if (!openArchive(archive.path, kCaseFlag)) return arqArchiveDone(&archive, 1);
+    if (walk != 0 || entries.empty() || arqInterrupted) {
+        cxCloseArchive();
+        return arqArchiveDone(&archive, 1);
+    }
     for (const Selected& entry : entries) cxDeleteName(entry.name.c_str());
     return arqArchiveDone(&archive, finish(archive.path, cxProcess()));
 }
@@ -273,15 +301,21 @@ int extractToOutput(const std::string& archive, const ArqCommand& command) {
 int arqExtract(const ArqCommand& command) {
     ArqArchive archive;
     if (!arqArchiveFor(command.operands[0], false, false, &archive)) return 1;
-    if (command.toOutput) return arqArchiveDone(&archive, extractToOutput(archive.path, command));
+    if (!arqOpenArchive(archive.path, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON | kCaseFlag))
+        return arqArchiveDone(&archive, 1);
+    if (command.toOutput) {
+        int status = extractToOutput(archive.path, command);
+        cxCloseArchive();
+        return arqArchiveDone(&archive, status);
+    }
     int walk = 0;
     // The entries before damage in the archive are still extracted.
     std::vector<Selected> entries = selectedEntries(archive.path, command, &walk);
-    if (entries.empty() || arqInterrupted) return arqArchiveDone(&archive, 1);
-    entries = extractable(entries, command.strictWindows);
-    if (entries.empty() || !fitsAndLooksReal(archive.path, entries, command)) return arqArchiveDone(&archive, 1);
-    if (!openArchive(archive.path, CX_ARC_READONLY | CX_ARC_PATHS | CX_ARC_GOON | kCaseFlag))
+    if (!entries.empty() && !arqInterrupted) entries = extractable(entries, command.strictWindows);
+    if (entries.empty() || arqInterrupted || !fitsAndLooksReal(archive.path, entries, command)) {
+        cxCloseArchive();
         return arqArchiveDone(&archive, 1);
+    }
     arqKeepExisting(command.keepExisting ? ARQ_KEEP : command.update ? ARQ_KEEP_NEWER : ARQ_OVERWRITE);
     arqVerbose = command.verbose;
     const char* directory = command.directory ? command.directory : "";

@@ -43,6 +43,44 @@ std::string arqDirectoryPart(const std::string& path) {
     return path.substr(0, path.size() - arqBaseName(path).size());
 }
 
+bool arqFileSystemOf(const std::string& path, std::string* key, std::string* existing) {
+    std::string level = arqDirectoryPart(path);
+    for (;;) {
+        if (level.empty()) level = ".";
+        while (level.size() > 1 && arqIsSeparator(level.back()) && level[level.size() - 2] != ':') level.pop_back();
+#ifdef _WIN32
+        // The folder the volume holding the level is mounted at (Windows
+        // 2000 and later mount volumes in folders); the drive before.
+        DWORD attributes = GetFileAttributesA(level.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            typedef BOOL(WINAPI * VolumePathName)(LPCSTR, LPSTR, DWORD);
+            VolumePathName volumePathName =
+                (VolumePathName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "GetVolumePathNameA");
+            char volume[MAX_PATH * 2];
+            std::string full = arqFullPath(level);
+            if (volumePathName && volumePathName(full.c_str(), volume, sizeof volume)) {
+                *key = volume;
+            } else {
+                *key = full.substr(0, full.size() > 1 && full[1] == ':' ? 2 : 0);
+            }
+            CharUpperA(&(*key)[0]);
+            *existing = level;
+            return true;
+        }
+#else
+        ArqFileInfo info = arqStat(level);
+        if (info.kind == ARQ_DIRECTORY) {
+            *key = std::to_string(info.device);
+            *existing = level;
+            return true;
+        }
+#endif
+        std::string parent = arqDirectoryPart(level);
+        if (level == "." || parent == level) return false;
+        level = parent;
+    }
+}
+
 #ifdef _WIN32
 
 ArqFileInfo arqStat(const std::string& path) {

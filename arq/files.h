@@ -38,6 +38,11 @@ std::string arqCurrentDir(void);
 bool arqSamePath(const std::string& a, const std::string& b);
 // Whether both name the same existing file.
 bool arqSameFile(const std::string& a, const std::string& b);
+// Which file system a path (that need not exist yet) would be written to:
+// that of its nearest existing level, a file system mounted there included,
+// as a key that tells file systems apart. *existing receives that level.
+// False when not even the current directory can be asked.
+bool arqFileSystemOf(const std::string& path, std::string* key, std::string* existing);
 bool arqIsSeparator(char c);
 // Bytes of the character at text: 2 on Windows for a double-byte character
 // of the ANSI code page (its second byte may be a letter or "\\"), else 1.

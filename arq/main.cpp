@@ -115,7 +115,8 @@ const VerbRow verbTable[] = {
      "        directories. Existing files are overwritten. A damaged entry is\n"
      "        reported and the others are still extracted. Names leading outside\n"
      "        DIR or passing through a symbolic link inside DIR are refused.\n"
-     "        Nothing is extracted when DIR lacks the free space for all of it,\n"
+     "        Nothing is extracted when a file system the entries land on (DIR's,\n"
+     "        or one mounted below it) lacks the free space for them,\n"
      "        or, without -f, when an entry unpacks to more than 500,000 times\n"
      "        its packed size or all to more than 16 GiB (an archive bomb). A\n"
      "        disk that fills is reported once, and extraction stops.\n"
@@ -148,7 +149,9 @@ const VerbRow verbTable[] = {
      "        write STUB, an archive header and the files packed in the order\n"
      "        given: a self-extracting file (an installer). Names are stored\n"
      "        upper-case, with their paths as arq a keeps them; an installer's\n"
-     "        payload wants -j, its files under their base names.\n"
+     "        payload wants -j, its files under their base names. Directories\n"
+     "        are refused: give the files.\n"
+     "    -j  store each file under its base name alone.\n"
      "    --best  pack smaller and slower, in the same format.\n"
      "    --product DESC  DESC is the product description of the generic setup\n"
      "        (docs/product-description.md): it must name every file given and\n"
@@ -236,12 +239,16 @@ int parse(const VerbRow& verb, int count, char** args, ArqCommand* command) {
             continue;
         case ':':
             if (optopt == OPT_PRODUCT) return usage("--product needs a product description");
+            if (optopt != 'C') break;  // a value given to a long option, as some getopts report it
             snprintf(problem, sizeof problem, "-%c needs a directory", optopt);
             return usage(problem);
         default:
             break;
         }
-        if (c == '?' && optopt) {
+        // A letter the verb does not know is named alone. A long option the
+        // verb does not take, or given a value it takes none of, is named as
+        // written: optopt then holds its value, or nothing.
+        if ((c == '?' || c == ':') && optopt > 0 && optopt < 256 && !strchr(verb.options, optopt)) {
             snprintf(problem, sizeof problem, "%s does not take the option '-%c'", verb.name, optopt);
         } else {
             snprintf(problem, sizeof problem, "%s does not take the option '%.40s'", verb.name, args[optind - 1]);

@@ -39,7 +39,8 @@ struct ListRow {
 // that a stream that does not fit its sizes is found as well.
 int arqTest(const ArqCommand& command) {
     ArqArchive opened;
-    if (!arqArchiveFor(command.operands[0], false, false, &opened)) return 1;
+    if (!arqArchiveFor(command.operands[0], false, false, &opened) || !arqOpenArchive(opened.path, CX_ARC_READONLY))
+        return 1;
     const std::string& archive = opened.path;
     ArqSelector selector(patternsOf(command));
     int tested = 0;
@@ -61,6 +62,7 @@ int arqTest(const ArqCommand& command) {
         }
         return true;
     });
+    cxCloseArchive();
     if (walk == 0) selector.reportUnused();
     if (walk == 0 && arqTally.failures == 0 && !arqInterrupted)
         printf("%d %s tested, all sound\n", tested, entries(tested));
@@ -72,7 +74,8 @@ int arqTest(const ArqCommand& command) {
 // archive prints nothing but its error.
 int arqList(const ArqCommand& command) {
     ArqArchive opened;
-    if (!arqArchiveFor(command.operands[0], false, false, &opened)) return 1;
+    if (!arqArchiveFor(command.operands[0], false, false, &opened) || !arqOpenArchive(opened.path, CX_ARC_READONLY))
+        return 1;
     ArqSelector selector(patternsOf(command));
     std::vector<ListRow> rows;
     uint64_t packed = 0, unpacked = 0;
@@ -94,6 +97,7 @@ int arqList(const ArqCommand& command) {
         if (shown > width) width = shown;
         return true;
     });
+    cxCloseArchive();
     if (walk != 0 && rows.empty()) return walk;
     printf("%s %11s %11s %5s %-7s %-19s %-8s\n", arqPadded("Name", width).c_str(), "Packed", "Unpacked", "Ratio",
            "Method", "Time (UTC)", "Check");

@@ -18,6 +18,7 @@
 ArqTally arqTally;
 volatile int arqInterrupted;
 bool arqVerbose;
+std::string arqStandardInput;
 
 namespace {
 
@@ -76,6 +77,29 @@ int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
     return 0;
 }
 
+// Bytes of the character at p that may be shown as they are: more than one
+// for a whole multi-byte character, 0 for a C1 control (0x80 to 0x9F),
+// which a terminal takes as the start of a command (CSI, OSC) just as it
+// takes ESC. On POSIX names are taken as UTF-8: a C1 control is such a raw
+// byte outside a character, or U+0080 to U+009F; on Windows a byte that
+// the ANSI code page maps to U+0080 to U+009F.
+size_t characterBytes(const unsigned char* p) {
+#ifdef _WIN32
+    if (IsDBCSLeadByte(p[0]) && p[1]) return 2;
+    WCHAR wide = 0;
+    bool c1 = MultiByteToWideChar(CP_ACP, 0, (LPCSTR)p, 1, &wide, 1) == 1 && wide >= 0x80 && wide <= 0x9F;
+    return c1 ? 0 : 1;
+#else
+    size_t length = p[0] >= 0xC2 && p[0] <= 0xDF ? 2 : p[0] >= 0xE0 && p[0] <= 0xEF ? 3
+                  : p[0] >= 0xF0 && p[0] <= 0xF4 ? 4 : 1;
+    for (size_t i = 1; i < length; ++i) {
+        if ((p[i] & 0xC0) != 0x80) length = 1;
+    }
+    if (length == 2 && p[0] == 0xC2 && p[1] <= 0x9F) return 0;
+    return length == 1 && p[0] >= 0x80 && p[0] <= 0x9F ? 0 : length;
+#endif
+}
+
 }  // namespace
 
 void arqKeepExisting(ArqOverwrite mode) {
@@ -125,14 +149,19 @@ void arqProgress(const char* name, uint32_t done, uint32_t total) {
 }
 
 std::string arqShown(const char* name) {
+    if (!arqStandardInput.empty() && arqStandardInput == name) return "-";
     std::string shown;
     for (const unsigned char* p = (const unsigned char*)name; *p; ++p) {
         char escape[8];
-        if (*p == '\n') {
+        size_t whole = characterBytes(p);
+        if (whole > 1) {
+            shown.append((const char*)p, whole);
+            p += whole - 1;
+        } else if (*p == '\n') {
             shown += "\\n";
         } else if (*p == '\t') {
             shown += "\\t";
-        } else if (*p < 0x20 || *p == 0x7F) {
+        } else if (*p < 0x20 || *p == 0x7F || whole == 0) {
             snprintf(escape, sizeof escape, "\\x%02X", *p);
             shown += escape;
 #ifndef _WIN32

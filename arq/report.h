@@ -24,6 +24,9 @@ extern ArqTally arqTally;
 extern volatile int arqInterrupted;
 // x -v: each file is named on standard output as it is extracted.
 extern bool arqVerbose;
+// The file that holds the archive read from standard input ("" when
+// none), named "-" in messages as the user gave it.
+extern std::string arqStandardInput;
 
 // "arq: " + message on standard error; counts a failure.
 void arqError(const char* format, ...);
@@ -34,7 +37,7 @@ void arqProgress(const char* name, uint32_t done, uint32_t total);
 void arqProgressEnd(void);
 
 // A name as the user sees it: "/" between levels on POSIX, control
-// characters and backslashes written as escapes (\n, \t, \x1B, \\).
+// characters (C1 ones too) written as escapes (\n, \t, \x1B, \x9B).
 std::string arqShown(const char* name);
 // Columns a shown name takes on a terminal (UTF-8 characters, wide ones
 // two), and the name padded with blanks to at least width columns.

@@ -245,11 +245,22 @@ bool arqArchivePath(const char* given, bool forAdding, std::string* path) {
     return false;
 }
 
+bool arqOpenArchive(const std::string& archive, int flags) {
+    // cxOpenArchive upper-cases its argument in place; the caller's text stays.
+    std::vector<char> copy(archive.begin(), archive.end());
+    copy.push_back(0);
+    int16_t result = cxOpenArchive(copy.data(), flags | CX_ARC_ASGIVEN);
+    if (result == 0) return true;
+    bool system = result == CX_ESLOT || result == CX_ETEMP || result == CX_EFAIL;
+    arqError("%s: %s%s", arqShown(archive.c_str()).c_str(), arqCodeText(result), system ? arqReason().c_str() : "");
+    return false;
+}
+
 int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& visit) {
     const char* shown = archive.c_str();
-    int slot = cxOpenFile(archive.c_str(), CX_READ);
-    if (slot < 0) {
-        arqError("%s: cannot open%s", arqShown(shown).c_str(), arqReason().c_str());
+    int slot = cxArchiveSlot();
+    if (slot < 0 || cxSeek(slot, 0, SEEK_SET) != 0) {
+        arqError("%s: cannot read%s", arqShown(shown).c_str(), arqReason().c_str());
         return 1;
     }
     EntryInfo record;
@@ -258,7 +269,6 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
     record.destination = -1;
     int32_t first = cxFindEntrySignature(nullptr, slot);
     if (first < 0) {
-        cxCloseFile(slot);
         arqError("%s: not an archive", arqShown(shown).c_str());
         return 1;
     }
@@ -279,7 +289,6 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
             } else {
                 arqError("%s: %s after %d entries", arqShown(shown).c_str(), what, entries);
             }
-            cxCloseFile(slot);
             return 1;
         }
         ++entries;
@@ -290,10 +299,8 @@ int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& v
         record.destination = -1;
         if (cxSeek(slot, dataStart + (int32_t)packed, SEEK_SET) < 0) {
             arqError("%s: seek failed%s", arqShown(shown).c_str(), arqReason().c_str());
-            cxCloseFile(slot);
             return 1;
         }
     }
-    cxCloseFile(slot);
     return damagedStart ? 1 : 0;
 }

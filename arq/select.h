@@ -62,9 +62,16 @@ int arqArchiveDone(ArqArchive* archive, int status);
 // A slot that writes to standard output (binary), or -1 after saying why.
 int arqOpenStandardOutput(void);
 
-// Calls visit for each entry in archive order, the slot positioned at the
-// entry's first data byte; a false return ends the walk. 0 at the end
-// record, else 1 after saying what is wrong (no archive, truncated, damaged).
+// Opens the archive for the whole run (cxOpenArchive with flags, the file
+// named whatever its extension): every walk and the engine's pass then read
+// this one open file, so a name swapped meanwhile changes nothing. False
+// after saying why; the caller ends with cxCloseArchive.
+bool arqOpenArchive(const std::string& archive, int flags);
+
+// Calls visit for each entry of the open archive in archive order, the slot
+// positioned at the entry's first data byte; a false return ends the walk.
+// 0 at the end record, else 1 after saying what is wrong (no archive,
+// truncated, damaged).
 int arqWalk(const std::string& archive, const std::function<bool(EntryInfo*)>& visit);
 
 // The four signature bytes (kind 1: entry, 2: archive header), put together

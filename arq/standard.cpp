@@ -118,6 +118,7 @@ bool arqArchiveFor(const char* given, bool forAdding, bool writes, ArqArchive* a
     }
     if (!makeSpool()) return false;
     archive->path = spoolDirectory + "/standard-input.arq";
+    arqStandardInput = archive->path;
     archive->toOutput = writes;
     if (!readInput) return true;
     binary(stdin);

@@ -133,6 +133,8 @@ TEST_F(Arq, BadInputGivesOneLineAndFailure) {
     EXPECT_EQ(2, r.status);
     ExpectOneLineFailure(Run({"z", "x.arq"}), "unknown verb");
     ExpectOneLineFailure(Run({"x", "--best", "x.arq"}), "--best");  // only a and sfx pack
+    ExpectOneLineFailure(Run({"a", "--best=9", "x.arq", "f"}), "'--best=9'");  // takes no value
+    ExpectOneLineFailure(Run({"x", "--windows-names=1", "x.arq"}), "'--windows-names=1'");
     ExpectOneLineFailure(Run({"x", "absent.arq"}), "absent.arq");
     ExpectOneLineFailure(Run({"t", "absent.arq"}), "absent.arq");
     ExpectOneLineFailure(Run({"l", "absent"}), "absent");

@@ -70,7 +70,52 @@ if winarq sfx notepad.exe big.exe gpl.txt 2> big.err; then fail "arq.exe sfx acc
 printf 1 > カ; printf 2 > ニ; printf 3 > 表.txt
 LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 bash "$own_prefix" "$wine_run" "$prefix" \
     "$work/prefix-ja_JP" "$win_arq" a kana.arq カ ニ 表.txt || fail "arq.exe a kana.arq on a Japanese system"
-"$host_arq" l kana.arq | LC_ALL=C grep -qF "$(printf '\x95/.TXT')" || fail "arq.exe cut 表.txt inside its character"
+"$host_arq" l kana.arq | LC_ALL=C grep -qF '\x95/.TXT' || fail "arq.exe cut 表.txt inside its character"
+
+# A name holding a byte the code page maps to a C1 control (0x9D: OSC in
+# code page 1252) is listed with an escape, as control characters are.
+printf 4 > "$(printf 'osc\x9d')"
+"$host_arq" a c1.arq "$(printf 'osc\x9d')"
+winarq l c1.arq | LC_ALL=C grep -qiF 'osc\x9D' || fail "arq.exe listed a C1 control raw"
+
+# A level of the destination swapped for a link to another folder after
+# arq.exe checked it and before it made the level below: the wineserver of
+# a prefix of its own holds each folder it is asked to make for 0.5 s, and
+# the swap comes 0.2 s after the first one appears. Nothing reaches the
+# link's target.
+mkdir -p lv/a/b victim swap && printf 5 > lv/a/b/f
+(cd lv && "$host_arq" a -p ../swap.arq a > /dev/null)
+own=$work/prefix-held
+( flock 9; rm -rf "$own"; cp -a "$prefix" "$own" ) 9>"$prefix.lock" || fail "cannot copy the prefix"
+"$wine_run" "$own" cmd.exe /c exit 0 > /dev/null 2>&1  # starts the prefix's server
+at=server-$(printf %x "$(stat -c %d "$own")")-$(printf %x "$(stat -c %i "$own")")
+server=
+for p in $(pgrep wineserver); do [ "$(basename "$(readlink /proc/$p/cwd)")" = "$at" ] && server=$p; done
+[ -n "$server" ] || fail "no wineserver serves $own"
+strace -p "$server" -f -qq -o /dev/null -e trace=mkdir,mkdirat -e inject=mkdir,mkdirat:delay_enter=500000 &
+sleep 0.5
+( for i in $(seq 2000); do [ -d swap/a ] && break; sleep 0.01; done
+  sleep 0.2; mv swap/a swap/a.real && ln -s ../victim swap/a ) &
+"$wine_run" "$own" "$win_arq" x swap.arq -C swap > /dev/null 2>&1 || true
+WINEPREFIX=$own wineserver -k </dev/null >/dev/null 2>&1
+wait
+rm -rf "$own"
+[ -z "$(ls -A victim)" ] || fail "arq.exe made $(cd victim && find . | tr '\n' ' ')in the link's target"
+
+# A destination on a small file system of its own (mounted as root) is
+# asked for its own free space, not the drive's: 100,000 bytes that do not
+# pack are refused before anything is written.
+mkdir -p small
+if mount -t tmpfs -o size=64k tmpfs small 2>/dev/null; then
+    head -c 100000 /dev/urandom > random.bin
+    "$host_arq" a small.arq random.bin > /dev/null
+    winarq x small.arq -C small > /dev/null 2> small.err && status=0 || status=$?
+    umount small
+    [ "$status" = 1 ] && grep -q 'small: not enough free disk space' small.err ||
+        fail "arq.exe did not ask the destination's file system: $(cat small.err)"
+else
+    echo "skipped, no file system can be mounted here: a destination on a small file system"
+fi
 
 # A Linux tree: the host keeps names that differ in case alone and an empty
 # folder; arq.exe, on a system that takes those names for one, extracts the

@@ -1,5 +1,6 @@
 // arq as a new user meets it: nothing is lost without a failure said, and
 // names, patterns, archives and messages behave as users expect.
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utime.h>
@@ -275,12 +276,15 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
     EXPECT_EQ(2, Run({"x", "m.arq", "-C"}).status);
     EXPECT_EQ(2, Run({"l", "-q", "m.arq"}).status);
     // Control characters in names are shown as escapes.
-    std::vector<TestEntry> entries(1);
+    // So are C1 controls, raw or UTF-8 (CSI, OSC); other UTF-8 stays as it is.
+    std::vector<TestEntry> entries(2);
     entries[0].name = "bell\a\nname";
-    entries[0].data = Bytes(3, 'x');
+    entries[1].name = "c1\x9B\xC2\x9B\xC2\x9D\xC3\x84\xE2\x82\xAC";
+    for (TestEntry& e : entries) e.data = Bytes(3, 'x');
     ASSERT_TRUE(WriteArchive(dir.file("ctl.arq"), entries));
     r = Run({"l", "ctl.arq"});
     EXPECT_NE(std::string::npos, r.out.find("BELL\\x07\\nNAME")) << r.out;
+    EXPECT_NE(std::string::npos, r.out.find("C1\\x9B\\xC2\\x9B\\xC2\\x9D\xC3\x84\xE2\x82\xAC")) << r.out;
     // A time the 32-bit field cannot hold is clamped, said so, and named
     // again in the summary and the exit status.
     for (time_t when : {(time_t)5000000000LL, (time_t)-86400 * 365}) {
@@ -298,6 +302,21 @@ TEST_F(ArqUser, MessagesSayWhatAndWhy) {
         EXPECT_NE(std::string::npos, help.out.find(topic)) << topic;
 }
 
+void WriteCrafted(const std::string& path, Bytes entries) {
+    AppendEnd(&entries);
+    ASSERT_TRUE(WriteFileBytes(path, entries));
+}
+
+// BOMB.BIN, 13 bytes that unpack to 8,388,609: a literal, then 32,768
+// matches of 256 bytes, each taking no bits (a block whose codes have one
+// symbol each).
+void WriteBomb(const std::string& path) {
+    BitWriter stream;
+    OneSymbolBlock(&stream, 1, 'A', 0);
+    OneSymbolBlock(&stream, 32768, 509, 0);
+    WriteCrafted(path, EntryBytes("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
+}
+
 // ---- a folder another user writes ----------------------------------------
 
 // Root works in 'shared', a folder the user nobody owns and fills before
@@ -312,6 +331,8 @@ struct Attack {
     int status;          // -1: either
     const char* says;    // on standard error
     const char* kept;    // a file of its own in shared afterwards, never setuid or setgid, or ""
+    const char* hold = nullptr;    // strace options that slow arq down, instead of holding its renames
+    const char* absent = nullptr;  // a file never there afterwards
 };
 
 const Attack kAttacks[] = {
@@ -329,6 +350,10 @@ const Attack kAttacks[] = {
      nullptr, {"d", "shared/OTHER.ARQ", "LINK/PWNED"}, 0, "", "OTHER.ARQ"},
     {"a link to a file of victim where sfx writes", "ln -s ../victim/secret shared/SETUP.EXE", nullptr,
      {"sfx", "stub", "shared/SETUP.EXE", "f.txt"}, 0, "", "SETUP.EXE"},
+    {"the archive swapped for a bomb after the first open (each open held 0.6 s)",
+     "cp a.arq shared/FLIP.ARQ", "sleep 0.3; cp bomb.arq shared/.f && mv -f shared/.f shared/FLIP.ARQ",
+     {"x", "shared/FLIP.ARQ", "-C", "shared"}, 0, "", "PLAIN.TXT",
+     "-P shared/FLIP.ARQ -e trace=openat -e inject=openat:delay_exit=600000", "shared/BOMB.BIN"},
 };
 
 TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
@@ -344,6 +369,7 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
     entries[2].mode = 0x41ED;
     entries[2].data.clear();
     ASSERT_TRUE(WriteArchive(dir.file("a.arq"), entries));
+    WriteBomb(dir.file("bomb.arq"));
     Sample("stub", 3000, 1, false);
     Sample("f.txt", 100, 0, true);
     ASSERT_EQ(0, chmod(dir.path().c_str(), 0711));
@@ -360,8 +386,10 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
         // The attacker starts first and says when it is done in shared/.done.
         std::string attacker = std::string("{ ") + other + "timeout 10 sh -c '" +
                                (attack.during ? attack.during : "") + "; touch shared/.done' & } ; ";
-        std::string hold = "strace -f -qq -o /dev/null -e trace=rename,renameat,renameat2 "
-                           "-e inject=rename,renameat,renameat2:delay_exit=300000";
+        std::string hold = std::string("strace -f -qq -o /dev/null ") +
+                           (attack.hold ? attack.hold
+                                        : "-e trace=rename,renameat,renameat2 "
+                                          "-e inject=rename,renameat,renameat2:delay_exit=300000");
         std::vector<std::string> args = attack.args;
         if (args.empty()) args = {"x", "a.arq", "-C", "shared"};
         Result r = Run(args, attack.during ? attacker + hold : "");
@@ -387,16 +415,26 @@ TEST_F(ArqUser, AFolderAnotherUserWritesSendsNothingElsewhere) {
             if (attack.args.empty())
                 EXPECT_EQ(entries[1].data, ReadFileBytes(dir.file(std::string("shared/") + attack.kept)));
         }
+        if (attack.absent) EXPECT_FALSE(FileExists(dir.file(attack.absent)));
         EXPECT_TRUE(NoTemporaryFiles("shared"));
     }
 }
 
 // ---- refused before anything is written --------------------------------------
 
-void WriteCrafted(const std::string& path, Bytes entries) {
-    AppendEnd(&entries);
-    ASSERT_TRUE(WriteFileBytes(path, entries));
-}
+// A file system mounted for one test (as root), gone with it: a tmpfs of
+// 64 KiB, or with 'from' that folder bound there.
+struct SmallMount {
+    std::string at;
+    bool mounted;
+    explicit SmallMount(const std::string& path, const std::string& from = "")
+        : at(path), mounted(cxPlatMakeDir(path.c_str()) &&
+                            (from.empty() ? mount("tmpfs", path.c_str(), "tmpfs", 0, "size=64k")
+                                          : mount(from.c_str(), path.c_str(), nullptr, MS_BIND, nullptr)) == 0) {}
+    ~SmallMount() {
+        if (mounted) umount2(at.c_str(), MNT_DETACH);
+    }
+};
 
 struct Refusal {
     const char* name;
@@ -411,12 +449,7 @@ struct Refusal {
 };
 
 TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
-    // 13 bytes: a literal, then 32,768 matches of 256 bytes, each taking no
-    // bits (a block whose codes have one symbol each).
-    BitWriter stream;
-    OneSymbolBlock(&stream, 1, 'A', 0);
-    OneSymbolBlock(&stream, 32768, 509, 0);
-    WriteCrafted(dir.file("bomb.arq"), EntryBytes("BOMB.BIN", 2, stream.finish(), 1 + 32768 * 256));
+    WriteBomb(dir.file("bomb.arq"));
     // More than the free space all told, each entry less; a small one first.
     int64_t available = cxFreeSpace(dir.file("x").c_str());
     Bytes full = EntryBytes("FIRST.TXT", 1, Bytes(10, 'f'), 10);
@@ -460,6 +493,19 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
     for (int i = 1; i <= 8; ++i) many.push_back(std::to_string(i) + ".bin");
     for (size_t i = 3; i < many.size(); ++i) Sample(many[i], 3000, (uint32_t)i, false);
     ASSERT_EQ(0, Run(many).status);
+    // 80,000 bytes for a file system of 64 KiB mounted below the destination.
+    Bytes mounted = EntryBytes("FIRST.TXT", 1, Bytes(10, 'f'), 10);
+    for (const char* name : {"MNT/B1", "MNT/B2"}) Append(&mounted, EntryBytes(name, 1, Bytes(40000, 'b'), 40000));
+    WriteCrafted(dir.file("mounted.arq"), mounted);
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("m1").c_str()));
+    SmallMount tinyBelow(dir.file("m1/MNT"));
+    // 100,000 bytes to a roomy file system mounted below a small one.
+    Bytes roomy = EntryBytes("SMALL.TXT", 1, Bytes(10, 's'), 10);
+    Append(&roomy, EntryBytes("BIG/B1", 1, Bytes(100000, 'b'), 100000));
+    WriteCrafted(dir.file("roomy.arq"), roomy);
+    ASSERT_TRUE(cxPlatMakeDir(dir.file("roomy").c_str()));
+    SmallMount tinyTop(dir.file("m2"));
+    SmallMount bound(dir.file("m2/BIG"), dir.file("roomy"));
 
     const Refusal refusals[] = {
         {"an entry that unpacks to 645,000 times its size", {"x", "bomb.arq", "-C", "o1"}, 1,
@@ -504,6 +550,8 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
          "7.bin", "small/5.bin", "small/8.bin"},
         {"an archive read from standard input", {"l", "-"}, 0, {}, "", "", "", "tree.arq", "tree/empty/ "},
         {"the same extracted", {"x", "-", "-C", "o12"}, 0, {}, "", "o12/tree/empty", "", "tree.arq"},
+        {"what is no archive on standard input", {"t", "-"}, 1, {"arq: -: not an archive"}, "standard-input", "", "",
+         "b.txt"},
         {"a written to standard output", {"a", "-", "b.txt"}, 0, {}, "", "", "-", "", "b.txt"},
         {"d from standard input to standard output", {"d", "-", "b.txt"}, 0, {}, "", "", "", "colon.arq",
          "a:b.txt"},
@@ -517,11 +565,19 @@ TEST_F(ArqUser, BombsSizesAndWindowsNamesAreRefused) {
         {"a verb's help", {"x", "--help"}, 0, {}, "", "", "", "", "arq x ["},
         {"the same by help", {"help", "x"}, 0, {}, "", "", "", "", "arq x ["},
         {"help on what is no verb", {"help", "q"}, 2, {"no help on 'q'"}, "", "", ""},
+        {"more than a file system mounted below the destination has free", {"x", "mounted.arq", "-C", "m1"}, 1,
+         {"m1/MNT: not enough free disk space: the entries unpack to 80000 bytes there"}, "", "", "m1/FIRST.TXT"},
+        {"what fits the file systems mounted where it lands", {"x", "roomy.arq", "-C", "m2"}, 0, {}, "", "roomy/B1",
+         ""},
     };
     for (const Refusal& refusal : refusals) {
         SCOPED_TRACE(refusal.name);
         if (strstr(refusal.name, "over 2 GB") && available < 3300000000LL) {
             printf("skipped with %lld bytes free: %s\n", (long long)available, refusal.name);
+            continue;
+        }
+        if (strstr(refusal.name, "mounted") && !(tinyBelow.mounted && tinyTop.mounted && bound.mounted)) {
+            printf("skipped, no file system can be mounted here: %s\n", refusal.name);
             continue;
         }
         if (strstr(refusal.name, "disk that fills") && !small) {
