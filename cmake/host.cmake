@@ -12,6 +12,13 @@ add_subdirectory(tests/regscript)
 add_subdirectory(tests/restartwork)
 add_subdirectory(bench)
 
+# Without the sub-builds this is the host part alone (the "host" preset,
+# whose Windows and fuzz parts are presets of their own).
+option(TELMURA_SUBBUILDS "drive the win32 and fuzz sub-builds" ON)
+if(NOT TELMURA_SUBBUILDS)
+  return()
+endif()
+
 set(_sub_tests "")
 ExternalProject_Add(win32
   SOURCE_DIR ${CMAKE_SOURCE_DIR}

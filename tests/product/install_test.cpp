@@ -347,4 +347,12 @@ TEST_F(Install, DllsPlantedBesideTheProgramsNeverRun)
     DeleteFileA(planted.c_str());
 }
 
+// setup.exe says which installer it is: the project's version (the one arq
+// --version prints) in the version resource that the file's properties show.
+TEST(Shipped, SetupCarriesTheProjectVersion)
+{
+    const std::string version = std::string(TELMURA_VERSION) + ".0";
+    EXPECT_EQ(VersionFacts(g_Paths.setup), version + " " + version + " Vornak: Telmura setup");
+}
+
 }  // namespace
