@@ -13,6 +13,8 @@
 #include <locale.h>
 #include <unistd.h>
 #include <wchar.h>
+
+#include <map>
 #endif
 
 ArqTally arqTally;
@@ -27,6 +29,43 @@ bool progressShown;
 uint32_t lastPercent = 101;
 uint64_t lastDrawn;  // milliseconds
 ArqOverwrite overwriteMode;
+
+// Where an entry is written, as a path of this system: the engine keeps
+// levels apart by "\\".
+std::string outputPath(const char* name) {
+    std::string path = name;
+#ifndef _WIN32
+    for (char& c : path) c = c == '\\' ? '/' : c;
+#endif
+    return path;
+}
+
+#ifndef _WIN32
+// The entries this run extracted, by their names with ASCII letters folded
+// to lower case. On a file system that folds letter case (vfat, NTFS) a
+// second name that differs from the first in case alone finds the first
+// one's file, and overwriting it would lose an entry without a word. (On
+// Windows the Windows rules refuse such names before anything is written.)
+std::map<std::string, std::string> extractedNames;
+
+std::string folded(const char* name) {
+    std::string key = name;
+    for (char& c : key) c = c >= 'A' && c <= 'Z' ? (char)(c - 'A' + 'a') : c;
+    return key;
+}
+
+// The entry this run extracted under another name to the very file at the
+// record's path (the same device and inode), or null.
+const std::string* extractedAs(const EntryInfo* record) {
+    auto earlier = extractedNames.find(folded(record->name));
+    if (earlier == extractedNames.end() || earlier->second == record->name) return nullptr;
+    struct stat existing, written;
+    bool same = stat(outputPath(record->name).c_str(), &existing) == 0 &&
+                stat(outputPath(earlier->second.c_str()).c_str(), &written) == 0 &&
+                existing.st_dev == written.st_dev && existing.st_ino == written.st_ino;
+    return same ? &earlier->second : nullptr;
+}
+#endif
 
 // Progress is drawn on a console only. On Windows a character device such
 // as NUL is not one, although the C runtime calls it a terminal.
@@ -61,14 +100,18 @@ void say(bool failure, const char* format, va_list args) {
 }
 
 int16_t overwrite(EntryInfo* record, CxEvent, int32_t) {
+#ifndef _WIN32
+    if (const std::string* first = extractedAs(record)) {
+        arqError("%s: refused, the destination folds letter case and %s was extracted to that file",
+                 arqShown(record->name).c_str(), arqShown(first->c_str()).c_str());
+        return 0;
+    }
+#endif
     if (overwriteMode == ARQ_OVERWRITE) return 1;
     if (overwriteMode == ARQ_KEEP_NEWER) {
-        std::string path = record->name;  // levels apart by "\\", as the engine keeps names
-#ifndef _WIN32
-        for (char& c : path) c = c == '\\' ? '/' : c;
-#endif
         struct stat existing;
-        if (stat(path.c_str(), &existing) != 0 || (int64_t)existing.st_mtime < (int64_t)record->time) return 1;
+        if (stat(outputPath(record->name).c_str(), &existing) != 0 || (int64_t)existing.st_mtime < (int64_t)record->time)
+            return 1;
         ++arqTally.kept;
         return 0;
     }
@@ -244,6 +287,9 @@ int16_t arqCallback(EntryInfo* record, CxEvent event, int32_t value) {
     case CXCB_EXTRACTED:
         arqProgressEnd();
         ++arqTally.extracted;
+#ifndef _WIN32
+        extractedNames.emplace(folded(record->name), record->name);
+#endif
         if (arqVerbose) printf("%s\n", name);
         break;
     case CXCB_DELETED:

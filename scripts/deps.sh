@@ -14,6 +14,8 @@ done
 for p in osslsigncode openssl; do have "$p" || need+=("$p"); done
 # arq's test of a folder another user writes holds arq's renames with it.
 have strace || need+=(strace)
+# arq's test of extraction where letter case folds mounts a FUSE file system.
+have python3-fusepy || need+=(python3-fusepy)
 [ -d /usr/src/googletest ] || need+=(googletest)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
