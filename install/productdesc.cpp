@@ -219,24 +219,10 @@ bool SetUninstallName(Parser* p, const char* v)
     return Store(p, p->out->uninstallName, sizeof p->out->uninstallName, v);
 }
 
-// Four numbers of at most 65535, with dots between them.
 bool SetVersion(Parser* p, const char* v)
 {
-    const char* part = v;
-    for (int i = 0; i < 4; ++i) {
-        char number[8];
-        size_t length = strcspn(part, ".");
-        bool last = i == 3;
-        uint32_t value;
-        if (length >= sizeof number || (last != (part[length] == 0)))
-            return Fail(p, "version \"%s\" is not four numbers with dots (1.2.0.3)", v);
-        memcpy(number, part, length);
-        number[length] = 0;
-        if (!ReadNumber(number, 65535, &value))
-            return Fail(p, "version \"%s\" is not four numbers of 0 to 65535", v);
-        p->out->versionParts[i] = (uint16_t)value;
-        part += length + 1;
-    }
+    if (!ParseProductVersion(v, p->out->versionParts))
+        return Fail(p, "version \"%s\" is not four numbers of 0 to 65535 with dots (1.2.0.3)", v);
     return Store(p, p->out->version, sizeof p->out->version, v);
 }
 
@@ -593,6 +579,26 @@ bool Finish(Parser* p)
 }
 
 }  // namespace
+
+// Four numbers of at most 65535, with dots between them.
+bool ParseProductVersion(const char* text, uint16_t parts[4])
+{
+    const char* part = text;
+    for (int i = 0; i < 4; ++i) {
+        char number[8];
+        size_t length = strcspn(part, ".");
+        uint32_t value;
+        if (length >= sizeof number || (i == 3) != (part[length] == 0))
+            return false;
+        memcpy(number, part, length);
+        number[length] = 0;
+        if (!ReadNumber(number, 65535, &value))
+            return false;
+        parts[i] = (uint16_t)value;
+        part += length + 1;
+    }
+    return true;
+}
 
 bool ParseProductDescription(const char* text, size_t size, ProductDescription* out, DescError* error)
 {

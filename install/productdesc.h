@@ -96,4 +96,8 @@ struct DescError {
 // at the first fault; *out must not be used then.
 bool ParseProductDescription(const char* text, size_t size, ProductDescription* out, DescError* error);
 
+// A version as the description writes it, "1.2.0.3": four numbers of 0 to
+// 65535 with dots, most significant first. FALSE for any other text.
+bool ParseProductVersion(const char* text, uint16_t parts[4]);
+
 #endif

@@ -7,22 +7,6 @@
 #include "product.h"
 #include "syscalls.h"
 
-// "a.b.c.d" into four parts; FALSE for any other text.
-static BOOL ParseVersion(const char* text, WORD parts[4])
-{
-    for (int part = 0; part < 4; ++part) {
-        DWORD value = 0;
-        const char* start = text;
-        while (*text >= '0' && *text <= '9' && value <= 65535)
-            value = value * 10 + (DWORD)(*text++ - '0');
-        if (text == start || value > 65535 || *text != (part < 3 ? '.' : 0))
-            return FALSE;
-        parts[part] = (WORD)value;
-        text += part < 3;
-    }
-    return TRUE;
-}
-
 BOOL InstalledVersionIsNewer(void)
 {
     char key[MAX_PATH + 64];
@@ -36,11 +20,11 @@ BOOL InstalledVersionIsNewer(void)
     DWORD size = sizeof text - 1;
     LONG result = g_Sys.RegQueryValueExA(handle, "DisplayVersion", NULL, &type, (BYTE*)text, &size);
     RegCloseKey(handle);
-    WORD installed[4];
+    uint16_t installed[4];
     if (result != ERROR_SUCCESS || type != REG_SZ)
         return FALSE;
     text[size] = 0;
-    if (!ParseVersion(text, installed)) {
+    if (!ParseProductVersion(text, installed)) {
         LOG("Installed version %s is not four numbers: not compared", text);
         return FALSE;
     }
