@@ -261,6 +261,7 @@ int16_t cxOpenArchive(char* path, int flags) {
     }
 
     if (!cxArchive.readOnly) {
+        cxEnableAddPass();
         if (openTempArchive() != CX_OK) {
             cxCloseFile(slot);
             resetState();

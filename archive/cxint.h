@@ -237,6 +237,8 @@ extern CxArchiveState cxArchive;
 // reporting code 43 with the running total; stops when the record's stop
 // code becomes 30. -30 stopped, -1 short, -3 no buffer, else 0.
 int16_t cxCopyBytes(int from, int to, uint32_t count, EntryInfo* record);
+// Lets cxProcess run its add pass; called by every open for writing.
+void cxEnableAddPass(void);
 // Where the file name at the end of path begins: after its last separator
 // ("\\", "/" or ":"), looked for from the left a whole character at a time
 // (the second byte of a double-byte character may be a backslash).

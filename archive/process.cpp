@@ -640,6 +640,11 @@ void addPass(Pass* pass, EntryInfo* record, bool* rewriting) {
     }
 }
 
+// The add pass is reached through this pointer, set when an archive is
+// opened for writing: a program that only reads archives does not carry the
+// packer.
+void (*s_AddPass)(Pass*, EntryInfo*, bool*);
+
 // ---- the entry pass -------------------------------------------------------------
 
 bool hasWildcard(const char* pattern) {
@@ -739,6 +744,10 @@ bool handleEntry(Pass* pass, EntryInfo* record, bool rewriting, int16_t* result)
 
 }  // namespace
 
+void cxEnableAddPass(void) {
+    s_AddPass = addPass;
+}
+
 int16_t cxSetOutputFile(FILE* file) {
     if (!file || !handOver.open || handOver.file) return CX_EARG;
     handOver.file = file;
@@ -767,7 +776,7 @@ int16_t cxProcess(void) {
     pass.added.exactCase = pass.inArchive.exactCase = pass.exactOps.exactCase = exactCase;
     if (!preparePass(&pass)) return abandonPass(&pass, record, CX_ENOMEM);
 
-    if (!cxArchive.readOnly) addPass(&pass, record, &rewriting);
+    if (!cxArchive.readOnly && s_AddPass) s_AddPass(&pass, record, &rewriting);
     if (pass.outOfMemory) return abandonPass(&pass, record, CX_ENOMEM);
 
     cxSeek(slot, 0, SEEK_SET);
