@@ -18,7 +18,7 @@
 #include "syscalls.h"
 #include "text.h"
 
-static void ReadVersionStrings(const BYTE* block, FileInfo* info)
+static void ReadVersionStrings(const BYTE* block, VersionStrings* strings)
 {
     struct Translation {
         WORD language;
@@ -34,10 +34,10 @@ static void ReadVersionStrings(const BYTE* block, FileInfo* info)
         char* out;
         DWORD size;
     } fields[] = {
-        {"FileDescription", info->description, sizeof info->description},
-        {"FileVersion", info->versionText, sizeof info->versionText},
-        {"CompanyName", info->company, sizeof info->company},
-        {"ProductName", info->product, sizeof info->product},
+        {"FileDescription", strings->description, sizeof strings->description},
+        {"FileVersion", strings->versionText, sizeof strings->versionText},
+        {"CompanyName", strings->company, sizeof strings->company},
+        {"ProductName", strings->product, sizeof strings->product},
     };
     for (const Field& field : fields) {
         char query[64];
@@ -49,9 +49,9 @@ static void ReadVersionStrings(const BYTE* block, FileInfo* info)
     }
 }
 
-// The version resource's fixed part and strings; the file counts as having
-// no version information whenever any of it cannot be read.
-static void ReadVersion(const char* path, FileInfo* info)
+// The version resource's fixed part, and its strings when asked; the file
+// counts as having no version information whenever any of it cannot be read.
+static void ReadVersion(const char* path, FileInfo* info, VersionStrings* strings)
 {
     DWORD handle = 0;
     DWORD size = g_Sys.GetFileVersionInfoSizeA(path, &handle);
@@ -84,12 +84,13 @@ static void ReadVersion(const char* path, FileInfo* info)
     info->hasVersion = 1;
     LOG("%s version %ld.%ld.%ld.%ld", path, (LONG)HIWORD(info->fileVersionMS), (LONG)LOWORD(info->fileVersionMS),
         (LONG)HIWORD(info->fileVersionLS), (LONG)LOWORD(info->fileVersionLS));
-    ReadVersionStrings(block, info);
+    if (strings)
+        ReadVersionStrings(block, strings);
     HeapFree(GetProcessHeap(), 0, block);
 }
 
 // The line a file's facts are logged with, and its version when wanted.
-static void LogFactsAndReadVersion(const char* path, FileInfo* info, BOOL wantVersion)
+static void LogFactsAndReadVersion(const char* path, FileInfo* info, BOOL wantVersion, VersionStrings* strings)
 {
     SYSTEMTIME time;
     memset(&time, 0, sizeof time);
@@ -97,7 +98,7 @@ static void LogFactsAndReadVersion(const char* path, FileInfo* info, BOOL wantVe
     LOG("%s dated %02ld/%02ld/%ld %02ld:%02ld:%02ld, %ld bytes.", path, (LONG)time.wMonth, (LONG)time.wDay,
         (LONG)time.wYear, (LONG)time.wHour, (LONG)time.wMinute, (LONG)time.wSecond, (LONG)info->size);
     if (wantVersion)
-        ReadVersion(path, info);
+        ReadVersion(path, info, strings);
 }
 
 static BOOL ReportNoFacts(const char* path, DWORD error)
@@ -111,9 +112,11 @@ static BOOL ReportNoFacts(const char* path, DWORD error)
     return FALSE;
 }
 
-BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
+BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion, VersionStrings* strings)
 {
     memset(info, 0, sizeof *info);
+    if (strings)
+        memset(strings, 0, sizeof *strings);
     HANDLE file = g_Sys.CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                                     FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE)
@@ -143,7 +146,7 @@ BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion)
         STATUS(MSG_ATTRIBUTES_READ_FAILED, error);
         return FALSE;
     }
-    LogFactsAndReadVersion(path, info, wantVersion);
+    LogFactsAndReadVersion(path, info, wantVersion, strings);
     return TRUE;
 }
 
@@ -165,7 +168,7 @@ static BOOL GatherImageFacts(const char* path, FileInfo* info, BOOL wantVersion)
     info->lastWriteTime = data.ftLastWriteTime;
     info->creationTime = data.ftCreationTime;
     info->attributes = data.dwFileAttributes;
-    LogFactsAndReadVersion(path, info, wantVersion);
+    LogFactsAndReadVersion(path, info, wantVersion, NULL);
     return TRUE;
 }
 

@@ -42,10 +42,6 @@ struct FileInfo {
     DWORD exists;
     LONG pending;  // facts taken from the source of a pending replacement
     DWORD hasVersion;
-    char description[256];
-    char versionText[256];
-    char company[32];
-    char product[32];
     DWORD fileVersionMS;
     DWORD fileVersionLS;
     DWORD productVersionMS;
@@ -54,6 +50,15 @@ struct FileInfo {
     DWORD size;
     FILETIME lastWriteTime;
     FILETIME creationTime;
+};
+
+// The texts of a file's version resource, read only for a caller that asks:
+// the decision needs the numbers alone, and every entry keeps its facts.
+struct VersionStrings {
+    char description[256];
+    char versionText[256];
+    char company[32];
+    char product[32];
 };
 
 // Run-time state of one ImageFile, zero-filled by the product.
@@ -241,7 +246,8 @@ void ReleaseImageNames(void);
 // Upgrade decision: the facts of one file (FALSE only on a hard failure,
 // with a status set; a missing file is not one), and the short form of a
 // path (the path itself and FALSE when there is none).
-BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion);
+// With strings, the version resource's texts too (all empty without them).
+BOOL GatherFileInfo(const char* path, FileInfo* info, BOOL wantVersion, VersionStrings* strings = NULL);
 BOOL GetShortPath(const char* path, char* buffer, DWORD size, BOOL create);
 
 // Moving into place. A null target deletes the source; delayed moves wait

@@ -190,11 +190,12 @@ static BOOL TelmuraFacts(const char* path, BOOL* there, BOOL* telmura)
         return TRUE;
     }
     FileInfo info;
-    if (!GatherFileInfo(path, &info, TRUE))
+    VersionStrings strings;
+    if (!GatherFileInfo(path, &info, TRUE, &strings))
         return FALSE;
     *there = info.exists;
-    *telmura = info.hasVersion && AsciiCompareNoCase(info.company, "Vornak") == 0 &&
-               AsciiCompareNoCase(info.product, "Telmura") == 0;
+    *telmura = info.hasVersion && AsciiCompareNoCase(strings.company, "Vornak") == 0 &&
+               AsciiCompareNoCase(strings.product, "Telmura") == 0;
     return TRUE;
 }
 

@@ -109,9 +109,15 @@ TEST_P(Decide, FactsOfBothFilesAreGathered)
     EXPECT_EQ(0x00000004u, existing.fileVersionLS);
     EXPECT_EQ(0x00020000u, image.fileVersionMS);
     EXPECT_EQ(0x00020000u, image.productVersionMS);
-    EXPECT_STREQ("Vornak", image.company);
-    EXPECT_STREQ("2.0.0.0", image.versionText);
-    EXPECT_STREQ("Engine test payload 2.0.0.0", image.description);
+    // The version texts are read for a caller that asks for them.
+    FileInfo again;
+    VersionStrings strings;
+    std::string imagePath = world->Path(DIR_TARGET, std::string(context.image(0).imageName) + ".TMP");
+    ASSERT_TRUE(GatherFileInfo(imagePath.c_str(), &again, TRUE, &strings));
+    EXPECT_EQ(image.fileVersionMS, again.fileVersionMS);
+    EXPECT_STREQ("Vornak", strings.company);
+    EXPECT_STREQ("2.0.0.0", strings.versionText);
+    EXPECT_STREQ("Engine test payload 2.0.0.0", strings.description);
     EXPECT_EQ(Payload("v2000.dll").size(), image.size);
     EXPECT_EQ(kNew, (ULONGLONG)image.lastWriteTime.dwHighDateTime << 32 | image.lastWriteTime.dwLowDateTime);
     std::string log = TakeLog();
