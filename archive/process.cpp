@@ -26,6 +26,9 @@ namespace {
 const size_t kOutputMax = 268;
 // Offsets in the archive are 32-bit signed: it cannot grow past this.
 const uint32_t kArchiveMax = 0x7FFFFFFFu;
+// Output buffer of an extracted file: the expander writes chunks of its
+// window's size, and each one the C runtime passes on is a system call.
+const size_t kOutputBuffer = 65536;
 
 // State of one cxProcess call. Names are looked up in maps so that a pass
 // over n entries with n queued names stays linear.
@@ -165,6 +168,9 @@ void splitOutput(const CxOperation* op, const char* stored, const EntryInfo* rec
 // (reported).
 int16_t expandInto(FILE* file, const char* path, EntryInfo* record, Pass* pass, FILE** written) {
     *written = nullptr;
+    // The file is new: nothing went through it yet. Without the buffer the
+    // default one serves.
+    setvbuf(file, nullptr, _IOFBF, kOutputBuffer);
     int16_t slot = cxSlotAdopt(file, path);
     if (slot < 0) {
         fclose(file);
