@@ -57,9 +57,13 @@ void MakeWritable(const std::string& path) {
 
 TEST(ProcessExtract, EveryEntryWithTimesAndModes) {
     TempDir dir;
-    std::vector<TestEntry> entries = Entries({"ONE.SYS", "TWO.INF", "RO.TXT"});
+    std::vector<TestEntry> entries = Entries({"ONE.SYS", "TWO.INF", "RO.TXT", "BIG.BIN"});
     entries[1].time = 887937964u;  // 1998-02-20 01:26:04 UTC
     entries[2].mode = 0x8124;      // no owner-write bit: read-only
+    // More than the output buffer holds: all of it is written before the
+    // file's time is set.
+    entries[3].data = RandomBytes(150001, 9);
+    entries[3].time = 887937964u;
     ASSERT_TRUE(WriteArchive(dir.file("setup.exe"), entries, RandomBytes(4000, 5), true));
     Bytes before = ReadFileBytes(dir.file("setup.exe"));
     CallbackLog log;
@@ -69,9 +73,9 @@ TEST(ProcessExtract, EveryEntryWithTimesAndModes) {
     for (const Event& e : log.events) {
         if (e.code == CXCB_OUTPUT) outputs.push_back(e.name);
     }
-    ASSERT_EQ(3u, outputs.size());
+    ASSERT_EQ(4u, outputs.size());
     EXPECT_EQ(dir.path() + "\\ONE.SYS", outputs[0]);
-    EXPECT_EQ(3, log.count(CXCB_EXTRACTED));
+    EXPECT_EQ(4, log.count(CXCB_EXTRACTED));
     std::vector<int16_t> codes = log.codes();
     ASSERT_GE(codes.size(), 4u);
     EXPECT_EQ(std::vector<int16_t>({CXCB_OPENED, CXCB_BEGIN}), std::vector<int16_t>(codes.begin(), codes.begin() + 2));
@@ -99,6 +103,7 @@ TEST(ProcessExtract, AnOutputGivenAtEvent44IsWrittenInPlace) {
     TempDir dir;
     std::vector<TestEntry> entries = Entries({"ONE.SYS", "RO.TXT", "SKIP.TXT", "BAD.TXT"});
     entries[0].time = 887937964u;
+    entries[0].data = RandomBytes(150001, 9);  // more than the output buffer holds
     entries[1].mode = 0x8124;
     ASSERT_TRUE(WriteArchive(dir.file("setup.exe"), entries));
     Bytes archive = ReadFileBytes(dir.file("setup.exe"));
