@@ -53,7 +53,8 @@ struct FileInfo {
 };
 
 // The texts of a file's version resource, read only for a caller that asks:
-// the decision needs the numbers alone, and every entry keeps its facts.
+// every entry keeps its files' facts for the whole run, and the decision
+// compares the version numbers alone.
 struct VersionStrings {
     char description[256];
     char versionText[256];
