@@ -41,7 +41,7 @@ for run in en_US:96 ja_JP:96 zh_TW:96 zh_CN:96 en_US:120 en_US:144 ja_JP:144; do
       virtual_desktop "$prefix" 1024x768
     fi
     tests/wine-run "$prefix" "$tests" --setup="$win32/tlmrinst/setup.exe" \
-      --hooks="$win32/tests/wizard/wizard_setup.exe" --work="$work/work-$locale" --locale=$locale \
+      --hooks="$win32/tests/wizard/wizard_setup.exe" --generic="$win32/examples/acme/acme-setup.exe" --work="$work/work-$locale" --locale=$locale \
       --shots="$work/$locale" --gtest_filter=Screens.* &
     driver=$!
     # Pictures in desktop coordinates: the virtual desktop sits at the

@@ -13,6 +13,7 @@
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
+#include "visual.h"
 #include "winmain.h"
 
 static UpgradeContext s_Context;
@@ -20,6 +21,7 @@ static char s_ArchivePath[MAX_PATH];
 
 BOOL ProductStartup(void)
 {
+    StartVisualRun();
     return TRUE;
 }
 
@@ -65,20 +67,24 @@ const char* ProductTargetDir(void)
 
 void ProductInteractive(void)
 {
-    LOG("The generic setup has no wizard yet: run it with /silent");
-    STATUS(MSG_CANCELLED, 0);
-    MessageBoxA(NULL, "This setup runs silently only: start it with /silent.", g_Product ? g_Product->uninstallName : "",
-                MB_OK | MB_ICONINFORMATION);
+    ShowProductWizard();
+}
+
+// The folders the product needs are made before the images are made in
+// them, and removed again, when empty, after a failed run.
+BOOL InstallProduct(UpgradeContext* context)
+{
+    if (CreateProductFolders() && RunInstallSequence(context))
+        return TRUE;
+    RemoveEmptyProductFolders();
+    return FALSE;
 }
 
 // The silent run goes through the install sequence here rather than in the
-// driver, so that the folders it makes for the product before the images
-// are made in them are removed again, when empty, after a failed run.
+// driver, as the wizard's does.
 BOOL ProductSilentAllowed(void)
 {
-    UpgradeContext* context = ProductUpgradeContext();
-    if (!CreateProductFolders() || !RunInstallSequence(context))
-        RemoveEmptyProductFolders();
+    InstallProduct(ProductUpgradeContext());
     return FALSE;
 }
 

@@ -195,10 +195,14 @@ static void ShowReadme(void)
     }
 }
 
+// The wizard's texts and artwork are the program's own: every text from the
+// string tables.
+static const WizardProduct kWizardProduct = {"5.3.0.71", kProductKey, NULL, RunInstallSequence};
+
 void ProductInteractive(void)
 {
     ShowReadme();
-    if (ShowWizard() == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
+    if (ShowWizard(&kWizardProduct) == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
         AskUser(STR_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
 }
 

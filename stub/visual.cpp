@@ -1,0 +1,133 @@
+// The generic setup's visual run: the wizard of Telmura's setup with the
+// product's own texts. The welcome text and the title come from the
+// description's [TEXT] section of the chosen language; a language it gives
+// none for shows a welcome made from the general texts of the string tables
+// (texts.rc) with the maker, product and version, and the product's name as
+// the title. The caption and the error page name the product in every
+// language.
+#include <windows.h>
+#include <string.h>
+
+#include "hooks.h"
+#include "language.h"
+#include "log.h"
+#include "product.h"
+#include "question.h"
+#include "syscalls.h"
+#include "text.h"
+#include "upgrade.h"
+#include "visual.h"
+#include "winmain.h"
+#include "wizard.h"
+
+// Texts of texts.rc and the wizard's ids they stand in for.
+enum {
+    STR_CAPTION_OF = 40,     // format: the maker
+    STR_WELCOME_OF = 41,     // format: the product's name, its name and version
+    STR_ERROR_OF = 42,       // format: the product's name, then string 13's
+    STR_UP_TO_DATE_OF = 43,  // format: the product's name
+    STR_WELCOME = 9,
+    STR_ERROR_FORMAT = 13,
+    STR_PRODUCT_NAME = 15
+};
+
+// The formatter writes at most 1024 characters.
+static char s_Text[1025];
+
+void StartVisualRun(void)
+{
+    // The progress bar's class comes with comctl32.dll, loaded from the
+    // system directory (never one beside the setup).
+    typedef void(WINAPI * InitControls)(void);
+    HMODULE controls = LoadSystemLibrary("comctl32.dll");
+    InitControls init = controls ? (InitControls)(void*)GetProcAddress(controls, "InitCommonControls") : NULL;
+    if (init)
+        init();
+    BuildLanguageList();
+    ChooseDefaultLanguage();
+}
+
+// The maker's and product's names: "Acme Widget".
+static void ProductName(char* name, DWORD size)
+{
+    CopyText(name, g_Product->maker, size);
+    AppendText(name, " ", size);
+    AppendText(name, g_Product->product, size);
+}
+
+static const DescTexts* TextsOfChosenLanguage(void)
+{
+    LANGID language = SelectedLanguage();
+    for (DWORD i = 0; i < g_Product->textCount; ++i)
+        if (g_Product->texts[i].language == language)
+            return &g_Product->texts[i];
+    return NULL;
+}
+
+// The error page's format with the product's name in place of the first
+// %s. The wizard formats it once more, so a '%' of the name is doubled.
+static const char* ErrorFormat(const char* name)
+{
+    char format[LOCAL_TEXT_SIZE];
+    CopyText(format, LoadLocalString(STR_ERROR_OF), sizeof format);
+    char* mark = strstr(format, "%s");
+    if (!mark)
+        return NULL;
+    *mark = 0;
+    char* out = s_Text;
+    char* end = s_Text + sizeof s_Text - 1;
+    const char* parts[3] = {format, name, mark + 2};
+    for (const char* part : parts) {
+        BOOL escape = part == name;
+        for (const char* c = part; *c && out < end - 1; ++c) {
+            if (escape && *c == '%')
+                *out++ = '%';
+            *out++ = *c;
+        }
+    }
+    *out = 0;
+    return s_Text;
+}
+
+static const char* ProductText(UINT id)
+{
+    const DescTexts* own = TextsOfChosenLanguage();
+    char name[2 * DESC_NAME_SIZE];
+    char format[LOCAL_TEXT_SIZE];
+    ProductName(name, sizeof name);
+    switch (id) {
+    case STR_CAPTION:
+        CopyText(format, LoadLocalString(STR_CAPTION_OF), sizeof format);
+        wsprintfA(s_Text, format, g_Product->maker);
+        return s_Text;
+    case STR_WELCOME:
+        if (own)
+            return own->welcome;
+        CopyText(format, LoadLocalString(STR_WELCOME_OF), sizeof format);
+        wsprintfA(s_Text, format, name, name, g_Product->version);
+        return s_Text;
+    case STR_ERROR_FORMAT:
+        return ErrorFormat(name);
+    case STR_PRODUCT_NAME:
+        return own ? own->productLine : g_Product->product;
+    }
+    return NULL;
+}
+
+void ShowProductWizard(void)
+{
+    UpgradeContext* context = ProductUpgradeContext();
+    context->progress = WizardProgress;
+    CopyText(g_Languages.caption, ProductText(STR_CAPTION), sizeof g_Languages.caption);
+    // The chosen language is kept nowhere: the product's uninstaller
+    // removes what the installation recorded, and no run reads it back.
+    WizardProduct product = {g_Product->version, NULL, ProductText, InstallProduct};
+    if (ShowWizard(&product) != 1 || STATUS_MESSAGE(g_Status.word) != MSG_STARTED)
+        return;
+    char format[LOCAL_TEXT_SIZE];
+    char name[2 * DESC_NAME_SIZE];
+    ProductName(name, sizeof name);
+    CopyText(format, LoadLocalString(STR_UP_TO_DATE_OF), sizeof format);
+    wsprintfA(s_Text, format, name);
+    MessageBoxInLanguage(NULL, s_Text, g_Languages.caption, MB_OK | MB_ICONINFORMATION, SelectedLanguage());
+}
