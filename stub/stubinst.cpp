@@ -70,16 +70,6 @@ void ProductInteractive(void)
     ShowProductWizard();
 }
 
-// The folders the product needs are made before the images are made in
-// them, and removed again, when empty, after a failed run.
-BOOL InstallProduct(UpgradeContext* context)
-{
-    if (CreateProductFolders() && RunInstallSequence(context))
-        return TRUE;
-    RemoveEmptyProductFolders();
-    return FALSE;
-}
-
 // The silent run goes through the install sequence here rather than in the
 // driver, as the wizard's does.
 BOOL ProductSilentAllowed(void)

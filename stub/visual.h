@@ -4,8 +4,6 @@
 
 #include <windows.h>
 
-struct UpgradeContext;
-
 // Readies the user interface of a visual run: the common controls, the
 // languages the system can display and the one that fits the user.
 void StartVisualRun(void);
@@ -13,10 +11,5 @@ void StartVisualRun(void);
 // Shows the wizard for the described product (g_Product), and says so when
 // nothing needed installing.
 void ShowProductWizard(void);
-
-// The installation of the described product, in silent and visual runs:
-// the folders it needs, then the install sequence; after a failure the
-// empty folders it made are removed. FALSE after a failure.
-BOOL InstallProduct(UpgradeContext* context);
 
 #endif

@@ -23,14 +23,22 @@
 // A fault that the engine tolerates (a short name, a version resource) lets
 // the run succeed; then every image left behind must be one queued for the
 // restart.
+// The generic setup's product is walked in the same world: its file table
+// made from a description (a new target folder below Windows with a
+// sub-folder for one file and an empty folder the product asks for, a file
+// over an older one, one without a backup, one of another family, a
+// registry script), installed as the generic setup installs it, folders
+// first. Its roll-back must also remove every folder the run made.
 #include "engine_test.h"
 
+#include <map>
 #include <set>
 
 #include "faults.h"
 #include "install.h"
 #include "log.h"
 #include "moverecord.h"
+#include "product.h"
 #include "syscalls.h"
 #include "text.h"
 #include "winmain.h"
@@ -202,18 +210,31 @@ protected:
     }
 
     // One installation from the world as it was before; returns its log.
-    std::string Run(TestContext& context, int entry, int call)
+    // Without a context, the generic product's.
+    std::string Run(TestContext* context, int entry, int call)
     {
+        // The folders an earlier run made are forgotten; the world is put back.
+        RemoveEmptyProductFolders();
         world->Restore(before);
-        context.Reset();
+        if (context)
+            context->Reset();
         Restart();
+        if (!context && !(ResolveTargetDirectory() && BuildFileTable(&generic)))
+            ADD_FAILURE() << "the generic product's table was not made";
+        if (!context) {
+            generic.archivePath = kTestArchive;
+            memset(generic.states, 0, generic.count * sizeof *generic.states);
+        }
         ResetFaults();
         static auto s_AttributesEx = RealCalls()->GetFileAttributesExA;
         RealCalls()->GetFileAttributesExA = GetParam() == FAMILY_95 ? AttributesExOf95 : s_AttributesEx;
         if (entry >= 0)
             ArmFault(entry, call, kInjected);
         g_Hooks.wantsRegistry = TRUE;
-        RunInstallSequence(context.get());
+        if (context)
+            RunInstallSequence(context->get());
+        else
+            InstallProduct(&generic);
         // Taken before the shutdown, which is no part of the run.
         counts.assign(FaultEntryCount(), 0);
         for (int i = 0; i < FaultEntryCount(); ++i)
@@ -260,6 +281,18 @@ protected:
             if (after.files.count(itsBackup) && after.files[itsBackup] == before.files.at(path))
                 mayStay.insert(itsBackup);
         }
+        // A new file of the generic product stays with its new bytes, as
+        // the folders that hold it do; every other folder the run made goes.
+        for (const auto& placed : newFiles) {
+            auto now = after.files.find(placed.first);
+            if (now == after.files.end())
+                continue;
+            if (now->second != placed.second && !named.count(placed.first))
+                problems += placed.first + " holds neither its new bytes nor nothing\n";
+            for (size_t at = placed.first.find('\\'); at != std::string::npos; at = placed.first.find('\\', at + 1))
+                mayStay.insert(placed.first.substr(0, at + 1));
+            mayStay.insert(placed.first);
+        }
         for (const auto& file : after.files)
             if (!before.files.count(file.first) && !named.count(file.first) && !mayStay.count(file.first))
                 problems += "left behind: " + file.first + "\n";
@@ -296,7 +329,15 @@ protected:
         return problems;
     }
 
+    // A run that fails on purpose once everything is in place, then every
+    // failure point of the installation and of that run's roll-back, each
+    // judged (without a context: the generic product's). installCounts:
+    // the calls of each entry in a clean installation.
+    void WalkFaults(TestContext* context, const std::vector<int>& installCounts);
+
     Snapshot before;
+    UpgradeContext generic = {};  // the generic product's, made by its table
+    std::map<std::string, std::string> newFiles;  // its new files placed at once, with their bytes
     std::vector<int> counts;
     bool delivered = false;
     bool hitRollBack = false;
@@ -339,12 +380,25 @@ std::set<std::string> NamedByFailure(const std::string& log)
     return named;
 }
 
+// Whether the injected failure hit the generic setup's folders, which its
+// own module makes before the engine runs: whatever call failed there, a
+// folder could not be made (status module 0).
+bool HitProductFolders(const std::string& log)
+{
+    for (const std::string& line : LinesOf(log))
+        if (line.compare(0, 8, "   TABLE") == 0 && line.find(kInjectedText) != std::string::npos)
+            return true;
+    return false;
+}
+
 // One fault's outcome; "" when the promise held.
 std::string Judge(const std::string& log, int entry, bool hitRollBack, const std::string& rollBackProblems,
                   const std::string& successProblems)
 {
     std::string problems;
-    const ExpectedFailure* expected = ExpectedFor(FaultEntryName(entry));
+    static const ExpectedFailure kFolderFailure = {"", MSG_DIRECTORY_FAILED, true};
+    bool folders = HitProductFolders(log);
+    const ExpectedFailure* expected = folders ? &kFolderFailure : ExpectedFor(FaultEntryName(entry));
     if (STATUS_FAILED(g_Status.word)) {
         if (!hitRollBack) {
             if (!expected) {
@@ -353,7 +407,8 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
                 DWORD message = STATUS_MESSAGE(g_Status.word);
                 DWORD module = STATUS_MODULE(g_Status.word);
                 DWORD qualifier = expected->win32Qualifier ? kInjected : 0;
-                if (message != expected->messageId || g_Status.qualifier != qualifier || module < 1 || module > 3)
+                bool moduleRight = folders ? module == 0 : module >= 1 && module <= 3;
+                if (message != expected->messageId || g_Status.qualifier != qualifier || !moduleRight)
                     problems += "status " + std::to_string(message) + " module " + std::to_string(module) +
                                 " qualifier " + std::to_string(g_Status.qualifier) + "\n";
             }
@@ -371,25 +426,8 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
     return problems;
 }
 
-TEST_P(Walk, EveryFailurePointRollsBack)
+void Walk::WalkFaults(TestContext* context, const std::vector<int>& installCounts)
 {
-    TestContext context(WalkEntries(GetParam()), kTestArchive);
-
-    // A clean run, to count the calls and to see the installation happen.
-    std::string log = Run(context, -1, 0);
-    ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
-    ASSERT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
-    std::vector<int> installCounts = counts;
-    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.BAK"));
-    EXPECT_FALSE(world->Has(DIR_TARGET, "obsolete.dll"));
-    EXPECT_FALSE(world->Has(DIR_TARGET, "retire.dll"));
-    EXPECT_TRUE(world->Has(DIR_TARGET, "newdir"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));  // replaced at the restart
-    EXPECT_EQ("", CheckSucceeded({})) << log;
-
-    // A run that fails on purpose once everything is in place, to count the
-    // calls of a whole roll-back.
     static std::vector<int>* s_AtFailure;
     std::vector<int> atFailure;
     s_AtFailure = &atFailure;
@@ -399,7 +437,7 @@ TEST_P(Walk, EveryFailurePointRollsBack)
             (*s_AtFailure)[i] = FaultCallCount(i);
         STATUS(MSG_INTERNAL_ERROR, 0xB0B);
     };
-    log = Run(context, -1, 0);
+    std::string log = Run(context, -1, 0);
     ASSERT_EQ((DWORD)MSG_INTERNAL_ERROR, STATUS_MESSAGE(g_Status.word)) << log;
     EXPECT_EQ("", CheckRolledBack({}, false)) << log;
     std::vector<int> rollBackCounts = counts;
@@ -439,10 +477,75 @@ TEST_P(Walk, EveryFailurePointRollsBack)
     for (int entry = 0; entry < FaultEntryCount(); ++entry)
         if (installCounts[entry] == 0 && rollBackCounts[entry] == 0)
             unreached += std::string(" ") + FaultEntryName(entry);
-    std::cout << "[ walk     ] " << FamilyName(GetParam()) << ": " << walked << " failure points, " << held
-              << " held the roll-back promise (" << tolerated << " faults tolerated by the engine); never called:"
-              << unreached << "\n";
+    std::cout << "[ walk     ] " << (context ? "" : "generic product, ") << FamilyName(GetParam()) << ": " << walked
+              << " failure points, " << held << " held the roll-back promise (" << tolerated
+              << " faults tolerated by the engine); never called:" << unreached << "\n";
     EXPECT_EQ(walked, held);
+}
+
+TEST_P(Walk, EveryFailurePointRollsBack)
+{
+    TestContext context(WalkEntries(GetParam()), kTestArchive);
+
+    // A clean run, to count the calls and to see the installation happen.
+    std::string log = Run(&context, -1, 0);
+    ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
+    ASSERT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
+    std::vector<int> installCounts = counts;
+    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
+    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.BAK"));
+    EXPECT_FALSE(world->Has(DIR_TARGET, "obsolete.dll"));
+    EXPECT_FALSE(world->Has(DIR_TARGET, "retire.dll"));
+    EXPECT_TRUE(world->Has(DIR_TARGET, "newdir"));
+    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));  // replaced at the restart
+    EXPECT_EQ("", CheckSucceeded({})) << log;
+
+    WalkFaults(&context, installCounts);
+}
+
+// The generic product of the walk, by family: a new target folder below
+// Windows with a sub-folder for one file and an empty folder of its own, a
+// file over an older one, one without a backup, one of the other family,
+// and the registry script.
+std::string GenericDescription(Family family)
+{
+    return std::string("[PRODUCT]\nMAKER = Acme\nPRODUCT = Widget\nVERSION = 1.2.0.3\n"
+                       "TARGET = WINDOWS\\Acme\\Widget\nREGISTRY = SCRIPT.INF\n"
+                       "[FILE]\nENTRY = APP.DLL\nFOLDER = TARGET\n"
+                       "[FILE]\nENTRY = DATA.TXT\nFOLDER = TARGET\\Docs\nCOMPARE = TIME\n"
+                       "[FILE]\nENTRY = DRV.SYS\nFOLDER = DRIVERS\n"
+                       "[FILE]\nENTRY = HELPER.DLL\nFOLDER = SYSTEM\nBACKUP = NO\n"
+                       "[FILE]\nENTRY = FRENCH.TXT\nFOLDER = TARGET\\Other\nFAMILIES = ") +
+           (family == FAMILY_95 ? "NT 2KXP" : "95") + "\n[FOLDER]\nPATH = TARGET\\Data\n";
+}
+
+TEST_P(Walk, GenericProductRollsBackItsFoldersToo)
+{
+    static ProductDescription description;
+    DescError error;
+    std::string text = GenericDescription(GetParam());
+    ASSERT_TRUE(ParseProductDescription(text.c_str(), text.size(), &description, &error))
+        << error.line << ": " << error.message;
+    g_Product = &description;
+    newFiles = {{"WINDOWS\\ACME\\WIDGET\\APP.DLL", Payload("v1005.dll")},
+                {"WINDOWS\\ACME\\WIDGET\\DOCS\\DATA.TXT", "new data"}};
+
+    std::string log = Run(nullptr, -1, 0);
+    ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
+    ASSERT_EQ((DWORD)MSG_INSTALLED, STATUS_MESSAGE(g_Status.word)) << log;
+    std::vector<int> installCounts = counts;
+    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_WINDOWS, "Acme\\Widget\\app.dll"));
+    EXPECT_EQ("new data", world->Get(DIR_WINDOWS, "Acme\\Widget\\Docs\\data.txt"));
+    EXPECT_TRUE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Data"));
+    EXPECT_FALSE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Other"));
+    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_DRIVERS, "drv.sys"));
+    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys.BAK"));
+    EXPECT_EQ(Payload("v2000.dll"), world->Get(DIR_SYSTEM32, "helper.dll"));
+    EXPECT_FALSE(world->Has(DIR_SYSTEM32, "helper.dll.BAK"));
+    EXPECT_EQ("", CheckSucceeded({})) << log;
+
+    WalkFaults(nullptr, installCounts);
+    g_Product = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Walk, ::testing::Values(FAMILY_95, FAMILY_NT, FAMILY_2KXP),
