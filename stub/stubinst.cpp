@@ -47,7 +47,7 @@ static BOOL PlatformSupported(void)
     return TRUE;
 }
 
-BOOL ProductPrecheck(void)
+static BOOL CheckBeforeInstall(void)
 {
     UpgradeContext* context = ProductUpgradeContext();
     if (!PlatformSupported() || !ReadProductDescription(context->archivePath))
@@ -58,6 +58,16 @@ BOOL ProductPrecheck(void)
         return FALSE;
     }
     return ResolveTargetDirectory() && BuildFileTable(context);
+}
+
+// A visual run that stops here says why; a silent one only logs it.
+BOOL ProductPrecheck(void)
+{
+    if (CheckBeforeInstall())
+        return TRUE;
+    if (!g_Options.silent)
+        ShowRefusal();
+    return FALSE;
 }
 
 const char* ProductTargetDir(void)

@@ -4,13 +4,14 @@
 // none for shows a welcome made from the general texts of the string tables
 // (texts.rc) with the maker, product and version, and the product's name as
 // the title. The caption and the error page name the product in every
-// language.
+// language. A visual run refused before the wizard says why in a box.
 #include <windows.h>
 #include <string.h>
 
 #include "hooks.h"
 #include "language.h"
 #include "log.h"
+#include "outcome.h"
 #include "product.h"
 #include "question.h"
 #include "syscalls.h"
@@ -26,6 +27,7 @@ enum {
     STR_WELCOME_OF = 41,     // format: the product's name, its name and version
     STR_ERROR_OF = 42,       // format: the product's name, then string 13's
     STR_UP_TO_DATE_OF = 43,  // format: the product's name
+    STR_NEWER_INSTALLED = 44,  // format: the product's name
     STR_WELCOME = 9,
     STR_ERROR_FORMAT = 13,
     STR_PRODUCT_NAME = 15
@@ -47,12 +49,24 @@ void StartVisualRun(void)
     ChooseDefaultLanguage();
 }
 
-// The maker's and product's names: "Acme Widget".
+// The maker's and product's names, "Acme Widget"; before the description
+// is read, the setup's own file name without its folder and extension.
 static void ProductName(char* name, DWORD size)
 {
-    CopyText(name, g_Product->maker, size);
-    AppendText(name, " ", size);
-    AppendText(name, g_Product->product, size);
+    if (g_Product) {
+        CopyText(name, g_Product->maker, size);
+        AppendText(name, " ", size);
+        AppendText(name, g_Product->product, size);
+        return;
+    }
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, path, MAX_PATH);
+    path[length < MAX_PATH ? length : 0] = 0;
+    const char* slash = FindLastOf(path, "\\");
+    CopyText(name, slash ? slash + 1 : path, size);
+    char* dot = (char*)FindLastOf(name, ".");
+    if (dot)
+        *dot = 0;
 }
 
 static const DescTexts* TextsOfChosenLanguage(void)
@@ -112,6 +126,37 @@ static const char* ProductText(UINT id)
         return own ? own->productLine : g_Product->product;
     }
     return NULL;
+}
+
+void ShowRefusal(void)
+{
+    DWORD word = g_Status.word;
+    DWORD message = STATUS_MESSAGE(word);
+    char name[2 * DESC_NAME_SIZE];
+    char format[LOCAL_TEXT_SIZE];
+    ProductName(name, sizeof name);
+    CopyText(format, LoadLocalString(STR_CAPTION_OF), sizeof format);
+    wsprintfA(s_Text, format, g_Product ? g_Product->maker : name);
+    CopyText(g_Languages.caption, s_Text, sizeof g_Languages.caption);
+    UINT icon = MB_ICONEXCLAMATION;
+    if (message == MSG_CANCELLED) {
+        // The only refusal that is no failure: a newer version is there.
+        CopyText(format, LoadLocalString(STR_NEWER_INSTALLED), sizeof format);
+        wsprintfA(s_Text, format, name);
+        icon = MB_ICONINFORMATION;
+    } else {
+        // A setup whose description cannot be read is damaged for its user.
+        UINT textId = message == MSG_NOT_ADMIN                           ? (UINT)MSG_NOT_ADMIN
+                      : !g_Product && message == MSG_DECOMPRESS_FAILED ? (UINT)TEXT_DAMAGED_SETUP
+                                                                        : FailureTextId(message, (LONG)g_Status.qualifier);
+        char text[LOCAL_TEXT_SIZE];
+        char errorFormat[sizeof s_Text];
+        CopyText(text, LoadLocalString(textId), sizeof text);
+        const char* withName = ErrorFormat(name);
+        CopyText(errorFormat, withName ? withName : "%s", sizeof errorFormat);
+        wsprintfA(s_Text, errorFormat, text, message, STATUS_MODULE(word), STATUS_LINE(word), g_Status.qualifier);
+    }
+    MessageBoxInLanguage(NULL, s_Text, g_Languages.caption, MB_OK | icon, SelectedLanguage());
 }
 
 void ShowProductWizard(void)

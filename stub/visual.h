@@ -8,6 +8,10 @@
 // languages the system can display and the one that fits the user.
 void StartVisualRun(void);
 
+// Says in a box why a visual run stops before its wizard, by the status
+// word: a newer version installed (2049), or the failure with its code.
+void ShowRefusal(void);
+
 // Shows the wizard for the described product (g_Product), and says so when
 // nothing needed installing.
 void ShowProductWizard(void);
