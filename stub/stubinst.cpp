@@ -15,13 +15,14 @@
 #include "upgrade.h"
 #include "visual.h"
 #include "winmain.h"
+#include "wizard.h"
 
 static UpgradeContext s_Context;
 static char s_ArchivePath[MAX_PATH];
 
 BOOL ProductStartup(void)
 {
-    StartVisualRun();
+    PrepareUserInterface();
     return TRUE;
 }
 

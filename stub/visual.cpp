@@ -14,7 +14,6 @@
 #include "outcome.h"
 #include "product.h"
 #include "question.h"
-#include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
 #include "visual.h"
@@ -35,19 +34,6 @@ enum {
 
 // The formatter writes at most 1024 characters.
 static char s_Text[1025];
-
-void StartVisualRun(void)
-{
-    // The progress bar's class comes with comctl32.dll, loaded from the
-    // system directory (never one beside the setup).
-    typedef void(WINAPI * InitControls)(void);
-    HMODULE controls = LoadSystemLibrary("comctl32.dll");
-    InitControls init = controls ? (InitControls)(void*)GetProcAddress(controls, "InitCommonControls") : NULL;
-    if (init)
-        init();
-    BuildLanguageList();
-    ChooseDefaultLanguage();
-}
 
 // The maker's and product's names, "Acme Widget"; before the description
 // is read, the setup's own file name without its folder and extension.

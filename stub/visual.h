@@ -4,10 +4,6 @@
 
 #include <windows.h>
 
-// Readies the user interface of a visual run: the common controls, the
-// languages the system can display and the one that fits the user.
-void StartVisualRun(void);
-
 // Says in a box why a visual run stops before its wizard, by the status
 // word: a newer version installed (2049), or the failure with its code.
 void ShowRefusal(void);

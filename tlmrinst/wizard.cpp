@@ -18,6 +18,7 @@
 #include "outcome.h"
 #include "picture.h"
 #include "question.h"
+#include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
 #include "winmain.h"
@@ -546,6 +547,19 @@ static INT_PTR CALLBACK WizardDialogProc(HWND window, UINT message, WPARAM wPara
         return FALSE;
     }
     return FALSE;
+}
+
+void PrepareUserInterface(void)
+{
+    // The progress bar's class comes with comctl32.dll, loaded from the
+    // system directory (never one beside the setup).
+    typedef void(WINAPI * InitControls)(void);
+    HMODULE controls = LoadSystemLibrary("comctl32.dll");
+    InitControls init = controls ? (InitControls)(void*)GetProcAddress(controls, "InitCommonControls") : NULL;
+    if (init)
+        init();
+    BuildLanguageList();
+    ChooseDefaultLanguage();
 }
 
 INT_PTR ShowWizard(const WizardProduct* product)

@@ -21,6 +21,11 @@ struct WizardProduct {
     BOOL (*install)(UpgradeContext* context);
 };
 
+// Readies a visual run: the common controls, the languages the system can
+// display and the one that fits the user, which also gives the caption of
+// every message box.
+void PrepareUserInterface(void);
+
 // Shows the wizard dialog of product modally, without an owner; returns 0,
 // or 1 when it closed because nothing needed installing (status message id
 // 0).
