@@ -23,12 +23,9 @@
 // A fault that the engine tolerates (a short name, a version resource) lets
 // the run succeed; then every image left behind must be one queued for the
 // restart.
-// The generic setup's product is walked in the same world: its file table
-// made from a description (a new target folder below Windows with a
-// sub-folder for one file and an empty folder the product asks for, a file
-// over an older one, one without a backup, one of another family, a
-// registry script), installed as the generic setup installs it, folders
-// first. Its roll-back must also remove every folder the run made.
+// The generic setup's product is walked in the same world: its table made
+// from a description, installed as the generic setup installs it, folders
+// first; its roll-back also removes the folders it made that stay empty.
 #include "engine_test.h"
 
 #include <map>
@@ -213,28 +210,23 @@ protected:
     // Without a context, the generic product's.
     std::string Run(TestContext* context, int entry, int call)
     {
-        // The folders an earlier run made are forgotten; the world is put back.
-        RemoveEmptyProductFolders();
+        RemoveEmptyProductFolders();  // forgets the folders an earlier run made
         world->Restore(before);
-        if (context)
+        if (context) {
             context->Reset();
-        Restart();
-        if (!context && !(ResolveTargetDirectory() && BuildFileTable(&generic)))
-            ADD_FAILURE() << "the generic product's table was not made";
-        if (!context) {
-            generic.archivePath = kTestArchive;
+        } else if (ResolveTargetDirectory() && BuildFileTable(&generic)) {
             memset(generic.states, 0, generic.count * sizeof *generic.states);
+        } else {
+            ADD_FAILURE() << "no table of the generic product";
         }
+        Restart();
         ResetFaults();
         static auto s_AttributesEx = RealCalls()->GetFileAttributesExA;
         RealCalls()->GetFileAttributesExA = GetParam() == FAMILY_95 ? AttributesExOf95 : s_AttributesEx;
         if (entry >= 0)
             ArmFault(entry, call, kInjected);
         g_Hooks.wantsRegistry = TRUE;
-        if (context)
-            RunInstallSequence(context->get());
-        else
-            InstallProduct(&generic);
+        context ? RunInstallSequence(context->get()) : InstallProduct(&generic);
         // Taken before the shutdown, which is no part of the run.
         counts.assign(FaultEntryCount(), 0);
         for (int i = 0; i < FaultEntryCount(); ++i)
@@ -281,13 +273,12 @@ protected:
             if (after.files.count(itsBackup) && after.files[itsBackup] == before.files.at(path))
                 mayStay.insert(itsBackup);
         }
-        // A new file of the generic product stays with its new bytes, as
-        // the folders that hold it do; every other folder the run made goes.
+        // A new file of the generic product placed at once stays, with the
+        // folders that hold it.
         for (const auto& placed : newFiles) {
-            auto now = after.files.find(placed.first);
-            if (now == after.files.end())
+            if (!after.files.count(placed.first))
                 continue;
-            if (now->second != placed.second && !named.count(placed.first))
+            if (after.files[placed.first] != placed.second && !named.count(placed.first))
                 problems += placed.first + " holds neither its new bytes nor nothing\n";
             for (size_t at = placed.first.find('\\'); at != std::string::npos; at = placed.first.find('\\', at + 1))
                 mayStay.insert(placed.first.substr(0, at + 1));
@@ -329,15 +320,12 @@ protected:
         return problems;
     }
 
-    // A run that fails on purpose once everything is in place, then every
-    // failure point of the installation and of that run's roll-back, each
-    // judged (without a context: the generic product's). installCounts:
-    // the calls of each entry in a clean installation.
-    void WalkFaults(TestContext* context, const std::vector<int>& installCounts);
+    // The whole walk over a context's table, or the generic product's.
+    void WalkEveryFailurePoint(TestContext* context);
 
     Snapshot before;
-    UpgradeContext generic = {};  // the generic product's, made by its table
-    std::map<std::string, std::string> newFiles;  // its new files placed at once, with their bytes
+    UpgradeContext generic = {};                  // the generic product's
+    std::map<std::string, std::string> newFiles;  // its new files, with their bytes
     std::vector<int> counts;
     bool delivered = false;
     bool hitRollBack = false;
@@ -380,24 +368,15 @@ std::set<std::string> NamedByFailure(const std::string& log)
     return named;
 }
 
-// Whether the injected failure hit the generic setup's folders, which its
-// own module makes before the engine runs: whatever call failed there, a
-// folder could not be made (status module 0).
-bool HitProductFolders(const std::string& log)
-{
-    for (const std::string& line : LinesOf(log))
-        if (line.compare(0, 8, "   TABLE") == 0 && line.find(kInjectedText) != std::string::npos)
-            return true;
-    return false;
-}
-
 // One fault's outcome; "" when the promise held.
 std::string Judge(const std::string& log, int entry, bool hitRollBack, const std::string& rollBackProblems,
                   const std::string& successProblems)
 {
     std::string problems;
+    // The generic setup's own module makes its folders before the engine
+    // runs: whatever call fails there, a folder cannot be made.
     static const ExpectedFailure kFolderFailure = {"", MSG_DIRECTORY_FAILED, true};
-    bool folders = HitProductFolders(log);
+    bool folders = STATUS_MODULE(g_Status.word) == 0 && HasLineStarting(log, "CreateDirectory ");
     const ExpectedFailure* expected = folders ? &kFolderFailure : ExpectedFor(FaultEntryName(entry));
     if (STATUS_FAILED(g_Status.word)) {
         if (!hitRollBack) {
@@ -426,8 +405,34 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
     return problems;
 }
 
-void Walk::WalkFaults(TestContext* context, const std::vector<int>& installCounts)
+void Walk::WalkEveryFailurePoint(TestContext* context)
 {
+    // A clean run, to count the calls and to see the installation happen.
+    std::string log = Run(context, -1, 0);
+    ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
+    ASSERT_EQ((DWORD)(context ? MSG_REBOOT_NEEDED : MSG_INSTALLED), STATUS_MESSAGE(g_Status.word)) << log;
+    std::vector<int> installCounts = counts;
+    if (context) {
+        EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
+        EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.BAK"));
+        EXPECT_FALSE(world->Has(DIR_TARGET, "obsolete.dll"));
+        EXPECT_FALSE(world->Has(DIR_TARGET, "retire.dll"));
+        EXPECT_TRUE(world->Has(DIR_TARGET, "newdir"));
+        EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));  // replaced at the restart
+    } else {
+        for (const auto& placed : newFiles)
+            EXPECT_EQ(placed.second, world->Get(DIR_WINDOWS, placed.first.substr(8))) << placed.first;
+        EXPECT_TRUE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Data"));
+        EXPECT_FALSE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Other"));  // of the other family
+        EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_DRIVERS, "drv.sys"));
+        EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys.BAK"));
+        EXPECT_EQ(Payload("v2000.dll"), world->Get(DIR_SYSTEM32, "helper.dll"));
+        EXPECT_FALSE(world->Has(DIR_SYSTEM32, "helper.dll.BAK"));
+    }
+    EXPECT_EQ("", CheckSucceeded({})) << log;
+
+    // A run that fails on purpose once everything is in place, to count the
+    // calls of a whole roll-back.
     static std::vector<int>* s_AtFailure;
     std::vector<int> atFailure;
     s_AtFailure = &atFailure;
@@ -437,7 +442,7 @@ void Walk::WalkFaults(TestContext* context, const std::vector<int>& installCount
             (*s_AtFailure)[i] = FaultCallCount(i);
         STATUS(MSG_INTERNAL_ERROR, 0xB0B);
     };
-    std::string log = Run(context, -1, 0);
+    log = Run(context, -1, 0);
     ASSERT_EQ((DWORD)MSG_INTERNAL_ERROR, STATUS_MESSAGE(g_Status.word)) << log;
     EXPECT_EQ("", CheckRolledBack({}, false)) << log;
     std::vector<int> rollBackCounts = counts;
@@ -477,7 +482,7 @@ void Walk::WalkFaults(TestContext* context, const std::vector<int>& installCount
     for (int entry = 0; entry < FaultEntryCount(); ++entry)
         if (installCounts[entry] == 0 && rollBackCounts[entry] == 0)
             unreached += std::string(" ") + FaultEntryName(entry);
-    std::cout << "[ walk     ] " << (context ? "" : "generic product, ") << FamilyName(GetParam()) << ": " << walked
+    std::cout << "[ walk     ] " << (context ? "" : "generic, ") << FamilyName(GetParam()) << ": " << walked
               << " failure points, " << held << " held the roll-back promise (" << tolerated
               << " faults tolerated by the engine); never called:" << unreached << "\n";
     EXPECT_EQ(walked, held);
@@ -486,65 +491,30 @@ void Walk::WalkFaults(TestContext* context, const std::vector<int>& installCount
 TEST_P(Walk, EveryFailurePointRollsBack)
 {
     TestContext context(WalkEntries(GetParam()), kTestArchive);
-
-    // A clean run, to count the calls and to see the installation happen.
-    std::string log = Run(&context, -1, 0);
-    ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
-    ASSERT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
-    std::vector<int> installCounts = counts;
-    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.BAK"));
-    EXPECT_FALSE(world->Has(DIR_TARGET, "obsolete.dll"));
-    EXPECT_FALSE(world->Has(DIR_TARGET, "retire.dll"));
-    EXPECT_TRUE(world->Has(DIR_TARGET, "newdir"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));  // replaced at the restart
-    EXPECT_EQ("", CheckSucceeded({})) << log;
-
-    WalkFaults(&context, installCounts);
+    WalkEveryFailurePoint(&context);
 }
 
-// The generic product of the walk, by family: a new target folder below
-// Windows with a sub-folder for one file and an empty folder of its own, a
-// file over an older one, one without a backup, one of the other family,
-// and the registry script.
-std::string GenericDescription(Family family)
-{
-    return std::string("[PRODUCT]\nMAKER = Acme\nPRODUCT = Widget\nVERSION = 1.2.0.3\n"
-                       "TARGET = WINDOWS\\Acme\\Widget\nREGISTRY = SCRIPT.INF\n"
-                       "[FILE]\nENTRY = APP.DLL\nFOLDER = TARGET\n"
-                       "[FILE]\nENTRY = DATA.TXT\nFOLDER = TARGET\\Docs\nCOMPARE = TIME\n"
-                       "[FILE]\nENTRY = DRV.SYS\nFOLDER = DRIVERS\n"
-                       "[FILE]\nENTRY = HELPER.DLL\nFOLDER = SYSTEM\nBACKUP = NO\n"
-                       "[FILE]\nENTRY = FRENCH.TXT\nFOLDER = TARGET\\Other\nFAMILIES = ") +
-           (family == FAMILY_95 ? "NT 2KXP" : "95") + "\n[FOLDER]\nPATH = TARGET\\Data\n";
-}
-
+// The generic product: a new target folder below Windows, a sub-folder of it
+// for one file and an empty one of its own, a file over an older one, one
+// without a backup, one of the other family, the registry script.
 TEST_P(Walk, GenericProductRollsBackItsFoldersToo)
 {
+    std::string text = std::string("[PRODUCT]\nMAKER=Acme\nPRODUCT=Widget\nVERSION=1.2.0.3\nREGISTRY=SCRIPT.INF\n"
+                                   "TARGET=WINDOWS\\Acme\\Widget\n[FOLDER]\nPATH=TARGET\\Data\n"
+                                   "[FILE]\nENTRY=APP.DLL\nFOLDER=TARGET\n"
+                                   "[FILE]\nENTRY=DATA.TXT\nFOLDER=TARGET\\Docs\nCOMPARE=TIME\n"
+                                   "[FILE]\nENTRY=DRV.SYS\nFOLDER=DRIVERS\n"
+                                   "[FILE]\nENTRY=HELPER.DLL\nFOLDER=SYSTEM\nBACKUP=NO\n"
+                                   "[FILE]\nENTRY=FRENCH.TXT\nFOLDER=TARGET\\Other\nFAMILIES=") +
+                       (GetParam() == FAMILY_95 ? "NT" : "95");
     static ProductDescription description;
     DescError error;
-    std::string text = GenericDescription(GetParam());
-    ASSERT_TRUE(ParseProductDescription(text.c_str(), text.size(), &description, &error))
-        << error.line << ": " << error.message;
+    ASSERT_TRUE(ParseProductDescription(text.c_str(), text.size(), &description, &error)) << error.message;
     g_Product = &description;
+    generic.archivePath = kTestArchive;
     newFiles = {{"WINDOWS\\ACME\\WIDGET\\APP.DLL", Payload("v1005.dll")},
                 {"WINDOWS\\ACME\\WIDGET\\DOCS\\DATA.TXT", "new data"}};
-
-    std::string log = Run(nullptr, -1, 0);
-    ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
-    ASSERT_EQ((DWORD)MSG_INSTALLED, STATUS_MESSAGE(g_Status.word)) << log;
-    std::vector<int> installCounts = counts;
-    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_WINDOWS, "Acme\\Widget\\app.dll"));
-    EXPECT_EQ("new data", world->Get(DIR_WINDOWS, "Acme\\Widget\\Docs\\data.txt"));
-    EXPECT_TRUE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Data"));
-    EXPECT_FALSE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Other"));
-    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_DRIVERS, "drv.sys"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys.BAK"));
-    EXPECT_EQ(Payload("v2000.dll"), world->Get(DIR_SYSTEM32, "helper.dll"));
-    EXPECT_FALSE(world->Has(DIR_SYSTEM32, "helper.dll.BAK"));
-    EXPECT_EQ("", CheckSucceeded({})) << log;
-
-    WalkFaults(nullptr, installCounts);
+    WalkEveryFailurePoint(nullptr);
     g_Product = nullptr;
 }
 
