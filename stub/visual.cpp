@@ -22,10 +22,10 @@
 
 // Texts of texts.rc and the wizard's ids they stand in for.
 enum {
-    STR_CAPTION_OF = 40,     // format: the maker
-    STR_WELCOME_OF = 41,     // format: the product's name, its name and version
-    STR_ERROR_OF = 42,       // format: the product's name, then string 13's
-    STR_UP_TO_DATE_OF = 43,  // format: the product's name
+    STR_CAPTION_OF = 40,       // format: the maker
+    STR_WELCOME_OF = 41,       // format: the product's name, its name and version
+    STR_ERROR_OF = 42,         // format: the product's name, then string 13's
+    STR_UP_TO_DATE_OF = 43,    // format: the product's name
     STR_NEWER_INSTALLED = 44,  // format: the product's name
     STR_WELCOME = 9,
     STR_ERROR_FORMAT = 13,
@@ -152,7 +152,8 @@ void ShowProductWizard(void)
     CopyText(g_Languages.caption, ProductText(STR_CAPTION), sizeof g_Languages.caption);
     // The chosen language is kept nowhere: the product's uninstaller
     // removes what the installation recorded, and no run reads it back.
-    WizardProduct product = {g_Product->version, NULL, ProductText, InstallProduct};
+    static WizardProduct product;
+    product = {g_Product->version, NULL, ProductText, InstallProduct};
     if (ShowWizard(&product) != 1 || STATUS_MESSAGE(g_Status.word) != MSG_STARTED)
         return;
     char format[LOCAL_TEXT_SIZE];
