@@ -3,6 +3,7 @@
 
   wizard.bmp  bitmap 149, the side picture: a disc and the product's name
               on a blue ground (8-bit colour)
+  generic.bmp bitmap 149 of the generic setup: the same without the names
   logo.bmp    bitmap 103, the disc alone (8-bit colour)
   wizard.ico  icon 101, the disc in 16 and 32 pixels, in 16 and 256 colours
 
@@ -154,7 +155,9 @@ def mix(a, b, t):
     return tuple(x + (y - x) * t for x, y in zip(a, b))
 
 
-def side_picture():
+def side_picture(named=True):
+    """Telmura's side picture, or with named false the generic setup's: the
+    same ground and disc without the maker's and product's names."""
     w, h = SIDE_WIDTH, SIDE_HEIGHT
     top_colour, bottom_colour = (0.04, 0.14, 0.42), (0.23, 0.43, 0.65)
     # Everything keeps to the middle 200 rows: a Japanese system's dialog
@@ -172,11 +175,11 @@ def side_picture():
             return colour
         if shadow.colour(x, y):
             ground = mix(ground, (0, 0, 0.1), 0.35)
-        if name.covers(x, y):
+        if named and name.covers(x, y):
             return (1.0, 1.0, 1.0)
-        if maker.covers(x, y):
+        if named and maker.covers(x, y):
             return mix(ground, (1.0, 1.0, 1.0), 0.75)
-        if abs(y - line_y) < 0.6 and abs(x - w / 2.0) < 38:
+        if named and abs(y - line_y) < 0.6 and abs(x - w / 2.0) < 38:
             return mix(ground, (0.85, 0.9, 1.0), 0.6)
         return ground
 
@@ -379,6 +382,7 @@ def write_icon(path, sizes):
 
 def main():
     write_bmp(os.path.join(HERE, "wizard.bmp"), side_picture(), 256, 8)
+    write_bmp(os.path.join(HERE, "generic.bmp"), side_picture(named=False), 256, 8)
     write_bmp(os.path.join(HERE, "logo.bmp"), disc_alone(48, (236, 233, 216)), 64)
     write_icon(os.path.join(HERE, "wizard.ico"), [16, 32])
 

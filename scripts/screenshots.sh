@@ -2,7 +2,8 @@
 # Pictures of every page of the wizard, taken from running wizards under a
 # virtual display: every page in English, and the language and welcome
 # pages under Japanese, Traditional and Simplified Chinese locales; and the
-# welcome and restart pages with large fonts (120 and 144 dpi). Each
+# welcome and restart pages with large fonts (120 and 144 dpi); and the
+# generic setup's welcome page in English (its example product). Each
 # locale runs in its own copy of the tests' prefix, with Wine's virtual
 # desktop on so the windows have their frames. Writes docs/screenshots/.
 #   bash scripts/screenshots.sh     (after a build; DISPLAY may be set)
@@ -41,7 +42,8 @@ for run in en_US:96 ja_JP:96 zh_TW:96 zh_CN:96 en_US:120 en_US:144 ja_JP:144; do
       virtual_desktop "$prefix" 1024x768
     fi
     tests/wine-run "$prefix" "$tests" --setup="$win32/tlmrinst/setup.exe" \
-      --hooks="$win32/tests/wizard/wizard_setup.exe" --work="$work/work-$locale" --locale=$locale \
+      --hooks="$win32/tests/wizard/wizard_setup.exe" --generic="$win32/examples/acme/acme-setup.exe" \
+      --work="$work/work-$locale" --locale=$locale \
       --shots="$work/$locale" --gtest_filter=Screens.* &
     driver=$!
     # Pictures in desktop coordinates: the virtual desktop sits at the

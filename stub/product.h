@@ -46,4 +46,9 @@ BOOL CreateProductFolders(void);
 // first (after a roll-back).
 void RemoveEmptyProductFolders(void);
 
+// The installation of the described product, in silent and visual runs:
+// the folders it needs, then the install sequence; after a failure the
+// empty folders it made are removed. FALSE after a failure.
+BOOL InstallProduct(UpgradeContext* context);
+
 #endif

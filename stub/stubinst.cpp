@@ -13,13 +13,16 @@
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
+#include "visual.h"
 #include "winmain.h"
+#include "wizard.h"
 
 static UpgradeContext s_Context;
 static char s_ArchivePath[MAX_PATH];
 
 BOOL ProductStartup(void)
 {
+    PrepareUserInterface();
     return TRUE;
 }
 
@@ -45,7 +48,7 @@ static BOOL PlatformSupported(void)
     return TRUE;
 }
 
-BOOL ProductPrecheck(void)
+static BOOL CheckBeforeInstall(void)
 {
     UpgradeContext* context = ProductUpgradeContext();
     if (!PlatformSupported() || !ReadProductDescription(context->archivePath))
@@ -58,6 +61,16 @@ BOOL ProductPrecheck(void)
     return ResolveTargetDirectory() && BuildFileTable(context);
 }
 
+// A visual run that stops here says why; a silent one only logs it.
+BOOL ProductPrecheck(void)
+{
+    if (CheckBeforeInstall())
+        return TRUE;
+    if (!g_Options.silent)
+        ShowRefusal();
+    return FALSE;
+}
+
 const char* ProductTargetDir(void)
 {
     return "";
@@ -65,20 +78,14 @@ const char* ProductTargetDir(void)
 
 void ProductInteractive(void)
 {
-    LOG("The generic setup has no wizard yet: run it with /silent");
-    STATUS(MSG_CANCELLED, 0);
-    MessageBoxA(NULL, "This setup runs silently only: start it with /silent.", g_Product ? g_Product->uninstallName : "",
-                MB_OK | MB_ICONINFORMATION);
+    ShowProductWizard();
 }
 
 // The silent run goes through the install sequence here rather than in the
-// driver, so that the folders it makes for the product before the images
-// are made in them are removed again, when empty, after a failed run.
+// driver, as the wizard's does.
 BOOL ProductSilentAllowed(void)
 {
-    UpgradeContext* context = ProductUpgradeContext();
-    if (!CreateProductFolders() || !RunInstallSequence(context))
-        RemoveEmptyProductFolders();
+    InstallProduct(ProductUpgradeContext());
     return FALSE;
 }
 

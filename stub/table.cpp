@@ -11,6 +11,7 @@
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
+#include "winmain.h"
 
 static_assert((DWORD)DESC_NO_VERSION == IMG_NO_VERSION && (DWORD)DESC_NO_BACKUP == IMG_NO_BACKUP &&
                   (DWORD)DESC_MOVE_NOW == IMG_MOVE_NOW && (DWORD)DESC_AT_RESTART == IMG_AT_RESTART &&
@@ -194,4 +195,13 @@ void RemoveEmptyProductFolders(void)
         if (RemoveDirectoryA(folder))
             LOG("Removed directory %s", folder);
     }
+}
+
+// The folders are made before the images are made in them.
+BOOL InstallProduct(UpgradeContext* context)
+{
+    if (CreateProductFolders() && RunInstallSequence(context))
+        return TRUE;
+    RemoveEmptyProductFolders();
+    return FALSE;
 }

@@ -42,15 +42,7 @@ static const WORD kProductVersion[4] = {5, 3, 0, 71};
 // fits the user, which also gives the caption of every message box.
 BOOL ProductStartup(void)
 {
-    // The progress bar's class comes with comctl32.dll, loaded from the
-    // system directory (never one beside setup.exe).
-    typedef void(WINAPI * InitControls)(void);
-    HMODULE controls = LoadSystemLibrary("comctl32.dll");
-    InitControls init = controls ? (InitControls)(void*)GetProcAddress(controls, "InitCommonControls") : NULL;
-    if (init)
-        init();
-    BuildLanguageList();
-    ChooseDefaultLanguage();
+    PrepareUserInterface();
     return TRUE;
 }
 
@@ -195,10 +187,14 @@ static void ShowReadme(void)
     }
 }
 
+// The wizard's texts and artwork are the program's own: every text from the
+// string tables.
+static const WizardProduct kWizardProduct = {"5.3.0.71", kProductKey, NULL, RunInstallSequence};
+
 void ProductInteractive(void)
 {
     ShowReadme();
-    if (ShowWizard() == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
+    if (ShowWizard(&kWizardProduct) == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED)
         AskUser(STR_UP_TO_DATE, MB_OK | MB_ICONINFORMATION);
 }
 

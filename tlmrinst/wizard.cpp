@@ -18,6 +18,7 @@
 #include "outcome.h"
 #include "picture.h"
 #include "question.h"
+#include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
 #include "winmain.h"
@@ -60,9 +61,6 @@ enum {
     STR_NEXT_BUTTON = 20
 };
 
-static const char kProductVersion[] = "5.3.0.71";
-static const char kProductKey[] = "SOFTWARE\\Vornak\\Telmura";
-
 enum {
     STATE_LANGUAGE = 0,
     STATE_WELCOME = 1,
@@ -84,6 +82,7 @@ struct WizardState {
 };
 
 struct WizardRecord {
+    const WizardProduct* product;
     HWND window;
     const WizardState* current;
     BOOL busy;
@@ -100,9 +99,16 @@ static HWND Control(int id)
     return GetDlgItem(s_Wizard.window, id);
 }
 
+// A text in the chosen language: the product's own where it has one.
+static const char* WizardText(UINT stringId)
+{
+    const char* own = s_Wizard.product->text ? s_Wizard.product->text(stringId) : NULL;
+    return own ? own : LoadLocalString(stringId);
+}
+
 static void SetLocalText(int id, UINT stringId)
 {
-    SetDlgItemTextA(s_Wizard.window, id, LoadLocalString(stringId));
+    SetDlgItemTextA(s_Wizard.window, id, WizardText(stringId));
 }
 
 static void ShowControl(int id, BOOL shown)
@@ -130,13 +136,14 @@ static BOOL Ask(UINT stringId, UINT icon)
 
 static void RefreshTexts(void)
 {
-    CopyText(g_Languages.caption, LoadLocalString(STR_CAPTION), sizeof g_Languages.caption);
+    CopyText(g_Languages.caption, WizardText(STR_CAPTION), sizeof g_Languages.caption);
     SetWindowTextA(s_Wizard.window, g_Languages.caption);
     SetLocalText(IDC_TITLE, STR_PRODUCT_NAME);
     char format[LOCAL_TEXT_SIZE];
-    char version[LOCAL_TEXT_SIZE + sizeof kProductVersion];
+    // The formatter writes at most 1024 characters.
+    char version[1025];
     CopyText(format, LoadLocalString(STR_VERSION_FORMAT), sizeof format);
-    wsprintfA(version, format, kProductVersion);
+    wsprintfA(version, format, s_Wizard.product->version);
     SetDlgItemTextA(s_Wizard.window, IDC_VERSION, version);
     SetLocalText(IDC_PROMPT, STR_LANGUAGE_PROMPT);
     SetLocalText(IDC_BACK, STR_BACK_BUTTON);
@@ -227,7 +234,7 @@ static void EnterErrorPage(void)
     char text[LOCAL_TEXT_SIZE];
     char format[LOCAL_TEXT_SIZE];
     CopyText(text, LoadLocalString(FailureTextId(message, (LONG)g_Status.qualifier)), sizeof text);
-    CopyText(format, LoadLocalString(STR_ERROR_FORMAT), sizeof format);
+    CopyText(format, WizardText(STR_ERROR_FORMAT), sizeof format);
     // The formatter writes at most 1024 characters; the field takes 511.
     char shown[1025];
     wsprintfA(shown, format, text, message, STATUS_MODULE(word), STATUS_LINE(word), g_Status.qualifier);
@@ -287,7 +294,8 @@ static int ConfirmExit(void)
 static int StartInstall(void)
 {
     HKEY key;
-    if (RegCreateKeyA(HKEY_LOCAL_MACHINE, kProductKey, &key) == ERROR_SUCCESS) {
+    const char* languageKey = s_Wizard.product->languageKey;
+    if (languageKey && RegCreateKeyA(HKEY_LOCAL_MACHINE, languageKey, &key) == ERROR_SUCCESS) {
         DWORD language = SelectedLanguage();
         RegSetValueExA(key, "Language", 0, REG_DWORD, (const BYTE*)&language, sizeof language);
         RegCloseKey(key);
@@ -297,7 +305,7 @@ static int StartInstall(void)
     EnableControl(IDCANCEL, FALSE);
     SetLocalText(IDC_STATUS, STR_INSTALLING);
 
-    RunInstallSequence(ProductUpgradeContext());
+    s_Wizard.product->install(ProductUpgradeContext());
 
     SendMessageA(Control(IDC_PROGRESS), PBM_SETPOS, 100, 0);
     EnableControl(IDC_MAIN, TRUE);
@@ -541,8 +549,22 @@ static INT_PTR CALLBACK WizardDialogProc(HWND window, UINT message, WPARAM wPara
     return FALSE;
 }
 
-INT_PTR ShowWizard(void)
+void PrepareUserInterface(void)
 {
+    // The progress bar's class comes with comctl32.dll, loaded from the
+    // system directory (never one beside the setup).
+    typedef void(WINAPI * InitControls)(void);
+    HMODULE controls = LoadSystemLibrary("comctl32.dll");
+    InitControls init = controls ? (InitControls)(void*)GetProcAddress(controls, "InitCommonControls") : NULL;
+    if (init)
+        init();
+    BuildLanguageList();
+    ChooseDefaultLanguage();
+}
+
+INT_PTR ShowWizard(const WizardProduct* product)
+{
+    s_Wizard.product = product;
     s_Wizard.current = NULL;
     s_Wizard.busy = FALSE;
     INT_PTR result = DialogBoxParamA(g_Instance, MAKEINTRESOURCEA(IDD_WIZARD), NULL, WizardDialogProc, 0);

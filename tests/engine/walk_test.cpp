@@ -23,14 +23,19 @@
 // A fault that the engine tolerates (a short name, a version resource) lets
 // the run succeed; then every image left behind must be one queued for the
 // restart.
+// The generic setup's product is walked in the same world: its table made
+// from a description, installed as the generic setup installs it, folders
+// first; its roll-back also removes the folders it made that stay empty.
 #include "engine_test.h"
 
+#include <map>
 #include <set>
 
 #include "faults.h"
 #include "install.h"
 #include "log.h"
 #include "moverecord.h"
+#include "product.h"
 #include "syscalls.h"
 #include "text.h"
 #include "winmain.h"
@@ -202,10 +207,18 @@ protected:
     }
 
     // One installation from the world as it was before; returns its log.
-    std::string Run(TestContext& context, int entry, int call)
+    // Without a context, the generic product's.
+    std::string Run(TestContext* context, int entry, int call)
     {
+        RemoveEmptyProductFolders();  // forgets the folders an earlier run made
         world->Restore(before);
-        context.Reset();
+        if (context) {
+            context->Reset();
+        } else if (ResolveTargetDirectory() && BuildFileTable(&generic)) {
+            memset(generic.states, 0, generic.count * sizeof *generic.states);
+        } else {
+            ADD_FAILURE() << "no table of the generic product";
+        }
         Restart();
         ResetFaults();
         static auto s_AttributesEx = RealCalls()->GetFileAttributesExA;
@@ -213,7 +226,7 @@ protected:
         if (entry >= 0)
             ArmFault(entry, call, kInjected);
         g_Hooks.wantsRegistry = TRUE;
-        RunInstallSequence(context.get());
+        context ? RunInstallSequence(context->get()) : InstallProduct(&generic);
         // Taken before the shutdown, which is no part of the run.
         counts.assign(FaultEntryCount(), 0);
         for (int i = 0; i < FaultEntryCount(); ++i)
@@ -260,6 +273,17 @@ protected:
             if (after.files.count(itsBackup) && after.files[itsBackup] == before.files.at(path))
                 mayStay.insert(itsBackup);
         }
+        // A new file of the generic product placed at once stays, with the
+        // folders that hold it.
+        for (const auto& placed : newFiles) {
+            if (!after.files.count(placed.first))
+                continue;
+            if (after.files[placed.first] != placed.second && !named.count(placed.first))
+                problems += placed.first + " holds neither its new bytes nor nothing\n";
+            for (size_t at = placed.first.find('\\'); at != std::string::npos; at = placed.first.find('\\', at + 1))
+                mayStay.insert(placed.first.substr(0, at + 1));
+            mayStay.insert(placed.first);
+        }
         for (const auto& file : after.files)
             if (!before.files.count(file.first) && !named.count(file.first) && !mayStay.count(file.first))
                 problems += "left behind: " + file.first + "\n";
@@ -296,7 +320,12 @@ protected:
         return problems;
     }
 
+    // The whole walk over a context's table, or the generic product's.
+    void WalkEveryFailurePoint(TestContext* context);
+
     Snapshot before;
+    UpgradeContext generic = {};                  // the generic product's
+    std::map<std::string, std::string> newFiles;  // its new files, with their bytes
     std::vector<int> counts;
     bool delivered = false;
     bool hitRollBack = false;
@@ -344,7 +373,11 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
                   const std::string& successProblems)
 {
     std::string problems;
-    const ExpectedFailure* expected = ExpectedFor(FaultEntryName(entry));
+    // The generic setup's own module makes its folders before the engine
+    // runs: whatever call fails there, a folder cannot be made.
+    static const ExpectedFailure kFolderFailure = {"", MSG_DIRECTORY_FAILED, true};
+    bool folders = STATUS_MODULE(g_Status.word) == 0 && HasLineStarting(log, "CreateDirectory ");
+    const ExpectedFailure* expected = folders ? &kFolderFailure : ExpectedFor(FaultEntryName(entry));
     if (STATUS_FAILED(g_Status.word)) {
         if (!hitRollBack) {
             if (!expected) {
@@ -353,7 +386,8 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
                 DWORD message = STATUS_MESSAGE(g_Status.word);
                 DWORD module = STATUS_MODULE(g_Status.word);
                 DWORD qualifier = expected->win32Qualifier ? kInjected : 0;
-                if (message != expected->messageId || g_Status.qualifier != qualifier || module < 1 || module > 3)
+                bool moduleRight = folders ? module == 0 : module >= 1 && module <= 3;
+                if (message != expected->messageId || g_Status.qualifier != qualifier || !moduleRight)
                     problems += "status " + std::to_string(message) + " module " + std::to_string(module) +
                                 " qualifier " + std::to_string(g_Status.qualifier) + "\n";
             }
@@ -371,21 +405,30 @@ std::string Judge(const std::string& log, int entry, bool hitRollBack, const std
     return problems;
 }
 
-TEST_P(Walk, EveryFailurePointRollsBack)
+void Walk::WalkEveryFailurePoint(TestContext* context)
 {
-    TestContext context(WalkEntries(GetParam()), kTestArchive);
-
     // A clean run, to count the calls and to see the installation happen.
     std::string log = Run(context, -1, 0);
     ASSERT_FALSE(STATUS_FAILED(g_Status.word)) << log;
-    ASSERT_EQ((DWORD)MSG_REBOOT_NEEDED, STATUS_MESSAGE(g_Status.word)) << log;
+    ASSERT_EQ((DWORD)(context ? MSG_REBOOT_NEEDED : MSG_INSTALLED), STATUS_MESSAGE(g_Status.word)) << log;
     std::vector<int> installCounts = counts;
-    EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.BAK"));
-    EXPECT_FALSE(world->Has(DIR_TARGET, "obsolete.dll"));
-    EXPECT_FALSE(world->Has(DIR_TARGET, "retire.dll"));
-    EXPECT_TRUE(world->Has(DIR_TARGET, "newdir"));
-    EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));  // replaced at the restart
+    if (context) {
+        EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_TARGET, "app.dll"));
+        EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_TARGET, "app.BAK"));
+        EXPECT_FALSE(world->Has(DIR_TARGET, "obsolete.dll"));
+        EXPECT_FALSE(world->Has(DIR_TARGET, "retire.dll"));
+        EXPECT_TRUE(world->Has(DIR_TARGET, "newdir"));
+        EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys"));  // replaced at the restart
+    } else {
+        for (const auto& placed : newFiles)
+            EXPECT_EQ(placed.second, world->Get(DIR_WINDOWS, placed.first.substr(8))) << placed.first;
+        EXPECT_TRUE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Data"));
+        EXPECT_FALSE(world->Has(DIR_WINDOWS, "Acme\\Widget\\Other"));  // of the other family
+        EXPECT_EQ(Payload("v1005.dll"), world->Get(DIR_DRIVERS, "drv.sys"));
+        EXPECT_EQ(Payload("v1004.dll"), world->Get(DIR_DRIVERS, "drv.sys.BAK"));
+        EXPECT_EQ(Payload("v2000.dll"), world->Get(DIR_SYSTEM32, "helper.dll"));
+        EXPECT_FALSE(world->Has(DIR_SYSTEM32, "helper.dll.BAK"));
+    }
     EXPECT_EQ("", CheckSucceeded({})) << log;
 
     // A run that fails on purpose once everything is in place, to count the
@@ -439,10 +482,40 @@ TEST_P(Walk, EveryFailurePointRollsBack)
     for (int entry = 0; entry < FaultEntryCount(); ++entry)
         if (installCounts[entry] == 0 && rollBackCounts[entry] == 0)
             unreached += std::string(" ") + FaultEntryName(entry);
-    std::cout << "[ walk     ] " << FamilyName(GetParam()) << ": " << walked << " failure points, " << held
-              << " held the roll-back promise (" << tolerated << " faults tolerated by the engine); never called:"
-              << unreached << "\n";
+    std::cout << "[ walk     ] " << (context ? "" : "generic, ") << FamilyName(GetParam()) << ": " << walked
+              << " failure points, " << held << " held the roll-back promise (" << tolerated
+              << " faults tolerated by the engine); never called:" << unreached << "\n";
     EXPECT_EQ(walked, held);
+}
+
+TEST_P(Walk, EveryFailurePointRollsBack)
+{
+    TestContext context(WalkEntries(GetParam()), kTestArchive);
+    WalkEveryFailurePoint(&context);
+}
+
+// The generic product: a new target folder below Windows, a sub-folder of it
+// for one file and an empty one of its own, a file over an older one, one
+// without a backup, one of the other family, the registry script.
+TEST_P(Walk, GenericProductRollsBackItsFoldersToo)
+{
+    std::string text = std::string("[PRODUCT]\nMAKER=Acme\nPRODUCT=Widget\nVERSION=1.2.0.3\nREGISTRY=SCRIPT.INF\n"
+                                   "TARGET=WINDOWS\\Acme\\Widget\n[FOLDER]\nPATH=TARGET\\Data\n"
+                                   "[FILE]\nENTRY=APP.DLL\nFOLDER=TARGET\n"
+                                   "[FILE]\nENTRY=DATA.TXT\nFOLDER=TARGET\\Docs\nCOMPARE=TIME\n"
+                                   "[FILE]\nENTRY=DRV.SYS\nFOLDER=DRIVERS\n"
+                                   "[FILE]\nENTRY=HELPER.DLL\nFOLDER=SYSTEM\nBACKUP=NO\n"
+                                   "[FILE]\nENTRY=FRENCH.TXT\nFOLDER=TARGET\\Other\nFAMILIES=") +
+                       (GetParam() == FAMILY_95 ? "NT" : "95");
+    static ProductDescription description;
+    DescError error;
+    ASSERT_TRUE(ParseProductDescription(text.c_str(), text.size(), &description, &error)) << error.message;
+    g_Product = &description;
+    generic.archivePath = kTestArchive;
+    newFiles = {{"WINDOWS\\ACME\\WIDGET\\APP.DLL", Payload("v1005.dll")},
+                {"WINDOWS\\ACME\\WIDGET\\DOCS\\DATA.TXT", "new data"}};
+    WalkEveryFailurePoint(nullptr);
+    g_Product = nullptr;
 }
 
 INSTANTIATE_TEST_SUITE_P(Families, Walk, ::testing::Values(FAMILY_95, FAMILY_NT, FAMILY_2KXP),

@@ -93,6 +93,13 @@ class Generic : public ProductTest {
         DeleteFileA(LogPathOf(copy).c_str());
         return run;
     }
+
+    // The same, run visually: a run that stops before its wizard says why.
+    static AnsweredRun RunVisually(const std::string& setup, const Family& family)
+    {
+        return RunAnswering(PrepareProgram(g_Product.generic + setup + ".exe", setup + "_visual.exe", family.version),
+                            "", {IDOK});
+    }
 };
 
 TEST_F(Generic, InstallRerunUpgradeNewerAndRollBackOnEachFamily)
@@ -147,6 +154,12 @@ TEST_F(Generic, InstallRerunUpgradeNewerAndRollBackOnEachFamily)
         Snapshot newerProduct = TakeSnapshot();
         RunResult cancelled = Run("acme-setup", *family);
         EXPECT_EQ(StatusMessage(cancelled.exitCode), 2049u) << cancelled.log;
+        AnsweredRun told = RunVisually("acme-setup", *family);
+        EXPECT_EQ(StatusMessage(told.run.exitCode), 2049u);
+        ASSERT_EQ(told.boxes.size(), 1u);
+        // In the user's language: it names the maker and the product.
+        EXPECT_EQ(told.boxes[0].caption.rfind("Acme ", 0), 0u) << told.boxes[0].caption;
+        EXPECT_NE(told.boxes[0].text.find("Acme Widget"), std::string::npos) << told.boxes[0].text;
         EXPECT_EQ(Listing(Differences(newerProduct, TakeSnapshot())), "");
         RegSetValueExA(entry, "DisplayVersion", 0, REG_SZ, (const BYTE*)"1.2.0.3", 8);
         RegCloseKey(entry);
@@ -178,7 +191,8 @@ TEST_F(Generic, InstallRerunUpgradeNewerAndRollBackOnEachFamily)
 }
 
 // A setup whose description has a fault, or that carries none, stops before
-// it changes anything, and its log says why.
+// it changes anything, and its log says why; run visually, a box tells its
+// user the setup is damaged.
 TEST_F(Generic, FaultyOrMissingDescriptionChangesNothing)
 {
     struct Row {
@@ -194,6 +208,13 @@ TEST_F(Generic, FaultyOrMissingDescriptionChangesNothing)
         EXPECT_EQ(StatusMessage(run.exitCode), 2069u) << run.log;
         EXPECT_GE(FindMessage(LogLines(run.log), row.logged), 0) << run.log;
         EXPECT_FALSE(IsFolder(Maker()));
+        AnsweredRun told = RunVisually(row.setup, kFamilies[5]);
+        EXPECT_EQ(StatusMessage(told.run.exitCode), 2069u);
+        ASSERT_EQ(told.boxes.size(), 1u);
+        std::string name = std::string(row.setup) + "_visual";
+        EXPECT_EQ(told.boxes[0].caption + ": " + told.boxes[0].text.substr(0, told.boxes[0].text.find("The error")),
+                  name + " Setup Wizard: An error occurred while installing " + name +
+                      ":\nThe setup file is damaged.  Please obtain a new copy of this setup wizard.\n");
         EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), "");
     }
 }

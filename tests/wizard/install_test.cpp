@@ -2,8 +2,11 @@
 // turned away while it runs, and the page each outcome leads to.
 #include "wizard_tests.h"
 
+#include <ctype.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -249,6 +252,99 @@ TEST_F(Installation, FailuresShowTheirTextAndCode)
         EXPECT_EQ(std::string(Hex8(end.exitCode)).substr(2, 4),
                   std::string(failure.code).substr(0, 3) + std::string(failure.code).substr(4, 1));
     }
+}
+
+// Acme Widget, the generic setup's example product, and what an
+// installation of it leaves: status, files, the empty folder, keys, and the
+// log of the installation itself (from the product's line to the status
+// line) without the wizard's lines, the run's file name and work-file names.
+const std::string kAcme = "C:\\Program Files\\Acme\\";
+const char kAcmeEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Acme Widget";
+
+void RemoveAcme()
+{
+    for (const char* name : {"WIDGET.EXE", "WIDGET.DLL", "README.TXT"})
+        DeleteFileA((kAcme + "Widget\\" + name).c_str());
+    for (const std::string& folder : {kAcme + "Widget\\Data", kAcme + "Widget", kAcme})
+        RemoveDirectoryA(folder.c_str());
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme");
+    RegDeleteTreeA(HKEY_LOCAL_MACHINE, kAcmeEntry);
+}
+
+std::vector<std::string> AcmeOutcome(const RunResult& end)
+{
+    std::vector<std::string> outcome = {Hex8(end.exitCode)};
+    for (const char* name : {"WIDGET.EXE", "WIDGET.DLL", "README.TXT"}) {
+        std::string bytes = "<missing>";
+        ReadWholeFile(kAcme + "Widget\\" + name, &bytes);
+        outcome.push_back(bytes);
+    }
+    outcome.push_back(FileExistsAt(kAcme + "Widget\\Data") ? "Data" : "<no Data>");
+    for (const char* key : {"SOFTWARE\\Acme\\Widget", kAcmeEntry})
+        outcome.push_back(KeyExists(HKEY_LOCAL_MACHINE, key) ? key : "<no key>");
+    std::vector<std::string> lines = LogLines(end.log);
+    for (int i = std::max(FindMessage(lines, "Product Acme Widget 1.2.0.3"), 0); i < (int)lines.size(); ++i) {
+        std::string line = UpperCase(lines[i]);
+        for (const char* name : {"ACME_SILENT", "ACME_XP"})
+            for (size_t at; (at = line.find(name)) != std::string::npos;)
+                line.replace(at, strlen(name), "ACME");
+        for (size_t at = 0; (at = line.find("QNB", at)) != std::string::npos; at += 3)
+            while (at + 3 < line.size() && isxdigit((unsigned char)line[at + 3]))
+                line.erase(at + 3, 1);
+        if (line.rfind("TLMRINST", 0) != 0)
+            outcome.push_back(line);
+        if (MessageOf(lines[i]).rfind("Status ", 0) == 0)
+            break;
+    }
+    return outcome;
+}
+
+// The generic setup's visual run in a language its description gives texts
+// for (German) and in one it does not (French): the wizard names the
+// product from the description or from the general texts, and installs as
+// the silent run does.
+TEST_F(Installation, GenericProductSpeaksItsDescriptionAndInstallsAsSilently)
+{
+    if (g_Generic.empty())
+        GTEST_SKIP() << "no --generic= given";
+    RemoveAcme();
+    std::string silent = PrepareProgram(g_Generic, "acme_silent.exe", "winxp");
+    RunResult silentEnd = RunProgram(silent, "/silent /leavelog");
+    DeleteFileA(LogPathOf(silent).c_str());
+    std::vector<std::string> expected = AcmeOutcome(silentEnd);
+    ASSERT_EQ(StatusMessage(silentEnd.exitCode), 1u) << silentEnd.log;
+    ASSERT_GT(expected.size(), 20u) << silentEnd.log;
+
+    const std::pair<LANGID, const char*> kRows[] = {
+        {0x0407, "Willkommen beim Setup von Acme Widget.\n\nWidget zeigt Ihre Dinge an."},
+        {0x040C, nullptr},  // the general welcome
+    };
+    for (const auto& row : kRows) {
+        LANGID language = row.first;
+        SCOPED_TRACE(language);
+        ASSERT_GE(OfferedIndex(language), 0) << "not offered under " << g_Locale;
+        RemoveAcme();
+        ASSERT_NO_FATAL_FAILURE(Begin(g_Generic, "acme_xp.exe"));
+        run_.ChooseLanguage(OfferedIndex(language));
+        ASSERT_TRUE(run_.WaitForMain(Local(20, language)));
+        char text[1025];
+        wsprintfA(text, Local(40, language).c_str(), "Acme");
+        EXPECT_EQ(run_.Read().title, text);
+        EXPECT_EQ(WindowText(run_.Item(ID_TITLE)), "Widget");
+        wsprintfA(text, Local(14, language).c_str(), "1.2.0.3");
+        EXPECT_EQ(WindowText(run_.Item(ID_VERSION)), text);
+
+        ASSERT_NO_FATAL_FAILURE(Next(language));
+        wsprintfA(text, Local(41, language).c_str(), "Acme Widget", "Acme Widget", "1.2.0.3");
+        EXPECT_EQ(run_.Read().welcome, row.second ? row.second : text);
+        run_.Click(ID_MAIN);
+        ASSERT_TRUE(run_.WaitForMain(Local(5, language)));
+        EXPECT_EQ(run_.Read().status, Local(7, language));
+        run_.Click(ID_MAIN);
+        RunResult end = run_.Finish();
+        EXPECT_EQ(AcmeOutcome(end), expected) << end.log;
+    }
+    RemoveAcme();
 }
 
 }  // namespace

@@ -105,4 +105,17 @@ TEST_F(Screens, EveryPage)
     run.Finish();
 }
 
+// The generic setup's welcome page, in English, where its description speaks.
+TEST_F(Screens, GenericWelcome)
+{
+    if (g_ShotsDir.empty() || g_Generic.empty() || g_Languages.ids[g_Languages.selected] != kEnglish)
+        GTEST_SKIP() << "one picture, in English, with --shots= and --generic=";
+    ASSERT_NO_FATAL_FAILURE(Begin(g_Generic, "acme_shot.exe"));
+    ASSERT_NO_FATAL_FAILURE(Next());
+    Picture(run_, "2-welcome-generic");
+    run_.Click(IDCANCEL);
+    WizardRun::Answer(run_.WaitForBox(run_.wizard()), IDYES);
+    run_.Finish();
+}
+
 }  // namespace

@@ -195,7 +195,9 @@ void ProductInteractive(void)
 {
     s_ReportFonts = RegisterWindowMessageA("TelmuraWizardTestFonts");
     s_MessageHook = SetWindowsHookExA(WH_GETMESSAGE, WatchMessages, NULL, GetCurrentThreadId());
-    INT_PTR result = ShowWizard();
+    // The texts of the string tables and Telmura's version and key.
+    static const WizardProduct kProduct = {"5.3.0.71", "SOFTWARE\\Vornak\\Telmura", NULL, RunInstallSequence};
+    INT_PTR result = ShowWizard(&kProduct);
     if (s_MessageHook)
         UnhookWindowsHookEx(s_MessageHook);
     if (result == 1 && STATUS_MESSAGE(g_Status.word) == MSG_STARTED) {

@@ -10,6 +10,7 @@
 
 extern std::string g_Locale;    // en_US, ja_JP, ...; empty when not given
 extern std::string g_ShotsDir;  // pictures of the pages go here when given
+extern std::string g_Generic;   // acme-setup.exe; empty when not given
 
 const LANGID kEnglish = 0x0409;
 
