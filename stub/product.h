@@ -45,5 +45,8 @@ BOOL CreateProductFolders(void);
 // Removes the folders CreateProductFolders made that are empty, deepest
 // first (after a roll-back).
 void RemoveEmptyProductFolders(void);
+// The index-th folder CreateProductFolders made (parents first, no
+// trailing '\'), NULL past the last.
+const char* MadeFolder(DWORD index);
 
 #endif

@@ -195,3 +195,8 @@ void RemoveEmptyProductFolders(void)
             LOG("Removed directory %s", folder);
     }
 }
+
+const char* MadeFolder(DWORD index)
+{
+    return s_Tables && index < s_Tables->madeCount ? s_Tables->made[index] : NULL;
+}

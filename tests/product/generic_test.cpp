@@ -3,8 +3,8 @@
 // families: a fresh installation into new folders under Program Files, a
 // second run with nothing to do, an upgrade over an older library, a newer
 // library left alone, a newer version of the product refused, a failed run
-// rolled back; and setups whose product description is faulty or missing,
-// which change nothing.
+// rolled back; the installed uninstaller run after them; and setups whose
+// product description is faulty or missing, which change nothing.
 #include <gtest/gtest.h>
 
 #include "product.h"
@@ -37,8 +37,14 @@ bool IsFolder(const std::string& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+std::string Uninstaller()
+{
+    return Target() + "UNINSTAL.EXE";
+}
+
 void RemoveAcme()
 {
+    DeleteFileA(Uninstaller().c_str());
     for (const char* name : kWidgetFiles) {
         DeleteFileA((Target() + name).c_str());
         DeleteFileA((Target() + name + ".BAK").c_str());
@@ -58,7 +64,7 @@ std::string Registered()
                                       std::string("+ key HKLM\\") + kEntryKey};
     for (const char* value : {"Version", "ShowThings"})
         added.push_back(std::string("+ value HKLM\\") + kWidgetKey + "\\" + value);
-    for (const char* value : {"DisplayName", "Publisher", "DisplayVersion"})
+    for (const char* value : {"DisplayName", "Publisher", "DisplayVersion", "UninstallString", "InstallRecord"})
         added.push_back(std::string("+ value HKLM\\") + kEntryKey + "\\" + value);
     return Listing(added);
 }
@@ -91,6 +97,18 @@ class Generic : public ProductTest {
         EXPECT_TRUE(run.started && !run.timedOut);
         EXPECT_EQ(InconsistentStatusLine(run.log), "");
         DeleteFileA(LogPathOf(copy).c_str());
+        return run;
+    }
+
+    // The uninstaller the setup installed, as the family's Windows runs it.
+    static RunResult Uninstall(const Family& family)
+    {
+        SetReportedVersion("UNINSTAL.EXE", family.version);
+        DeleteFileA(LogPathOf(Uninstaller()).c_str());
+        RunResult run = RunProgram(Uninstaller(), "/silent /leavelog");
+        EXPECT_TRUE(run.started && !run.timedOut);
+        EXPECT_EQ(InconsistentStatusLine(run.log), "");
+        DeleteFileA(LogPathOf(Uninstaller()).c_str());
         return run;
     }
 };
@@ -175,6 +193,92 @@ TEST_F(Generic, InstallRerunUpgradeNewerAndRollBackOnEachFamily)
 
         RemoveAcme();
     }
+}
+
+// The uninstaller removes what the runs installed and nothing else: after a
+// fresh installation everything goes (the uninstaller and the folder that
+// holds it at the restart, where the system can remove a folder then); after
+// an upgrade over another library that library is put back, the product's
+// own earlier program kept as a backup goes, and a file changed since stays;
+// a file in use goes at the restart.
+TEST_F(Generic, UninstallRemovesWhatWasInstalledOnEachFamily)
+{
+    for (const Family* family : {&kFamilies[0], &kFamilies[3], &kFamilies[5]}) {
+        SCOPED_TRACE(family->version);
+        Snapshot before = TakeSnapshot();
+        RunResult fresh = Run("acme-setup", *family);
+        ASSERT_EQ(Hex8(fresh.exitCode & 0xFFF00000), Hex8(0x00100000)) << fresh.log;
+        EXPECT_EQ(LowerCase(RegistryValue(kEntryKey, "UninstallString")), LowerCase("\"" + Uninstaller() + "\"") + '\0');
+        RunResult removed = Uninstall(*family);
+        EXPECT_EQ(Hex8(removed.exitCode & 0xFFF00000), Hex8(0x00100000)) << removed.log;
+        for (const char* name : kWidgetFiles)
+            EXPECT_FALSE(FileExistsAt(Target() + name)) << name;
+        EXPECT_FALSE(IsFolder(Target() + "Data"));
+        EXPECT_FALSE(KeyExists("SOFTWARE\\Acme"));
+        EXPECT_FALSE(KeyExists(kEntryKey));
+        ASSERT_TRUE(Restart());
+        EXPECT_FALSE(FileExistsAt(Uninstaller()));
+        EXPECT_EQ(IsFolder(Maker()), !family->nt) << "the 95 family's restart keeps folders";
+        EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), family->nt ? "" : "+ file c:\\windows\\wininit.bak\n");
+        RemoveAcme();
+        DeleteFileA((WindowsDir() + "wininit.bak").c_str());
+
+        // An upgrade over another library, and a readme the user changed.
+        before = TakeSnapshot();
+        Run("acme-setup", *family);
+        std::string older = Contents(g_Product.drivers + "widget11.dll");
+        ASSERT_TRUE(CopyFileA((g_Product.drivers + "widget11.dll").c_str(), (Target() + "WIDGET.DLL").c_str(), FALSE));
+        RunResult upgrade = Run("acme-setup", *family);
+        EXPECT_EQ(Hex8(upgrade.exitCode & 0xFFF00000), Hex8(0x00100000)) << upgrade.log;
+        ASSERT_TRUE(WriteWholeFile(Target() + "README.TXT", "my own notes"));
+        removed = Uninstall(*family);
+        EXPECT_EQ(Hex8(removed.exitCode & 0xFFF00000), Hex8(0x00100000)) << removed.log;
+        EXPECT_EQ(Contents(Target() + "WIDGET.DLL"), older);
+        EXPECT_EQ(Contents(Target() + "README.TXT"), "my own notes");
+        EXPECT_GE(FindMessage(LogLines(removed.log), "Put " + LowerCase(Target()) + "WIDGET.DLL.BAK back"), 0)
+            << removed.log;
+        EXPECT_GE(FindMessage(LogLines(removed.log), LowerCase(Target()) + "README.TXT is not the file"), 0)
+            << removed.log;
+        for (const char* gone : {"WIDGET.EXE", "WIDGET.EXE.BAK", "WIDGET.DLL.BAK"})
+            EXPECT_FALSE(FileExistsAt(Target() + gone)) << gone;
+        EXPECT_FALSE(KeyExists("SOFTWARE\\Acme"));
+        EXPECT_FALSE(KeyExists(kEntryKey));
+        RemoveAcme();
+        ASSERT_TRUE(Restart());
+        DeleteFileA((WindowsDir() + "wininit.bak").c_str());
+
+        // A library in use goes at the restart.
+        Run("acme-setup", *family);
+        HANDLE held = CreateFileA((Target() + "WIDGET.DLL").c_str(), GENERIC_READ, FILE_SHARE_READ, NULL,
+                                  OPEN_EXISTING, 0, NULL);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        RunResult pending = Uninstall(*family);
+        CloseHandle(held);
+        EXPECT_EQ(Hex8(pending.exitCode & 0xFFF00000), Hex8(0x00200000)) << pending.log;
+        EXPECT_GE(FindMessage(LogLines(pending.log), "DeleteFile " + LowerCase(Target()) + "WIDGET.DLL"), 0)
+            << pending.log;
+        EXPECT_TRUE(FileExistsAt(Target() + "WIDGET.DLL"));
+        EXPECT_FALSE(FileExistsAt(Target() + "WIDGET.EXE"));
+        ASSERT_TRUE(Restart());
+        EXPECT_FALSE(FileExistsAt(Target() + "WIDGET.DLL"));
+        EXPECT_FALSE(FileExistsAt(Uninstaller()));
+        RemoveAcme();
+        DeleteFileA((WindowsDir() + "wininit.bak").c_str());
+    }
+}
+
+// Asked first, the uninstaller does nothing when the answer is No.
+TEST_F(Generic, UninstallAnsweredNoChangesNothing)
+{
+    Run("acme-setup", kFamilies[5]);
+    SetReportedVersion("UNINSTAL.EXE", kFamilies[5].version);
+    Snapshot installed = TakeSnapshot();
+    AnsweredRun no = RunAnswering(Uninstaller(), "", {IDNO});
+    EXPECT_EQ(StatusMessage(no.run.exitCode), 2049u) << no.run.log;
+    ASSERT_EQ(no.boxes.size(), 1u);
+    EXPECT_EQ(no.boxes[0].text, "Remove Acme Widget and all of its components?");
+    EXPECT_EQ(Listing(Differences(installed, TakeSnapshot())), "");
+    EXPECT_TRUE(FileExistsAt(Target() + "WIDGET.EXE"));
 }
 
 // A setup whose description has a fault, or that carries none, stops before
