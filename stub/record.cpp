@@ -152,7 +152,7 @@ static BOOL RecordPlacedFile(const ImageFile* entry, const ImageState* state)
 
 BOOL UninstallerPath(char* path)
 {
-    return BuildEnginePath(path, UNINSTALLER_NAME, DIR_TARGET, NULL);
+    return BuildEnginePath(path, DESC_UNINSTALLER_NAME, DIR_TARGET, NULL);
 }
 
 // The uninstaller travels in the setup's own image (a resource): it is

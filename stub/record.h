@@ -14,11 +14,12 @@
 
 #include <windows.h>
 
+#include "productdesc.h"
+
 struct FileInfo;
 struct UpgradeContext;
 
 #define RECORD_VALUE "InstallRecord"
-#define UNINSTALLER_NAME "UNINSTAL.EXE"
 
 enum { RECORD_LINE_SIZE = 2 * MAX_PATH + 64 };
 
