@@ -267,8 +267,62 @@ TEST_F(Generic, UninstallRemovesWhatWasInstalledOnEachFamily)
     }
 }
 
-// Asked first, the uninstaller does nothing when the answer is No.
-TEST_F(Generic, UninstallAnsweredNoChangesNothing)
+// The uninstaller keeps what was there before the first run: another
+// library in a folder of the user's (put back), and the maker's key that
+// holds another product's values. A setup whose library takes effect at
+// the restart records it as any other, through the restart. An uninstaller
+// that no entry names changes nothing.
+TEST_F(Generic, UninstallKeepsWhatWasThereBeforeOnEachFamily)
+{
+    for (const Family* family : {&kFamilies[0], &kFamilies[3], &kFamilies[5]}) {
+        SCOPED_TRACE(family->version);
+        std::string older = Contents(g_Product.drivers + "widget11.dll");
+        ASSERT_TRUE(CreateDirectoryA(Maker().c_str(), NULL) && CreateDirectoryA(Target().c_str(), NULL));
+        ASSERT_TRUE(CopyFileA((g_Product.drivers + "widget11.dll").c_str(), (Target() + "WIDGET.DLL").c_str(), FALSE));
+        HKEY maker;
+        ASSERT_EQ(RegCreateKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Acme", &maker), ERROR_SUCCESS);
+        RegSetValueExA(maker, "Gadget", 0, REG_SZ, (const BYTE*)"1", 2);
+        RegCloseKey(maker);
+        Snapshot before = TakeSnapshot();
+        RunResult installed = Run("acme-setup", *family);
+        EXPECT_EQ(Hex8(installed.exitCode & 0xFFF00000), Hex8(0x00100000)) << installed.log;
+        RunResult removed = Uninstall(*family);
+        EXPECT_EQ(Hex8(removed.exitCode & 0xFFF00000), Hex8(0x00100000)) << removed.log;
+        EXPECT_EQ(Contents(Target() + "WIDGET.DLL"), older);
+        EXPECT_FALSE(FileExistsAt(Target() + "WIDGET.EXE"));
+        EXPECT_FALSE(IsFolder(Target() + "Data"));
+        ASSERT_TRUE(Restart());
+        EXPECT_TRUE(IsFolder(Target())) << "not made by the setup";
+        EXPECT_EQ(Listing(Differences(before, TakeSnapshot())), family->nt ? "" : "+ file c:\\windows\\wininit.bak\n");
+        RemoveAcme();
+        DeleteFileA((WindowsDir() + "wininit.bak").c_str());
+
+        RunResult pending = Run("restart", *family);
+        EXPECT_EQ(Hex8(pending.exitCode & 0xFFF00000), Hex8(0x00200000)) << pending.log;
+        ASSERT_TRUE(Restart());
+        std::string stray = g_Product.generic + "UNINSTAL.EXE";
+        ASSERT_TRUE(CopyFileA(Uninstaller().c_str(), stray.c_str(), FALSE));
+        Snapshot restarted = TakeSnapshot();
+        RunResult unnamed = RunProgram(stray, "/silent");
+        EXPECT_EQ(StatusMessage(unnamed.exitCode), 2081u) << unnamed.log;
+        EXPECT_EQ(Listing(Differences(restarted, TakeSnapshot())), "");
+        DeleteFileA(stray.c_str());
+        DeleteFileA(LogPathOf(stray).c_str());
+        removed = Uninstall(*family);
+        EXPECT_EQ(Hex8(removed.exitCode & 0xFFF00000), Hex8(0x00100000)) << removed.log;
+        for (const char* name : {"WIDGET.EXE", "WIDGET.DLL"})
+            EXPECT_FALSE(FileExistsAt(Target() + name)) << name;
+        EXPECT_FALSE(KeyExists(kWidgetKey));
+        EXPECT_FALSE(KeyExists(kEntryKey));
+        RemoveAcme();
+        ASSERT_TRUE(Restart());
+        DeleteFileA((WindowsDir() + "wininit.bak").c_str());
+    }
+}
+
+// Asked first, the uninstaller does nothing when the answer is No, and
+// says it has removed the product after a Yes.
+TEST_F(Generic, UninstallAsksFirst)
 {
     Run("acme-setup", kFamilies[5]);
     SetReportedVersion("UNINSTAL.EXE", kFamilies[5].version);
@@ -279,6 +333,13 @@ TEST_F(Generic, UninstallAnsweredNoChangesNothing)
     EXPECT_EQ(no.boxes[0].text, "Remove Acme Widget and all of its components?");
     EXPECT_EQ(Listing(Differences(installed, TakeSnapshot())), "");
     EXPECT_TRUE(FileExistsAt(Target() + "WIDGET.EXE"));
+
+    AnsweredRun yes = RunAnswering(Uninstaller(), "", {IDYES, IDOK});
+    EXPECT_EQ(Hex8(yes.run.exitCode & 0xFFF00000), Hex8(0x00100000)) << yes.run.log;
+    ASSERT_EQ(yes.boxes.size(), 2u);
+    EXPECT_EQ(yes.boxes[1].text, "Acme Widget was removed.");
+    EXPECT_FALSE(FileExistsAt(Target() + "WIDGET.EXE"));
+    DeleteFileA(LogPathOf(Uninstaller()).c_str());
 }
 
 // A setup whose description has a fault, or that carries none, stops before
