@@ -30,4 +30,9 @@ extern KeyCreatedHook g_KeyCreated;
 // the key was there and every subkey could be visited.
 BOOL DeleteKeyTree(HKEY root, const char* path);
 
+// The same for the uninstallers: a key that is not there is no failure, and
+// what is left of the key afterwards decides; logged, and FALSE with status
+// 2081 when the key stays.
+BOOL RemoveKeyTree(HKEY root, const char* path);
+
 #endif

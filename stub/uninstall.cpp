@@ -30,7 +30,6 @@
 #include "ownfile.h"
 #include "record.h"
 #include "registry.h"
-#include "sehguard.h"
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
@@ -49,14 +48,6 @@ static char s_Name[MAX_PATH];        // its display name
 static char* s_Record;               // the record's lines (process heap)
 static DWORD s_Size;
 static BOOL s_Deferred;  // a product file waits for the next restart
-
-static BOOL SameFile(const char* a, const char* b)
-{
-    char shortA[MAX_PATH], shortB[MAX_PATH];
-    if (!GetShortPathNameA(a, shortA, MAX_PATH) || !GetShortPathNameA(b, shortB, MAX_PATH))
-        return AsciiCompareNoCase(a, b) == 0;
-    return AsciiCompareNoCase(shortA, shortB) == 0;
-}
 
 static BOOL ReadText(HKEY key, const char* name, char* text, DWORD size)
 {
@@ -83,7 +74,7 @@ static BOOL ReadEntry(const char* subkey)
                 command[lstrlenA(command) - 1] == '"';
     if (ours) {
         command[lstrlenA(command) - 1] = 0;
-        ours = SameFile(command + 1, s_Program);
+        ours = SameFilePath(command + 1, s_Program);
     }
     DWORD type = 0, size = 0;
     if (ours && (g_Sys.RegQueryValueExA(key, RECORD_VALUE, NULL, &type, NULL, &size) != ERROR_SUCCESS ||
@@ -237,30 +228,6 @@ static BOOL PutBack(const char* target, Outcome outcome)
     return MoveImage(backup, target, TRUE, FALSE);
 }
 
-static BOOL RemoveKey(HKEY root, const char* path)
-{
-    HKEY key;
-    if (g_Sys.RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        LOG("Registry key %s is not there", path);
-        return TRUE;
-    }
-    RegCloseKey(key);
-    DeleteKeyTree(root, path);
-    // The tree deletion says nothing of the key itself: what is left says.
-    LONG result = g_Sys.RegOpenKeyExA(root, path, 0, KEY_READ, &key);
-    if (result == ERROR_SUCCESS) {
-        RegCloseKey(key);
-        result = g_Sys.RegDeleteKeyA(root, path);
-        if (result != ERROR_SUCCESS) {
-            LOG("Unable to delete registry key %s 0x%08lX", path, result);
-            STATUS(MSG_KEY_OPEN_FAILED, (DWORD)result);
-            return FALSE;
-        }
-    }
-    LOG("Deleted registry key %s", path);
-    return TRUE;
-}
-
 static HKEY RootOf(DWORD value)
 {
     static const HKEY kRoots[] = {HKEY_LOCAL_MACHINE, HKEY_CURRENT_USER, HKEY_CLASSES_ROOT};
@@ -321,7 +288,7 @@ static void RemoveProduct(void*)
         DWORD root = 0;
         const char* key = RecordPath(line, 'K', &root);
         if (key && RootOf(root))
-            removed = RemoveKey(RootOf(root), key) && removed;
+            removed = RemoveKeyTree(RootOf(root), key) && removed;
     }
     HeapFree(GetProcessHeap(), 0, outcomes);
     if (!removed) {
@@ -332,18 +299,8 @@ static void RemoveProduct(void*)
     if (!MoveImage(s_Program, NULL, TRUE, FALSE))
         return;
     RemoveFolders();
-    if (RemoveKey(HKEY_LOCAL_MACHINE, s_Entry))
+    if (RemoveKeyTree(HKEY_LOCAL_MACHINE, s_Entry))
         STATUS(s_Deferred ? MSG_REMOVED_AT_RESTART : MSG_REMOVED, 0);
-}
-
-static void RemoveGuarded(void)
-{
-    DWORD code = 0;
-    if (RunGuarded(RemoveProduct, NULL, &code))
-        return;
-    LOG("!!! EXCEPTION EXCEPTION EXCEPTION !!!");
-    LOG("Removal exception code 0x%08lX", code);
-    STATUS(MSG_INTERNAL_ERROR, code);
 }
 
 static void ShowOutcome(void)
@@ -376,7 +333,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
     SetupDirectories("");
     LOG("Removing the product of %s, %s", s_Program, g_Options.silent ? "silent" : "visual");
     if (Supported() && FindEntry() && Confirmed())
-        RemoveGuarded();
+        RunRemovalGuarded(RemoveProduct);
     if (!s_Name[0])
         CopyText(s_Name, "Uninstall", sizeof s_Name);
     if (!g_Options.silent)
