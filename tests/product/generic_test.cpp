@@ -230,6 +230,13 @@ TEST_F(Generic, UninstallRemovesWhatWasInstalledOnEachFamily)
         ASSERT_TRUE(CopyFileA((g_Product.drivers + "widget11.dll").c_str(), (Target() + "WIDGET.DLL").c_str(), FALSE));
         RunResult upgrade = Run("acme-setup", *family);
         EXPECT_EQ(Hex8(upgrade.exitCode & 0xFFF00000), Hex8(0x00100000)) << upgrade.log;
+        // The record says which backup is whose: the other library's is put
+        // back, the product's own earlier program goes with the product.
+        const std::string end(1, '\0');
+        std::string record = end + LowerCase(RegistryValue(kEntryKey, "InstallRecord"));
+        EXPECT_NE(record.find(end + "b|" + LowerCase(Target()) + "widget.dll" + end), std::string::npos) << record;
+        EXPECT_NE(record.find("|" + LowerCase(Target()) + "widget.exe.bak" + end), std::string::npos) << record;
+        EXPECT_EQ(record.find("|" + LowerCase(Target()) + "widget.dll.bak"), std::string::npos) << record;
         ASSERT_TRUE(WriteWholeFile(Target() + "README.TXT", "my own notes"));
         removed = Uninstall(*family);
         EXPECT_EQ(Hex8(removed.exitCode & 0xFFF00000), Hex8(0x00100000)) << removed.log;
