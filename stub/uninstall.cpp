@@ -263,6 +263,25 @@ static void RemoveFolders(void)
     }
 }
 
+// A setup run again before the restart puts a new uninstaller at this name,
+// which the restart must not delete: the running uninstaller moves aside to
+// a new name first where the system lets a running program be renamed, and
+// that name goes at the restart.
+static BOOL DeleteSelfAtRestart(void)
+{
+    char folder[MAX_PATH];
+    char aside[MAX_PATH];
+    const char* doomed = s_Program;
+    CopyText(folder, s_Program, DirectoryLength(s_Program) + 1);
+    if (GetTempFileNameA(folder, "UNI", 0, aside)) {
+        g_Sys.DeleteFileA(aside);
+        if (g_Sys.MoveFileA(s_Program, aside))
+            doomed = aside;
+    }
+    LOG("Deleting %s at the next restart", doomed);
+    return MoveImage(doomed, NULL, TRUE, FALSE);
+}
+
 static void RemoveProduct(void*)
 {
     DWORD lines = 0;
@@ -295,8 +314,7 @@ static void RemoveProduct(void*)
         LOG("Keeping the uninstall entry and the uninstaller for another try");
         return;
     }
-    LOG("Deleting %s at the next restart", s_Program);
-    if (!MoveImage(s_Program, NULL, TRUE, FALSE))
+    if (!DeleteSelfAtRestart())
         return;
     RemoveFolders();
     if (RemoveKeyTree(HKEY_LOCAL_MACHINE, s_Entry))

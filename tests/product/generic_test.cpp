@@ -45,6 +45,13 @@ std::string Uninstaller()
 void RemoveAcme()
 {
     DeleteFileA(Uninstaller().c_str());
+    // Where an uninstaller that ran moved itself aside until the restart.
+    WIN32_FIND_DATAA aside;
+    for (HANDLE found; (found = FindFirstFileA((Target() + "UNI*.tmp").c_str(), &aside)) != INVALID_HANDLE_VALUE;) {
+        FindClose(found);
+        if (!DeleteFileA((Target() + aside.cFileName).c_str()))
+            break;
+    }
     for (const char* name : kWidgetFiles) {
         DeleteFileA((Target() + name).c_str());
         DeleteFileA((Target() + name + ".BAK").c_str());
@@ -250,8 +257,8 @@ TEST_F(Generic, UninstallRemovesWhatWasInstalledOnEachFamily)
             EXPECT_FALSE(FileExistsAt(Target() + gone)) << gone;
         EXPECT_FALSE(KeyExists("SOFTWARE\\Acme"));
         EXPECT_FALSE(KeyExists(kEntryKey));
-        RemoveAcme();
         ASSERT_TRUE(Restart());
+        RemoveAcme();
         DeleteFileA((WindowsDir() + "wininit.bak").c_str());
 
         // A library in use goes at the restart.
@@ -269,6 +276,18 @@ TEST_F(Generic, UninstallRemovesWhatWasInstalledOnEachFamily)
         ASSERT_TRUE(Restart());
         EXPECT_FALSE(FileExistsAt(Target() + "WIDGET.DLL"));
         EXPECT_FALSE(FileExistsAt(Uninstaller()));
+        RemoveAcme();
+        DeleteFileA((WindowsDir() + "wininit.bak").c_str());
+
+        // Installed again before the restart that deletes the uninstaller:
+        // the restart leaves the new one.
+        Run("acme-setup", *family);
+        Uninstall(*family);
+        Run("acme-setup", *family);
+        ASSERT_TRUE(Restart());
+        EXPECT_EQ(Contents(Uninstaller()).substr(0, 2), "MZ");
+        EXPECT_EQ(StatusMessage(Uninstall(*family).exitCode), 1u);
+        ASSERT_TRUE(Restart());
         RemoveAcme();
         DeleteFileA((WindowsDir() + "wininit.bak").c_str());
     }
@@ -321,8 +340,8 @@ TEST_F(Generic, UninstallKeepsWhatWasThereBeforeOnEachFamily)
             EXPECT_FALSE(FileExistsAt(Target() + name)) << name;
         EXPECT_FALSE(KeyExists(kWidgetKey));
         EXPECT_FALSE(KeyExists(kEntryKey));
-        RemoveAcme();
         ASSERT_TRUE(Restart());
+        RemoveAcme();
         DeleteFileA((WindowsDir() + "wininit.bak").c_str());
     }
 }
