@@ -157,8 +157,8 @@ BOOL UninstallerPath(char* path)
 
 // The uninstaller travels in the setup's own image (a resource): it is
 // written to a new temporary file in the target folder and renamed over an
-// earlier run's.
-static BOOL PlaceUninstaller(const char* path)
+// earlier run's. *fresh tells whether there was none before.
+static BOOL PlaceUninstaller(const char* path, BOOL* fresh)
 {
     HRSRC resource = FindResourceA(NULL, "UNINSTALLER", RT_RCDATA);
     HGLOBAL loaded = resource ? LoadResource(NULL, resource) : NULL;
@@ -187,7 +187,9 @@ static BOOL PlaceUninstaller(const char* path)
         return FALSE;
     }
     BOOL exists = FALSE;
-    if (!LookForFile(path, &exists, NULL) || (exists && !ResetAttributes(path)) ||
+    BOOL looked = LookForFile(path, &exists, NULL);
+    *fresh = !exists;
+    if (!looked || (exists && !ResetAttributes(path)) ||
         (exists && !DeleteReported(path, "DeleteFile %s 0x%08lX")) || !RenameReported(temp, path)) {
         g_Sys.DeleteFileA(temp);
         return FALSE;
@@ -210,7 +212,8 @@ BOOL FinishInstallRecord(UpgradeContext* context)
         if (!AddPathLine('D', MadeFolder(i)))
             return FALSE;
     char uninstaller[MAX_PATH];
-    if (!UninstallerPath(uninstaller) || !PlaceUninstaller(uninstaller))
+    BOOL fresh = FALSE;
+    if (!UninstallerPath(uninstaller) || !PlaceUninstaller(uninstaller, &fresh))
         return FALSE;
     LONG result = RegisterUninstaller();
     HKEY key;
@@ -223,6 +226,9 @@ BOOL FinishInstallRecord(UpgradeContext* context)
     if (result != ERROR_SUCCESS) {
         LOG("Uninstall entry %s 0x%08lX", g_Product->uninstallName, (DWORD)result);
         STATUS(MSG_KEY_CREATE_FAILED, (DWORD)result);
+        // The run is rolled back: a folder it made must be empty again.
+        if (fresh)
+            g_Sys.DeleteFileA(uninstaller);
         return FALSE;
     }
     LOG("Install record: %lu bytes", s_Used);

@@ -333,6 +333,8 @@ static void ShowOutcome(void)
                             ? "%s was removed. Some of its files are removed when Windows restarts."
                             : "%s was removed.",
                   s_Name);
+    else if (!s_Entry[0])
+        wsprintfA(text, "No program in the list of installed programs names this uninstaller (error %lu).", message);
     else
         wsprintfA(text, "%s could not be removed completely (error %lu-%lu-%lu-0x%08lX).", s_Name, message,
                   STATUS_MODULE(word), STATUS_LINE(word), g_Status.qualifier);
