@@ -105,6 +105,12 @@ BOOL StartInstallRecord(void)
         DWORD type = 0, size = RECORD_CAPACITY - 2;
         LONG result = g_Sys.RegQueryValueExA(key, RECORD_VALUE, NULL, &type, (BYTE*)s_Record, &size);
         RegCloseKey(key);
+        // Starting afresh would forget what the earlier runs installed.
+        if (result == ERROR_MORE_DATA) {
+            LOG("The install record of earlier runs is larger than %lu bytes", (DWORD)RECORD_CAPACITY);
+            STATUS(MSG_OUT_OF_MEMORY, 0);
+            return FALSE;
+        }
         if (result == ERROR_SUCCESS && type == REG_MULTI_SZ) {
             // A list that lacks its final zeros gets them; an empty line ends it.
             s_Record[size] = s_Record[size + 1] = 0;
