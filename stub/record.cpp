@@ -24,7 +24,9 @@
 // and a zero more ends the list.
 enum { RECORD_CAPACITY = 96 * 1024 };
 static char* s_Record;
-static DWORD s_Used;  // the lines' bytes, without the final zero
+static DWORD s_Used;          // the lines' bytes, without the final zero
+static BOOL s_EntryExisted;      // an earlier run made the uninstall entry
+static BOOL s_FreshUninstaller;  // this run put the first uninstaller in place
 
 static BOOL AddLine(const char* line)
 {
@@ -92,6 +94,54 @@ static BOOL OpenEntry(HKEY* key, REGSAM access, BOOL create)
     return g_Sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, name, 0, access, key) == ERROR_SUCCESS;
 }
 
+BOOL UninstallerPath(char* path)
+{
+    return BuildEnginePath(path, DESC_UNINSTALLER_NAME, DIR_TARGET, NULL);
+}
+
+// The uninstaller travels in the setup's own image (a resource): it is
+// written to a new temporary file in the target folder and renamed over an
+// earlier run's. s_FreshUninstaller tells whether there was none before.
+static BOOL PlaceUninstaller(const char* path)
+{
+    HRSRC resource = FindResourceA(NULL, "UNINSTALLER", RT_RCDATA);
+    HGLOBAL loaded = resource ? LoadResource(NULL, resource) : NULL;
+    const void* bytes = loaded ? LockResource(loaded) : NULL;
+    DWORD size = resource ? SizeofResource(NULL, resource) : 0;
+    if (!bytes || !size) {
+        LOG("The uninstaller is missing from the setup 0x%08lX", GetLastError());
+        STATUS(MSG_INTERNAL_ERROR, GetLastError());
+        return FALSE;
+    }
+    char temp[MAX_PATH];
+    if (!MakeTempFile(GetInstallDir(DIR_TARGET), temp))
+        return FALSE;
+    HANDLE file = g_Sys.CreateFileA(temp, GENERIC_WRITE, 0, NULL, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    BOOL done = file != INVALID_HANDLE_VALUE && g_Sys.WriteFile(file, bytes, size, &written, NULL) && written == size;
+    DWORD error = GetLastError();
+    if (file != INVALID_HANDLE_VALUE && !g_Sys.CloseHandle(file) && done) {
+        done = FALSE;
+        error = GetLastError();
+    }
+    if (!done) {
+        LOG("WriteFile %s 0x%08lX", temp, error);
+        STATUS(MSG_WRITE_FAILED, error);
+        g_Sys.DeleteFileA(temp);
+        return FALSE;
+    }
+    BOOL exists = FALSE;
+    BOOL looked = LookForFile(path, &exists, NULL);
+    s_FreshUninstaller = looked && !exists;
+    if (!looked || (exists && !ResetAttributes(path)) ||
+        (exists && !DeleteReported(path, "DeleteFile %s 0x%08lX")) || !RenameReported(temp, path)) {
+        g_Sys.DeleteFileA(temp);
+        return FALSE;
+    }
+    LOG("Placed the uninstaller %s", path);
+    return TRUE;
+}
+
 BOOL StartInstallRecord(void)
 {
     if (!s_Record)
@@ -101,7 +151,8 @@ BOOL StartInstallRecord(void)
     s_Used = 0;
     s_Record[0] = 0;
     HKEY key;
-    if (OpenEntry(&key, KEY_QUERY_VALUE, FALSE)) {
+    s_EntryExisted = OpenEntry(&key, KEY_QUERY_VALUE, FALSE);
+    if (s_EntryExisted) {
         DWORD type = 0, size = RECORD_CAPACITY - 2;
         LONG result = g_Sys.RegQueryValueExA(key, RECORD_VALUE, NULL, &type, (BYTE*)s_Record, &size);
         RegCloseKey(key);
@@ -120,8 +171,21 @@ BOOL StartInstallRecord(void)
         }
     }
     LOG("Install record of earlier runs: %lu bytes", s_Used);
+    char uninstaller[MAX_PATH];
+    if (!UninstallerPath(uninstaller) || !PlaceUninstaller(uninstaller))
+        return FALSE;
     g_KeyCreated = NoteCreatedKey;
     return TRUE;
+}
+
+void UndoInstallRecord(void)
+{
+    char path[MAX_PATH + 64];
+    if (s_FreshUninstaller && UninstallerPath(path) && g_Sys.DeleteFileA(path))
+        LOG("Deleted %s", path);
+    s_FreshUninstaller = FALSE;
+    if (s_Record && !s_EntryExisted && UninstallKeyName(path, sizeof path) && DeleteKeyTree(HKEY_LOCAL_MACHINE, path))
+        LOG("Deleted registry key %s", path);
 }
 
 // What one placed file changes: the file's own line, and its backup's.
@@ -156,54 +220,6 @@ static BOOL RecordPlacedFile(const ImageFile* entry, const ImageState* state)
     return FormatFileLine(line, &facts, target) && AddLine(line);
 }
 
-BOOL UninstallerPath(char* path)
-{
-    return BuildEnginePath(path, DESC_UNINSTALLER_NAME, DIR_TARGET, NULL);
-}
-
-// The uninstaller travels in the setup's own image (a resource): it is
-// written to a new temporary file in the target folder and renamed over an
-// earlier run's. *fresh tells whether there was none before.
-static BOOL PlaceUninstaller(const char* path, BOOL* fresh)
-{
-    HRSRC resource = FindResourceA(NULL, "UNINSTALLER", RT_RCDATA);
-    HGLOBAL loaded = resource ? LoadResource(NULL, resource) : NULL;
-    const void* bytes = loaded ? LockResource(loaded) : NULL;
-    DWORD size = resource ? SizeofResource(NULL, resource) : 0;
-    if (!bytes || !size) {
-        LOG("The uninstaller is missing from the setup 0x%08lX", GetLastError());
-        STATUS(MSG_INTERNAL_ERROR, GetLastError());
-        return FALSE;
-    }
-    char temp[MAX_PATH];
-    if (!MakeTempFile(GetInstallDir(DIR_TARGET), temp))
-        return FALSE;
-    HANDLE file = g_Sys.CreateFileA(temp, GENERIC_WRITE, 0, NULL, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
-    DWORD written = 0;
-    BOOL done = file != INVALID_HANDLE_VALUE && g_Sys.WriteFile(file, bytes, size, &written, NULL) && written == size;
-    DWORD error = GetLastError();
-    if (file != INVALID_HANDLE_VALUE && !g_Sys.CloseHandle(file) && done) {
-        done = FALSE;
-        error = GetLastError();
-    }
-    if (!done) {
-        LOG("WriteFile %s 0x%08lX", temp, error);
-        STATUS(MSG_WRITE_FAILED, error);
-        g_Sys.DeleteFileA(temp);
-        return FALSE;
-    }
-    BOOL exists = FALSE;
-    BOOL looked = LookForFile(path, &exists, NULL);
-    *fresh = !exists;
-    if (!looked || (exists && !ResetAttributes(path)) ||
-        (exists && !DeleteReported(path, "DeleteFile %s 0x%08lX")) || !RenameReported(temp, path)) {
-        g_Sys.DeleteFileA(temp);
-        return FALSE;
-    }
-    LOG("Placed the uninstaller %s", path);
-    return TRUE;
-}
-
 BOOL FinishInstallRecord(UpgradeContext* context)
 {
     g_KeyCreated = NULL;
@@ -217,10 +233,6 @@ BOOL FinishInstallRecord(UpgradeContext* context)
     for (DWORD i = 0; MadeFolder(i); ++i)
         if (!AddPathLine('D', MadeFolder(i)))
             return FALSE;
-    char uninstaller[MAX_PATH];
-    BOOL fresh = FALSE;
-    if (!UninstallerPath(uninstaller) || !PlaceUninstaller(uninstaller, &fresh))
-        return FALSE;
     LONG result = RegisterUninstaller();
     HKEY key;
     if (result == ERROR_SUCCESS && !OpenEntry(&key, KEY_SET_VALUE, TRUE))
@@ -232,9 +244,6 @@ BOOL FinishInstallRecord(UpgradeContext* context)
     if (result != ERROR_SUCCESS) {
         LOG("Uninstall entry %s 0x%08lX", g_Product->uninstallName, (DWORD)result);
         STATUS(MSG_KEY_CREATE_FAILED, (DWORD)result);
-        // The run is rolled back: a folder it made must be empty again.
-        if (fresh)
-            g_Sys.DeleteFileA(uninstaller);
         return FALSE;
     }
     LOG("Install record: %lu bytes", s_Used);

@@ -43,12 +43,15 @@ BOOL ParseFileLine(const char* line, RecordFacts* facts, const char** path);
 const char* RecordPath(const char* line, char kind, DWORD* root);
 
 // The install side (record.cpp): StartInstallRecord, before the files are
-// placed, reads the earlier runs' record and starts noting the keys the
-// registry script creates; FinishInstallRecord, after a successful run,
-// merges what this run did into it, puts the uninstaller in the target
-// folder and writes the record. Both FALSE with a status.
+// placed, reads the earlier runs' record, puts the uninstaller in the target
+// folder and starts noting the keys the registry script creates;
+// FinishInstallRecord, after a successful run, merges what this run did into
+// the record and writes it with the uninstall entry. Both FALSE with a
+// status. After a failed run UndoInstallRecord deletes the uninstaller and
+// the uninstall entry where this run made the first.
 BOOL StartInstallRecord(void);
 BOOL FinishInstallRecord(UpgradeContext* context);
+void UndoInstallRecord(void);
 // The uninstaller's path, for the uninstall entry.
 BOOL UninstallerPath(char* path);
 

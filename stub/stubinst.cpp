@@ -74,12 +74,15 @@ void ProductInteractive(void)
 
 // The silent run goes through the install sequence here rather than in the
 // driver, so that the folders it makes for the product before the images
-// are made in them are removed again, when empty, after a failed run.
+// are made in them are removed again, when empty, after a failed run (with
+// the uninstaller and the uninstall entry, where it made the first).
 BOOL ProductSilentAllowed(void)
 {
     UpgradeContext* context = ProductUpgradeContext();
-    if (!CreateProductFolders() || !RunInstallSequence(context))
+    if (!CreateProductFolders() || !RunInstallSequence(context)) {
+        UndoInstallRecord();
         RemoveEmptyProductFolders();
+    }
     return FALSE;
 }
 
@@ -116,8 +119,8 @@ BOOL ProductWantsRegistry(UpgradeContext*)
     return TRUE;
 }
 
-// The uninstaller, the uninstall entry and the install record; a failure is
-// a failed run: the driver then rolls the installation back.
+// The uninstall entry and the install record; a failure is a failed run:
+// the driver then rolls the installation back.
 void ProductAfterInstall(UpgradeContext* context)
 {
     FinishInstallRecord(context);

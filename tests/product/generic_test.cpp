@@ -346,6 +346,22 @@ TEST_F(Generic, UninstallKeepsWhatWasThereBeforeOnEachFamily)
     }
 }
 
+// A run that cannot put its uninstaller in place (a folder has its name)
+// fails and is rolled back: no product file, no uninstall entry.
+TEST_F(Generic, UninstallerThatCannotBePlacedFailsTheRun)
+{
+    ASSERT_TRUE(CreateDirectoryA(Maker().c_str(), NULL) && CreateDirectoryA(Target().c_str(), NULL));
+    ASSERT_TRUE(CreateDirectoryA(Uninstaller().c_str(), NULL));
+    RunResult failed = Run("acme-setup", kFamilies[5]);
+    EXPECT_TRUE(failed.exitCode & 0x80000000) << failed.log;
+    for (const char* name : kWidgetFiles)
+        EXPECT_FALSE(FileExistsAt(Target() + name)) << name << failed.log;
+    EXPECT_FALSE(IsFolder(Target() + "Data"));
+    EXPECT_FALSE(KeyExists(kEntryKey));
+    EXPECT_EQ(LeftoverImages(Target()).size(), 0u) << failed.log;
+    RemoveDirectoryA(Uninstaller().c_str());
+}
+
 // Asked first, the uninstaller does nothing when the answer is No, and
 // says it has removed the product after a Yes.
 TEST_F(Generic, UninstallAsksFirst)
