@@ -5,8 +5,8 @@
 // own earlier file (removed with the product) or what was there before the
 // product (put back); folders it made and keys its registry script made are
 // added. The record is written only once the run has succeeded, after the
-// uninstaller and the uninstall entry, so a run rolled back leaves the
-// record of the runs before it as it was.
+// uninstall entry, so a run rolled back leaves the record of the runs
+// before it as it was.
 #include "record.h"
 
 #include <string.h>
@@ -24,7 +24,7 @@
 // and a zero more ends the list.
 enum { RECORD_CAPACITY = 96 * 1024 };
 static char* s_Record;
-static DWORD s_Used;          // the lines' bytes, without the final zero
+static DWORD s_Used;             // the lines' bytes, without the final zero
 static BOOL s_EntryExisted;      // an earlier run made the uninstall entry
 static BOOL s_FreshUninstaller;  // this run put the first uninstaller in place
 
