@@ -5,6 +5,7 @@
 
 #include <string.h>
 
+#include "log.h"
 #include "syscalls.h"
 #include "text.h"
 
@@ -57,4 +58,28 @@ BOOL DeleteKeyTree(HKEY root, const char* path)
     if (subpath)
         HeapFree(heap, 0, subpath);
     return deleted;
+}
+
+BOOL RemoveKeyTree(HKEY root, const char* path)
+{
+    HKEY key;
+    if (g_Sys.RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+        LOG("Registry key %s is not there", path);
+        return TRUE;
+    }
+    RegCloseKey(key);
+    DeleteKeyTree(root, path);
+    // The tree deletion says nothing of the key itself: what is left says.
+    LONG result = g_Sys.RegOpenKeyExA(root, path, 0, KEY_READ, &key);
+    if (result == ERROR_SUCCESS) {
+        RegCloseKey(key);
+        result = g_Sys.RegDeleteKeyA(root, path);
+        if (result != ERROR_SUCCESS) {
+            LOG("Unable to delete registry key %s 0x%08lX", path, result);
+            STATUS(MSG_KEY_OPEN_FAILED, (DWORD)result);
+            return FALSE;
+        }
+    }
+    LOG("Deleted registry key %s", path);
+    return TRUE;
 }

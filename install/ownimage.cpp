@@ -28,6 +28,14 @@ BOOL IsRunningProgram(const char* path)
     return AsciiCompareNoCase(program, path) == 0;
 }
 
+BOOL SameFilePath(const char* a, const char* b)
+{
+    char shortA[MAX_PATH], shortB[MAX_PATH];
+    if (!GetShortPathNameA(a, shortA, MAX_PATH) || !GetShortPathNameA(b, shortB, MAX_PATH))
+        return AsciiCompareNoCase(a, b) == 0;
+    return AsciiCompareNoCase(shortA, shortB) == 0;
+}
+
 BOOL FindImagePayload(const BYTE** data, DWORD* size)
 {
     const BYTE* base = (const BYTE*)GetModuleHandleA(NULL);

@@ -442,6 +442,10 @@ bool EndSection(Parser* p)
         strcat(file->target, "\\");
     strcat(file->target, name);
     p->fileName[0] = 0;
+    if (file->dirId == DESC_DIR_TARGET && SameName(file->target, DESC_UNINSTALLER_NAME)) {
+        p->line = p->sectionLine;
+        return Fail(p, "%s in the target folder is the uninstaller's name", file->target);
+    }
     for (uint32_t i = 0; i + 1 < p->out->fileCount; ++i) {
         const DescFile& other = p->out->files[i];
         if (SameName(other.entry, file->entry) && (other.flags & file->flags & DESC_ON_EVERY_FAMILY)) {

@@ -14,6 +14,9 @@
 
 // The archive entry of a generic setup that holds its description.
 #define DESC_ENTRY_NAME "PRODUCT.INI"
+// The uninstaller the setup puts in the target folder: no file of the
+// product may take its place.
+#define DESC_UNINSTALLER_NAME "UNINSTAL.EXE"
 
 enum {
     DESC_LINE_SIZE = 512,   // a line holds at most 511 characters

@@ -11,6 +11,7 @@
 #include <string.h>
 
 #include "log.h"
+#include "sehguard.h"
 #include "syscalls.h"
 #include "text.h"
 
@@ -70,4 +71,14 @@ int EndProgram(HANDLE mutex)
     ReleaseMutex(mutex);
     CloseHandle(mutex);
     return (int)g_Status.word;
+}
+
+void RunRemovalGuarded(void (*removal)(void*))
+{
+    DWORD code = 0;
+    if (RunGuarded(removal, NULL, &code))
+        return;
+    LOG("!!! EXCEPTION EXCEPTION EXCEPTION !!!");
+    LOG("Removal exception code 0x%08lX", code);
+    STATUS(MSG_INTERNAL_ERROR, code);
 }

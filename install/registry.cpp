@@ -97,6 +97,30 @@ static BOOL AppliesHere(DWORD sectionFlags)
            ((g_System.isNT || g_System.is2KXP) && (sectionFlags & SECTION_ON_NT));
 }
 
+KeyCreatedHook g_KeyCreated;
+
+// The length of the shortest leading part of path (whole keys) that is not
+// there under hive; 0 when the whole path is there.
+static DWORD MissingKeyLength(HKEY hive, const char* path)
+{
+    char part[SCRIPT_LINE_SIZE];
+    for (const char* p = path;; p = NextChar(p)) {
+        if (*p && *p != '\\')
+            continue;
+        DWORD length = (DWORD)(p - path);
+        if (length && length < sizeof part) {
+            memcpy(part, path, length);
+            part[length] = 0;
+            HKEY key;
+            if (g_Sys.RegOpenKeyExA(hive, part, 0, KEY_READ, &key) != ERROR_SUCCESS)
+                return length;
+            RegCloseKey(key);
+        }
+        if (!*p)
+            return 0;
+    }
+}
+
 static BOOL TreatKeyLine(ScriptState* state)
 {
     const char* path = ScriptKeyPath(state->line);
@@ -105,6 +129,7 @@ static BOOL TreatKeyLine(ScriptState* state)
     if (!*path)
         return TRUE;
     CloseScriptKey(state);
+    DWORD missing = g_KeyCreated ? MissingKeyLength(state->hive, path) : 0;
     LONG result = g_Sys.RegCreateKeyExA(state->hive, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, NULL,
                                         &state->key, NULL);
     if (result != ERROR_SUCCESS) {
@@ -114,6 +139,11 @@ static BOOL TreatKeyLine(ScriptState* state)
     }
     LOG("REGKEY(%ld)=%s", state->lineNumber, path);
     state->keyOpen = TRUE;
+    if (missing) {
+        char created[SCRIPT_LINE_SIZE];
+        CopyText(created, path, missing + 1);
+        g_KeyCreated(state->hive, created);
+    }
     return TRUE;
 }
 

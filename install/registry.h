@@ -18,8 +18,21 @@ HKEY CreateRegistryKey(const char* subkey, HKEY parent, BOOL closeParent, LONG* 
 // before it in the registry.
 BOOL ParseRegistryText(const char* name, const BYTE* text, DWORD size);
 
+// Called, when set, for each key line of a registry script that creates a
+// key: with the root and the topmost key of the path that was not there
+// before (its missing parents are created with it). The generic setup
+// records these so that its uninstaller removes what the script made and
+// nothing that was there already.
+typedef void (*KeyCreatedHook)(HKEY root, const char* path);
+extern KeyCreatedHook g_KeyCreated;
+
 // Deletes root\path with every key below it, deepest keys first. TRUE when
 // the key was there and every subkey could be visited.
 BOOL DeleteKeyTree(HKEY root, const char* path);
+
+// The same for the uninstallers: a key that is not there is no failure, and
+// what is left of the key afterwards decides; logged, and FALSE with status
+// 2081 when the key stays.
+BOOL RemoveKeyTree(HKEY root, const char* path);
 
 #endif

@@ -212,6 +212,8 @@ void ReleaseArchive(void);
 // where "arq sfx" puts the archive), FALSE when the image has no section;
 // and a copy out of that mapping, false when a page of it cannot be read.
 BOOL IsRunningProgram(const char* path);
+// Whether two paths name one file, by their short forms where both have one.
+BOOL SameFilePath(const char* a, const char* b);
 BOOL FindImagePayload(const BYTE** data, DWORD* size);
 bool CopyMappedBytes(void* to, const void* from, uint32_t count);
 // The test walk alone, over the archive as OpenArchive holds it, with a

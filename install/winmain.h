@@ -39,6 +39,10 @@ HANDLE BeginProgram(HINSTANCE instance, char* commandLine);
 // returns the status word, the exit code.
 int EndProgram(HANDLE mutex);
 
+// An uninstaller's removal inside the exception guard: a fault is logged
+// and becomes status 2050.
+void RunRemovalGuarded(void (*removal)(void*));
+
 // The product hooks and the environment, inside the exception guard.
 void RunGuardedSequence(void);
 

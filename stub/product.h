@@ -45,10 +45,17 @@ BOOL CreateProductFolders(void);
 // Removes the folders CreateProductFolders made that are empty, deepest
 // first (after a roll-back).
 void RemoveEmptyProductFolders(void);
+// The index-th folder CreateProductFolders made (parents first, no
+// trailing '\'), NULL past the last.
+const char* MadeFolder(DWORD index);
 
 // The installation of the described product, in silent and visual runs:
 // the folders it needs, then the install sequence; after a failure the
 // empty folders it made are removed. FALSE after a failure.
 BOOL InstallProduct(UpgradeContext* context);
+// Called after a failed run before those folders are removed, by a
+// front-end that put files of its own in them (the uninstaller); NULL for
+// none.
+extern void (*g_UndoBeforeFolders)(void);
 
 #endif

@@ -10,6 +10,7 @@
 #include "install.h"
 #include "log.h"
 #include "product.h"
+#include "record.h"
 #include "syscalls.h"
 #include "text.h"
 #include "upgrade.h"
@@ -22,6 +23,7 @@ static char s_ArchivePath[MAX_PATH];
 
 BOOL ProductStartup(void)
 {
+    g_UndoBeforeFolders = UndoInstallRecord;
     PrepareUserInterface();
     return TRUE;
 }
@@ -82,7 +84,8 @@ void ProductInteractive(void)
 }
 
 // The silent run goes through the install sequence here rather than in the
-// driver, as the wizard's does.
+// driver, as the wizard's does. A failed run also deletes the uninstaller
+// and the uninstall entry it made, before the folders that hold the first.
 BOOL ProductSilentAllowed(void)
 {
     InstallProduct(ProductUpgradeContext());
@@ -106,7 +109,7 @@ BOOL ProductFinish(void)
 
 BOOL ProductBeforeInstall(void)
 {
-    return TRUE;
+    return StartInstallRecord();
 }
 
 BOOL ProductHasUpgrades(UpgradeContext* context)
@@ -122,14 +125,11 @@ BOOL ProductWantsRegistry(UpgradeContext*)
     return TRUE;
 }
 
-// A failed entry is a failed run: the driver then rolls the installation back.
-void ProductAfterInstall(UpgradeContext*)
+// The uninstall entry and the install record; a failure is a failed run:
+// the driver then rolls the installation back.
+void ProductAfterInstall(UpgradeContext* context)
 {
-    LONG result = RegisterUninstaller();
-    if (result != ERROR_SUCCESS) {
-        LOG("Uninstall entry %s 0x%08lX", g_Product->uninstallName, (DWORD)result);
-        STATUS(MSG_KEY_CREATE_FAILED, (DWORD)result);
-    }
+    FinishInstallRecord(context);
 }
 
 static LONG SetText(HKEY key, const char* name, const char* text)
@@ -138,7 +138,7 @@ static LONG SetText(HKEY key, const char* name, const char* text)
 }
 
 // The entry in the system's list of installed programs: the product's name,
-// maker and version.
+// maker and version, and the uninstaller's command line.
 BOOL UninstallKeyName(char* key, DWORD size)
 {
     return g_Product && CopyText(key, "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\", size) &&
@@ -160,6 +160,9 @@ LONG RegisterUninstaller(void)
         result = SetText(key, "Publisher", g_Product->maker);
     if (result == ERROR_SUCCESS)
         result = SetText(key, "DisplayVersion", g_Product->version);
+    char command[MAX_PATH + 2] = "\"";
+    if (result == ERROR_SUCCESS && UninstallerPath(command + 1) && AppendText(command, "\"", sizeof command))
+        result = SetText(key, "UninstallString", command);
     RegCloseKey(key);
     return result;
 }

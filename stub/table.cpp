@@ -197,11 +197,20 @@ void RemoveEmptyProductFolders(void)
     }
 }
 
+void (*g_UndoBeforeFolders)(void) = NULL;
+
 // The folders are made before the images are made in them.
 BOOL InstallProduct(UpgradeContext* context)
 {
     if (CreateProductFolders() && RunInstallSequence(context))
         return TRUE;
+    if (g_UndoBeforeFolders)
+        g_UndoBeforeFolders();
     RemoveEmptyProductFolders();
     return FALSE;
+}
+
+const char* MadeFolder(DWORD index)
+{
+    return s_Tables && index < s_Tables->madeCount ? s_Tables->made[index] : NULL;
 }

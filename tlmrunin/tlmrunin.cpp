@@ -31,7 +31,6 @@
 #include "ownfile.h"
 #include "question.h"
 #include "registry.h"
-#include "sehguard.h"
 #include "syscalls.h"
 #include "text.h"
 #include "tlmrinst.h"
@@ -127,14 +126,6 @@ static BOOL Confirmed(void)
     return FALSE;
 }
 
-static BOOL SameFile(const char* a, const char* b)
-{
-    char shortA[MAX_PATH], shortB[MAX_PATH];
-    if (!GetShortPathNameA(a, shortA, MAX_PATH) || !GetShortPathNameA(b, shortB, MAX_PATH))
-        return AsciiCompareNoCase(a, b) == 0;
-    return AsciiCompareNoCase(shortA, shortB) == 0;
-}
-
 static BOOL ProductPath(const ProductFile& file, char* path)
 {
     if (BuildInstallPath(path, file.name, file.dirId, NULL))
@@ -155,7 +146,7 @@ static BOOL RemoveFile(const ProductFile& file)
         LOG("%s is not there", path);
         return TRUE;
     }
-    if (!SameFile(path, s_Program)) {
+    if (!SameFilePath(path, s_Program)) {
         const char* reason = NULL;
         switch (DeletePlainFile(path, TRUE, &reason)) {
         case PLAIN_DELETED:
@@ -240,31 +231,6 @@ static BOOL RemoveDriver(const ProductFile& file)
     return (!backupThere || RemoveFile(kDriverBackup)) && removed;
 }
 
-// Deletes a key under HKEY_LOCAL_MACHINE with everything below it.
-static BOOL RemoveKey(const char* path)
-{
-    HKEY key;
-    if (g_Sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-        LOG("Registry key %s is not there", path);
-        return TRUE;
-    }
-    RegCloseKey(key);
-    DeleteKeyTree(HKEY_LOCAL_MACHINE, path);
-    // The tree deletion says nothing of the key itself: what is left says.
-    LONG result = g_Sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ, &key);
-    if (result == ERROR_SUCCESS) {
-        RegCloseKey(key);
-        result = g_Sys.RegDeleteKeyA(HKEY_LOCAL_MACHINE, path);
-        if (result != ERROR_SUCCESS) {
-            LOG("Unable to delete registry key %s 0x%08lX", path, result);
-            STATUS(MSG_KEY_OPEN_FAILED, (DWORD)result);
-            return FALSE;
-        }
-    }
-    LOG("Deleted registry key %s", path);
-    return TRUE;
-}
-
 // The maker's key goes with the product key when nothing else is left in it.
 static void RemoveEmptyMakerKey(void)
 {
@@ -282,27 +248,17 @@ static void RemoveEmptyMakerKey(void)
 
 static void RemoveProduct(void*)
 {
-    BOOL removed = RunningFamily() != ON_NT || RemoveKey(kServiceKey);
+    BOOL removed = RunningFamily() != ON_NT || RemoveKeyTree(HKEY_LOCAL_MACHINE, kServiceKey);
     for (const ProductFile& file : kDriverFiles)
         removed = RemoveDriver(file) && removed;
-    removed = RemoveKey(kProductKey) && removed;
+    removed = RemoveKeyTree(HKEY_LOCAL_MACHINE, kProductKey) && removed;
     if (!removed) {
         LOG("Keeping the uninstall entry and the uninstaller for another try");
         return;
     }
     RemoveEmptyMakerKey();
-    if (RemoveKey(kUninstallKey) && RemoveFile(kUninstaller))
+    if (RemoveKeyTree(HKEY_LOCAL_MACHINE, kUninstallKey) && RemoveFile(kUninstaller))
         STATUS(s_DeferredDriver ? MSG_REMOVED_AT_RESTART : MSG_REMOVED, 0);
-}
-
-static void RemoveGuarded(void)
-{
-    DWORD code = 0;
-    if (RunGuarded(RemoveProduct, NULL, &code))
-        return;
-    LOG("!!! EXCEPTION EXCEPTION EXCEPTION !!!");
-    LOG("Removal exception code 0x%08lX", code);
-    STATUS(MSG_INTERNAL_ERROR, code);
 }
 
 // The last word of a visual run: removed, removed until the restart, or the
@@ -345,7 +301,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int)
         ChooseLanguage();
 
     if (Supported() && Confirmed())
-        RemoveGuarded();
+        RunRemovalGuarded(RemoveProduct);
     if (!g_Options.silent)
         ShowOutcome();
     return EndProgram(mutex);

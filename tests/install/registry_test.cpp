@@ -280,7 +280,15 @@ struct ScriptCase {
     DWORD message, qualifier;  // the status expected (0: none)
     Texts log;                 // lines expected among the module's, in this order
     std::vector<NamedValue> values;  // under kTestKey of HKEY_CURRENT_USER
+    Texts created;  // the keys reported as created, the topmost that was missing (checked when given)
 };
+
+Texts s_Created;
+
+void NoteCreated(HKEY root, const char* path)
+{
+    s_Created.push_back(std::string(root == HKEY_CURRENT_USER ? "HKCU\\" : "?\\") + path);
+}
 
 const std::string H = "[HKEY_CURRENT_USER]\nREGKEY = Software\\Vornak Script Test\n";  // lines 1 and 2
 
@@ -341,6 +349,11 @@ TEST_F(Registry, ScriptRules)
          ERROR_ACCESS_DENIED, {"REG_DWORD(4) Fail=1", "SETVALUE(4) Fail failed 0x00000005"},
          {{"A", Sz("a")}, {"B", kMissing}}},
         {"an empty script", ON_NT, NO_FAULT, "", 0, 0, {}, {}},
+        {"a key made with its parents is reported once, at its topmost", ON_NT, NO_FAULT,
+         H + "REGKEY = Software\\Vornak Script Test\\A\\B\nREGKEY = Software\\Vornak Script Test\\A\n"
+             "[HKEY_LOCAL_MACHINE]\nREGKEY = Software",
+         0, 0, {}, {},
+         {"HKCU\\Software\\Vornak Script Test", "HKCU\\Software\\Vornak Script Test\\A"}},
     };
     std::string path = dir.file("script.inf");
     for (const ScriptCase& c : cases) {
@@ -352,9 +365,14 @@ TEST_F(Registry, ScriptRules)
             g_Sys.RegCreateKeyExA = DeniedCreateKey;
         g_Sys.RegSetValueExA = c.fault == VALUE_FAULT ? DeniedForFail : Handed;
         s_Handed.clear();
+        s_Created.clear();
+        g_KeyCreated = NoteCreated;
         std::string log = StartLog("rules.log");
         EXPECT_EQ(c.message == 0, ParseRegistryText(path.c_str(), (const BYTE*)c.script.data(), c.script.size()) != FALSE);
         CloseLog(TRUE);
+        g_KeyCreated = NULL;
+        if (!c.created.empty() || c.fault == KEY_FAULT)
+            EXPECT_EQ(c.created, s_Created);
 
         EXPECT_EQ(c.message, STATUS_MESSAGE(g_Status.word));
         EXPECT_EQ(c.qualifier, g_Status.qualifier);

@@ -108,6 +108,8 @@ TEST(ProductDescription, RefusesFaultsNamingTheLine)
         {std::string(kHead) + "[FILE]\nENTRY = A.EXE\nFOLDER = TARGET\n[FILE]\nENTRY = B.EXE\nFOLDER = TARGET\n"
                               "NAME = a.exe\n",
          8, "two files go to"},
+        {std::string(kHead) + "[FILE]\nENTRY = U.EXE\nFOLDER = TARGET\nNAME = uninstal.exe\n", 5,
+         "the uninstaller's name"},
         {std::string(kHead) + "[FOLDER]\nPATH = TARGET\n", 6, "names no folder"},
         {std::string(kHead) + "[TEXT 0419]\nWELCOME = x\n", 5, "no string table"},
         {std::string(kHead) + "[TEXT 0409]\n", 5, "lacks WELCOME"},
