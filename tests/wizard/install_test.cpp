@@ -263,7 +263,7 @@ const char kAcmeEntry[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninsta
 
 void RemoveAcme()
 {
-    for (const char* name : {"WIDGET.EXE", "WIDGET.DLL", "README.TXT"})
+    for (const char* name : {"WIDGET.EXE", "WIDGET.DLL", "README.TXT", "UNINSTAL.EXE"})
         DeleteFileA((kAcme + "Widget\\" + name).c_str());
     for (const std::string& folder : {kAcme + "Widget\\Data", kAcme + "Widget", kAcme})
         RemoveDirectoryA(folder.c_str());
