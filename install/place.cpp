@@ -204,8 +204,10 @@ BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record
 // then renamed to a name that is there, which some file systems find at
 // once where a name that is not there costs them a read of the whole folder
 // (as the target renamed away does). Any other image is copied as before,
-// and so is one whose rename fails.
-enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER, REPLACE_OVER };
+// and so is one whose rename fails. An image extracted at its new target
+// is in place already: it only gets the archive attribute alone and the
+// creation time a copy made now would have.
+enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER, REPLACE_OVER, IN_PLACE };
 
 // Bytes of a backup copy that cost about as much as reading one name of a
 // folder: up to that many a name, the copy costs less than the read.
@@ -223,6 +225,8 @@ static BOOL CanWrite(const char* path)
 
 static ImmediateWay WayOf(const ImageFile* entry, const ImageState* state, BOOL delayed, const char* target)
 {
+    if (state->inPlace)
+        return IN_PLACE;
     if (delayed || !state->image.exists || state->image.attributes != FILE_ATTRIBUTE_ARCHIVE ||
         state->existing.pending)
         return BY_COPY;
@@ -333,6 +337,23 @@ static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, con
     return TRUE;
 }
 
+// An image extracted at its new target: it is installed as it is, with the
+// attributes and creation time a copy to a new file gives.
+static BOOL SettleInPlace(const char* target, ImageState* state)
+{
+    LOG("Move immediate from %s to %s", target, target);
+    state->installed = 1;
+    if (state->image.attributes != FILE_ATTRIBUTE_ARCHIVE &&
+        !g_Sys.SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE)) {
+        DWORD error = GetLastError();
+        LOG("Unable to set %s attributes 0x%08lX", target, error);
+        STATUS(MSG_ATTRIBUTES_FAILED, error);
+        return FALSE;
+    }
+    SetCreationTime(target, NULL);
+    return TRUE;
+}
+
 // Backs the target up and puts the image in its place, or deletes the
 // target, at once or at the next restart.
 static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
@@ -340,12 +361,13 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
     char image[MAX_PATH];
     char target[MAX_PATH];
     char backup[MAX_PATH];
-    if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP") ||
-        !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
+    if (!BuildImagePath(image, entry, state) || !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
         !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
     BOOL delayed = MovesAtRestart(entry);
     ImmediateWay way = WayOf(entry, state, delayed, target);
+    if (way == IN_PLACE)
+        return SettleInPlace(target, state);
     // The attributes of each file are set to normal once, and not at all
     // for a rename, which needs the archive attribute alone.
     Prepared prepared = {FALSE, FALSE, way != BY_COPY, way == REPLACE_OVER};
