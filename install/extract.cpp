@@ -2,10 +2,9 @@
 // about to be extracted it looks the name up in the context's table, skips
 // what is not wanted (the registry script too: the test walk holds it in
 // memory), creates the image ("QNB" plus hex digits, ".TMP") in the entry's
-// destination directory, or at a new target itself, and hands it to the
-// engine, open, to write into; it
-// forwards byte progress to the product, and turns the engine's error events
-// into status words and ends the run. An entry the engine cannot expand
+// destination directory, or a new target itself, and hands it to the
+// engine, open, to write into; it forwards byte progress to the product,
+// and turns the engine's error events into status words and ends the run. An entry the engine cannot expand
 // (unknown method) counts as damage: it would leave an empty image; so does
 // a second entry for a table entry already extracted.
 #define TRACE_FILE __FILE__ ":upgrade"
