@@ -306,6 +306,18 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
     return TRUE;
 }
 
+// Renames source over target, a file that is there; a failure is logged and
+// reported as RenameReported's.
+static BOOL ReplaceReported(const char* source, const char* target)
+{
+    if (g_Sys.MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("MoveFile %s to %s 0x%08lX", source, target, error);
+    STATUS(MSG_MOVE_FAILED, error);
+    return FALSE;
+}
+
 // An earlier run's backup is set aside under a temporary name beside the
 // target while this run's backup takes its place: a roll-back puts it back,
 // a successful run deletes it.
@@ -319,20 +331,27 @@ static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, con
     char aside[MAX_PATH];
     if (!MakeTempFile(GetInstallDir(entry->dirId), aside))
         return FALSE;
-    // The name is kept free for the rename: MoveFileEx, which could replace
-    // the file, is missing on the 95 family.
+    // On the NT family the backup replaces the empty file made for it: a
+    // rename to a name that is there, which some file systems find at once
+    // where a name that is not there costs them a read of the whole folder.
+    // The 95 family has no rename that replaces: the name is kept free.
+    BOOL replaces = g_System.isNT || g_System.is2KXP;
     LOG("Setting %s aside as %s", backup, aside);
-    if (!DeleteReported(aside, "DeleteFile %s 0x%08lX"))
+    if (!replaces && !DeleteReported(aside, "DeleteFile %s 0x%08lX"))
         return FALSE;
     // Only its name is kept: it is in the entry's directory.
     const char* name = aside + DirectoryLength(aside);
-    if (strlen(name) >= sizeof state->earlierBackup) {
+    BOOL fits = strlen(name) < sizeof state->earlierBackup;
+    if (!fits) {
         LOG("Temporary name %s is too long", aside);
         STATUS(MSG_TEMP_FILE_FAILED, ERROR_FILENAME_EXCED_RANGE);
+    }
+    BOOL moved = fits && (replaces ? ReplaceReported(backup, aside) : RenameReported(backup, aside));
+    if (!moved) {
+        if (replaces)
+            g_Sys.DeleteFileA(aside);  // the empty file made for it
         return FALSE;
     }
-    if (!RenameReported(backup, aside))
-        return FALSE;
     CopyText(state->earlierBackup, name, sizeof state->earlierBackup);
     return TRUE;
 }
