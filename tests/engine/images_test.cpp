@@ -151,10 +151,11 @@ TEST_P(Images, NewTargetsAreExtractedToThemselves)
     ASSERT_TRUE(BuildArchive(kTestArchive, {{"NEW.DLL", "new"}, {"OLD.DLL", "over old"}, {"LATE.SYS", "late"},
                                             {"NEEDS.DLL", "needs"}}));
     world->Put(DIR_TARGET, "old.dll", "old");
-    const std::vector<TestEntry> rows = {{"new.dll", "new.dll", "new", DIR_TARGET, kEverywhere, 1},
-                                         {"old.dll", "old.dll", "old", DIR_TARGET, kEverywhere, 2},
-                                         {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 3},
-                                         {"needs.dll", "needs.dll", "needs", DIR_TARGET, kEverywhere | IMG_NEED_EXISTING, 4}};
+    const std::vector<TestEntry> rows = {
+        {"new.dll", "new.dll", "new", DIR_TARGET, kEverywhere, 1},
+        {"old.dll", "old.dll", "old", DIR_TARGET, kEverywhere, 2},
+        {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 3},
+        {"needs.dll", "needs.dll", "needs", DIR_TARGET, kEverywhere | IMG_NEED_EXISTING, 4}};
     const char* const bytes[] = {"new", "over old", "late", "needs"};
     for (bool recordFile : {false, true}) {
         SCOPED_TRACE(recordFile ? "a move record file" : "no move record file");
