@@ -48,10 +48,14 @@ static BOOL DeleteStandIn(const ImageFile* entry)
     return DeleteReported(target, "DeleteFile %s failed 0x%08lX");
 }
 
-static BOOL DeleteImage(const ImageFile* entry)
+static BOOL DeleteImage(const ImageFile* entry, const ImageState* state)
 {
+    // Extracted in place and put there: it is the installed file, new, as a
+    // file moved to a new target is.
+    if (state->inPlace && state->installed)
+        return TRUE;
     char image[MAX_PATH];
-    if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP"))
+    if (!BuildImagePath(image, entry, state))
         return FALSE;
     LOG("Immediate delete %s", image);
     return DeleteReported(image, "DeleteFile %s failed 0x%08lX");
@@ -250,7 +254,7 @@ BOOL CleanupImages(UpgradeContext* context, BOOL full)
             if (!state->extracted || state->cleaned || !(full || !state->installed || workFile))
                 continue;
             state->cleaned = 1;
-            if (!DeleteImage(entry) && result) {
+            if (!DeleteImage(entry, state) && result) {
                 result = FALSE;
                 // An image left behind fails the run: a partial pass turns
                 // into a full one and undoes it all.

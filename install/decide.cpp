@@ -228,7 +228,16 @@ static BOOL MoveRecordExists(RecordFile* record)
 static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion, RecordFile* record)
 {
     char target[MAX_PATH];
-    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL) || !MoveRecordExists(record))
+    if (!BuildEnginePath(target, entry->targetName, entry->dirId, NULL))
+        return FALSE;
+    // Extracted in place: there was no file, and nothing waited for the
+    // restart there.
+    if (state->inPlace) {
+        memset(&state->existing, 0, sizeof state->existing);
+        LOG("File %s does not exist", target);
+        return TRUE;
+    }
+    if (!MoveRecordExists(record))
         return FALSE;
     char shortTarget[MAX_PATH];
     char pendingSource[MAX_PATH];
@@ -257,7 +266,7 @@ static BOOL GatherExistingInfo(const ImageFile* entry, ImageState* state, BOOL w
 static BOOL GatherImageInfo(const ImageFile* entry, ImageState* state, BOOL wantVersion)
 {
     char image[MAX_PATH];
-    if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP"))
+    if (!BuildImagePath(image, entry, state))
         return FALSE;
     if (!GatherImageFacts(image, &state->image, wantVersion))
         return FALSE;

@@ -2,9 +2,9 @@
 // about to be extracted it looks the name up in the context's table, skips
 // what is not wanted (the registry script too: the test walk holds it in
 // memory), creates the image ("QNB" plus hex digits, ".TMP") in the entry's
-// destination directory and hands it to the engine, open, to write into; it
-// forwards byte progress to the product, and turns the engine's error events
-// into status words and ends the run. An entry the engine cannot expand
+// destination directory, or a new target itself, and hands it to the
+// engine, open, to write into; it forwards byte progress to the product,
+// and turns the engine's error events into status words and ends the run. An entry the engine cannot expand
 // (unknown method) counts as damage: it would leave an empty image; so does
 // a second entry for a table entry already extracted.
 #define TRACE_FILE __FILE__ ":upgrade"
@@ -27,6 +27,11 @@
 static DWORD* s_ByName;
 static const UpgradeContext* s_Indexed;
 
+// Whether the move record file is there, asked once a pass over the
+// archive, at the first entry that might be extracted in place.
+enum RecordKnown { RECORD_UNKNOWN, RECORD_ABSENT, RECORD_PRESENT };
+static RecordKnown s_Record;
+
 static int CompareArchiveNames(const void* a, const void* b)
 {
     DWORD i = *(const DWORD*)a, j = *(const DWORD*)b;
@@ -39,6 +44,7 @@ static int CompareArchiveNames(const void* a, const void* b)
 void IndexImageNames(const UpgradeContext* context)
 {
     ReleaseImageNames();
+    s_Record = RECORD_UNKNOWN;
     s_ByName = (DWORD*)HeapAlloc(GetProcessHeap(), 0, context->count * sizeof(DWORD) + 1);
     if (!s_ByName)
         return;
@@ -143,6 +149,42 @@ static BOOL CreateImage(const char* directory, char* path, HANDLE* file)
     return MakeTempFile(directory, path);
 }
 
+// A file whose target has none yet and that is put in place at once is
+// extracted to its target itself, made here as a new file (never over
+// anything, never through a link): then no image of a new name is made and
+// no rename to a new name follows, each of which costs some file systems a
+// read of the whole folder. Only where the folder's listing shows no file
+// of that name, the decision takes the entry for want of one (it needs
+// none, and nothing replaces or deletes one), and no replacement of an
+// earlier run waits for the restart (no move record file). FALSE, with
+// nothing made, otherwise or when it cannot be made (the image then gets a
+// name of its own); FALSE with a status when the record file cannot be
+// looked for.
+static BOOL CreateInPlace(const ImageFile* entry, char* path, HANDLE* file, BOOL* failed)
+{
+    const DWORD kElsewhere = IMG_WORK_FILE | IMG_REGISTRY_SCRIPT | IMG_DIRECTORY | IMG_NO_IMAGE |
+                             IMG_NEED_EXISTING | IMG_DELETE_EXISTING;
+    *failed = FALSE;
+    BOOL exists = TRUE;
+    if ((entry->flags & kElsewhere) || MovesAtRestart(entry) ||
+        !BuildInstallPath(path, entry->targetName, entry->dirId, NULL) || !ListedFileExists(path, &exists) || exists)
+        return FALSE;
+    if (s_Record == RECORD_UNKNOWN) {
+        char record[MAX_PATH];
+        BOOL present = TRUE;
+        if (MoveRecordPath(record) && !LookForFile(record, &present, NULL)) {
+            *failed = TRUE;
+            return FALSE;
+        }
+        s_Record = present ? RECORD_PRESENT : RECORD_ABSENT;
+    }
+    if (s_Record != RECORD_ABSENT)
+        return FALSE;
+    *file = g_Sys.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, NULL, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    return *file != INVALID_HANDLE_VALUE;
+}
+
 // Event 44: an entry is about to be extracted. 0 extracts it to the name the
 // record then holds, 1 skips it.
 static int16_t NameImage(EntryInfo* record)
@@ -170,10 +212,13 @@ static int16_t NameImage(EntryInfo* record)
 
     char image[MAX_PATH];
     HANDLE file = INVALID_HANDLE_VALUE;
-    if (!CreateImage(GetInstallDir(entry->dirId), image, &file)) {
+    BOOL failed = FALSE;
+    state->inPlace = CreateInPlace(entry, image, &file, &failed);
+    if (failed || (!state->inPlace && !CreateImage(GetInstallDir(entry->dirId), image, &file))) {
         record->stopCode = CX_STOP;
         return 1;
     }
+    NoteNameMade(image);
     CopyText(record->name, image, sizeof record->name);
     LOG("Extract to: %s", record->name);
     GetBaseName(image, entry->imageName, sizeof entry->imageName);

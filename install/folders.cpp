@@ -10,9 +10,11 @@
 // does: a name with bytes beyond ASCII (whose case the system may fold
 // otherwise) is left to the caller, and so is every name of a folder that
 // could not be listed whole or that holds such a name. The run itself changes a folder after its
-// listing only under names no later question asks about (its images are
-// made before the decision; each backup path belongs to one entry, whose
-// earlier backup is asked about once, before its own is made).
+// listing only under names no later question asks about: its images, and
+// new targets extracted in place (each asked about before it is made;
+// entries that share a path are refused before anything is placed), and
+// each backup path, which belongs to one entry, whose earlier backup is
+// asked about once, before its own is made.
 #define TRACE_FILE __FILE__ ":upgrade"
 #include "upgrade.h"
 
@@ -29,6 +31,7 @@ struct Listing {
     char* folder;   // with its trailing backslash, from the process heap
     BOOL complete;  // FALSE: the folder could not be listed
     DWORD count;
+    DWORD made;    // names the run made there since
     char* block;   // the names' texts, then the array of them
     char** names;  // sorted
 };
@@ -120,11 +123,19 @@ BOOL ReadListing(Listing* listing)
     return TRUE;
 }
 
-Listing* ListingOf(const char* folder)
+Listing* ListingFound(const char* folder)
 {
     for (DWORD k = 0; k < s_Used; ++k)
         if (AsciiCompareNoCase(s_Listings[k].folder, folder) == 0)
             return &s_Listings[k];
+    return NULL;
+}
+
+Listing* ListingOf(const char* folder)
+{
+    Listing* found = ListingFound(folder);
+    if (found)
+        return found;
     DWORD length = (DWORD)strlen(folder) + 1;
     char* copy = s_Used < kMostFolders ? (char*)HeapAlloc(GetProcessHeap(), 0, length) : NULL;
     if (!copy)
@@ -132,6 +143,7 @@ Listing* ListingOf(const char* folder)
     memcpy(copy, folder, length);
     Listing* listing = &s_Listings[s_Used++];
     listing->folder = copy;
+    listing->made = 0;
     listing->complete = ReadListing(listing);
     return listing;
 }
@@ -163,7 +175,20 @@ DWORD ListedNamesBeside(const char* path)
     memcpy(folder, path, length);
     folder[length] = 0;
     Listing* listing = ListingOf(folder);
-    return listing && listing->complete ? listing->count : 0;
+    return listing && listing->complete ? listing->count + listing->made : 0;
+}
+
+void NoteNameMade(const char* path)
+{
+    DWORD length = DirectoryLength(path);
+    if (length == 0 || length >= MAX_PATH)
+        return;
+    char folder[MAX_PATH];
+    memcpy(folder, path, length);
+    folder[length] = 0;
+    Listing* listing = ListingFound(folder);
+    if (listing)
+        ++listing->made;
 }
 
 void ForgetFolderListings(void)

@@ -210,6 +210,8 @@ BOOL CreateImages(UpgradeContext* context)
         g_Engine.currentIndex = -1;
         g_Engine.bytesDone = 0;
         g_Engine.bytesTotal = 0;
+        // Folders are listed afresh for each run: extraction asks first.
+        ForgetFolderListings();
         IndexImageNames(context);
         if (TestArchive(context))
             ExtractArchive(context);

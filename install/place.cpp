@@ -204,8 +204,10 @@ BOOL MoveImage(const char* source, const char* target, BOOL delayed, BOOL record
 // then renamed to a name that is there, which some file systems find at
 // once where a name that is not there costs them a read of the whole folder
 // (as the target renamed away does). Any other image is copied as before,
-// and so is one whose rename fails.
-enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER, REPLACE_OVER };
+// and so is one whose rename fails. An image extracted at its new target
+// is in place already: it only gets the archive attribute alone and the
+// creation time a copy made now would have.
+enum ImmediateWay { BY_COPY, RENAME_NEW, RENAME_OVER, REPLACE_OVER, IN_PLACE };
 
 // Bytes of a backup copy that cost about as much as reading one name of a
 // folder: up to that many a name, the copy costs less than the read.
@@ -223,6 +225,8 @@ static BOOL CanWrite(const char* path)
 
 static ImmediateWay WayOf(const ImageFile* entry, const ImageState* state, BOOL delayed, const char* target)
 {
+    if (state->inPlace)
+        return IN_PLACE;
     if (delayed || !state->image.exists || state->image.attributes != FILE_ATTRIBUTE_ARCHIVE ||
         state->existing.pending)
         return BY_COPY;
@@ -302,6 +306,18 @@ static BOOL CreateDirectoryEntry(const ImageFile* entry, ImageState* state)
     return TRUE;
 }
 
+// Renames source over target, a file that is there; a failure is logged and
+// reported as RenameReported's.
+static BOOL ReplaceReported(const char* source, const char* target)
+{
+    if (g_Sys.MoveFileExA(source, target, MOVEFILE_REPLACE_EXISTING))
+        return TRUE;
+    DWORD error = GetLastError();
+    LOG("MoveFile %s to %s 0x%08lX", source, target, error);
+    STATUS(MSG_MOVE_FAILED, error);
+    return FALSE;
+}
+
 // An earlier run's backup is set aside under a temporary name beside the
 // target while this run's backup takes its place: a roll-back puts it back,
 // a successful run deletes it.
@@ -315,21 +331,45 @@ static BOOL SetEarlierBackupAside(const ImageFile* entry, ImageState* state, con
     char aside[MAX_PATH];
     if (!MakeTempFile(GetInstallDir(entry->dirId), aside))
         return FALSE;
-    // The name is kept free for the rename: MoveFileEx, which could replace
-    // the file, is missing on the 95 family.
+    // On the NT family the backup replaces the empty file made for it: a
+    // rename to a name that is there, which some file systems find at once
+    // where a name that is not there costs them a read of the whole folder.
+    // The 95 family has no rename that replaces: the name is kept free.
+    BOOL replaces = g_System.isNT || g_System.is2KXP;
     LOG("Setting %s aside as %s", backup, aside);
-    if (!DeleteReported(aside, "DeleteFile %s 0x%08lX"))
+    if (!replaces && !DeleteReported(aside, "DeleteFile %s 0x%08lX"))
         return FALSE;
     // Only its name is kept: it is in the entry's directory.
     const char* name = aside + DirectoryLength(aside);
-    if (strlen(name) >= sizeof state->earlierBackup) {
+    BOOL fits = strlen(name) < sizeof state->earlierBackup;
+    if (!fits) {
         LOG("Temporary name %s is too long", aside);
         STATUS(MSG_TEMP_FILE_FAILED, ERROR_FILENAME_EXCED_RANGE);
+    }
+    BOOL moved = fits && (replaces ? ReplaceReported(backup, aside) : RenameReported(backup, aside));
+    if (!moved) {
+        if (replaces)
+            g_Sys.DeleteFileA(aside);  // the empty file made for it
         return FALSE;
     }
-    if (!RenameReported(backup, aside))
-        return FALSE;
     CopyText(state->earlierBackup, name, sizeof state->earlierBackup);
+    return TRUE;
+}
+
+// An image extracted at its new target: it is installed as it is, with the
+// attributes and creation time a copy to a new file gives.
+static BOOL SettleInPlace(const char* target, ImageState* state)
+{
+    LOG("Move immediate from %s to %s", target, target);
+    state->installed = 1;
+    if (state->image.attributes != FILE_ATTRIBUTE_ARCHIVE &&
+        !g_Sys.SetFileAttributesA(target, FILE_ATTRIBUTE_ARCHIVE)) {
+        DWORD error = GetLastError();
+        LOG("Unable to set %s attributes 0x%08lX", target, error);
+        STATUS(MSG_ATTRIBUTES_FAILED, error);
+        return FALSE;
+    }
+    SetCreationTime(target, NULL);
     return TRUE;
 }
 
@@ -340,12 +380,13 @@ static BOOL PlaceFile(const ImageFile* entry, ImageState* state)
     char image[MAX_PATH];
     char target[MAX_PATH];
     char backup[MAX_PATH];
-    if (!BuildEnginePath(image, entry->imageName, entry->dirId, ".TMP") ||
-        !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
+    if (!BuildImagePath(image, entry, state) || !BuildEnginePath(target, entry->targetName, entry->dirId, NULL) ||
         !BuildEnginePath(backup, entry->backupName, entry->dirId, ".BAK"))
         return FALSE;
     BOOL delayed = MovesAtRestart(entry);
     ImmediateWay way = WayOf(entry, state, delayed, target);
+    if (way == IN_PLACE)
+        return SettleInPlace(target, state);
     // The attributes of each file are set to normal once, and not at all
     // for a rename, which needs the archive attribute alone.
     Prepared prepared = {FALSE, FALSE, way != BY_COPY, way == REPLACE_OVER};

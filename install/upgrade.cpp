@@ -110,6 +110,12 @@ BOOL BuildEnginePath(char* path, const char* name, DWORD dirId, const char* exte
     return FALSE;
 }
 
+BOOL BuildImagePath(char* path, const ImageFile* entry, const ImageState* state)
+{
+    return state->inPlace ? BuildEnginePath(path, entry->targetName, entry->dirId, NULL)
+                          : BuildEnginePath(path, entry->imageName, entry->dirId, ".TMP");
+}
+
 BOOL MakeTempFile(const char* directory, char* path)
 {
     if (g_Sys.GetTempFileNameA(directory, "QNB", 0, path))

@@ -68,6 +68,7 @@ struct ImageState {
     LONG upgrade;
     LONG installed;
     LONG cleaned;
+    LONG inPlace;  // extracted at its target, which had no file: the image stays there
     FileInfo existing;
     FileInfo image;
     // What the installation changed beside the move itself, noted as it
@@ -191,7 +192,14 @@ BOOL ListedFileExists(const char* path, BOOL* exists);
 // How many names (long and short) the listing of path's folder holds; 0
 // when it has none.
 DWORD ListedNamesBeside(const char* path);
+// Counts a name the run made after its folder was listed (an image): no
+// later question asks about it, but it is one more name of the folder.
+void NoteNameMade(const char* path);
 void ForgetFolderListings(void);
+
+// Where an entry's image is: its target when it was extracted in place,
+// else its temporary name (imageName + ".TMP"); FALSE as BuildEnginePath.
+BOOL BuildImagePath(char* path, const ImageFile* entry, const ImageState* state);
 
 // BuildInstallPath for the engine's passes: a path that would not fit is a
 // failure of the pass (status 2050), never a cut path naming another file.

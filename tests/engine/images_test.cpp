@@ -96,6 +96,8 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
                                         {"EXTRA.TXT", "only in the archive"},
                                         {"FRENCH.TXT", "pour les francophones"}}));
     DWORD otherFamily = GetParam() == FAMILY_95 ? IMG_ON_NT | IMG_ON_2KXP : IMG_ON_95;
+    // Over an installed file: a new target would be extracted to itself.
+    world->Put(DIR_DRIVERS, "app.dll", Payload("v1004.dll"));
     TestContext context({{"app.dll", "app.dll", "app", DIR_DRIVERS, kEverywhere, 1},
                          {"other.sys", "other.sys", "other", DIR_DRIVERS, otherFamily, 2},
                          {"french.txt", "french.txt", "french", DIR_TARGET, kEverywhere | 0x01000000, 3},
@@ -137,6 +139,45 @@ TEST_P(Images, ExtractsApplicableEntriesBesideTheirTargets)
     EXPECT_EQ(context.get(), last.context);
     for (const ProgressRecord& record : s_Progress)
         EXPECT_LE(record.totalDone, record.totalSize);
+}
+
+// A new target put in place at once is extracted to itself; every other
+// entry gets an image of a name of its own beside its target: over a file,
+// waiting for the restart, taken only over a file, and every one while a
+// move record file says that an earlier run's replacements wait for the
+// restart. A full cleanup removes them all, new targets too.
+TEST_P(Images, NewTargetsAreExtractedToThemselves)
+{
+    ASSERT_TRUE(BuildArchive(kTestArchive, {{"NEW.DLL", "new"}, {"OLD.DLL", "over old"}, {"LATE.SYS", "late"},
+                                            {"NEEDS.DLL", "needs"}}));
+    world->Put(DIR_TARGET, "old.dll", "old");
+    const std::vector<TestEntry> rows = {
+        {"new.dll", "new.dll", "new", DIR_TARGET, kEverywhere, 1},
+        {"old.dll", "old.dll", "old", DIR_TARGET, kEverywhere, 2},
+        {"late.sys", "late.sys", "late", DIR_DRIVERS, kEverywhere | IMG_AT_RESTART, 3},
+        {"needs.dll", "needs.dll", "needs", DIR_TARGET, kEverywhere | IMG_NEED_EXISTING, 4}};
+    const char* const bytes[] = {"new", "over old", "late", "needs"};
+    for (bool recordFile : {false, true}) {
+        SCOPED_TRACE(recordFile ? "a move record file" : "no move record file");
+        if (recordFile)
+            world->Put(DIR_SYSTEM32, "qnbinit.TMP", "");
+        Snapshot before = world->Take();
+        TestContext context(rows, kTestArchive);
+        ASSERT_TRUE(CreateImages(context.get()));
+        std::string log = TakeLog();
+        for (size_t i = 0; i < rows.size(); ++i) {
+            SCOPED_TRACE(rows[i].targetName);
+            LONG inPlace = i == 0 && !recordFile;
+            std::string name = inPlace ? rows[i].targetName : context.image(i).imageName + std::string(".TMP");
+            EXPECT_EQ(inPlace, context.state(i).inPlace);
+            EXPECT_EQ(!inPlace, std::string(context.image(i).imageName).rfind("QNB", 0) == 0);
+            EXPECT_EQ(bytes[i], world->Get(rows[i].dirId, name));
+            EXPECT_TRUE(HasLine(log, "Extract to: " + std::string(g_Dirs.path[rows[i].dirId]) + name)) << log;
+        }
+        CleanupImages(context.get(), TRUE);
+        EXPECT_EQ("", CompareSnapshots(before, world->Take())) << TakeLog();
+        Restart();
+    }
 }
 
 // Each way of damaging an installer, and what it must end with: status
@@ -206,6 +247,8 @@ TEST_P(Images, DamageFailsThePassAndLeavesNothingBehind)
         EXPECT_TRUE(HasLine(log, damage.line)) << log;
         EXPECT_TRUE(HasLineStarting(log, "Image file creation failed 0x8")) << log;
         EXPECT_EQ("", Leftovers()) << log;
+        for (const TestEntry& row : rows)  // new targets extracted to themselves go too
+            EXPECT_FALSE(world->Has(row.dirId, row.targetName)) << row.targetName;
         Restart();
     }
 }

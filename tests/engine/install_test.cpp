@@ -217,8 +217,9 @@ TEST_P(Install, EntriesThatShareAPathAreRefused)
 // order of the archive and in other letters: a fresh
 // install puts every one in place; an upgrade over older copies backs every
 // one up (its old bytes and time) and replaces it, files small for the
-// folder and large ones alike (they go different ways); an upgrade that
-// fails once the files are in place puts the folder back as it was.
+// folder and large ones alike (they go different ways), and so does one
+// more over the backups of the first; an upgrade that fails once the files
+// are in place puts the folder back as it was.
 TEST_P(Install, ManyFilesInOneFolder)
 {
     const int kFiles = 120;
@@ -265,6 +266,21 @@ TEST_P(Install, ManyFilesInOneFolder)
         EXPECT_EQ(0u, upgraded.attributes[backup]) << backup;
     }
     EXPECT_EQ(2 * kFiles, (int)upgraded.files.size() - 6);
+
+    // Once more, over copies older again: each earlier backup is set aside
+    // and goes once the new one is made.
+    for (int i = 0; i < kFiles; ++i)
+        world->Put(DIR_TARGET, names[i], "older again " + std::to_string(i), old);
+    Restart();
+    context.Reset();
+    ASSERT_TRUE(RunInstallSequence(context.get())) << TakeLog();
+    Snapshot twice = world->Take();
+    for (int i = 0; i < kFiles; ++i) {
+        std::string target = "TARGET\\" + names[i], backup = "TARGET\\" + bases[i] + ".BAK";
+        EXPECT_TRUE(bytes[i] == twice.files[target]) << target;
+        EXPECT_EQ("older again " + std::to_string(i), twice.files[backup]) << backup;
+    }
+    EXPECT_EQ(2 * kFiles, (int)twice.files.size() - 6) << TakeLog();
 
     world->Restore(installed);
     Restart();
