@@ -76,69 +76,35 @@ TEST(Expand, MatchOneWindowBack) {
     EXPECT_EQ(expected, out);
 }
 
-// A block of 'count' matches at position symbol 13 whose codes take the
-// most bits a code can: the length symbol 509 and the position symbol are
-// each the only symbol of their code, with length 16 (code: 16 zero bits).
+// 'count' matches whose length symbol 509 and position symbol 13 are each
+// the only symbol of a code of length 16. Fields: code-length code (2 and 18
+// of length 1), 509 zero lengths and a 16, 13 zeros and a 16 (7, 1 x 9, 0).
 void LongCodeMatchBlock(BitWriter* w, unsigned count) {
-    w->put(16, count);
-    // Code-length code: symbols 2 and 18 of length 1 (codes 0 and 1).
-    w->put(5, 19);
-    w->put(3, 0);
-    w->put(3, 0);
-    w->put(3, 1);
-    w->put(2, 3);
-    for (int i = 6; i < 18; i++) w->put(3, 0);
-    w->put(3, 1);
-    // Literal/length lengths: 509 zeros (symbol 2, 20 + 489), then 16.
-    w->put(9, 510);
-    w->put(1, 0);
-    w->put(9, 489);
-    w->put(1, 1);
-    // Position lengths: 13 zeros, then 16 (7 and nine 1 bits, then a 0).
-    w->put(4, 14);
-    for (int i = 0; i < 13; i++) w->put(3, 0);
-    w->put(13, 0x1FFE);
+    const uint32_t fields[][2] = {{16, count}, {5, 19}, {6, 0}, {3, 1}, {2, 3}, {18, 0}, {18, 0}, {3, 1},
+                                  {9, 510}, {1, 0}, {9, 489}, {1, 1}, {4, 14}, {20, 0}, {19, 0}, {13, 0x1FFE}};
+    for (const auto& f : fields) w->put(f[0], f[1]);
 }
 
-// Matches reaching 4,097 to 8,192 bytes back (position symbol 13: 12 extra
-// bits), with codes of no bits and of 16 bits (44 bits a match, the most a
-// match takes): in a stream long enough to run across the expander's input
-// reads, and in one cut short inside the last match's extra bits, which
-// only the count of bits used can refuse.
+// Matches 4,097 to 8,192 back, also with 16-bit codes (44 bits, the most a match takes):
+// across the expander's input reads, and cut short in the last extra bits (only the bit count tells).
 TEST(Expand, FarMatchesAcrossInputReadsAndCutShort) {
-    struct Case {
-        unsigned matches;
-        bool longCodes;
-        bool cut;
-    } cases[] = {{12000, false, false}, {40, true, false}, {40, true, true}, {12000, true, false}};
-    for (const Case& c : cases) {
+    const struct { unsigned matches; bool longCodes, cut; } cases[] = {{12000, 0, 0}, {12000, 1, 0}, {40, 1, 1}};
+    for (const auto& c : cases) {
         BitWriter w;
         OneSymbolBlock(&w, 4096, 'p', 0);
         OneSymbolBlock(&w, 4096, 'q', 0);
-        if (c.longCodes) {
-            LongCodeMatchBlock(&w, c.matches);
-        } else {
-            OneSymbolBlock(&w, c.matches, 509, 13);
-        }
-        Bytes expected(4096, 'p');
+        c.longCodes ? LongCodeMatchBlock(&w, c.matches) : OneSymbolBlock(&w, c.matches, 509, 13);
+        Bytes expected(4096, 'p'), out;
         Append(&expected, Bytes(4096, 'q'));
-        for (unsigned i = 0; i < c.matches; i++) {
-            unsigned extra = (i * 2654435761u) >> 20;
-            if (c.longCodes) w.put(32, 0);
-            w.put(12, extra);
+        for (unsigned i = 0, extra; i < c.matches; i++) {
+            w.put(c.longCodes ? 32 : 0, 0);
+            w.put(12, extra = (i * 2654435761u) >> 20);
             for (int k = 0; k < 256; k++) expected.push_back(expected[expected.size() - 4097 - extra]);
         }
         Bytes stream = w.finish();
-        if (c.cut) stream.pop_back();
-        Bytes out;
-        int16_t result = ExpandEntryBytes(2, stream, (uint32_t)expected.size(), &out);
-        SCOPED_TRACE(testing::Message() << c.matches << " matches, long codes " << c.longCodes);
-        if (c.cut) {
-            EXPECT_EQ(CX_ECHECK, result);
-        } else {
-            ASSERT_EQ(0, result);
-            EXPECT_EQ(expected, out);
-        }
+        stream.resize(stream.size() - c.cut);
+        EXPECT_EQ(c.cut ? CX_ECHECK : 0, ExpandEntryBytes(2, stream, (uint32_t)expected.size(), &out)) << c.matches;
+        if (!c.cut) EXPECT_EQ(expected, out) << c.matches << " " << c.longCodes;
     }
 }
 
