@@ -19,6 +19,7 @@
 // All state of one expansion (bit reader, tables, window, input buffer) is
 // one Expander, allocated for the entry and passed by pointer.
 #include <stddef.h>
+#include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -37,23 +38,42 @@ const unsigned kLitBits = 12;             // literal/length table index width
 const unsigned kSmallBits = 8;            // position/code-length table width
 const unsigned kInput = 16384;            // packed bytes read per file read
 
+// The bit reader holds one register: 64 bits on 64-bit processors, 32 on
+// 32-bit ones, where a 64-bit word costs a register pair and two-word
+// shifts on every step. CX_READER_BITS chooses a width for a build that
+// wants the other one (the fuzz build tries the narrow reader).
+#ifndef CX_READER_BITS
+#define CX_READER_BITS (UINTPTR_MAX > 0xFFFFFFFFu ? 64 : 32)
+#endif
+#if CX_READER_BITS == 64
+typedef uint64_t BitWord;
+#else
+typedef uint32_t BitWord;
+#endif
+
 // Bit budgets of the reader. A refill loads whole bytes while one more
-// fits, so it leaves at least kRefillBits; one match, the largest item a
-// decode step takes, needs kMatchBits: its length code, its position code
-// and the position's extra bits (symbol 13: 12 bits).
-const int kReaderBits = 64;
+// fits, so it leaves at least kRefillBits, enough for any one code. One
+// match, the largest item a decode step takes, needs kMatchBits: its length
+// code, its position code and the position's extra bits (symbol 13: 12
+// bits). A wide reader holds a whole match after one refill; a narrow one
+// is refilled again before the position code and its extra bits.
+const int kReaderBits = (int)sizeof(BitWord) * 8;
 const int kRefillBits = kReaderBits - 8;
 const unsigned kMaxCodeBits = 16;
 const unsigned kMaxExtraBits = kPositions - 2;
 const int kMatchBits = (int)(2 * kMaxCodeBits + kMaxExtraBits);
-static_assert(kMatchBits == 44 && kMatchBits <= kRefillBits, "a refill holds one whole match");
-// For counts 0..63, adding the whole bytes that fit is count | 56.
-static_assert(kReaderBits == 64 && kRefillBits == 56, "count | kRefillBits is the refilled count");
+const bool kWideReader = kMatchBits <= kRefillBits;
+// Bits the chunk loop makes sure of before each decode step.
+const int kStepBits = kWideReader ? kMatchBits : (int)kMaxCodeBits;
+static_assert(kMatchBits == 44 && (int)kMaxCodeBits <= kRefillBits, "a refill holds any one code");
+// For counts below kReaderBits, adding the whole bytes that fit is
+// count | kRefillBits (56 or 24: the bits of 64 - 8 or 32 - 8).
+static_assert(kReaderBits == 64 || kReaderBits == 32, "count | kRefillBits is the refilled count");
 
 // Bit reader: 'bits' holds the next 'count' stream bits at its top; below
 // them are either zeros or the stream's next bits.
 struct BitIn {
-    uint64_t bits;
+    BitWord bits;
     int count;
     const uint8_t* next;
     const uint8_t* end;
@@ -111,24 +131,30 @@ __attribute__((noinline)) BitIn refillSlow(Expander* ex, BitIn in) {
             in.count = kReaderBits;
             return in;
         }
-        in.bits |= (uint64_t)*in.next++ << (kReaderBits - 8 - in.count);
+        in.bits |= (BitWord)*in.next++ << (kReaderBits - 8 - in.count);
         in.count += 8;
     }
     return in;
 }
 
+// The next reader word of input, first byte on top.
+inline BitWord loadWord(const uint8_t* p) {
+    BitWord word;
+    memcpy(&word, p, sizeof word);
+#if __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    word = sizeof word == 8 ? (BitWord)__builtin_bswap64(word) : (BitWord)__builtin_bswap32((uint32_t)word);
+#endif
+    return word;
+}
+
 // Brings the reader to at least kRefillBits (all of it in the zero tail).
-// With eight input bytes at hand it loads them at once and advances by the
-// whole bytes that fit; the bits of the next byte that also land below
+// With a reader word of input at hand it loads it at once and advances by
+// the whole bytes that fit; the bits of the next byte that also land below
 // 'count' are the stream's own, so loading that byte again later changes
 // nothing.
 inline void refill(Expander* ex, BitIn& in) {
-    if (in.end - in.next >= 8) {
-        const uint8_t* p = in.next;
-        uint64_t word = (uint64_t)p[0] << 56 | (uint64_t)p[1] << 48 | (uint64_t)p[2] << 40 |
-                        (uint64_t)p[3] << 32 | (uint64_t)p[4] << 24 | (uint64_t)p[5] << 16 |
-                        (uint64_t)p[6] << 8 | p[7];
-        in.bits |= word >> in.count;
+    if (in.end - in.next >= (ptrdiff_t)sizeof(BitWord)) {
+        in.bits |= loadWord(in.next) >> in.count;
         in.next += (kReaderBits - 1 - in.count) >> 3;
         in.count |= kRefillBits;
     } else {
@@ -136,7 +162,10 @@ inline void refill(Expander* ex, BitIn& in) {
     }
 }
 
-inline uint32_t peek32(const BitIn& in) { return (uint32_t)(in.bits >> 32); }
+// The top 32 bits of a reader word.
+inline uint32_t top32(BitWord bits) { return (uint32_t)(bits >> (kReaderBits - 32)); }
+
+inline uint32_t peek32(const BitIn& in) { return top32(in.bits); }
 
 inline void drop(BitIn& in, unsigned n) {
     in.bits <<= n;
@@ -386,6 +415,23 @@ inline void copyMatch(uint8_t* window, unsigned to, unsigned from, unsigned leng
     }
 }
 
+// refill on the chunk loop's copy of the reader: through the expander state
+// only when the input buffer runs short, so the locals stay in registers.
+inline void refillLocals(Expander* ex, BitWord& bits, int& count, const uint8_t*& next,
+                         const uint8_t*& end) {
+    if (end - next >= (ptrdiff_t)sizeof(BitWord)) {
+        bits |= loadWord(next) >> count;
+        next += (kReaderBits - 1 - count) >> 3;
+        count |= kRefillBits;
+    } else {
+        BitIn in = refillSlow(ex, BitIn{bits, count, next, end});
+        bits = in.bits;
+        count = in.count;
+        next = in.next;
+        end = in.end;
+    }
+}
+
 // Expands the next n bytes (n <= 8,192) into the window, which is also the
 // history: window index r is the output position modulo 8,192. False when
 // the stream is damaged.
@@ -393,7 +439,7 @@ bool expandChunk(Expander* ex, unsigned n) {
     // The reader, the block count and the tables are plain locals here so
     // they stay in registers; the rare calls that need the reader get it
     // through the expander state.
-    uint64_t bits = ex->in.bits;
+    BitWord bits = ex->in.bits;
     int count = ex->in.count;
     const uint8_t* next = ex->in.next;
     const uint8_t* end = ex->in.end;
@@ -411,17 +457,13 @@ bool expandChunk(Expander* ex, unsigned n) {
     }
 
     while (r < n) {
-        if (count < kMatchBits && end - next >= 8) {
+        if (count < kStepBits && end - next >= (ptrdiff_t)sizeof(BitWord)) {
             // The refill of the reader, on the locals.
-            uint64_t word = (uint64_t)next[0] << 56 | (uint64_t)next[1] << 48 |
-                            (uint64_t)next[2] << 40 | (uint64_t)next[3] << 32 |
-                            (uint64_t)next[4] << 24 | (uint64_t)next[5] << 16 |
-                            (uint64_t)next[6] << 8 | next[7];
-            bits |= word >> count;
+            bits |= loadWord(next) >> count;
             next += (kReaderBits - 1 - count) >> 3;
             count |= kRefillBits;
         }
-        if (blockLeft == 0 || count < kMatchBits) {
+        if (blockLeft == 0 || count < kStepBits) {
             ex->in = BitIn{bits, count, next, end};
             if (blockLeft == 0) {
                 if (!readBlockHeader(ex, ex->in)) {
@@ -438,9 +480,9 @@ bool expandChunk(Expander* ex, unsigned n) {
         }
         blockLeft--;  // 16-bit: a block count of 0 stands for 65,536
 
-        // At least kMatchBits: a literal/length code, a position code and
-        // its extra bits.
-        uint32_t top = (uint32_t)(bits >> 32);
+        // At least kStepBits: a literal/length code, and with a wide reader
+        // also a position code and its extra bits.
+        uint32_t top = top32(bits);
         uint32_t entry = ex->litLenTable[top >> (32 - kLitBits)];
         unsigned c = entry & 0xFFFF;
         unsigned used = entry >> 16;
@@ -460,7 +502,8 @@ bool expandChunk(Expander* ex, unsigned n) {
         }
 
         unsigned length = c - 253;
-        top = (uint32_t)(bits >> 32);
+        if (!kWideReader && count < (int)kMaxCodeBits) refillLocals(ex, bits, count, next, end);
+        top = top32(bits);
         entry = ex->smallTable[top >> (32 - kSmallBits)];
         unsigned j = entry & 0xFFFF;
         used = entry >> 16;
@@ -479,7 +522,8 @@ bool expandChunk(Expander* ex, unsigned n) {
             unsigned extra = j - 1;
             distance = 1u << extra;
             if (extra) {
-                distance += (uint32_t)(bits >> 32) >> (32 - extra);
+                if (!kWideReader && count < (int)extra) refillLocals(ex, bits, count, next, end);
+                distance += top32(bits) >> (32 - extra);
                 bits <<= extra;
                 count -= (int)extra;
             }

@@ -76,6 +76,38 @@ TEST(Expand, MatchOneWindowBack) {
     EXPECT_EQ(expected, out);
 }
 
+// 'count' matches whose length symbol 509 and position symbol 13 are each
+// the only symbol of a code of length 16. Fields: code-length code (2 and 18
+// of length 1), 509 zero lengths and a 16, 13 zeros and a 16 (7, 1 x 9, 0).
+void LongCodeMatchBlock(BitWriter* w, unsigned count) {
+    const uint32_t fields[][2] = {{16, count}, {5, 19}, {6, 0}, {3, 1}, {2, 3}, {18, 0}, {18, 0}, {3, 1},
+                                  {9, 510}, {1, 0}, {9, 489}, {1, 1}, {4, 14}, {20, 0}, {19, 0}, {13, 0x1FFE}};
+    for (const auto& f : fields) w->put(f[0], f[1]);
+}
+
+// Matches 4,097 to 8,192 back, also with 16-bit codes (44 bits, the most a match takes):
+// across the expander's input reads, and cut short in the last extra bits (only the bit count tells).
+TEST(Expand, FarMatchesAcrossInputReadsAndCutShort) {
+    const struct { unsigned matches; bool longCodes, cut; } cases[] = {{12000, 0, 0}, {12000, 1, 0}, {40, 1, 1}};
+    for (const auto& c : cases) {
+        BitWriter w;
+        OneSymbolBlock(&w, 4096, 'p', 0);
+        OneSymbolBlock(&w, 4096, 'q', 0);
+        c.longCodes ? LongCodeMatchBlock(&w, c.matches) : OneSymbolBlock(&w, c.matches, 509, 13);
+        Bytes expected(4096, 'p'), out;
+        Append(&expected, Bytes(4096, 'q'));
+        for (unsigned i = 0, extra; i < c.matches; i++) {
+            w.put(c.longCodes ? 32 : 0, 0);
+            w.put(12, extra = (i * 2654435761u) >> 20);
+            for (int k = 0; k < 256; k++) expected.push_back(expected[expected.size() - 4097 - extra]);
+        }
+        Bytes stream = w.finish();
+        stream.resize(stream.size() - c.cut);
+        EXPECT_EQ(c.cut ? CX_ECHECK : 0, ExpandEntryBytes(2, stream, (uint32_t)expected.size(), &out)) << c.matches;
+        if (!c.cut) EXPECT_EQ(expected, out) << c.matches << " " << c.longCodes;
+    }
+}
+
 // Streams whose check value is right but which no packer writes: they must
 // end in -7, not in a crash or a read outside the tables.
 TEST(Expand, RejectsStreamsThatLie) {
