@@ -438,3 +438,11 @@ BOOL DecideUpgrades(UpgradeContext* context, BOOL force)
     HeapFree(GetProcessHeap(), 0, groups.order);
     return TRUE;
 }
+
+BOOL AnyUpgrade(const UpgradeContext* context)
+{
+    for (DWORD i = 0; i < context->count; ++i)
+        if (context->states[i].upgrade)
+            return TRUE;
+    return FALSE;
+}

@@ -154,6 +154,8 @@ BOOL IsPlatformApplicable(const ImageFile* entry);
 // The passes, in the order the install sequence runs them.
 BOOL CreateImages(UpgradeContext* context);
 BOOL DecideUpgrades(UpgradeContext* context, BOOL force);
+// Whether the decision chose any entry of context.
+BOOL AnyUpgrade(const UpgradeContext* context);
 BOOL InstallImages(UpgradeContext* context);
 BOOL RunRegistryScript(UpgradeContext* context);
 BOOL CleanupImages(UpgradeContext* context, BOOL full);

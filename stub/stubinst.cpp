@@ -114,10 +114,7 @@ BOOL ProductBeforeInstall(void)
 
 BOOL ProductHasUpgrades(UpgradeContext* context)
 {
-    for (DWORD i = 0; i < context->count; ++i)
-        if (context->states[i].upgrade)
-            return TRUE;
-    return FALSE;
+    return AnyUpgrade(context);
 }
 
 BOOL ProductWantsRegistry(UpgradeContext*)

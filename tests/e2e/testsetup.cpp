@@ -299,10 +299,7 @@ void ProductInteractive(void)
 
 BOOL ProductHasUpgrades(UpgradeContext* context)
 {
-    for (DWORD i = 0; i < context->count; ++i)
-        if (context->states[i].upgrade)
-            return TRUE;
-    return FALSE;
+    return AnyUpgrade(context);
 }
 
 // The registry step runs when the table has a script to interpret.

@@ -27,10 +27,7 @@ LONG RegisterUninstaller(void) { return ERROR_SUCCESS; }
 
 BOOL ProductHasUpgrades(UpgradeContext* context)
 {
-    for (DWORD i = 0; i < context->count; ++i)
-        if (context->states[i].upgrade)
-            return TRUE;
-    return FALSE;
+    return AnyUpgrade(context);
 }
 
 void ProductAfterInstall(UpgradeContext*)

@@ -223,10 +223,7 @@ UpgradeContext* ProductUpgradeContext(void)
 
 BOOL ProductHasUpgrades(UpgradeContext* context)
 {
-    for (DWORD i = 0; i < context->count; ++i)
-        if (context->states[i].upgrade)
-            return TRUE;
-    return FALSE;
+    return AnyUpgrade(context);
 }
 
 // The product's uninstall entry, under its real key.
